@@ -1,0 +1,147 @@
+#include "image/image.h"
+
+#include <cstdlib>
+#include <cstring>
+
+bool imageSizeAllowed(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0) return false;
+    if (width > static_cast<int64_t>(maxImagePixels) || height > static_cast<int64_t>(maxImagePixels)) return false;
+    return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= maxImagePixels;
+}
+
+void releaseBitmap(Image* image) {
+    if (image && image->bitmap) {
+        platformDeleteBitmap(image->bitmap);
+        image->bitmap = nullptr;
+    }
+}
+
+void releasePixels(Image* image) {
+    if (image && image->pixels) {
+        std::free(image->pixels);
+        image->pixels = nullptr;
+    }
+}
+
+void resetImage(Image* image) {
+    if (!image) return;
+    releaseBitmap(image);
+    releasePixels(image);
+    *image = Image{};
+}
+
+void moveImage(Image* source, Image* destination) {
+    if (!source || !destination || source == destination) return;
+    *destination = *source;
+    *source = Image{};
+}
+
+bool flipRows(uint8_t* buffer, size_t rowStride, size_t rowCount) {
+    if (!buffer || rowStride == 0 || rowCount == 0) return false;
+    // Rows are swapped pairwise through one row of scratch, so flipping a large
+    // picture costs no second picture's worth of memory.
+    auto* scratch = static_cast<uint8_t*>(std::malloc(rowStride));
+    if (!scratch) return false;
+    uint8_t* top = buffer;
+    uint8_t* bottom = buffer + (rowCount - 1) * rowStride;
+    while (top < bottom) {
+        std::memcpy(scratch, top, rowStride);
+        std::memcpy(top, bottom, rowStride);
+        std::memcpy(bottom, scratch, rowStride);
+        top += rowStride;
+        bottom -= rowStride;
+    }
+    std::free(scratch);
+    return true;
+}
+
+BitmapHandle createBlankBitmap(int32_t width, int32_t height) {
+    return platformCreateBitmap(width, height, true);
+}
+
+namespace {
+
+// Copies `count` pixels of `step` bytes from `source` to 3-byte display
+// pixels, swapping red and blue unless the source is already blue-first.
+void convertRow(const uint8_t* source, uint8_t* destination, size_t count, size_t step, bool bgr) {
+    if (bgr) {
+        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
+            destination[0] = source[0];
+            destination[1] = source[1];
+            destination[2] = source[2];
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
+            destination[0] = source[2];
+            destination[1] = source[1];
+            destination[2] = source[0];
+        }
+    }
+}
+
+}  // namespace
+
+bool buildDisplayBitmap(Image* image) {
+    if (!image || !image->pixels || (image->bitsPerPixel != 24 && image->bitsPerPixel != 32)) return false;
+    releaseBitmap(image);
+    if (image->width < 0 || image->height < 0) return false;
+    image->bitmap = createBlankBitmap(image->width, image->height);
+    BitmapInfo info;
+    if (!image->bitmap || !platformQueryBitmap(image->bitmap, info) || !info.bits) return false;
+
+    const size_t width = static_cast<uint32_t>(image->width);
+    const size_t height = static_cast<uint32_t>(image->height);
+    const size_t stride = displayStride(static_cast<uint32_t>(width));
+    const size_t step = image->bitsPerPixel == 24 ? 3 : 4;
+    const bool upright = image->bottomUp == 0;
+    const size_t dataSize = image->dataSize;
+    // The source offset advances by the pixel step and then the row padding;
+    // a negative padding steps back, as the record allows.
+    const int64_t rowAdvance = static_cast<int64_t>(width * step) + image->rowPad;
+
+    // Pixel row r lands in memory row r, or in memory row height-1-r when the
+    // pixels are top row first, so the picture stands upright in one pass.
+    int64_t s = 0;
+    for (size_t r = 0; r < height; ++r, s += rowAdvance) {
+        uint8_t* d = info.bits + (upright ? height - 1 - r : r) * stride;
+        // Pixels of this row whose three bytes lie below dataSize.
+        size_t whole = 0;
+        if (s >= 0 && static_cast<uint64_t>(s) + 2 < dataSize)
+            whole = (dataSize - 3 - static_cast<size_t>(s)) / step + 1;
+        if (s < 0 || whole < width) {
+            convertRow(image->pixels + (s < 0 ? 0 : s), d, s < 0 ? 0 : whole, step, image->bgrOrder != 0);
+            // Leave the partial bitmap as a bottom-to-top fill would have.
+            if (upright) flipRows(info.bits, stride, height);
+            return false;
+        }
+        convertRow(image->pixels + s, d, width, step, image->bgrOrder != 0);
+    }
+    return true;
+}
+
+bool pixelsFromBitmap(Image* image) {
+    if (!image || !image->bitmap || image->pixels) return false;
+    BitmapInfo info;
+    if (!platformQueryBitmap(image->bitmap, info) || info.width < 0 || info.height < 0) return false;
+    const size_t w = static_cast<uint32_t>(info.width);
+    const size_t h = static_cast<uint32_t>(info.height);
+    if (!imageSizeAllowed(info.width, info.height)) return false;
+    const size_t rowBytes = 3 * w;
+    image->pixels = static_cast<uint8_t*>(std::malloc(rowBytes * h));
+    if (!image->pixels || !info.bits) return false;
+    const size_t stride = displayStride(static_cast<uint32_t>(w));
+    // Memory row 0 of the bitmap is the bottom of the picture: it becomes the
+    // last pixel row, so the pixels come out top row first without a flip.
+    for (size_t r = 0; r < h; ++r)
+        convertRow(info.bits + r * stride, image->pixels + (h - 1 - r) * rowBytes, w, 3, false);
+    image->width = info.width;
+    image->height = info.height;
+    image->rowBytes = static_cast<int32_t>(rowBytes);
+    image->dataSize = static_cast<uint32_t>(rowBytes * h);
+    image->bitsPerPixel = 24;
+    image->bottomUp = 0;
+    image->adjustLocked = 0;
+    image->bgrOrder = 0;
+    image->reserved = 0;
+    return true;
+}

@@ -1,0 +1,144 @@
+// The platform seam in plain C++ and POSIX, for every system but Windows.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/byte_reader.h"
+#include "image/image.h"
+#include "platform/platform.h"
+#include "platform/portable/bmp_decoder.h"
+#include "platform/portable/portable_bitmap.h"
+
+BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool /*clearToBlack*/) {
+    if (!imageSizeAllowed(width, height)) return nullptr;
+    const size_t size = displayStride(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height);
+    // calloc hands large blocks over as fresh zero pages, so the memory is
+    // always black and clearing costs nothing.
+    auto* bits = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (!bits) return nullptr;
+    auto* bitmap = new (std::nothrow) PlatformBitmap{width, height, bits};
+    if (!bitmap) std::free(bits);
+    return bitmap;
+}
+
+bool platformQueryBitmap(BitmapHandle bitmap, BitmapInfo& info) {
+    if (!bitmap) return false;
+    info.width = bitmap->width;
+    info.height = bitmap->height;
+    info.bitsPerPixel = 24;
+    info.bits = bitmap->bits;
+    return true;
+}
+
+void platformDeleteBitmap(BitmapHandle bitmap) {
+    if (!bitmap) return;
+    std::free(bitmap->bits);
+    delete bitmap;
+}
+
+void platformStretchCopy(BitmapHandle source, BitmapHandle destination) {
+    if (!source || !destination) return;
+    const uint32_t sw = static_cast<uint32_t>(source->width), sh = static_cast<uint32_t>(source->height);
+    const uint32_t dw = static_cast<uint32_t>(destination->width), dh = static_cast<uint32_t>(destination->height);
+    if (sw == 0 || sh == 0 || dw == 0 || dh == 0) return;
+    const size_t sStride = displayStride(sw), dStride = displayStride(dw);
+    // Nearest pixel by the centre of each destination pixel, counted from the
+    // top-left corner as a screen copy counts it.
+    for (uint32_t y = 0; y < dh; ++y) {
+        const uint64_t sy = (uint64_t{2} * y + 1) * sh / (uint64_t{2} * dh);
+        const uint8_t* sRow = source->bits + (sh - 1 - sy) * sStride;
+        uint8_t* dRow = destination->bits + size_t{dh - 1 - y} * dStride;
+        if (sw == dw) {
+            std::memcpy(dRow, sRow, size_t{3} * dw);
+            continue;
+        }
+        for (uint32_t x = 0; x < dw; ++x) {
+            const uint64_t sx = (uint64_t{2} * x + 1) * sw / (uint64_t{2} * dw);
+            std::memcpy(dRow + size_t{3} * x, sRow + 3 * sx, 3);
+        }
+    }
+}
+
+bool platformReadRowsTopDown(BitmapHandle bitmap, uint8_t* grid, uint32_t width, uint32_t height, size_t stride) {
+    if (!bitmap || !grid || static_cast<uint32_t>(bitmap->width) != width ||
+        static_cast<uint32_t>(bitmap->height) != height || stride < size_t{3} * width)
+        return false;
+    const size_t bStride = displayStride(width);
+    for (uint32_t r = 0; r < height; ++r)
+        std::memcpy(grid + r * stride, bitmap->bits + size_t{height - 1 - r} * bStride, size_t{3} * width);
+    return true;
+}
+
+bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t width, uint32_t height,
+                              size_t stride) {
+    if (!bitmap || !grid || static_cast<uint32_t>(bitmap->width) != width ||
+        static_cast<uint32_t>(bitmap->height) != height || stride < size_t{3} * width)
+        return false;
+    const size_t bStride = displayStride(width);
+    for (uint32_t r = 0; r < height; ++r)
+        std::memcpy(bitmap->bits + size_t{height - 1 - r} * bStride, grid + r * stride, size_t{3} * width);
+    return true;
+}
+
+BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
+    fileMissing = false;
+    ByteReader reader{};
+    if (!loadWholeFile(&reader, path, false)) {
+        fileMissing = !platformFileExists(path);
+        return nullptr;
+    }
+    BitmapHandle bitmap = decodeBmpFile(std::span<const uint8_t>(reader.bytes, reader.length));
+    resetReader(&reader);
+    return bitmap;
+}
+
+bool platformFileExists(const char* path) {
+    if (!path) return false;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+bool platformReplaceFile(const char* source, const char* target) {
+    return source && target && std::rename(source, target) == 0;
+}
+
+uint32_t platformTicks() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+void platformYield() { sched_yield(); }
+
+size_t platformExecutablePath(char* buffer, size_t size) {
+    if (!buffer || size == 0) return 0;
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, size);
+    if (n <= 0 || static_cast<size_t>(n) >= size) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    buffer[n] = '\0';
+    return static_cast<size_t>(n);
+}
+
+size_t platformCurrentDirectory(char* buffer, size_t size) {
+    if (!buffer || size == 0) return 0;
+    if (!::getcwd(buffer, size)) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return std::strlen(buffer);
+}
+
+bool platformSetCurrentDirectory(const char* path) { return path && ::chdir(path) == 0; }

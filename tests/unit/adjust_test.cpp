@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "adjust/adjust.h"
+
+namespace {
+
+using Rgb = std::array<uint8_t, 3>;
+
+// A one-pixel 24-bit Image owning a copy of `pixel`.
+struct OnePixel {
+    Image image{};
+    explicit OnePixel(Rgb pixel, int bitsPerPixel = 24) {
+        const int bytes = bitsPerPixel / 8;
+        image.pixels = static_cast<uint8_t*>(std::calloc(4, 1));
+        std::memcpy(image.pixels, pixel.data(), 3);
+        if (bytes == 4) image.pixels[3] = 0x5A;
+        image.width = image.height = 1;
+        image.bitsPerPixel = bitsPerPixel;
+        image.rowBytes = bytes;
+        image.dataSize = static_cast<uint32_t>(bytes);
+    }
+    ~OnePixel() { resetImage(&image); }
+    Rgb rgb() const { return {image.pixels[0], image.pixels[1], image.pixels[2]}; }
+};
+
+AdjustOptions renormalizeAt(float scale) { return {0, 0, 0, 1, scale}; }
+
+struct PixelCase {
+    const char* name;
+    Rgb in;
+    AdjustOptions options;
+    Rgb out;
+};
+
+class AdjustPixelTest : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(AdjustPixelTest, GivesExactBytes) {
+    const PixelCase& c = GetParam();
+    OnePixel p(c.in);
+    adjustPixels(&p.image, c.options);
+    EXPECT_EQ(p.rgb(), c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, AdjustPixelTest,
+    ::testing::Values(
+        PixelCase{"CentreStays", {128, 128, 128}, renormalizeAt(1), {128, 128, 128}},
+        PixelCase{"Black", {0, 0, 0}, renormalizeAt(1), {54, 54, 54}},
+        PixelCase{"White", {255, 255, 255}, renormalizeAt(1), {201, 201, 201}},
+        PixelCase{"MinusXEncodesAsOne", {0, 128, 128}, renormalizeAt(1), {1, 128, 128}},
+        PixelCase{"MinusZEncodesAsOne", {128, 128, 0}, renormalizeAt(1), {128, 128, 1}},
+        PixelCase{"UnitXStays", {255, 128, 128}, renormalizeAt(1), {255, 128, 128}},
+        PixelCase{"UnitZStays", {128, 128, 255}, renormalizeAt(1), {128, 128, 255}},
+        PixelCase{"Mixed", {200, 50, 255}, renormalizeAt(1), {183, 68, 225}},
+        PixelCase{"ScaleTwo", {200, 50, 255}, renormalizeAt(2), {201, 47, 193}},
+        PixelCase{"ScaleMinusOne", {200, 50, 255}, renormalizeAt(-1), {72, 187, 225}},
+        PixelCase{"ScaleZeroKeepsZ", {200, 50, 255}, renormalizeAt(0), {128, 128, 255}},
+        PixelCase{"ScaleZeroFlatBlue", {17, 240, 128}, renormalizeAt(0), {128, 128, 128}},
+        PixelCase{"InvertGreen", {100, 150, 200}, {0, 1, 0, 0, 1}, {100, 105, 200}},
+        PixelCase{"InvertRed", {10, 20, 30}, {1, 0, 0, 0, 1}, {245, 20, 30}},
+        PixelCase{"InvertBlue", {10, 20, 30}, {0, 0, 1, 0, 1}, {10, 20, 225}},
+        PixelCase{"InvertBeforeRenormalize", {100, 150, 200}, {1, 0, 0, 1, 1}, {170, 162, 242}},
+        PixelCase{"ScaleIgnoredWithoutRenormalize", {200, 50, 255}, {0, 0, 0, 0, 7.5f}, {200, 50, 255}},
+        PixelCase{"SwitchHoldingTwoIsOff", {10, 20, 30}, {2, 2, 2, 2, 1}, {10, 20, 30}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(AdjustPixels, ThirtyTwoBitImagesAreAdjustedAndKeepTheFourthByte) {
+    OnePixel p({100, 150, 200}, 32);
+    adjustPixels(&p.image, {1, 1, 0, 0, 1.0f});
+    EXPECT_EQ(p.rgb(), (Rgb{155, 105, 200}));
+    EXPECT_EQ(p.image.pixels[3], 0x5A);
+}
+
+TEST(AdjustPixels, LockedImageIsLeftAlone) {
+    OnePixel p({100, 150, 200});
+    p.image.adjustLocked = 1;
+    adjustPixels(&p.image, {1, 1, 1, 1, 2.0f});
+    EXPECT_EQ(p.rgb(), (Rgb{100, 150, 200}));
+}
+
+TEST(AdjustPixels, OtherDepthsAreLeftAlone) {
+    OnePixel p({100, 150, 200});
+    p.image.bitsPerPixel = 16;
+    adjustPixels(&p.image, {1, 1, 1, 0, 1.0f});
+    EXPECT_EQ(p.rgb(), (Rgb{100, 150, 200}));
+}
+
+TEST(AdjustPixels, WalkStopsAtTheFirstPixelPastDataSize) {
+    // 2 x 2 pixels, but dataSize covers the first row and one byte more.
+    Image image{};
+    image.pixels = static_cast<uint8_t*>(std::malloc(12));
+    for (int i = 0; i < 12; ++i) image.pixels[i] = static_cast<uint8_t>(10 * i);
+    image.width = image.height = 2;
+    image.bitsPerPixel = 24;
+    image.rowBytes = 6;
+    image.dataSize = 8;
+    adjustPixels(&image, {1, 1, 1, 0, 1.0f});
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(image.pixels[i], 255 - 10 * i) << i;
+    for (int i = 6; i < 12; ++i) EXPECT_EQ(image.pixels[i], 10 * i) << i;
+    resetImage(&image);
+}
+
+TEST(AdjustPixels, RowPaddingIsSkipped) {
+    // 1 x 2 pixels with two padding bytes after each row.
+    Image image{};
+    const uint8_t bytes[10] = {1, 2, 3, 77, 77, 4, 5, 6, 88, 88};
+    image.pixels = static_cast<uint8_t*>(std::malloc(sizeof bytes));
+    std::memcpy(image.pixels, bytes, sizeof bytes);
+    image.width = 1;
+    image.height = 2;
+    image.bitsPerPixel = 24;
+    image.rowBytes = 3;
+    image.rowPad = 2;
+    image.dataSize = sizeof bytes;
+    adjustPixels(&image, {1, 0, 0, 0, 1.0f});
+    const uint8_t expected[10] = {254, 2, 3, 77, 77, 251, 5, 6, 88, 88};
+    EXPECT_EQ(0, std::memcmp(image.pixels, expected, sizeof expected));
+    resetImage(&image);
+}
+
+TEST(VectorMath, ZeroVectorNormalisesToZero) {
+    const Vector3 n = normalized({0.0f, 0.0f, 0.0f});
+    EXPECT_EQ(n.x, 0.0f);
+    EXPECT_EQ(n.y, 0.0f);
+    EXPECT_EQ(n.z, 0.0f);
+    EXPECT_EQ(vectorLength({3.0f, 4.0f, 12.0f}), 13.0);
+}
+
+}  // namespace
