@@ -1,0 +1,4 @@
+// Placeholder until the reader exists: every file is refused cleanly.
+#include "readers/readers.h"
+
+bool readTga(ByteReader*, Image*, const char*) { return false; }
