@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "readers/bmp_reader.h"
 #include "readers/readers.h"
 
 namespace {
