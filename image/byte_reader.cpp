@@ -8,7 +8,7 @@
 
 void resetReader(ByteReader* reader) {
     if (!reader) return;
-    std::free(reader->bytes);
+    platformFreeLarge(reader->bytes);
     *reader = ByteReader{};
 }
 

@@ -18,7 +18,7 @@ void releaseBitmap(Image* image) {
 
 void releasePixels(Image* image) {
     if (image && image->pixels) {
-        std::free(image->pixels);
+        platformFreeLarge(image->pixels);
         image->pixels = nullptr;
     }
 }

@@ -43,7 +43,7 @@ void allocPixelGrid(uint32_t width, uint32_t height, PixelGrid* grid) {
 }
 
 void releasePixelGrid(PixelGrid* grid) {
-    std::free(grid->gridBits);
+    platformFreeLarge(grid->gridBits);
     grid->gridBits = nullptr;
 }
 
