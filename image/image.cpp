@@ -1,5 +1,7 @@
 #include "image/image.h"
 
+#include "image/pixel_rows.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -61,22 +63,11 @@ BitmapHandle createBlankBitmap(int32_t width, int32_t height) {
 
 namespace {
 
-// Copies `count` pixels of `step` bytes from `source` to 3-byte display
-// pixels, swapping red and blue unless the source is already blue-first.
 void convertRow(const uint8_t* source, uint8_t* destination, size_t count, size_t step, bool bgr) {
-    if (bgr) {
-        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
-            destination[0] = source[0];
-            destination[1] = source[1];
-            destination[2] = source[2];
-        }
-    } else {
-        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
-            destination[0] = source[2];
-            destination[1] = source[1];
-            destination[2] = source[0];
-        }
-    }
+    if (bgr)
+        copyPixelsInOrder(source, step, destination, count);
+    else
+        copyPixelsSwapped(source, step, destination, count);
 }
 
 }  // namespace

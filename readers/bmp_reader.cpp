@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "image/pixel_rows.h"
 #include "readers/bmp_reader.h"
 #include "readers/readers.h"
 
@@ -67,13 +68,8 @@ bool decodeBmpRows(ByteReader* reader, Image* image, const BmpInfoHeader& header
     for (uint32_t row = 0; row < h; ++row) {
         std::span<const uint8_t> in;
         if (!readSpan(reader, static_cast<uint32_t>(rowBytes), in)) return false;
-        uint8_t* out = image->pixels + (bottomFirst ? h - 1 - row : row) * rowBytes;
         // Blue, green, red in the file become red, green, blue.
-        for (size_t i = 0; i < rowBytes; i += 3, out += 3) {
-            out[0] = in[i + 2];
-            out[1] = in[i + 1];
-            out[2] = in[i];
-        }
+        copyPixelsSwapped(in.data(), 3, image->pixels + (bottomFirst ? h - 1 - row : row) * rowBytes, w);
         // The padding is skipped, not read: a file may end after its last pixel.
         skipBytes(reader, filePad);
     }
