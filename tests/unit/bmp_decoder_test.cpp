@@ -396,6 +396,18 @@ const std::vector<VariantCase> variantCases = {
 INSTANTIATE_TEST_SUITE_P(Variants, BmpVariantTest, ::testing::ValuesIn(variantCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// A palette written shorter than its header declares (colour count 0 at 8
+// bits means 256), with the data offset right after the entries written: the
+// table stops at the pixels, and the missing entries are black. Windows reads
+// the whole declared table, pixel bytes and all, so this is our own rule.
+TEST(BmpPalette, TableStopsAtTheDataOffset) {
+    if (!ownDecoder) GTEST_SKIP() << "the Windows loader reads the declared table";
+    BmpSpec s = spec(8, {5, 7, 0, 0xEE, 1, 2, 3, 0xEE});
+    s.palette = sixColours;  // six of 256 written
+    Loaded loaded(buildBmp(s));
+    expectPicture(loaded, {{six(1), six(2), six(3)}, {six(5), black, six(0)}});
+}
+
 // ---------------------------------------------------------------------------
 // RLE: a 6 x 4 picture with an 8-colour palette (index 0 not black), so that
 // pixels the stream never reaches show black.
