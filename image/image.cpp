@@ -127,7 +127,7 @@ bool pixelsFromBitmap(Image* image) {
     const size_t h = static_cast<uint32_t>(info.height);
     if (!imageSizeAllowed(info.width, info.height)) return false;
     const size_t rowBytes = 3 * w;
-    image->pixels = static_cast<uint8_t*>(std::malloc(rowBytes * h));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(rowBytes * h));
     if (!image->pixels || !info.bits) return false;
     const size_t stride = displayStride(static_cast<uint32_t>(w));
     // Memory row 0 of the bitmap is the bottom of the picture: it becomes the

@@ -38,7 +38,7 @@ void allocPixelGrid(uint32_t width, uint32_t height, PixelGrid* grid) {
     grid->gridHeight = height;
     grid->gridStride = displayStride(width);
     grid->gridBits = imageSizeAllowed(width, height)
-                         ? static_cast<uint8_t*>(std::malloc(grid->gridStride * height))
+                         ? static_cast<uint8_t*>(platformAllocLarge(grid->gridStride * height))
                          : nullptr;
 }
 

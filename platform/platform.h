@@ -51,6 +51,12 @@ bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t
 // apart from every other refusal.
 BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing);
 
+// An image-sized buffer, released with std::free like any malloc block; null
+// when there is no memory. Large blocks are laid out so that the system can
+// back them with huge pages, which makes first use of a whole picture's
+// memory many times cheaper than faulting it in 4 KiB at a time.
+void* platformAllocLarge(size_t size);
+
 // True when the file exists and can be opened for reading (no exclusive lock).
 bool platformFileExists(const char* path);
 

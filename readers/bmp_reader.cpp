@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "readers/bmp_reader.h"
 #include "readers/readers.h"
 
 namespace {
@@ -58,7 +59,7 @@ bool decodeBmpRows(ByteReader* reader, Image* image, const BmpInfoHeader& header
     image->rowPad = 0;
     image->bottomUp = 0;
     const uint32_t filePad = static_cast<uint32_t>(displayStride(w) - rowBytes);
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
     // A positive height stores the bottom row first: each row goes straight
     // to its place from the top, so no flip is needed afterwards.

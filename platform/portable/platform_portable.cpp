@@ -1,6 +1,7 @@
 // The platform seam in plain C++ and POSIX, for every system but Windows.
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,13 +17,25 @@
 #include "platform/portable/bmp_decoder.h"
 #include "platform/portable/portable_bitmap.h"
 
+void* platformAllocLarge(size_t size) {
+    constexpr size_t hugePage = size_t{2} << 20;
+    if (size < hugePage) return std::malloc(size ? size : 1);
+    const size_t rounded = (size + hugePage - 1) & ~(hugePage - 1);
+    void* block = std::aligned_alloc(hugePage, rounded);
+#ifdef MADV_HUGEPAGE
+    if (block) ::madvise(block, rounded, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
 BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool /*clearToBlack*/) {
     if (!imageSizeAllowed(width, height)) return nullptr;
     const size_t size = displayStride(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height);
-    // calloc hands large blocks over as fresh zero pages, so the memory is
-    // always black and clearing costs nothing.
-    auto* bits = static_cast<uint8_t*>(std::calloc(size, 1));
+    // Every new bitmap starts black, so that no byte of it (row padding
+    // included) is ever left undefined.
+    auto* bits = static_cast<uint8_t*>(platformAllocLarge(size));
     if (!bits) return nullptr;
+    std::memset(bits, 0, size);
     auto* bitmap = new (std::nothrow) PlatformBitmap{width, height, bits};
     if (!bitmap) std::free(bits);
     return bitmap;
