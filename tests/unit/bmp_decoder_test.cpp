@@ -61,7 +61,7 @@ struct Bytes {
 };
 
 // What goes into a test file. Palette entries and colours are 0xRRGGBB.
-struct BmpSpec {
+struct BmpLayout {
     uint32_t headerSize = 40;
     int32_t width = 3;
     int32_t height = 2;
@@ -75,7 +75,7 @@ struct BmpSpec {
     int64_t dataOffset = -1;      // -1: right after the palette
 };
 
-std::vector<uint8_t> buildBmp(const BmpSpec& s) {
+std::vector<uint8_t> buildBmp(const BmpLayout& s) {
     const bool core = s.headerSize == 12;
     const bool masksAfterHeader = s.headerSize == 40 && !s.masks.empty();
     const uint32_t headersEnd = 14 + s.headerSize + (masksAfterHeader ? 4 * static_cast<uint32_t>(s.masks.size()) : 0);
@@ -199,7 +199,7 @@ void expectPicture(const Loaded& loaded, const Picture& expected) {
 
 struct VariantCase {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
     Picture expected;
 };
 void PrintTo(const VariantCase& c, std::ostream* os) { *os << c.name; }
@@ -208,7 +208,7 @@ class BmpVariantTest : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(BmpVariantTest, GivesThePicture) {
     const VariantCase& c = GetParam();
-    Loaded loaded(buildBmp(c.spec));
+    Loaded loaded(buildBmp(c.layout));
     expectPicture(loaded, c.expected);
 }
 
@@ -266,72 +266,72 @@ constexpr uint16_t rgb565(uint32_t r, uint32_t g, uint32_t b) { return static_ca
 const std::vector<uint32_t> sixColours = {0xC81E3C, 0x14DC8C, 0x3264FA, 0xFAC832, 0x7F7F7F, 0x0A0B0C};
 Rgb six(size_t i) { return colour(sixColours[i]); }
 
-BmpSpec spec(uint16_t bitCount, std::vector<uint8_t> pixels) {
-    BmpSpec s;
+BmpLayout layout(uint16_t bitCount, std::vector<uint8_t> pixels) {
+    BmpLayout s;
     s.bitCount = bitCount;
     s.pixels = std::move(pixels);
     return s;
 }
-BmpSpec with(BmpSpec s, auto change) {
+BmpLayout with(BmpLayout s, auto change) {
     change(s);
     return s;
 }
 
 const std::vector<VariantCase> variantCases = {
-    {"Rgb24BottomUp", spec(24, rows24(threeByTwo, false)), threeByTwo},
-    {"Rgb24TopDown", with(spec(24, rows24(threeByTwo, true)), [](BmpSpec& s) { s.height = -2; }), threeByTwo},
-    {"Rgb32", spec(32, rows32(threeByTwo)), threeByTwo},
+    {"Rgb24BottomUp", layout(24, rows24(threeByTwo, false)), threeByTwo},
+    {"Rgb24TopDown", with(layout(24, rows24(threeByTwo, true)), [](BmpLayout& s) { s.height = -2; }), threeByTwo},
+    {"Rgb32", layout(32, rows32(threeByTwo)), threeByTwo},
     // Bit-fields with alpha after a 40-byte header, channels in another order.
     {"Rgba32Bitfields",
-     with(spec(32, rows32Rgba(threeByTwo)),
-          [](BmpSpec& s) {
+     with(layout(32, rows32Rgba(threeByTwo)),
+          [](BmpLayout& s) {
               s.compression = 3;
               s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
           }),
      threeByTwo},
     {"Rgba32V5",
-     with(spec(32, rows32Rgba(threeByTwo)),
-          [](BmpSpec& s) {
+     with(layout(32, rows32Rgba(threeByTwo)),
+          [](BmpLayout& s) {
               s.headerSize = 124;
               s.compression = 3;
               s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
           }),
      threeByTwo},
-    {"Rgb24V4", with(spec(24, rows24(threeByTwo, false)), [](BmpSpec& s) { s.headerSize = 108; }), threeByTwo},
-    {"Rgb24Core", with(spec(24, rows24(threeByTwo, false)), [](BmpSpec& s) { s.headerSize = 12; }), threeByTwo},
+    {"Rgb24V4", with(layout(24, rows24(threeByTwo, false)), [](BmpLayout& s) { s.headerSize = 108; }), threeByTwo},
+    {"Rgb24Core", with(layout(24, rows24(threeByTwo, false)), [](BmpLayout& s) { s.headerSize = 12; }), threeByTwo},
     // 2-10-10-10: each 10-bit channel gives its top 8 bits.
     {"Rgb30Bitfields",
-     with(spec(32,
+     with(layout(32,
                [] {
                    Bytes b;  // bottom row, then top row; red in bits 20-29, green 10-19, blue 0-9
                    b.u32(0x3FF << 20 | 0x001 << 10 | 0x203).u32(0x0FF << 20 | 0x100 << 10 | 0x3FC).u32(0);
                    b.u32(0x004 << 20 | 0x3FB << 10 | 0x155).u32(0xC0000000u).u32(0x2AA << 20);
                    return b.data;
                }()),
-          [](BmpSpec& s) {
+          [](BmpLayout& s) {
               s.compression = 3;
               s.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};
           }),
      Picture{{{1, 254, 85}, {0, 0, 0}, {170, 0, 0}}, {{255, 0, 128}, {63, 64, 255}, {0, 0, 0}}}},
     // 5-5-5: each 5-bit value v widens to (v << 3) | (v >> 2); the top bit is unused.
     {"Rgb555",
-     spec(16, rows16({{rgb555(16, 16, 16), rgb555(21, 1, 31), rgb555(10, 21, 1)},
+     layout(16, rows16({{rgb555(16, 16, 16), rgb555(21, 1, 31), rgb555(10, 21, 1)},
                       {static_cast<uint16_t>(0x8000 | rgb555(31, 0, 16)), rgb555(1, 10, 21), rgb555(0, 31, 0)}})),
      Picture{{{255, 0, 132}, {8, 82, 173}, {0, 255, 0}}, {{132, 132, 132}, {173, 8, 255}, {82, 173, 8}}}},
     // 5-6-5 bit-fields: a 6-bit green v widens to (v << 2) | (v >> 4).
     {"Rgb565Bitfields",
-     with(spec(16, rows16({{rgb565(1, 45, 16), rgb565(21, 20, 10), rgb565(0, 0, 0)},
+     with(layout(16, rows16({{rgb565(1, 45, 16), rgb565(21, 20, 10), rgb565(0, 0, 0)},
                            {rgb565(31, 63, 0), rgb565(0, 1, 31), rgb565(16, 32, 1)}})),
-          [](BmpSpec& s) {
+          [](BmpLayout& s) {
               s.compression = 3;
               s.masks = {0xF800, 0x07E0, 0x001F};
           }),
      Picture{{{255, 255, 0}, {0, 4, 255}, {132, 130, 8}}, {{8, 182, 132}, {173, 81, 82}, {0, 0, 0}}}},
     // The same 5-6-5 pixels with the masks inside a BITMAPV4HEADER.
     {"Rgb565V4",
-     with(spec(16, rows16({{rgb565(1, 45, 16), rgb565(21, 20, 10), rgb565(0, 0, 0)},
+     with(layout(16, rows16({{rgb565(1, 45, 16), rgb565(21, 20, 10), rgb565(0, 0, 0)},
                            {rgb565(31, 63, 0), rgb565(0, 1, 31), rgb565(16, 32, 1)}})),
-          [](BmpSpec& s) {
+          [](BmpLayout& s) {
               s.headerSize = 108;
               s.compression = 3;
               s.masks = {0xF800, 0x07E0, 0x001F, 0};
@@ -339,21 +339,21 @@ const std::vector<VariantCase> variantCases = {
      Picture{{{255, 255, 0}, {0, 4, 255}, {132, 130, 8}}, {{8, 182, 132}, {173, 81, 82}, {0, 0, 0}}}},
     // 1 bit: top row 1 0 1, bottom row 0 1 1; unused bits and padding are junk.
     {"Pal1",
-     with(spec(1, {0x7F, 0xEE, 0xEE, 0xEE, 0xBF, 0xEE, 0xEE, 0xEE}),
-          [](BmpSpec& s) { s.palette = {sixColours[0], sixColours[1]}; }),
+     with(layout(1, {0x7F, 0xEE, 0xEE, 0xEE, 0xBF, 0xEE, 0xEE, 0xEE}),
+          [](BmpLayout& s) { s.palette = {sixColours[0], sixColours[1]}; }),
      Picture{{six(1), six(0), six(1)}, {six(0), six(1), six(1)}}},
     // 4 bits, six colours: top row 5 0 3, bottom row 1 4 2.
     {"Pal4",
-     with(spec(4, {0x14, 0x2F, 0xEE, 0xEE, 0x50, 0x3F, 0xEE, 0xEE}),
-          [](BmpSpec& s) {
+     with(layout(4, {0x14, 0x2F, 0xEE, 0xEE, 0x50, 0x3F, 0xEE, 0xEE}),
+          [](BmpLayout& s) {
               s.colorsUsed = 6;
               s.palette = sixColours;
           }),
      Picture{{six(5), six(0), six(3)}, {six(1), six(4), six(2)}}},
     // 4 bits with an OS/2 core header: sixteen 3-byte palette entries.
     {"Pal4Core",
-     with(spec(4, {0x14, 0x2F, 0xEE, 0xEE, 0x50, 0x3F, 0xEE, 0xEE}),
-          [](BmpSpec& s) {
+     with(layout(4, {0x14, 0x2F, 0xEE, 0xEE, 0x50, 0x3F, 0xEE, 0xEE}),
+          [](BmpLayout& s) {
               s.headerSize = 12;
               s.palette = sixColours;
               s.palette.resize(16, 0xFFFFFF);
@@ -361,13 +361,13 @@ const std::vector<VariantCase> variantCases = {
      Picture{{six(5), six(0), six(3)}, {six(1), six(4), six(2)}}},
     // 8 bits, colour count 0 meaning all 256: top row 5 0 250, bottom 17 3 128.
     {"Pal8",
-     with(spec(8, {17, 3, 128, 0xEE, 5, 0, 250, 0xEE}), [](BmpSpec& s) { s.palette = fullPalette(); }),
+     with(layout(8, {17, 3, 128, 0xEE, 5, 0, 250, 0xEE}), [](BmpLayout& s) { s.palette = fullPalette(); }),
      Picture{{fullPaletteColour(5), fullPaletteColour(0), fullPaletteColour(250)},
              {fullPaletteColour(17), fullPaletteColour(3), fullPaletteColour(128)}}},
     // 8 bits, top-down, with a V5 header.
     {"Pal8TopDownV5",
-     with(spec(8, {5, 0, 250, 0xEE, 17, 3, 128, 0xEE}),
-          [](BmpSpec& s) {
+     with(layout(8, {5, 0, 250, 0xEE, 17, 3, 128, 0xEE}),
+          [](BmpLayout& s) {
               s.headerSize = 124;
               s.height = -2;
               s.palette = fullPalette();
@@ -376,16 +376,16 @@ const std::vector<VariantCase> variantCases = {
              {fullPaletteColour(17), fullPaletteColour(3), fullPaletteColour(128)}}},
     // Two colours declared: index 7 lies past them and shows black.
     {"Pal8IndexPastColours",
-     with(spec(8, {1, 7, 0, 0xEE, 0, 1, 1, 0xEE}),
-          [](BmpSpec& s) {
+     with(layout(8, {1, 7, 0, 0xEE, 0, 1, 1, 0xEE}),
+          [](BmpLayout& s) {
               s.colorsUsed = 2;
               s.palette = {sixColours[2], sixColours[3]};
           }),
      Picture{{six(2), six(3), six(3)}, {six(3), black, six(2)}}},
     // A data offset of 0: the pixels follow the palette.
     {"Pal8DataOffsetZero",
-     with(spec(8, {17, 3, 128, 0xEE, 5, 0, 250, 0xEE}),
-          [](BmpSpec& s) {
+     with(layout(8, {17, 3, 128, 0xEE, 5, 0, 250, 0xEE}),
+          [](BmpLayout& s) {
               s.palette = fullPalette();
               s.dataOffset = 0;
           }),
@@ -402,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(Variants, BmpVariantTest, ::testing::ValuesIn(variantCa
 // the whole declared table, pixel bytes and all, so this is our own rule.
 TEST(BmpPalette, TableStopsAtTheDataOffset) {
     if (!ownDecoder) GTEST_SKIP() << "the Windows loader reads the declared table";
-    BmpSpec s = spec(8, {5, 7, 0, 0xEE, 1, 2, 3, 0xEE});
+    BmpLayout s = layout(8, {5, 7, 0, 0xEE, 1, 2, 3, 0xEE});
     s.palette = sixColours;  // six of 256 written
     Loaded loaded(buildBmp(s));
     expectPicture(loaded, {{six(1), six(2), six(3)}, {six(5), black, six(0)}});
@@ -416,9 +416,9 @@ const std::vector<uint32_t> eightColours = {0xC81E3C, 0x14DC8C, 0x3264FA, 0xFAC8
                                             0x7F7F7F, 0x0A0B0C, 0x40E0D0, 0xFF00FF};
 Rgb eight(size_t i) { return colour(eightColours[i]); }
 
-BmpSpec rleSpec(uint16_t bitCount, uint32_t compression, std::vector<uint8_t> stream, int32_t width = 6,
+BmpLayout rleLayout(uint16_t bitCount, uint32_t compression, std::vector<uint8_t> stream, int32_t width = 6,
                 int32_t height = 4) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = width;
     s.height = height;
     s.bitCount = bitCount;
@@ -466,12 +466,12 @@ const Picture rle4Picture = {
 };
 
 TEST(BmpRle, Rle8RunsDeltaAbsoluteAndEndOfLine) {
-    Loaded loaded(buildBmp(rleSpec(8, 1, rle8Stream)));
+    Loaded loaded(buildBmp(rleLayout(8, 1, rle8Stream)));
     expectPicture(loaded, rle8Picture);
 }
 
 TEST(BmpRle, Rle4RunsDeltaAbsoluteAndEndOfLine) {
-    Loaded loaded(buildBmp(rleSpec(4, 2, rle4Stream)));
+    Loaded loaded(buildBmp(rleLayout(4, 2, rle4Stream)));
     expectPicture(loaded, rle4Picture);
 }
 
@@ -479,15 +479,15 @@ TEST(BmpRle, Rle4RunsDeltaAbsoluteAndEndOfLine) {
 // either refuses the file or clips the run at the row's end.
 TEST(BmpRle, RunPastTheRowEndStaysInItsRow) {
     const std::vector<uint8_t> stream = {5, 1, 0, 0, 2, 2, 0, 1};  // five of 1 in a row of 3; then 2 2
-    Loaded loaded(buildBmp(rleSpec(8, 1, stream, 3, 2)));
+    Loaded loaded(buildBmp(rleLayout(8, 1, stream, 3, 2)));
     if (!loaded.ok && !ownDecoder) return;
     expectPicture(loaded, {{eight(2), eight(2), black}, {eight(1), eight(1), eight(1)}});
 }
 
 TEST(BmpRle, TopDownRleIsRefused) {
-    Loaded rle8(buildBmp(with(rleSpec(8, 1, rle8Stream), [](BmpSpec& s) { s.height = -4; })));
+    Loaded rle8(buildBmp(with(rleLayout(8, 1, rle8Stream), [](BmpLayout& s) { s.height = -4; })));
     EXPECT_FALSE(rle8.ok);
-    Loaded rle4(buildBmp(with(rleSpec(4, 2, rle4Stream), [](BmpSpec& s) { s.height = -4; })));
+    Loaded rle4(buildBmp(with(rleLayout(4, 2, rle4Stream), [](BmpLayout& s) { s.height = -4; })));
     EXPECT_FALSE(rle4.ok);
 }
 
@@ -500,7 +500,7 @@ TEST(BmpTruncated, UncompressedEveryLength) {
     const auto pal8 = std::find_if(variantCases.begin(), variantCases.end(),
                                    [](const VariantCase& c) { return std::string(c.name) == "Pal8"; });
     ASSERT_NE(pal8, variantCases.end());
-    const std::vector<uint8_t> full = buildBmp(pal8->spec);
+    const std::vector<uint8_t> full = buildBmp(pal8->layout);
     const Picture& picture = pal8->expected;
     for (size_t length = 0; length < full.size(); ++length) {
         SCOPED_TRACE("length " + std::to_string(length));
@@ -518,9 +518,9 @@ TEST(BmpTruncated, UncompressedEveryLength) {
 
 // A cut RLE stream shows what it decoded: every pixel is the full picture's
 // or black. Cut inside the headers or the palette, the file fails.
-void checkRleTruncations(const BmpSpec& spec, const Picture& picture) {
-    const std::vector<uint8_t> full = buildBmp(spec);
-    const size_t dataOffset = full.size() - spec.pixels.size();
+void checkRleTruncations(const BmpLayout& layout, const Picture& picture) {
+    const std::vector<uint8_t> full = buildBmp(layout);
+    const size_t dataOffset = full.size() - layout.pixels.size();
     for (size_t length = 0; length < full.size(); ++length) {
         SCOPED_TRACE("length " + std::to_string(length));
         Loaded loaded(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length)));
@@ -547,8 +547,8 @@ void checkRleTruncations(const BmpSpec& spec, const Picture& picture) {
     if (withoutEnd.ok || ownDecoder) expectPicture(withoutEnd, picture);
 }
 
-TEST(BmpTruncated, Rle8EveryLength) { checkRleTruncations(rleSpec(8, 1, rle8Stream), rle8Picture); }
-TEST(BmpTruncated, Rle4EveryLength) { checkRleTruncations(rleSpec(4, 2, rle4Stream), rle4Picture); }
+TEST(BmpTruncated, Rle8EveryLength) { checkRleTruncations(rleLayout(8, 1, rle8Stream), rle8Picture); }
+TEST(BmpTruncated, Rle4EveryLength) { checkRleTruncations(rleLayout(4, 2, rle4Stream), rle4Picture); }
 
 // ---------------------------------------------------------------------------
 // Malformed and unsupported files: each fails.
@@ -573,7 +573,7 @@ TEST_P(BmpRefusedTest, Fails) {
     platformDeleteBitmap(bitmap);
 }
 
-std::vector<uint8_t> bytesOf(const BmpSpec& s) { return buildBmp(s); }
+std::vector<uint8_t> bytesOf(const BmpLayout& s) { return buildBmp(s); }
 std::vector<uint8_t> prefix(std::vector<uint8_t> bytes, size_t length) {
     bytes.resize(length);
     return bytes;
@@ -588,8 +588,8 @@ std::vector<uint8_t> patched(std::vector<uint8_t> bytes, size_t offset, std::vec
     std::copy(replacement.begin(), replacement.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     return bytes;
 }
-const BmpSpec good24 = spec(24, rows24(threeByTwo, false));
-const BmpSpec good8 = with(spec(8, {17, 3, 128, 0, 5, 0, 250, 0}), [](BmpSpec& s) { s.palette = fullPalette(); });
+const BmpLayout good24 = layout(24, rows24(threeByTwo, false));
+const BmpLayout good8 = with(layout(8, {17, 3, 128, 0, 5, 0, 250, 0}), [](BmpLayout& s) { s.palette = fullPalette(); });
 
 const std::vector<BadCase> badCases = {
     {"Empty", {}},
@@ -597,33 +597,33 @@ const std::vector<BadCase> badCases = {
     {"InformationHeaderCut", prefix(bytesOf(good24), 14 + 39)},
     {"BadMagic", patched(bytesOf(good24), 0, {'M', 'B'})},
     {"UnknownHeaderSize", patched(bytesOf(good24), 14, {20})},
-    {"TwoPlanes", bytesOf(with(good24, [](BmpSpec& s) { s.planes = 2; }))},
-    {"WidthZero", bytesOf(with(good24, [](BmpSpec& s) { s.width = 0; }))},
-    {"WidthNegative", bytesOf(with(good24, [](BmpSpec& s) { s.width = -3; }))},
-    {"HeightZero", bytesOf(with(good24, [](BmpSpec& s) { s.height = 0; }))},
-    {"UnknownCompression", bytesOf(with(good24, [](BmpSpec& s) { s.compression = 9; }))},
-    {"Jpeg", bytesOf(with(good24, [](BmpSpec& s) { s.compression = 4; }))},
-    {"Png", bytesOf(with(good24, [](BmpSpec& s) { s.compression = 5; }))},
-    {"Rle8WithDepth24", bytesOf(with(good24, [](BmpSpec& s) { s.compression = 1; }))},
+    {"TwoPlanes", bytesOf(with(good24, [](BmpLayout& s) { s.planes = 2; }))},
+    {"WidthZero", bytesOf(with(good24, [](BmpLayout& s) { s.width = 0; }))},
+    {"WidthNegative", bytesOf(with(good24, [](BmpLayout& s) { s.width = -3; }))},
+    {"HeightZero", bytesOf(with(good24, [](BmpLayout& s) { s.height = 0; }))},
+    {"UnknownCompression", bytesOf(with(good24, [](BmpLayout& s) { s.compression = 9; }))},
+    {"Jpeg", bytesOf(with(good24, [](BmpLayout& s) { s.compression = 4; }))},
+    {"Png", bytesOf(with(good24, [](BmpLayout& s) { s.compression = 5; }))},
+    {"Rle8WithDepth24", bytesOf(with(good24, [](BmpLayout& s) { s.compression = 1; }))},
     {"NoncontiguousMask",
-     bytesOf(with(spec(32, rows32(threeByTwo)),
-                  [](BmpSpec& s) {
+     bytesOf(with(layout(32, rows32(threeByTwo)),
+                  [](BmpLayout& s) {
                       s.compression = 3;
                       s.masks = {0x00F0F000, 0x0000FF00, 0x000000FF};
                   }))},
-    {"DataOffsetFarPastEnd", bytesOf(with(good24, [](BmpSpec& s) { s.dataOffset = 100000; }))},
+    {"DataOffsetFarPastEnd", bytesOf(with(good24, [](BmpLayout& s) { s.dataOffset = 100000; }))},
     {"DataOffsetJustPastEnd", offsetPastEnd(bytesOf(good24))},
-    {"Enormous8Bit", bytesOf(with(good8, [](BmpSpec& s) { s.width = s.height = 65535; }))},
-    {"Enormous24BitSmallFile", bytesOf(with(good24, [](BmpSpec& s) { s.width = s.height = 16384; }))},
-    {"EnormousCoreHeader", bytesOf(with(good24, [](BmpSpec& s) {
+    {"Enormous8Bit", bytesOf(with(good8, [](BmpLayout& s) { s.width = s.height = 65535; }))},
+    {"Enormous24BitSmallFile", bytesOf(with(good24, [](BmpLayout& s) { s.width = s.height = 16384; }))},
+    {"EnormousCoreHeader", bytesOf(with(good24, [](BmpLayout& s) {
          s.headerSize = 12;
          s.width = s.height = 65535;
      }))},
-    {"MostNegativeHeight", bytesOf(with(good24, [](BmpSpec& s) { s.height = INT32_MIN; }))},
+    {"MostNegativeHeight", bytesOf(with(good24, [](BmpLayout& s) { s.height = INT32_MIN; }))},
     // 2^28 pixels of RLE from a 2-byte stream: too many pixels for the data.
-    {"EnormousRle8", bytesOf(rleSpec(8, 1, {0, 1}, 16384, 16384))},
-    {"EnormousRle4", bytesOf(rleSpec(4, 2, {0, 1}, 16384, 16384))},
-    {"HugeRle8", bytesOf(rleSpec(8, 1, {0, 1}, 65535, 65535))},
+    {"EnormousRle8", bytesOf(rleLayout(8, 1, {0, 1}, 16384, 16384))},
+    {"EnormousRle4", bytesOf(rleLayout(4, 2, {0, 1}, 16384, 16384))},
+    {"HugeRle8", bytesOf(rleLayout(8, 1, {0, 1}, 65535, 65535))},
 };
 
 INSTANTIATE_TEST_SUITE_P(Malformed, BmpRefusedTest, ::testing::ValuesIn(badCases),
