@@ -256,6 +256,12 @@ BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
     return fromHandle(static_cast<HBITMAP>(loaded));
 }
 
+// Plain heap blocks: the system's allocator already serves large requests
+// straight from fresh pages.
+void* platformAllocLarge(size_t size) { return std::malloc(size ? size : 1); }
+
+void platformFreeLarge(void* block) { std::free(block); }
+
 bool platformFileExists(const char* path) {
     if (!path) return false;
     HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
