@@ -10,6 +10,7 @@
 
 #include "image/byte_reader.h"
 #include "image/image.h"
+#include "platform/bmp_header.h"
 #include "platform/platform.h"
 
 namespace {
@@ -246,6 +247,17 @@ BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
 BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
     fileMissing = false;
     if (!path) return nullptr;
+    // The loader is only handed files whose headers hold together and whose
+    // pixels fit in them: Wine's loader reads past the end of some hostile
+    // files, and a picture's memory must never be out of proportion to its
+    // file. A file that cannot be read at all goes on to the loader, which
+    // tells a missing file apart.
+    ByteReader file{};
+    if (loadWholeFile(&file, path, false)) {
+        const bool sound = bmpFileIsSound(std::span<const uint8_t>(file.bytes, file.length));
+        resetReader(&file);
+        if (!sound) return nullptr;
+    }
     bool topDown = false;
     BitmapHandle stored = loadTopDownBitmap(path, topDown);
     if (topDown) return stored;
