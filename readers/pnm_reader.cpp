@@ -112,94 +112,96 @@ bool readPlainRaster(PnmReaderState* state, std::span<const uint8_t> text) {
     return true;
 }
 
-// The raw raster, which the caller has checked to be wholly in `data`.
-bool readRawRaster(PnmReaderState* state, std::span<const uint8_t> data) {
-    const uint32_t maxval = static_cast<uint32_t>(state->maxval);
-    const size_t count = static_cast<size_t>(state->sampleCount);
-    uint8_t* out = state->samples;
-    if (state->variant == 4 || maxval == 255) {
-        std::memcpy(out, data.data(), count);
-    } else if (maxval < 256) {
-        uint8_t scale[256];
-        for (uint32_t v = 0; v <= maxval; ++v) scale[v] = scaleSample(v, maxval);
-        for (size_t i = 0; i < count; ++i) {
-            if (data[i] > maxval) return false;
-            out[i] = scale[data[i]];
-        }
-    } else {
-        // Two bytes a sample, most significant first.
-        for (size_t i = 0; i < count; ++i) {
-            const uint32_t v = (uint32_t{data[2 * i]} << 8) | data[2 * i + 1];
+// Levels of the raw raster written straight into the pixels: `channels`
+// samples a pixel, of two bytes (most significant first) when `wide`. Fails at
+// a sample above maxval.
+template <size_t channels, bool wide>
+bool convertRaw(std::span<const uint8_t> raster, uint32_t maxval, uint8_t* out) {
+    uint8_t table[256] = {};
+    if (!wide)
+        for (uint32_t v = 0; v <= maxval; ++v) table[v] = scaleSample(v, maxval);
+    const uint8_t* in = raster.data();
+    const size_t pixels = raster.size() / (channels * (wide ? 2 : 1));
+    for (size_t i = 0; i < pixels; ++i, out += 4) {
+        uint8_t level[channels];
+        for (size_t c = 0; c < channels; ++c) {
+            const uint32_t v = wide ? (uint32_t{in[0]} << 8) | in[1] : in[0];
+            in += wide ? 2 : 1;
             if (v > maxval) return false;
-            out[i] = scaleSample(v, maxval);
+            level[c] = wide ? scaleSample(v, maxval) : table[v];
         }
+        if constexpr (channels == 1) {
+            out[0] = out[1] = out[2] = level[0];
+        } else {
+            out[0] = level[0];
+            out[1] = level[1];
+            out[2] = level[2];
+        }
+        out[3] = 255;
     }
     return true;
 }
 
-// Reads the header and the raster into `samples`. Before anything
-// picture-sized is allocated, the rest of the file must be able to hold the
-// raster: all of it for a raw file, a character a sample for a plain one.
-bool readPnmSamples(PnmReaderState* state) {
-    if (!readPnmHeader(state)) return false;
-    const uint64_t pixels = uint64_t{static_cast<uint32_t>(state->width)} * static_cast<uint32_t>(state->height);
-    const uint64_t samplesInImage = isPixmap(state->variant) ? 3 * pixels : pixels;
-    const uint64_t needed = isPlain(state->variant) ? samplesInImage : rawRasterBytes(state, samplesInImage);
-    if (needed > bytesLeft(&state->reader)) return false;
-
-    std::span<const uint8_t> data;
-    if (isPlain(state->variant)) {
-        if (!readSpan(&state->reader, bytesLeft(&state->reader), data)) return false;
-    } else if (!readSpan(&state->reader, static_cast<uint32_t>(needed), data)) {
-        return false;
-    }
-    state->sampleCount = static_cast<int32_t>(state->variant == 4 ? needed : samplesInImage);
-    // Cleared, so that samples a short plain raster does not reach are 0.
-    state->samples = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(state->sampleCount), 1));
-    if (!state->samples) return false;
-    return isPlain(state->variant) ? readPlainRaster(state, data) : readRawRaster(state, data);
+// The raw bitmap: each row starts at a fresh byte, most significant bit first;
+// a set bit is black.
+void convertRawBits(std::span<const uint8_t> raster, size_t width, uint8_t* out) {
+    const size_t rowBytes = (width + 7) / 8;
+    for (size_t start = 0; start < raster.size(); start += rowBytes)
+        for (size_t x = 0; x < width; ++x, out += 4) {
+            const uint8_t level = (raster[start + x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+            out[0] = out[1] = out[2] = level;
+            out[3] = 255;
+        }
 }
 
-void convertSamples(const PnmReaderState* state, uint8_t* out) {
-    const size_t width = static_cast<uint32_t>(state->width);
-    const size_t height = static_cast<uint32_t>(state->height);
-    const uint8_t* s = state->samples;
+// Bytes that are already levels (maxval 255), copied with the fourth byte set.
+template <size_t channels>
+void copyLevels(std::span<const uint8_t> raster, uint8_t* out) {
+    const uint8_t* in = raster.data();
+    const size_t pixels = raster.size() / channels;
+    for (size_t i = 0; i < pixels; ++i, in += channels, out += 4) {
+        out[0] = in[0];
+        out[1] = in[channels == 3 ? 1 : 0];
+        out[2] = in[channels == 3 ? 2 : 0];
+        out[3] = 255;
+    }
+}
+
+bool convertRawRaster(const PnmReaderState* state, std::span<const uint8_t> raster, uint8_t* out) {
+    const uint32_t maxval = static_cast<uint32_t>(state->maxval);
+    if (maxval == 255 && state->variant != 4) {
+        if (state->variant == 5)
+            copyLevels<1>(raster, out);
+        else
+            copyLevels<3>(raster, out);
+        return true;
+    }
     switch (state->variant) {
-        case 1:
-            // 1 is black, 0 white.
-            for (size_t i = 0; i < width * height; ++i, out += 4) {
-                const uint8_t level = s[i] ? 0 : 255;
-                out[0] = out[1] = out[2] = level;
-                out[3] = 255;
-            }
-            break;
-        case 4: {
-            // Each row starts at a fresh byte, most significant bit first; a
-            // set bit is black.
-            const size_t rowBytes = (width + 7) / 8;
-            for (size_t y = 0; y < height; ++y, s += rowBytes)
-                for (size_t x = 0; x < width; ++x, out += 4) {
-                    const uint8_t level = (s[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
-                    out[0] = out[1] = out[2] = level;
-                    out[3] = 255;
-                }
-            break;
-        }
-        case 2:
+        case 4: convertRawBits(raster, static_cast<uint32_t>(state->width), out); return true;
         case 5:
-            for (size_t i = 0; i < width * height; ++i, out += 4) {
-                out[0] = out[1] = out[2] = s[i];
-                out[3] = 255;
-            }
-            break;
+            return maxval > 255 ? convertRaw<1, true>(raster, maxval, out) : convertRaw<1, false>(raster, maxval, out);
         default:
-            for (size_t i = 0; i < width * height; ++i, s += 3, out += 4) {
-                out[0] = s[0];
-                out[1] = s[1];
-                out[2] = s[2];
-                out[3] = 255;
-            }
-            break;
+            return maxval > 255 ? convertRaw<3, true>(raster, maxval, out) : convertRaw<3, false>(raster, maxval, out);
+    }
+}
+
+// The plain raster's samples into the pixels: for the bitmap 1 is black and 0
+// white; greymaps give equal channels.
+void convertPlainSamples(const PnmReaderState* state, uint8_t* out) {
+    const uint8_t* s = state->samples;
+    const size_t count = static_cast<size_t>(state->sampleCount);
+    if (state->variant == 3) {
+        for (size_t i = 0; i < count; i += 3, out += 4) {
+            std::memcpy(out, s + i, 3);
+            out[3] = 255;
+        }
+        return;
+    }
+    const bool bitmap = state->variant == 1;
+    for (size_t i = 0; i < count; ++i, out += 4) {
+        const uint8_t level = bitmap ? (s[i] ? 0 : 255) : s[i];
+        out[0] = out[1] = out[2] = level;
+        out[3] = 255;
     }
 }
 
@@ -208,7 +210,20 @@ void releaseSamples(PnmReaderState* state) {
     state->samples = nullptr;
 }
 
-bool fillImage(PnmReaderState* state, Image* image) {
+// Reads the header and decodes the raster into the Image. Before anything
+// picture-sized is allocated, the rest of the file must be able to hold the
+// raster: all of it for a raw file, a character a sample for a plain one.
+bool decodePnm(PnmReaderState* state, Image* image) {
+    if (!readPnmHeader(state)) return false;
+    const uint64_t pixels = uint64_t{static_cast<uint32_t>(state->width)} * static_cast<uint32_t>(state->height);
+    const uint64_t samplesInImage = isPixmap(state->variant) ? 3 * pixels : pixels;
+    const bool plain = isPlain(state->variant);
+    const uint64_t needed = plain ? samplesInImage : rawRasterBytes(state, samplesInImage);
+    std::span<const uint8_t> data;
+    if (needed > bytesLeft(&state->reader) ||
+        !readSpan(&state->reader, plain ? bytesLeft(&state->reader) : static_cast<uint32_t>(needed), data))
+        return false;
+
     image->width = state->width;
     image->height = state->height;
     image->bitsPerPixel = 32;
@@ -216,7 +231,13 @@ bool fillImage(PnmReaderState* state, Image* image) {
     image->dataSize = static_cast<uint32_t>(image->rowBytes) * static_cast<uint32_t>(image->height);
     image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
     if (!image->pixels) return false;
-    convertSamples(state, image->pixels);
+    if (!plain) return convertRawRaster(state, data, image->pixels);
+
+    state->sampleCount = static_cast<int32_t>(samplesInImage);
+    // Cleared, so that samples a short raster does not reach are 0.
+    state->samples = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(state->sampleCount), 1));
+    if (!state->samples || !readPlainRaster(state, data)) return false;
+    convertPlainSamples(state, image->pixels);
     return true;
 }
 
@@ -233,9 +254,8 @@ bool readPnm(PnmReaderState* state, Image* image, const char* path) {
     if (!state || !image || !path) return false;
     resetImage(image);
     if (!loadWholeFile(&state->reader, path, false)) return false;
-    const bool read = readPnmSamples(state);
+    const bool ok = decodePnm(state, image);
     resetReader(&state->reader);
-    const bool ok = read && fillImage(state, image);
     releaseSamples(state);
     if (!ok || !buildDisplayBitmap(image)) {
         resetImage(image);

@@ -13,8 +13,9 @@ struct PnmReaderState {
     int32_t height;
     int32_t maxval;       // 1 for the bitmaps
     int32_t sampleCount;  // bytes in `samples`
-    // The raster, one byte a sample scaled to 0..255 (0 or 1 a pixel for the
-    // plain bitmap, the packed rows for the raw bitmap); owned (malloc).
+    // A plain raster's samples, one byte each scaled to 0..255 (0 or 1 a pixel
+    // for the bitmap); owned (malloc). Raw rasters go straight from the file
+    // into the pixels and leave it null.
     uint8_t* samples;
 };
 
