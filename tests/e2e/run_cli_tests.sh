@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# End-to-end checks of quorvel-cli: adjusted output byte for byte against
+# files computed independently, exit codes and messages, thumbnails, and
+# that a failed write leaves an earlier file as it was.
+# Usage: run_cli_tests.sh QUORVEL_CLI TESTS_DATA_DIR
+set -uo pipefail
+cli=$1
+data=$2/cli
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect_status STATUS COMMAND...: runs the command, keeps its stderr.
+expect_status() {
+  local want=$1; shift
+  "$@" >"$work/stdout" 2>"$work/stderr"
+  local got=$?
+  [ "$got" -eq "$want" ] || fail "$* exited $got, expected $want: $(head -c 300 "$work/stderr")"
+}
+
+# Adjustments of the reference picture.
+# Each line: name|option|...|option| (the closing bar keeps an empty option).
+while IFS='|' read -r -a fields; do
+  name=${fields[0]}
+  args=("${fields[@]:1}")
+  expect_status 0 "$cli" "${args[@]}" "$data/reference.bmp" "$work/$name.bmp"
+  cmp -s "$work/$name.bmp" "$data/expected_$name.bmp" || fail "$name: output differs from expected_$name.bmp"
+done <"$data/cases.txt"
+
+# The broad arithmetic check: many byte combinations at several scales.
+while read -r scale; do
+  expect_status 0 "$cli" --renormalize --scale "$scale" "$data/spread.bmp" "$work/spread.bmp"
+  cmp -s "$work/spread.bmp" "$data/expected_spread_scale_$scale.bmp" || fail "spread at scale $scale differs"
+done <"$data/spread_cases.txt"
+
+# Without options the picture comes back as it was stored; a written file
+# reads back identical; options may come after the file names.
+expect_status 0 "$cli" "$data/reference.bmp" "$work/plain.bmp"
+cmp -s "$work/plain.bmp" "$data/reference.bmp" || fail "unadjusted output differs from its input"
+expect_status 0 "$cli" "$work/plain.bmp" "$work/again.bmp"
+cmp -s "$work/plain.bmp" "$work/again.bmp" || fail "a written file does not read back identical"
+expect_status 0 "$cli" "$data/reference.bmp" "$work/late.bmp" --invert-green
+cmp -s "$work/late.bmp" "$data/expected_invert_green.bmp" || fail "options after the file names were not applied"
+
+# Thumbnails: the 7 x 5 picture is enlarged to 298 x 212; the sample of
+# 256 x 256 to 298 x 298.
+thumb_size() { od -An -tu4 -j18 -N8 "$1" | tr -s ' ' | sed 's/^ //'; }
+expect_status 0 "$cli" --thumbnail "$work/thumb.bmp" "$data/reference.bmp" "$work/out.bmp"
+[ "$(thumb_size "$work/thumb.bmp")" = "298 212" ] || fail "reference thumbnail is $(thumb_size "$work/thumb.bmp")"
+[ "$(stat -c %s "$work/thumb.bmp")" -eq $((54 + 896 * 212)) ] || fail "reference thumbnail has the wrong file size"
+
+# Load failures: exit 1, the message and the path on standard error.
+for bad in "$work/missing.bmp" "$data/cases.txt" "$work/noextension"; do
+  expect_status 1 "$cli" "$bad" "$work/never.bmp"
+  grep -q "Failed to load open file." "$work/stderr" || fail "no load message for $bad"
+  grep -qF "$bad" "$work/stderr" || fail "the message does not name $bad"
+  [ ! -e "$work/never.bmp" ] || fail "a failed load wrote an output file"
+done
+
+# Usage: exit 2 with the usage text; --help and --version exit 0.
+expect_status 2 "$cli"
+expect_status 2 "$cli" "$data/reference.bmp"
+expect_status 2 "$cli" --frobnicate "$data/reference.bmp" "$work/x.bmp"
+grep -q "Usage: quorvel-cli" "$work/stderr" || fail "usage error without the usage text"
+expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" "$work/y.bmp"
+expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" --scale
+expect_status 0 "$cli" --help
+grep -q -- "--thumbnail" "$work/stdout" || fail "--help does not list the options"
+expect_status 0 "$cli" --version
+grep -q "quorvel-cli 1.01" "$work/stdout" || fail "--version prints $(cat "$work/stdout")"
+
+# Write failures: exit 3, the message, and an earlier file left intact.
+expect_status 3 "$cli" "$data/reference.bmp" "$work/no/such/dir/out.bmp"
+grep -q "There was an error writing the file." "$work/stderr" || fail "no write message"
+mkdir "$work/locked"
+cp "$data/reference.bmp" "$work/locked/keep.bmp"
+chmod a-w "$work/locked"
+if [ "$(id -u)" -ne 0 ]; then
+  expect_status 3 "$cli" --invert-red "$data/reference.bmp" "$work/locked/keep.bmp"
+  cmp -s "$work/locked/keep.bmp" "$data/reference.bmp" || fail "a failed save changed the earlier file"
+fi
+chmod u+w "$work/locked"
+# A target that is a directory cannot be replaced: the directory stays and
+# no temporary file is left beside it.
+mkdir "$work/target.bmp"
+expect_status 3 "$cli" "$data/reference.bmp" "$work/target.bmp"
+[ -d "$work/target.bmp" ] || fail "the directory target was replaced"
+ls "$work" | grep -q '\.tmp$' && fail "a temporary file was left behind"
+
+# A successful save over an existing file replaces it whole.
+cp "$data/reference.bmp" "$work/over.bmp"
+expect_status 0 "$cli" --invert-green "$data/reference.bmp" "$work/over.bmp"
+cmp -s "$work/over.bmp" "$data/expected_invert_green.bmp" || fail "overwriting did not give the new picture"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures end-to-end check(s) failed"
+  exit 1
+fi
+echo "all end-to-end checks passed"
