@@ -169,7 +169,7 @@ bool decodePcx(ByteReader* reader, Image* image) {
     image->bitsPerPixel = 32;
     image->rowBytes = 4 * image->width;
     image->dataSize = static_cast<uint32_t>(4 * width * height);
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
     // Decoding stops once the picture is full: anything after it is ignored.
     return h.colourPlanes == 3 ? decodeThreePlanes(stream, h, image)

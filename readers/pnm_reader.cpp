@@ -229,7 +229,7 @@ bool decodePnm(PnmReaderState* state, Image* image) {
     image->bitsPerPixel = 32;
     image->rowBytes = 4 * state->width;
     image->dataSize = static_cast<uint32_t>(image->rowBytes) * static_cast<uint32_t>(image->height);
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
     if (!plain) return convertRawRaster(state, data, image->pixels);
 

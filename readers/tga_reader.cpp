@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "image/pixel_rows.h"
 #include "readers/readers.h"
 
 namespace {
@@ -102,12 +103,7 @@ bool convertValues(const PixelFormat& f, const uint8_t* in, uint8_t* out, size_t
     } else if (f.valueBytes == 2) {
         for (size_t i = 0; i < count; ++i, in += 2, out += 3) storedColour(in, 2, out);
     } else {
-        const uint32_t step = f.valueBytes;
-        for (size_t i = 0; i < count; ++i, in += step, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-        }
+        copyPixelsSwapped(in, f.valueBytes, out, count);
     }
     return true;
 }
@@ -220,7 +216,7 @@ bool decodeTga(ByteReader* reader, const TgaHeader& h, Image* image) {
 
     bool ok = smallestImageData(h, format.valueBytes) <= bytesLeft(reader);
     if (ok) {
-        image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+        image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
         ok = image->pixels != nullptr;
     }
     if (ok) {
