@@ -8,17 +8,16 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "image/image.h"
 #include "readers/readers.h"
+#include "tests/unit/test_files.h"
 
 namespace readertest {
 
-using Bytes = std::vector<uint8_t>;
+using testing_files::Bytes;
 using Rgb = std::array<uint8_t, 3>;
 
 // Builds a fixture byte by byte; multi-byte values little-endian.
@@ -45,10 +44,7 @@ struct ByteWriter {
 
 inline Bytes textBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-inline Bytes fileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline Bytes fileBytes(const std::filesystem::path& path) { return testing_files::readFile(path.string()); }
 
 inline std::filesystem::path dataDirectory(const char* format) {
     return std::filesystem::path(QUORVEL_TEST_DATA) / format;
@@ -83,22 +79,13 @@ struct Loaded {
     }
 };
 
-// Writes `bytes` to a temporary file with the given extension, loads it with
-// readImageFile into `loaded` and removes the file.
+// Writes `bytes` to a temporary file with the given extension and loads it
+// with readImageFile into `loaded`.
 inline void loadBytes(const Bytes& bytes, const std::string& extension, Loaded& loaded) {
-    static int serial = 0;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(++serial);
-    for (char& c : name)
-        if (c == '/' || c == '\\') c = '_';
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / ("quorvel-" + name + "." + extension);
-    {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    loaded.ok = readImageFile(path.string().c_str(), &loaded.image);
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    testing_files::TempDir dir;
+    const std::string path = dir.file("picture." + extension);
+    testing_files::writeFile(path, bytes);
+    loaded.ok = readImageFile(path.c_str(), &loaded.image);
 }
 
 inline void loadPath(const std::filesystem::path& path, Loaded& loaded) {
