@@ -31,11 +31,12 @@ constexpr uint32_t biBitfields = 3;
 constexpr uint32_t biAlphaBitfields = 6;
 
 // An RLE stream may stop at any point with an end-of-bitmap and leave the
-// rest black, so its length does not bound the picture. The densest real
-// escape, a delta, moves at most 255 x 255 pixels for 4 bytes; a picture
-// declaring more than 16384 pixels per byte of RLE data is refused so that
-// a tiny file cannot demand a huge bitmap.
-constexpr uint64_t maxRlePixelsPerByte = 16384;
+// rest black, so its length alone does not bound the picture. The densest
+// run codes 255 pixels in 2 bytes; a picture declaring more than 256 pixels
+// per byte of RLE data is refused, so that a small file can never demand a
+// bitmap out of proportion to it (deltas and an early end-of-bitmap can
+// describe sparser pictures, but no encoder writes normal maps that way).
+constexpr uint64_t maxRlePixelsPerByte = 256;
 
 // A colour table of 256 blue-green-red entries. Entries the file does not
 // supply stay black, so any 8-bit (or smaller) index lands inside the table,
