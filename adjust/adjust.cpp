@@ -9,8 +9,6 @@
 
 namespace {
 
-// The 32-bit float nearest to 1/127: one step of a byte away from the centre.
-constexpr double byteToUnit = static_cast<double>(1.0f / 127.0f);
 
 double squared(double value) { return value * value; }
 
@@ -21,23 +19,31 @@ double squared(double value) { return value * value; }
 // one, so the bytes are the same as one pixel at a time would give.
 constexpr size_t blockPixels = 256;
 
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define QUORVEL_VECTOR_CLONES
+#endif
+
+// One block of pixels, one array a channel.
 struct Block {
-    alignas(32) int32_t channel[3][blockPixels];
+    alignas(64) uint8_t channel[3][blockPixels];
 };
 
-// The arithmetic of one block: all double, rounded to float at the decoded
-// and scaled components, the length and the normalised components.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void renormalizeBlock(Block& block, size_t count, double scale) {
-    int32_t* const r = block.channel[0];
-    int32_t* const g = block.channel[1];
-    int32_t* const b = block.channel[2];
+// The arithmetic of one block. The decoded and scaled components are float
+// products of float operands: a float product is the double product (which
+// is exact) rounded to float, so computing them in float is the same. From
+// the squared length on, everything is double, rounded to float at the
+// length and the normalised components.
+QUORVEL_VECTOR_CLONES void renormalizeBlock(Block& block, size_t count, float scale) {
+    uint8_t* const r = block.channel[0];
+    uint8_t* const g = block.channel[1];
+    uint8_t* const b = block.channel[2];
+    constexpr float unit = 1.0f / 127.0f;
     for (size_t i = 0; i < count; ++i) {
-        const double x = static_cast<float>(static_cast<float>((r[i] - 128) * byteToUnit) * scale);
-        const double y = static_cast<float>(static_cast<float>((g[i] - 128) * byteToUnit) * scale);
-        const double z = static_cast<float>((b[i] - 128) * byteToUnit);
+        const double x = static_cast<float>(r[i] - 128) * unit * scale;
+        const double y = static_cast<float>(g[i] - 128) * unit * scale;
+        const double z = static_cast<float>(b[i] - 128) * unit;
         // The squared length is never negative, and the root of 0 is 0.
         const double length = __builtin_sqrt(x * x + y * y + z * z);
         const bool positive = length > 0.0;
@@ -45,30 +51,32 @@ void renormalizeBlock(Block& block, size_t count, double scale) {
         const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
         const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
         const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
-        // Truncation; the caller keeps the low 8 bits, so -1 encodes as 1.
-        r[i] = static_cast<int32_t>(nx * 127.0 + 128.0);
-        g[i] = static_cast<int32_t>(ny * 127.0 + 128.0);
-        b[i] = static_cast<int32_t>(nz * 127.0 + 128.0);
+        // Truncation, then the low 8 bits: a component of -1 encodes as 1.
+        r[i] = static_cast<uint8_t>(static_cast<int32_t>(nx * 127.0 + 128.0));
+        g[i] = static_cast<uint8_t>(static_cast<int32_t>(ny * 127.0 + 128.0));
+        b[i] = static_cast<uint8_t>(static_cast<int32_t>(nz * 127.0 + 128.0));
     }
 }
 
 // Inverts and re-normalises `count` pixels of `step` bytes from `p`.
-void renormalizeRun(uint8_t* p, size_t count, size_t step, const uint8_t (&invert)[3], double scale) {
+template <size_t step>
+QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3],
+                                          float scale) {
     Block block;
     while (count > 0) {
         const size_t n = count < blockPixels ? count : blockPixels;
-        uint8_t* q = p;
-        for (size_t i = 0; i < n; ++i, q += step) {
-            block.channel[0][i] = q[0] ^ invert[0];  // 255 - v when inverted
-            block.channel[1][i] = q[1] ^ invert[1];
-            block.channel[2][i] = q[2] ^ invert[2];
+        for (size_t i = 0; i < n; ++i) {
+            block.channel[0][i] = p[step * i] ^ invert[0];  // 255 - v when inverted
+            block.channel[1][i] = p[step * i + 1] ^ invert[1];
+            block.channel[2][i] = p[step * i + 2] ^ invert[2];
         }
         renormalizeBlock(block, n, scale);
-        for (size_t i = 0; i < n; ++i, p += step) {
-            p[0] = static_cast<uint8_t>(block.channel[0][i]);
-            p[1] = static_cast<uint8_t>(block.channel[1][i]);
-            p[2] = static_cast<uint8_t>(block.channel[2][i]);
+        for (size_t i = 0; i < n; ++i) {
+            p[step * i] = block.channel[0][i];
+            p[step * i + 1] = block.channel[1][i];
+            p[step * i + 2] = block.channel[2][i];
         }
+        p += step * n;
         count -= n;
     }
 }
@@ -100,7 +108,7 @@ struct Walk {
     int64_t rowAdvance;  // bytes from one row's start to the next
     uint8_t invert[3];
     bool renormalize;
-    double scale;
+    float scale;
 };
 
 // Adjusts rows [first, last). The walk stops for good at the first pixel
@@ -115,7 +123,10 @@ void adjustRows(const Walk& walk, size_t first, size_t last) {
         const size_t count = room < walk.width ? room : walk.width;
         uint8_t* p = walk.pixels + offset;
         if (walk.renormalize) {
-            renormalizeRun(p, count, walk.step, walk.invert, walk.scale);
+            if (walk.step == 3)
+                renormalizeRun<3>(p, count, walk.invert, walk.scale);
+            else
+                renormalizeRun<4>(p, count, walk.invert, walk.scale);
         } else {
             for (uint8_t* const end = p + count * walk.step; p != end; p += walk.step) {
                 p[0] ^= walk.invert[0];  // 255 - v
