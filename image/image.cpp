@@ -76,7 +76,9 @@ bool buildDisplayBitmap(Image* image) {
     if (!image || !image->pixels || (image->bitsPerPixel != 24 && image->bitsPerPixel != 32)) return false;
     releaseBitmap(image);
     if (image->width < 0 || image->height < 0) return false;
-    image->bitmap = createBlankBitmap(image->width, image->height);
+    // Every pixel byte is written below (or cleared, should the pixels run
+    // out), so the bitmap need not be cleared first; its padding starts zero.
+    image->bitmap = platformCreateBitmap(image->width, image->height, false);
     BitmapInfo info;
     if (!image->bitmap || !platformQueryBitmap(image->bitmap, info) || !info.bits) return false;
 
@@ -100,8 +102,13 @@ bool buildDisplayBitmap(Image* image) {
         if (s >= 0 && static_cast<uint64_t>(s) + 2 < dataSize)
             whole = (dataSize - 3 - static_cast<size_t>(s)) / step + 1;
         if (s < 0 || whole < width) {
-            convertRow(image->pixels + (s < 0 ? 0 : s), d, s < 0 ? 0 : whole, step, image->bgrOrder != 0);
-            // Leave the partial bitmap as a bottom-to-top fill would have.
+            const size_t done = s < 0 ? 0 : whole;
+            convertRow(image->pixels + (s < 0 ? 0 : s), d, done, step, image->bgrOrder != 0);
+            // The pixels the walk never reached stay black, and the partial
+            // bitmap is left as a bottom-to-top fill would have left it.
+            std::memset(d + 3 * done, 0, 3 * (width - done));
+            for (size_t rest = r + 1; rest < height; ++rest)
+                std::memset(info.bits + (upright ? height - 1 - rest : rest) * stride, 0, 3 * width);
             if (upright) flipRows(info.bits, stride, height);
             return false;
         }

@@ -27,8 +27,8 @@ struct BitmapInfo {
 };
 
 // A new 24-bit, bottom-up bitmap section of the given size, or null. With
-// clearToBlack every byte starts at zero; without it the content is whatever
-// the platform gives a new section.
+// clearToBlack every byte starts at zero; without it the row padding does,
+// and the pixel bytes are whatever the platform gives a new section.
 BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool clearToBlack);
 
 // Width, height, depth and memory of any bitmap handle; false when the handle

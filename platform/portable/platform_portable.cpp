@@ -58,14 +58,21 @@ void platformFreeLarge(void* block) {
     spare = SpareBlock{block, capacity};
 }
 
-BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool /*clearToBlack*/) {
+BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool clearToBlack) {
     if (!imageSizeAllowed(width, height)) return nullptr;
-    const size_t size = displayStride(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height);
-    // Every new bitmap starts black, so that no byte of it (row padding
-    // included) is ever left undefined.
+    const size_t stride = displayStride(static_cast<uint32_t>(width));
+    const size_t rowPixels = size_t{3} * static_cast<uint32_t>(width);
+    const size_t size = stride * static_cast<uint32_t>(height);
     auto* bits = static_cast<uint8_t*>(platformAllocLarge(size));
     if (!bits) return nullptr;
-    std::memset(bits, 0, size);
+    if (clearToBlack) {
+        std::memset(bits, 0, size);
+    } else if (stride != rowPixels) {
+        // The row padding is never written by anyone: it starts zero, as a
+        // BMP file's padding must be. The pixels are left to the caller.
+        for (size_t row = 0; row < static_cast<uint32_t>(height); ++row)
+            std::memset(bits + row * stride + rowPixels, 0, stride - rowPixels);
+    }
     auto* bitmap = new (std::nothrow) PlatformBitmap{width, height, bits};
     if (!bitmap) platformFreeLarge(bits);
     return bitmap;
