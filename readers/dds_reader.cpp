@@ -109,10 +109,12 @@ void decodeUncompressed(const uint8_t* in, uint8_t* out, size_t pixelCount, cons
     }
 }
 
-// Colours 0 and 1 widened by shifting (31 becomes 248, 63 becomes 252).
-std::array<uint8_t, 3> expand565(uint32_t c) {
-    return {static_cast<uint8_t>(((c >> 11) & 31) << 3), static_cast<uint8_t>(((c >> 5) & 63) << 2),
-            static_cast<uint8_t>((c & 31) << 3)};
+// Colours 0 and 1 widened by shifting, low bits zero (31 becomes 248, 63
+// becomes 252).
+void expand565(uint32_t c, uint8_t* colour) {
+    colour[0] = static_cast<uint8_t>(((c >> 11) & 31) << 3);
+    colour[1] = static_cast<uint8_t>(((c >> 5) & 63) << 2);
+    colour[2] = static_cast<uint8_t>((c & 31) << 3);
 }
 
 // Writes the `columns` x `rows` pixels of one colour block (8 bytes) that lie
@@ -121,16 +123,15 @@ void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_
     const uint32_t c0 = block[0] | (uint32_t{block[1]} << 8);
     const uint32_t c1 = block[2] | (uint32_t{block[3]} << 8);
     uint8_t colours[4][3];
-    const std::array<uint8_t, 3> first = expand565(c0), second = expand565(c1);
-    for (int k = 0; k < 3; ++k) {
-        const int x = first[k], y = second[k];
-        colours[0][k] = first[k];
-        colours[1][k] = second[k];
+    expand565(c0, colours[0]);
+    expand565(c1, colours[1]);
+    for (size_t k = 0; k < 3; ++k) {
+        const int first = colours[0][k], second = colours[1][k];
         if (c0 > c1) {
-            colours[2][k] = static_cast<uint8_t>((2 * x + y) / 3);
-            colours[3][k] = static_cast<uint8_t>((x + 2 * y) / 3);
+            colours[2][k] = static_cast<uint8_t>((2 * first + second) / 3);
+            colours[3][k] = static_cast<uint8_t>((first + 2 * second) / 3);
         } else {
-            colours[2][k] = static_cast<uint8_t>((x + y) / 2);
+            colours[2][k] = static_cast<uint8_t>((first + second) / 2);
         }
     }
     if (c0 <= c1) {
