@@ -125,16 +125,14 @@ void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_
     uint8_t colours[4][3];
     expand565(c0, colours[0]);
     expand565(c1, colours[1]);
-    for (size_t k = 0; k < 3; ++k) {
-        const int first = colours[0][k], second = colours[1][k];
-        if (c0 > c1) {
+    if (c0 > c1) {
+        for (size_t k = 0; k < 3; ++k) {
+            const int first = colours[0][k], second = colours[1][k];
             colours[2][k] = static_cast<uint8_t>((2 * first + second) / 3);
             colours[3][k] = static_cast<uint8_t>((first + 2 * second) / 3);
-        } else {
-            colours[2][k] = static_cast<uint8_t>((first + second) / 2);
         }
-    }
-    if (c0 <= c1) {
+    } else {
+        for (size_t k = 0; k < 3; ++k) colours[2][k] = static_cast<uint8_t>((colours[0][k] + colours[1][k]) / 2);
         // The fourth entry of a three-colour block is shown as cyan.
         colours[3][0] = 0;
         colours[3][1] = 255;
