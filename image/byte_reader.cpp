@@ -8,7 +8,7 @@
 
 void resetReader(ByteReader* reader) {
     if (!reader) return;
-    std::free(reader->bytes);
+    platformFreeLarge(reader->bytes);
     *reader = ByteReader{};
 }
 
@@ -58,7 +58,7 @@ bool loadWholeFile(ByteReader* reader, const char* path, bool retryOpen) {
         return false;
     }
     // One byte more than asked for, so that an empty file still has a buffer.
-    reader->bytes = static_cast<uint8_t*>(std::malloc(size_t{size} + 1));
+    reader->bytes = static_cast<uint8_t*>(platformAllocLarge(size_t{size} + 1));
     if (!reader->bytes) {
         std::fclose(file);
         return false;

@@ -1,5 +1,7 @@
 #include "image/image.h"
 
+#include "image/pixel_rows.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -18,7 +20,7 @@ void releaseBitmap(Image* image) {
 
 void releasePixels(Image* image) {
     if (image && image->pixels) {
-        std::free(image->pixels);
+        platformFreeLarge(image->pixels);
         image->pixels = nullptr;
     }
 }
@@ -61,22 +63,11 @@ BitmapHandle createBlankBitmap(int32_t width, int32_t height) {
 
 namespace {
 
-// Copies `count` pixels of `step` bytes from `source` to 3-byte display
-// pixels, swapping red and blue unless the source is already blue-first.
 void convertRow(const uint8_t* source, uint8_t* destination, size_t count, size_t step, bool bgr) {
-    if (bgr) {
-        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
-            destination[0] = source[0];
-            destination[1] = source[1];
-            destination[2] = source[2];
-        }
-    } else {
-        for (size_t i = 0; i < count; ++i, source += step, destination += 3) {
-            destination[0] = source[2];
-            destination[1] = source[1];
-            destination[2] = source[0];
-        }
-    }
+    if (bgr)
+        copyPixelsInOrder(source, step, destination, count);
+    else
+        copyPixelsSwapped(source, step, destination, count);
 }
 
 }  // namespace
@@ -127,7 +118,7 @@ bool pixelsFromBitmap(Image* image) {
     const size_t h = static_cast<uint32_t>(info.height);
     if (!imageSizeAllowed(info.width, info.height)) return false;
     const size_t rowBytes = 3 * w;
-    image->pixels = static_cast<uint8_t*>(std::malloc(rowBytes * h));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(rowBytes * h));
     if (!image->pixels || !info.bits) return false;
     const size_t stride = displayStride(static_cast<uint32_t>(w));
     // Memory row 0 of the bitmap is the bottom of the picture: it becomes the

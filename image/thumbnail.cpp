@@ -38,12 +38,12 @@ void allocPixelGrid(uint32_t width, uint32_t height, PixelGrid* grid) {
     grid->gridHeight = height;
     grid->gridStride = displayStride(width);
     grid->gridBits = imageSizeAllowed(width, height)
-                         ? static_cast<uint8_t*>(std::malloc(grid->gridStride * height))
+                         ? static_cast<uint8_t*>(platformAllocLarge(grid->gridStride * height))
                          : nullptr;
 }
 
 void releasePixelGrid(PixelGrid* grid) {
-    std::free(grid->gridBits);
+    platformFreeLarge(grid->gridBits);
     grid->gridBits = nullptr;
 }
 

@@ -51,6 +51,16 @@ bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t
 // apart from every other refusal.
 BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing);
 
+// An image-sized buffer, or null when there is no memory. Large blocks are
+// laid out so that the system can back them with huge pages, which makes
+// first use of a whole picture's memory many times cheaper than faulting it
+// in 4 KiB at a time. The content is undefined. Release it with
+// platformFreeLarge, which keeps the last large block for the next picture
+// (every click re-reads the file into buffers of the same sizes); std::free
+// is also safe on it.
+void* platformAllocLarge(size_t size);
+void platformFreeLarge(void* block);
+
 // True when the file exists and can be opened for reading (no exclusive lock).
 bool platformFileExists(const char* path);
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <span>
 
+#include "image/pixel_rows.h"
+#include "readers/bmp_reader.h"
 #include "readers/readers.h"
 
 namespace {
@@ -58,7 +60,7 @@ bool decodeBmpRows(ByteReader* reader, Image* image, const BmpInfoHeader& header
     image->rowPad = 0;
     image->bottomUp = 0;
     const uint32_t filePad = static_cast<uint32_t>(displayStride(w) - rowBytes);
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
     // A positive height stores the bottom row first: each row goes straight
     // to its place from the top, so no flip is needed afterwards.
@@ -66,13 +68,8 @@ bool decodeBmpRows(ByteReader* reader, Image* image, const BmpInfoHeader& header
     for (uint32_t row = 0; row < h; ++row) {
         std::span<const uint8_t> in;
         if (!readSpan(reader, static_cast<uint32_t>(rowBytes), in)) return false;
-        uint8_t* out = image->pixels + (bottomFirst ? h - 1 - row : row) * rowBytes;
         // Blue, green, red in the file become red, green, blue.
-        for (size_t i = 0; i < rowBytes; i += 3, out += 3) {
-            out[0] = in[i + 2];
-            out[1] = in[i + 1];
-            out[2] = in[i];
-        }
+        copyPixelsSwapped(in.data(), 3, image->pixels + (bottomFirst ? h - 1 - row : row) * rowBytes, w);
         // The padding is skipped, not read: a file may end after its last pixel.
         skipBytes(reader, filePad);
     }

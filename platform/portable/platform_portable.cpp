@@ -1,6 +1,8 @@
 // The platform seam in plain C++ and POSIX, for every system but Windows.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,15 +18,56 @@
 #include "platform/portable/bmp_decoder.h"
 #include "platform/portable/portable_bitmap.h"
 
+namespace {
+
+constexpr size_t hugePage = size_t{2} << 20;
+
+// The last large block given back, kept for reuse.
+struct SpareBlock {
+    void* block = nullptr;
+    size_t capacity = 0;
+} spare;
+
+}  // namespace
+
+void* platformAllocLarge(size_t size) {
+    if (size < hugePage) return std::malloc(size ? size : 1);
+    // The spare block serves a request of at least half its size, so that a
+    // small picture never pins a much larger block.
+    if (spare.block && spare.capacity >= size && spare.capacity / 2 <= size) {
+        void* block = spare.block;
+        spare = SpareBlock{};
+        return block;
+    }
+    const size_t rounded = (size + hugePage - 1) & ~(hugePage - 1);
+    void* block = std::aligned_alloc(hugePage, rounded);
+#ifdef MADV_HUGEPAGE
+    if (block) ::madvise(block, rounded, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void platformFreeLarge(void* block) {
+    if (!block) return;
+    const size_t capacity = malloc_usable_size(block);
+    if (capacity < hugePage) {
+        std::free(block);
+        return;
+    }
+    std::free(spare.block);
+    spare = SpareBlock{block, capacity};
+}
+
 BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool /*clearToBlack*/) {
     if (!imageSizeAllowed(width, height)) return nullptr;
     const size_t size = displayStride(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height);
-    // calloc hands large blocks over as fresh zero pages, so the memory is
-    // always black and clearing costs nothing.
-    auto* bits = static_cast<uint8_t*>(std::calloc(size, 1));
+    // Every new bitmap starts black, so that no byte of it (row padding
+    // included) is ever left undefined.
+    auto* bits = static_cast<uint8_t*>(platformAllocLarge(size));
     if (!bits) return nullptr;
+    std::memset(bits, 0, size);
     auto* bitmap = new (std::nothrow) PlatformBitmap{width, height, bits};
-    if (!bitmap) std::free(bits);
+    if (!bitmap) platformFreeLarge(bits);
     return bitmap;
 }
 
@@ -39,7 +82,7 @@ bool platformQueryBitmap(BitmapHandle bitmap, BitmapInfo& info) {
 
 void platformDeleteBitmap(BitmapHandle bitmap) {
     if (!bitmap) return;
-    std::free(bitmap->bits);
+    platformFreeLarge(bitmap->bits);
     delete bitmap;
 }
 

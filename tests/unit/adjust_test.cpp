@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "adjust/adjust.h"
 
@@ -128,6 +129,48 @@ TEST(VectorMath, ZeroVectorNormalisesToZero) {
     EXPECT_EQ(n.y, 0.0f);
     EXPECT_EQ(n.z, 0.0f);
     EXPECT_EQ(vectorLength({3.0f, 4.0f, 12.0f}), 13.0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AdjustPixels, ThirtyTwoBitImagesAreRenormalisedToo) {
+    OnePixel p({200, 50, 255}, 32);
+    adjustPixels(&p.image, renormalizeAt(1));
+    EXPECT_EQ(p.rgb(), (Rgb{183, 68, 225}));
+    EXPECT_EQ(p.image.pixels[3], 0x5A);
+}
+
+TEST(AdjustPixels, LargePicturesGiveTheSameBytesAsRowByRow) {
+    // Large enough to be shared out among threads; each row alone is not.
+    constexpr int32_t width = 2048, height = 1100;
+    const size_t rowBytes = 3 * width;
+    Image big{};
+    big.pixels = static_cast<uint8_t*>(std::malloc(rowBytes * height));
+    for (size_t i = 0; i < rowBytes * height; ++i) big.pixels[i] = static_cast<uint8_t>(i * 7 + i / 4099);
+    big.width = width;
+    big.height = height;
+    big.bitsPerPixel = 24;
+    big.rowBytes = static_cast<int32_t>(rowBytes);
+    big.dataSize = static_cast<uint32_t>(rowBytes * height - 4);  // the last pixel is cut short
+    std::vector<uint8_t> original(big.pixels, big.pixels + rowBytes * height);
+    const AdjustOptions options{1, 0, 1, 1, 1.5f};
+    adjustPixels(&big, options);
+    for (int32_t row = 0; row < height; ++row) {
+        Image one{};
+        one.pixels = original.data() + static_cast<size_t>(row) * rowBytes;
+        one.width = width;
+        one.height = 1;
+        one.bitsPerPixel = 24;
+        one.rowBytes = static_cast<int32_t>(rowBytes);
+        one.dataSize = static_cast<uint32_t>(row + 1 < height ? rowBytes : rowBytes - 4);
+        adjustPixels(&one, options);
+    }
+    EXPECT_EQ(0, std::memcmp(big.pixels, original.data(), rowBytes * height));
+    // The cut-short last pixel kept its bytes.
+    EXPECT_EQ(big.pixels[rowBytes * height - 1], static_cast<uint8_t>((rowBytes * height - 1) * 7 + (rowBytes * height - 1) / 4099));
+    resetImage(&big);
 }
 
 }  // namespace

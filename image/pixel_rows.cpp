@@ -1,0 +1,38 @@
+#include "image/pixel_rows.h"
+
+#include <cstring>
+
+// These loops carry most of the bytes of every load and display; written with
+// constant strides over unaliased buffers they become vector shuffles.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORVEL_VECTOR_CLONES
+#endif
+
+namespace {
+
+template <size_t step, bool swap>
+QUORVEL_VECTOR_CLONES void copyRun(const uint8_t* __restrict source, uint8_t* __restrict destination, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        destination[3 * i] = source[step * i + (swap ? 2 : 0)];
+        destination[3 * i + 1] = source[step * i + 1];
+        destination[3 * i + 2] = source[step * i + (swap ? 0 : 2)];
+    }
+}
+
+}  // namespace
+
+void copyPixelsSwapped(const uint8_t* source, size_t sourceStep, uint8_t* destination, size_t count) {
+    if (sourceStep == 4)
+        copyRun<4, true>(source, destination, count);
+    else
+        copyRun<3, true>(source, destination, count);
+}
+
+void copyPixelsInOrder(const uint8_t* source, size_t sourceStep, uint8_t* destination, size_t count) {
+    if (sourceStep == 4)
+        copyRun<4, false>(source, destination, count);
+    else if (count)
+        std::memcpy(destination, source, 3 * count);
+}
