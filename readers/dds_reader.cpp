@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 
@@ -200,7 +199,7 @@ bool parseDds(ByteReader* reader, Image* image) {
     image->dataSize = 3 * width * height;
     image->rowPad = 0;
     image->bottomUp = 0;
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
 
     const size_t pixelCount = size_t{width} * height;

@@ -111,7 +111,7 @@ bool composeImage(const PsdReaderState* state, Image* image) {
     image->dataSize = static_cast<uint32_t>(3 * count);
     image->rowPad = 0;
     image->bottomUp = 0;
-    image->pixels = static_cast<uint8_t*>(std::malloc(image->dataSize));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
     if (!image->pixels) return false;
 
     uint8_t* out = image->pixels;
@@ -237,15 +237,16 @@ bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint
     state->depth = depth;
     state->planeSize = static_cast<uint32_t>(planeSize);
     for (int32_t c = 0; c < channelCount; ++c) {
-        state->planes[c] = static_cast<uint8_t*>(std::calloc(state->planeSize, 1));
+        state->planes[c] = static_cast<uint8_t*>(platformAllocLarge(state->planeSize));
         if (!state->planes[c]) return false;
+        std::memset(state->planes[c], 0, state->planeSize);
     }
     return true;
 }
 
 void releasePsdPlanes(PsdReaderState* state) {
     if (state->planes) {
-        for (int32_t c = 0; c < state->channelCount; ++c) std::free(state->planes[c]);
+        for (int32_t c = 0; c < state->channelCount; ++c) platformFreeLarge(state->planes[c]);
         std::free(state->planes);
     }
     const ByteReader reader = state->reader;

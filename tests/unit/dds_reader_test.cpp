@@ -9,18 +9,11 @@ namespace {
 using readertest::Bytes;
 using readertest::Loaded;
 using readertest::Rgb;
+using testing_files::put16;
+using testing_files::put32;
 
 constexpr uint32_t linearSizeFlag = 0x80000;
 constexpr uint32_t usualFlags = 0x1007;  // caps, height, width, pixel format
-
-void le16(Bytes& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void le32(Bytes& out, uint32_t v) {
-    le16(out, v & 0xFFFF);
-    le16(out, v >> 16);
-}
 
 constexpr uint32_t code(const char (&c)[5]) {
     return uint32_t(uint8_t(c[0])) | uint32_t(uint8_t(c[1])) << 8 | uint32_t(uint8_t(c[2])) << 16 |
@@ -46,22 +39,22 @@ struct DdsFile {
 
     Bytes bytes() const {
         Bytes out(signature, signature + 4);  // signature
-        le32(out, 124);                       // header size
-        le32(out, flags);                     // flags
-        le32(out, height);                    // height
-        le32(out, width);                     // width
-        le32(out, 0);                         // pitch or linear size (not examined)
-        le32(out, 0);                         // depth
-        le32(out, 0);                         // mipmap count
+        put32(out, 124);                       // header size
+        put32(out, flags);                     // flags
+        put32(out, height);                    // height
+        put32(out, width);                     // width
+        put32(out, 0);                         // pitch or linear size (not examined)
+        put32(out, 0);                         // depth
+        put32(out, 0);                         // mipmap count
         out.insert(out.end(), 44, 0);         // reserved
-        le32(out, 32);                        // pixel format size
-        le32(out, fourCc ? 0x4 : 0x41);       // pixel format flags
-        le32(out, fourCc);                    // FourCC
-        le32(out, bitCount);                  // RGB bit count
-        le32(out, masks.red);                 // red mask
-        le32(out, masks.green);               // green mask
-        le32(out, masks.blue);                // blue mask
-        le32(out, masks.alpha);               // alpha mask
+        put32(out, 32);                        // pixel format size
+        put32(out, fourCc ? 0x4 : 0x41);       // pixel format flags
+        put32(out, fourCc);                    // FourCC
+        put32(out, bitCount);                  // RGB bit count
+        put32(out, masks.red);                 // red mask
+        put32(out, masks.green);               // green mask
+        put32(out, masks.blue);                // blue mask
+        put32(out, masks.alpha);               // alpha mask
         out.insert(out.end(), 20, 0);         // capabilities and reserved
         out.insert(out.end(), data.begin(), data.end());
         return out;
@@ -83,8 +76,8 @@ DdsFile compressedFile(uint32_t fourCc, uint32_t width, uint32_t height, const B
 // A colour block: c0, c1 and one index byte per row, 2 bits a pixel from the low bits.
 Bytes colourBlock(uint16_t c0, uint16_t c1, std::array<uint8_t, 4> rows) {
     Bytes out;
-    le16(out, c0);
-    le16(out, c1);
+    put16(out, c0);
+    put16(out, c1);
     out.insert(out.end(), rows.begin(), rows.end());
     return out;
 }

@@ -7,17 +7,15 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "image/image.h"
 #include "readers/readers.h"
+#include "tests/unit/test_files.h"
 
 namespace readertest {
 
-using Bytes = std::vector<uint8_t>;
+using testing_files::Bytes;
 using Rgb = std::array<uint8_t, 3>;
 
 // The reference picture of scripts/testdata/reference.py: 7 x 5 pixels.
@@ -48,20 +46,13 @@ struct Loaded {
     bool ok = false;
 
     explicit Loaded(const std::string& path) { ok = readImageFile(path.c_str(), &image); }
-    // Writes `bytes` to a temporary file named after the running test and
-    // loads it with the reader of `extension`.
+    // Writes `bytes` to a temporary file and loads it with the reader of
+    // `extension`.
     Loaded(const Bytes& bytes, const char* extension) {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("quorvel_") + test->test_suite_name() + "_" + test->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        const std::filesystem::path path = std::filesystem::temp_directory_path() / (name + "." + extension);
-        {
-            std::ofstream file(path, std::ios::binary);
-            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
-        ok = readImageFile(path.string().c_str(), &image);
-        std::filesystem::remove(path);
+        const testing_files::TempDir dir;
+        const std::string path = dir.file(std::string("picture.") + extension);
+        testing_files::writeFile(path, bytes);
+        ok = readImageFile(path.c_str(), &image);
     }
     ~Loaded() { resetImage(&image); }
     Loaded(const Loaded&) = delete;
