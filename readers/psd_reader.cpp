@@ -154,7 +154,9 @@ bool composeImage(const PsdReaderState* state, Image* image) {
     return true;
 }
 
-bool parsePsd(PsdReaderState* state, Image* image) {
+// Reads the header and the sections and decodes the image data into the
+// planes; the composition follows once the file's bytes are released.
+bool parsePsd(PsdReaderState* state) {
     ByteReader* reader = &state->reader;
     std::span<const uint8_t> header;
     if (!readSpan(reader, headerBytes, header) || std::memcmp(header.data(), "8BPS", 4) != 0) return false;
@@ -206,10 +208,7 @@ bool parsePsd(PsdReaderState* state, Image* image) {
         state->palette[i][1] = paletteData[256 + i];
         state->palette[i][2] = paletteData[512 + i];
     }
-    const bool decoded = compression == rawCompression ? readRawPlanes(state) : unpackPlanes(state);
-    const bool composed = decoded && composeImage(state, image);
-    releasePsdPlanes(state);
-    return composed;
+    return compression == rawCompression ? readRawPlanes(state) : unpackPlanes(state);
 }
 
 }  // namespace
@@ -230,23 +229,25 @@ bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint
     state->colorMode = colorMode;
     state->channelCount = channelCount;
     const uint64_t planeSize = uint64_t{depth > 0 ? static_cast<uint32_t>(depth) / 8 : 0u} * width * height;
-    // A size that does not fit in 32 bits is refused rather than wrapped.
-    if (planeSize == 0 || planeSize > UINT32_MAX) return false;
+    const uint64_t totalSize = planeSize * static_cast<uint32_t>(channelCount);
+    // Sizes that do not fit in 32 bits are refused rather than wrapped.
+    if (planeSize == 0 || totalSize > UINT32_MAX) return false;
     state->width = width;
     state->height = height;
     state->depth = depth;
     state->planeSize = static_cast<uint32_t>(planeSize);
-    for (int32_t c = 0; c < channelCount; ++c) {
-        state->planes[c] = static_cast<uint8_t*>(platformAllocLarge(state->planeSize));
-        if (!state->planes[c]) return false;
-        std::memset(state->planes[c], 0, state->planeSize);
-    }
+    // The planes lie one after another in one block, owned through planes[0]:
+    // given back whole, it can serve the next picture-sized allocation.
+    auto* block = static_cast<uint8_t*>(platformAllocLarge(totalSize));
+    if (!block) return false;
+    std::memset(block, 0, totalSize);
+    for (int32_t c = 0; c < channelCount; ++c) state->planes[c] = block + static_cast<size_t>(c) * planeSize;
     return true;
 }
 
 void releasePsdPlanes(PsdReaderState* state) {
     if (state->planes) {
-        for (int32_t c = 0; c < state->channelCount; ++c) platformFreeLarge(state->planes[c]);
+        platformFreeLarge(state->planes[0]);
         std::free(state->planes);
     }
     const ByteReader reader = state->reader;
@@ -258,9 +259,13 @@ bool readPsd(PsdReaderState* state, Image* image, const char* path) {
     if (!state || !image || !path) return false;
     resetImage(image);
     if (!loadWholeFile(&state->reader, path, false)) return false;
-    const bool parsed = parsePsd(state, image);
+    const bool decoded = parsePsd(state);
+    // The file's bytes go first and the planes after the composition, so
+    // that the display bitmap can take over the planes' block.
     resetReader(&state->reader);
-    if (parsed && buildDisplayBitmap(image)) return true;
+    const bool composed = decoded && composeImage(state, image);
+    releasePsdPlanes(state);
+    if (composed && buildDisplayBitmap(image)) return true;
     resetImage(image);
     return false;
 }
