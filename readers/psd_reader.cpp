@@ -46,12 +46,16 @@ uint64_t smallestDataSize(uint16_t compression, uint64_t sampleCount, uint64_t r
     return 2 * rowCount + 2 * ((sampleCount + 127) / 128);
 }
 
+// The planes lie one after another in one block, so both decoders fill them
+// as a single run of channelCount x planeSize bytes from planes[0].
+size_t planeBytes(const PsdReaderState* state) {
+    return size_t{state->planeSize} * static_cast<uint32_t>(state->channelCount);
+}
+
 bool readRawPlanes(PsdReaderState* state) {
-    for (int32_t c = 0; c < state->channelCount; ++c) {
-        std::span<const uint8_t> samples;
-        if (!readSpan(&state->reader, state->planeSize, samples)) return false;
-        std::memcpy(state->planes[c], samples.data(), samples.size());
-    }
+    std::span<const uint8_t> samples;
+    if (!readSpan(&state->reader, static_cast<uint32_t>(planeBytes(state)), samples)) return false;
+    std::memcpy(state->planes[0], samples.data(), samples.size());
     return true;
 }
 
@@ -63,41 +67,44 @@ bool unpackPlanes(PsdReaderState* state) {
     // The row byte counts must be there, but the stream is decoded without them.
     std::span<const uint8_t> counts;
     if (!readSpan(reader, 2 * state->height * static_cast<uint32_t>(state->channelCount), counts)) return false;
-    std::span<const uint8_t> in;
-    if (!readSpan(reader, bytesLeft(reader), in)) return false;
+    std::span<const uint8_t> stream;
+    if (!readSpan(reader, bytesLeft(reader), stream)) return false;
 
-    const size_t planeSize = state->planeSize;
-    size_t at = 0;
-    int32_t plane = 0;
-    size_t filled = 0;
-    while (plane < state->channelCount) {
-        if (at == in.size()) return false;
-        const uint8_t header = in[at++];
-        if (header == 128) continue;  // a no-op
+    const uint8_t* in = stream.data();
+    const uint8_t* const inEnd = in + stream.size();
+    uint8_t* out = state->planes[0];
+    uint8_t* const outEnd = out + planeBytes(state);
+    while (out != outEnd) {
+        if (in == inEnd) return false;
+        const uint8_t header = *in++;
+        if (header == 128) continue;  // writes nothing
         const bool repeat = header > 128;
-        uint8_t value = 0;
-        if (repeat) {
-            if (at == in.size()) return false;
-            value = in[at++];
-        }
-        size_t count = repeat ? size_t{257} - header : size_t{header} + 1;
-        while (count > 0 && plane < state->channelCount) {
-            const size_t chunk = std::min(count, planeSize - filled);
-            uint8_t* out = state->planes[plane] + filled;
+        const size_t count = repeat ? size_t{257} - header : size_t{header} + 1;
+        if (repeat && in == inEnd) return false;
+        // Far from both ends a packet is written in whole 16-byte pieces: the
+        // bytes past its end stay inside the planes and the packets that
+        // follow overwrite them.
+        if (outEnd - out >= 128 && inEnd - in >= 128) {
+            uint8_t* const end = out + count;
             if (repeat) {
-                std::memset(out, value, chunk);
+                const uint8_t value = *in++;
+                for (; out < end; out += 16) std::memset(out, value, 16);
             } else {
-                if (in.size() - at < chunk) return false;
-                std::memcpy(out, in.data() + at, chunk);
-                at += chunk;
+                for (const uint8_t* from = in; out < end; out += 16, from += 16) std::memcpy(out, from, 16);
+                in += count;
             }
-            filled += chunk;
-            count -= chunk;
-            if (filled == planeSize) {
-                ++plane;
-                filled = 0;
-            }
+            out = end;
+            continue;
         }
+        const size_t kept = std::min(count, static_cast<size_t>(outEnd - out));
+        if (repeat) {
+            std::memset(out, *in++, kept);
+        } else {
+            if (static_cast<size_t>(inEnd - in) < kept) return false;
+            std::memcpy(out, in, kept);
+            in += kept;
+        }
+        out += kept;
     }
     return true;
 }
@@ -240,7 +247,6 @@ bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint
     // given back whole, it can serve the next picture-sized allocation.
     auto* block = static_cast<uint8_t*>(platformAllocLarge(totalSize));
     if (!block) return false;
-    std::memset(block, 0, totalSize);
     for (int32_t c = 0; c < channelCount; ++c) state->planes[c] = block + static_cast<size_t>(c) * planeSize;
     return true;
 }

@@ -207,6 +207,35 @@ TEST(PsdPackBits, RunsAndCopiesCrossRowsAndPlanes) {
     readertest::expectPixels(loaded, 2, 2, [&](int x, int y) { return expected[2 * y + x]; });
 }
 
+TEST(PsdPackBits, LongStreamsOfEveryPacketLengthDecodeExactly) {
+    // 100 x 10 RGB: 3000 samples from runs of 2 to 128 and copies of 1 to
+    // 128 bytes in turn, the last one cut where the planes end.
+    PsdFile f;
+    f.mode = 3;
+    f.channels = 3;
+    f.width = 100;
+    f.height = 10;
+    f.compression = 1;
+    Bytes stream, samples;
+    for (int i = 0; samples.size() < 3000; ++i) {
+        const int length = i % 2 ? 2 + (i * 37) % 127 : 1 + (i * 53) % 128;
+        if (i % 2) {
+            stream.insert(stream.end(), {uint8_t(257 - length), uint8_t(i)});
+            samples.insert(samples.end(), size_t(length), uint8_t(i));
+        } else {
+            stream.push_back(uint8_t(length - 1));
+            for (int j = 0; j < length; ++j) stream.push_back(uint8_t(i * 7 + j * 3));
+            samples.insert(samples.end(), stream.end() - length, stream.end());
+        }
+    }
+    f.data = packed(30, stream);
+    Loaded loaded(f.bytes(), "psd");
+    readertest::expectPixels(loaded, 100, 10, [&](int x, int y) {
+        const size_t k = size_t(y) * 100 + size_t(x);
+        return Rgb{samples[k], samples[1000 + k], samples[2000 + k]};
+    });
+}
+
 TEST(PsdPackBits, ARunOrCopyPastTheLastPlaneIsCutAndDecodingEnds) {
     PsdFile f;
     f.width = 3;
@@ -342,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The working record.
 
-TEST(PsdReaderState, PlanesAreMadeZeroFilledAndReleasedWithThePalette) {
+TEST(PsdReaderState, PlanesAreMadeOneAfterAnotherAndReleasedWithThePalette) {
     PsdReaderState state;
     setUpPsdReader(&state);
     state.palette[255][2] = 7;
@@ -351,8 +380,7 @@ TEST(PsdReaderState, PlanesAreMadeZeroFilledAndReleasedWithThePalette) {
     EXPECT_EQ(state.channelCount, 2);
     EXPECT_EQ(state.colorMode, 3);
     EXPECT_EQ(state.palette[255][2], 0);  // making planes starts from a clean record
-    for (int c = 0; c < 2; ++c)
-        for (int k = 0; k < 6; ++k) EXPECT_EQ(state.planes[c][k], 0);
+    EXPECT_EQ(state.planes[1], state.planes[0] + 6);
     state.palette[1][1] = 5;
     releasePsdPlanes(&state);
     EXPECT_EQ(state.planes, nullptr);
