@@ -245,9 +245,9 @@ bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint
     state->planeSize = static_cast<uint32_t>(planeSize);
     // The planes lie one after another in one block, owned through planes[0]:
     // given back whole, it can serve the next picture-sized allocation.
-    auto* block = static_cast<uint8_t*>(platformAllocLarge(totalSize));
+    auto* block = static_cast<uint8_t*>(platformAllocLarge(static_cast<size_t>(totalSize)));
     if (!block) return false;
-    for (int32_t c = 0; c < channelCount; ++c) state->planes[c] = block + static_cast<size_t>(c) * planeSize;
+    for (int32_t c = 0; c < channelCount; ++c) state->planes[c] = block + static_cast<size_t>(c) * state->planeSize;
     return true;
 }
 
