@@ -157,13 +157,14 @@ void decodeBlocks(const uint8_t* in, uint32_t blockBytes, uint8_t* pixels, uint3
     }
 }
 
-// Where the pixel data lies: the bytes after the header that the decoder
-// takes, or an empty view when they cannot all be there.
+// The `needed` bytes after the header that the decoder takes, or an empty
+// view when the file cannot supply them all.
 std::span<const uint8_t> pixelData(ByteReader* reader, const DdsHeader& header, uint64_t needed) {
     uint64_t available = bytesLeft(reader);
     if (!(header.flags & linearSizeFlag) && header.rgbBitCount != 0) {
-        // Row-wise: rows of bit count x width / 8 bytes that follow each other
-        // without padding; they must all be in the file.
+        // Read row by row: rows of bit count x width / 8 bytes that follow
+        // each other without padding. Every row must be in the file, and the
+        // decoder takes its bytes from the rows alone.
         const uint64_t rowBits = uint64_t{header.rgbBitCount} * header.width;
         if (header.rgbBitCount > 32 || rowBits > UINT32_MAX) return {};
         const uint64_t rowLength = rowBits / 8;
@@ -191,6 +192,9 @@ bool parseDds(ByteReader* reader, Image* image) {
                                        : uint64_t{layout.bytesPerPixel} * width * height;
     const std::span<const uint8_t> data = pixelData(reader, header, needed);
     if (data.empty()) return false;
+
+    // The data reaches every pixel, so pixels are decoded straight into the
+    // Image, red, green and blue, without a 4-byte work buffer.
 
     image->width = static_cast<int32_t>(width);
     image->height = static_cast<int32_t>(height);

@@ -205,10 +205,7 @@ bool parsePsd(PsdReaderState* state) {
         smallestDataSize(compression, sampleCount, uint64_t{height} * channels) > bytesLeft(reader))
         return false;
 
-    if (!makePsdPlanes(state, colorMode, depth, width, height, channels)) {
-        releasePsdPlanes(state);
-        return false;
-    }
+    if (!makePsdPlanes(state, colorMode, depth, width, height, channels)) return false;
     // Stored by component: 256 reds, 256 greens, then 256 blues.
     for (size_t i = 0; i < paletteData.size() / 3; ++i) {
         state->palette[i][0] = paletteData[i];
