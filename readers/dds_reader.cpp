@@ -10,6 +10,9 @@
 
 #include "readers/readers.h"
 
+// Block rows are assembled in words whose bytes are stored lowest first.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
 constexpr uint32_t headerBytes = 128;
@@ -116,9 +119,9 @@ void expand565(uint32_t c, uint8_t* colour) {
     colour[2] = static_cast<uint8_t>((c & 31) << 3);
 }
 
-// Writes the `columns` x `rows` pixels of one colour block (8 bytes) that lie
-// inside the picture; `pitch` is the byte length of an output row.
-void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
+// The four colours of a colour block (8 bytes), red, green, blue in the
+// low three bytes of each entry.
+std::array<uint32_t, 4> colourTable(const uint8_t* block) {
     const uint32_t c0 = block[0] | (uint32_t{block[1]} << 8);
     const uint32_t c1 = block[2] | (uint32_t{block[3]} << 8);
     uint8_t colours[4][3];
@@ -137,9 +140,29 @@ void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_
         colours[3][1] = 255;
         colours[3][2] = 255;
     }
+    std::array<uint32_t, 4> table;
+    for (size_t i = 0; i < 4; ++i)
+        table[i] = colours[i][0] | (uint32_t{colours[i][1]} << 8) | (uint32_t{colours[i][2]} << 16);
+    return table;
+}
+
+// Writes the `columns` x `rows` pixels of one colour block that lie inside
+// the picture; `pitch` is the byte length of an output row.
+void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
+    const std::array<uint32_t, 4> table = colourTable(block);
     for (uint32_t y = 0; y < rows; ++y, out += pitch) {
         const uint32_t indices = block[4 + y];
-        for (uint32_t x = 0; x < columns; ++x) std::memcpy(out + 3 * x, colours[(indices >> (2 * x)) & 3], 3);
+        if (columns == 4) {
+            // A whole row of the block, 12 bytes, assembled in two words.
+            const uint64_t p0 = table[indices & 3], p1 = table[(indices >> 2) & 3];
+            const uint64_t p2 = table[(indices >> 4) & 3], p3 = table[indices >> 6];
+            const uint64_t first = p0 | (p1 << 24) | (p2 << 48);
+            const uint32_t second = static_cast<uint32_t>((p2 >> 16) | (p3 << 8));
+            std::memcpy(out, &first, 8);
+            std::memcpy(out + 8, &second, 4);
+        } else {
+            for (uint32_t x = 0; x < columns; ++x) std::memcpy(out + 3 * x, &table[(indices >> (2 * x)) & 3], 3);
+        }
     }
 }
 
