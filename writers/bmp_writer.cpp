@@ -58,7 +58,7 @@ bool writeBmp(const char* path, BitmapHandle bitmap) {
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) return false;
     bool ok = std::fwrite(header, 1, 14, file) == 14 && std::fwrite(header + 14, 1, 40, file) == 40 &&
-              std::fwrite(info.bits, 1, imageSize, file) == imageSize;
+              std::fwrite(info.bits, 1, static_cast<size_t>(imageSize), file) == imageSize;
     ok = std::fclose(file) == 0 && ok;
     if (ok) ok = platformReplaceFile(temporary.c_str(), path);
     if (!ok) std::remove(temporary.c_str());

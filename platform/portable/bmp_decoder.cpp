@@ -4,6 +4,8 @@
 // into it in one pass.
 #include "platform/portable/bmp_decoder.h"
 
+#include "platform/bmp_header.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -13,30 +15,6 @@
 #include "image/image.h"
 
 namespace {
-
-constexpr uint16_t bmpMagic = 0x4D42;  // "BM"
-constexpr uint32_t fileHeaderSize = 14;
-constexpr uint32_t coreHeaderSize = 12;   // BITMAPCOREHEADER (OS/2 1.x)
-constexpr uint32_t infoHeaderSize = 40;   // BITMAPINFOHEADER
-constexpr uint32_t v2HeaderSize = 52;     // BITMAPV2INFOHEADER: masks inside the header
-constexpr uint32_t v3HeaderSize = 56;     // BITMAPV3INFOHEADER: and an alpha mask
-constexpr uint32_t os2v2HeaderSize = 64;  // OS/2 2.x BITMAPINFOHEADER2
-constexpr uint32_t v4HeaderSize = 108;    // BITMAPV4HEADER
-constexpr uint32_t v5HeaderSize = 124;    // BITMAPV5HEADER
-
-constexpr uint32_t biRgb = 0;
-constexpr uint32_t biRle8 = 1;
-constexpr uint32_t biRle4 = 2;
-constexpr uint32_t biBitfields = 3;
-constexpr uint32_t biAlphaBitfields = 6;
-
-// An RLE stream may stop at any point with an end-of-bitmap and leave the
-// rest black, so its length alone does not bound the picture. The densest
-// run codes 255 pixels in 2 bytes; a picture declaring more than 256 pixels
-// per byte of RLE data is refused, so that a small file can never demand a
-// bitmap out of proportion to it (deltas and an early end-of-bitmap can
-// describe sparser pictures, but no encoder writes normal maps that way).
-constexpr uint64_t maxRlePixelsPerByte = 256;
 
 // A colour table of 256 blue-green-red entries. Entries the file does not
 // supply stay black, so any 8-bit (or smaller) index lands inside the table,
@@ -51,20 +29,6 @@ struct Channel {
     std::array<uint8_t, 256> widened{};
 
     uint8_t of(uint32_t pixel) const { return widened[(pixel >> shift) & valueMask]; }
-};
-
-struct BmpHeader {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    bool topDown = false;
-    uint32_t bitCount = 0;
-    uint32_t compression = 0;
-    uint32_t headersEnd = 0;       // file offset just past the headers and any masks after them
-    uint32_t entrySize = 4;        // bytes of a colour table entry: 3 in OS/2 1.x files
-    uint32_t declaredEntries = 0;  // colour table entries the header announces
-    uint32_t paletteEntries = 0;   // of those, the ones that lie before the pixel data
-    uint32_t dataOffset = 0;
-    std::array<uint32_t, 3> masks{};  // red, green, blue
 };
 
 // The n-bit value repeated from the top bit down: for 5 bits (v << 3) | (v >> 2).
@@ -91,126 +55,6 @@ bool makeChannel(uint32_t mask, Channel& channel) {
     channel.valueMask = (uint32_t{1} << bits) - 1;
     for (uint32_t v = 0; v <= channel.valueMask; ++v) channel.widened[v] = widen(v, bits);
     return true;
-}
-
-// Depths and compressions this decoder takes, with their default masks.
-bool knownLayout(BmpHeader& h, uint32_t headerSize) {
-    const bool core = headerSize == coreHeaderSize;
-    switch (h.compression) {
-    case biRgb:
-        if (h.bitCount == 16) h.masks = {0x7C00, 0x03E0, 0x001F};
-        if (h.bitCount == 32) h.masks = {0xFF0000, 0x00FF00, 0x0000FF};
-        return h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 || h.bitCount == 24 ||
-               (!core && (h.bitCount == 16 || h.bitCount == 32));
-    // RLE pictures are bottom-up only; Windows refuses a top-down one too.
-    case biRle8:
-        return h.bitCount == 8 && !h.topDown;
-    case biRle4:
-        return h.bitCount == 4 && !h.topDown;
-    // In an OS/2 2.x header the values 3 and 4 mean Huffman and RLE24,
-    // neither of which is taken; 4 and 5 elsewhere are JPEG and PNG.
-    case biBitfields:
-    case biAlphaBitfields:
-        return headerSize != os2v2HeaderSize && (h.bitCount == 16 || h.bitCount == 32);
-    default:
-        return false;
-    }
-}
-
-// Reads and checks the file header and the information header, and settles
-// where the colour table and the pixel data lie. Nothing is allocated here.
-bool readHeader(ByteReader* reader, BmpHeader& h) {
-    uint16_t magic = 0, reserved = 0, planes = 0, bitCount = 0;
-    uint32_t fileSize = 0, offBits = 0, headerSize = 0;
-    // The file-size field is not checked: writers get it wrong, and the
-    // Windows loader ignores it as well.
-    if (!readU16(reader, magic) || magic != bmpMagic || !readU32(reader, fileSize) || !readU16(reader, reserved) ||
-        !readU16(reader, reserved) || !readU32(reader, offBits) || !readU32(reader, headerSize))
-        return false;
-
-    int64_t width = 0, height = 0;
-    uint32_t colorsUsed = 0;
-    if (headerSize == coreHeaderSize) {
-        // BITMAPCOREHEADER: unsigned 16-bit sizes, always bottom-up,
-        // uncompressed, colour table entries of 3 bytes.
-        uint16_t w = 0, hh = 0;
-        if (!readU16(reader, w) || !readU16(reader, hh) || !readU16(reader, planes) || !readU16(reader, bitCount))
-            return false;
-        width = w;
-        height = hh;
-        h.entrySize = 3;
-    } else if (headerSize == infoHeaderSize || headerSize == v2HeaderSize || headerSize == v3HeaderSize ||
-               headerSize == os2v2HeaderSize || headerSize == v4HeaderSize || headerSize == v5HeaderSize) {
-        // BITMAPINFOHEADER and the headers that extend it. An OS/2 2.x header
-        // is read as its first 40 bytes, which have the same layout; its
-        // further fields (units, recording, halftoning) do not change the pixels.
-        uint32_t w = 0, hh = 0, sizeImage = 0, xPels = 0, yPels = 0, important = 0;
-        if (!readU32(reader, w) || !readU32(reader, hh) || !readU16(reader, planes) || !readU16(reader, bitCount) ||
-            !readU32(reader, h.compression) || !readU32(reader, sizeImage) || !readU32(reader, xPels) ||
-            !readU32(reader, yPels) || !readU32(reader, colorsUsed) || !readU32(reader, important))
-            return false;
-        width = static_cast<int32_t>(w);
-        height = static_cast<int32_t>(hh);
-    } else {
-        return false;
-    }
-    h.headersEnd = fileHeaderSize + headerSize;
-    h.bitCount = bitCount;
-    h.topDown = height < 0;
-    if (planes != 1 || width <= 0 || height == 0) return false;
-    if (h.topDown) height = -height;
-    if (!imageSizeAllowed(width, height)) return false;
-    h.width = static_cast<uint32_t>(width);
-    h.height = static_cast<uint32_t>(height);
-    if (!knownLayout(h, headerSize)) return false;
-
-    if (h.compression == biBitfields || h.compression == biAlphaBitfields) {
-        // V2 and later headers hold the masks at offset 40; after a plain
-        // BITMAPINFOHEADER they follow it (with a fourth, alpha, for type 6).
-        if (headerSize == infoHeaderSize)
-            h.headersEnd += h.compression == biAlphaBitfields ? 16 : 12;
-        else
-            setCursor(reader, fileHeaderSize + infoHeaderSize);
-        for (uint32_t& mask : h.masks)
-            if (!readU32(reader, mask)) return false;
-    }
-
-    // Colour table: 2^bits entries unless the header names fewer (more are
-    // capped). Above 8 bits an optional table of colorsUsed entries may sit
-    // before the pixels; it is skipped.
-    if (h.bitCount <= 8) {
-        const uint32_t full = uint32_t{1} << h.bitCount;
-        h.declaredEntries = colorsUsed == 0 || colorsUsed > full ? full : colorsUsed;
-    } else {
-        h.declaredEntries = colorsUsed;
-    }
-    // The pixels start at the data offset, and the colour table cannot reach
-    // into them: a table the header declares longer than the room before the
-    // data is cut short there (its missing entries are black). A data offset
-    // of 0, or one pointing into the headers, cannot be meant: the pixels are
-    // then taken right after the whole table, as Windows takes them when the
-    // offset is 0.
-    const uint32_t tableRoom = offBits >= h.headersEnd ? (offBits - h.headersEnd) / h.entrySize : 0;
-    const uint64_t dataOffset = offBits >= h.headersEnd
-                                    ? offBits
-                                    : uint64_t{h.headersEnd} + uint64_t{h.declaredEntries} * h.entrySize;
-    if (dataOffset > reader->length) return false;
-    h.dataOffset = static_cast<uint32_t>(dataOffset);
-    if (h.bitCount <= 8)
-        h.paletteEntries = offBits >= h.headersEnd ? std::min(h.declaredEntries, tableRoom) : h.declaredEntries;
-    return true;
-}
-
-// Before anything is allocated: the pixel data must be able to fit in the
-// bytes from the data offset to the end of the file.
-bool pixelsCanFit(const BmpHeader& h, uint32_t fileLength) {
-    const uint64_t available = fileLength - h.dataOffset;
-    if (h.compression == biRle8 || h.compression == biRle4)
-        return uint64_t{h.width} * h.height <= maxRlePixelsPerByte * available;
-    const uint64_t rowBits = uint64_t{h.width} * h.bitCount;
-    const uint64_t stride = (rowBits + 31) / 32 * 4;
-    // The last row need not carry its padding.
-    return (h.height - 1) * stride + (rowBits + 7) / 8 <= available;
 }
 
 bool readPalette(ByteReader* reader, const BmpHeader& h, Palette& palette) {
@@ -295,7 +139,8 @@ bool decodeRows(ByteReader* reader, const BmpHeader& h, const Palette& palette, 
 }
 
 // RLE8 and RLE4 streams, bottom row first. Pixels the stream never reaches
-// stay black. A run or delta that goes past the row's end is clipped there
+// hold colour 0 of the table, as an index buffer that starts at zero gives
+// them (which is what the Windows loader shows). A run or delta that goes past the row's end is clipped there
 // (the rest of that run is dropped) rather than refused, which keeps the
 // decodable part of a sloppy file and can never write outside the row.
 // A stream that ends without its end-of-bitmap keeps what was decoded, as
@@ -312,6 +157,9 @@ void decodeRle(ByteReader* reader, const BmpHeader& h, const Palette& palette, u
         putIndex(bits + size_t{y} * stride + size_t{3} * x, palette, index);
         ++x;
     };
+    for (uint32_t row = 0; row < h.height; ++row)
+        for (uint32_t column = 0; column < h.width; ++column)
+            putIndex(bits + size_t{row} * stride + size_t{3} * column, palette, 0);
     setCursor(reader, h.dataOffset);
     for (;;) {
         uint8_t count = 0, value = 0;
@@ -358,7 +206,7 @@ BitmapHandle decodeBmpFile(std::span<const uint8_t> file) {
     ByteReader reader{const_cast<uint8_t*>(file.data()), 0, static_cast<uint32_t>(file.size())};
 
     BmpHeader header;
-    if (!readHeader(&reader, header) || !pixelsCanFit(header, reader.length)) return nullptr;
+    if (!readBmpHeader(&reader, header) || !bmpPixelsCanFit(header, reader.length)) return nullptr;
     Palette palette{};
     if (!readPalette(&reader, header, palette)) return nullptr;
     std::array<Channel, 3> channels;

@@ -93,9 +93,11 @@ void platformStretchCopy(BitmapHandle source, BitmapHandle destination) {
     if (sw == 0 || sh == 0 || dw == 0 || dh == 0) return;
     const size_t sStride = displayStride(sw), dStride = displayStride(dw);
     // Nearest pixel by the centre of each destination pixel, counted from the
-    // top-left corner as a screen copy counts it.
+    // top-left corner as a screen copy counts it. A centre that falls exactly
+    // on the border between two source pixels takes the upper or left one, as
+    // GDI's StretchBlt does: source index ((2x + 1) * s - 1) / (2 * d).
     for (uint32_t y = 0; y < dh; ++y) {
-        const uint64_t sy = (uint64_t{2} * y + 1) * sh / (uint64_t{2} * dh);
+        const uint64_t sy = ((uint64_t{2} * y + 1) * sh - 1) / (uint64_t{2} * dh);
         const uint8_t* sRow = source->bits + (sh - 1 - sy) * sStride;
         uint8_t* dRow = destination->bits + size_t{dh - 1 - y} * dStride;
         if (sw == dw) {
@@ -103,7 +105,7 @@ void platformStretchCopy(BitmapHandle source, BitmapHandle destination) {
             continue;
         }
         for (uint32_t x = 0; x < dw; ++x) {
-            const uint64_t sx = (uint64_t{2} * x + 1) * sw / (uint64_t{2} * dw);
+            const uint64_t sx = ((uint64_t{2} * x + 1) * sw - 1) / (uint64_t{2} * dw);
             std::memcpy(dRow + size_t{3} * x, sRow + 3 * sx, 3);
         }
     }

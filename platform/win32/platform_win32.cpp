@@ -1,0 +1,316 @@
+// The platform seam on Windows: display bitmaps are GDI DIB sections, and the
+// rest are thin wrappers over the kernel, USER and GDI calls.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <vector>
+
+#include "image/byte_reader.h"
+#include "image/image.h"
+#include "platform/bmp_header.h"
+#include "platform/platform.h"
+
+namespace {
+
+HBITMAP toHandle(BitmapHandle bitmap) { return reinterpret_cast<HBITMAP>(bitmap); }
+BitmapHandle fromHandle(HBITMAP bitmap) { return reinterpret_cast<BitmapHandle>(bitmap); }
+
+// The 40-byte header of a 24-bit, uncompressed bitmap; a negative height
+// means top row first.
+BITMAPINFO header24(int32_t width, int32_t height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+// Width and height of any bitmap as GetObject reports them for a BITMAP
+// (the height always positive).
+bool bitmapSize(HBITMAP bitmap, LONG& width, LONG& height) {
+    BITMAP bm{};
+    if (!bitmap || GetObjectA(bitmap, sizeof bm, &bm) != sizeof bm) return false;
+    width = bm.bmWidth;
+    height = bm.bmHeight;
+    return true;
+}
+
+// True when `width` x `height` with rows of `stride` bytes describes exactly
+// the bitmap, and the rows can hold 24-bit pixels.
+bool gridMatches(HBITMAP bitmap, uint32_t width, uint32_t height, size_t stride) {
+    LONG bw = 0, bh = 0;
+    return bitmapSize(bitmap, bw, bh) && static_cast<uint32_t>(bw) == width && static_cast<uint32_t>(bh) == height &&
+           height <= 0x7FFFFFFFu && stride >= size_t{3} * width;
+}
+
+DWORD toDword(size_t size) { return size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(size); }
+
+}  // namespace
+
+BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool clearToBlack) {
+    if (!imageSizeAllowed(width, height)) return nullptr;
+    BITMAPINFO info = header24(width, height);
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    if (!bitmap) return nullptr;
+    if (clearToBlack) {
+        HDC memory = CreateCompatibleDC(nullptr);
+        if (memory) {
+            HGDIOBJ previous = SelectObject(memory, bitmap);
+            BITMAP bm{};
+            GetObjectA(bitmap, sizeof bm, &bm);
+            BitBlt(memory, 0, 0, bm.bmWidth, bm.bmHeight, nullptr, 0, 0, BLACKNESS);
+            SelectObject(memory, previous);
+            DeleteDC(memory);
+        }
+    }
+    return fromHandle(bitmap);
+}
+
+bool platformQueryBitmap(BitmapHandle bitmap, BitmapInfo& info) {
+    HBITMAP handle = toHandle(bitmap);
+    if (!handle || GetObjectType(handle) != OBJ_BITMAP) return false;
+    DIBSECTION section{};
+    const int size = GetObjectA(handle, sizeof section, &section);
+    if (size == sizeof section) {
+        // A section's own header keeps the sign of its height, so a top-down
+        // section reports itself as such.
+        info.width = section.dsBmih.biWidth;
+        info.height = section.dsBmih.biHeight;
+        info.bitsPerPixel = section.dsBmih.biBitCount;
+        info.bits = static_cast<uint8_t*>(section.dsBm.bmBits);
+        return true;
+    }
+    if (size != sizeof(BITMAP)) return false;
+    // A device-dependent bitmap has no memory the program can address.
+    info.width = section.dsBm.bmWidth;
+    info.height = section.dsBm.bmHeight;
+    info.bitsPerPixel = section.dsBm.bmBitsPixel;
+    info.bits = nullptr;
+    return true;
+}
+
+void platformDeleteBitmap(BitmapHandle bitmap) {
+    if (bitmap) DeleteObject(toHandle(bitmap));
+}
+
+void platformStretchCopy(BitmapHandle source, BitmapHandle destination) {
+    if (!source || !destination) return;
+    LONG sw = 0, sh = 0, dw = 0, dh = 0;
+    if (!bitmapSize(toHandle(source), sw, sh) || !bitmapSize(toHandle(destination), dw, dh)) return;
+    HDC sourceDc = CreateCompatibleDC(nullptr);
+    HDC destinationDc = CreateCompatibleDC(nullptr);
+    if (sourceDc && destinationDc) {
+        HGDIOBJ previousSource = SelectObject(sourceDc, toHandle(source));
+        HGDIOBJ previousDestination = SelectObject(destinationDc, toHandle(destination));
+        StretchBlt(destinationDc, 0, 0, dw, dh, sourceDc, 0, 0, sw, sh, SRCCOPY);
+        SelectObject(sourceDc, previousSource);
+        SelectObject(destinationDc, previousDestination);
+    }
+    if (sourceDc) DeleteDC(sourceDc);
+    if (destinationDc) DeleteDC(destinationDc);
+}
+
+bool platformReadRowsTopDown(BitmapHandle bitmap, uint8_t* grid, uint32_t width, uint32_t height, size_t stride) {
+    if (!grid || !gridMatches(toHandle(bitmap), width, height, stride)) return false;
+    // GetDIBits lays rows out at the display stride; any other grid stride
+    // goes through a block of that layout.
+    const size_t packed = displayStride(width);
+    uint8_t* rows = stride == packed ? grid : static_cast<uint8_t*>(std::malloc(packed * height));
+    if (!rows) return false;
+    BITMAPINFO info = header24(static_cast<int32_t>(width), -static_cast<int32_t>(height));
+    HDC screen = GetDC(nullptr);
+    const int copied = GetDIBits(screen, toHandle(bitmap), 0, height, rows, &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    const bool ok = copied == static_cast<int>(height);
+    if (rows != grid) {
+        if (ok)
+            for (uint32_t r = 0; r < height; ++r) std::memcpy(grid + r * stride, rows + r * packed, size_t{3} * width);
+        std::free(rows);
+    }
+    return ok;
+}
+
+bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t width, uint32_t height,
+                              size_t stride) {
+    if (!grid || !gridMatches(toHandle(bitmap), width, height, stride)) return false;
+    const size_t packed = displayStride(width);
+    const uint8_t* rows = grid;
+    uint8_t* repacked = nullptr;
+    if (stride != packed) {
+        repacked = static_cast<uint8_t*>(std::calloc(packed, height));
+        if (!repacked) return false;
+        for (uint32_t r = 0; r < height; ++r) std::memcpy(repacked + r * packed, grid + r * stride, size_t{3} * width);
+        rows = repacked;
+    }
+    BITMAPINFO info = header24(static_cast<int32_t>(width), -static_cast<int32_t>(height));
+    HDC screen = GetDC(nullptr);
+    const int copied = SetDIBits(screen, toHandle(bitmap), 0, height, rows, &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    std::free(repacked);
+    return copied == static_cast<int>(height);
+}
+
+namespace {
+
+uint32_t fileU32(const ByteReader& file, size_t at) {
+    const uint8_t* p = file.bytes + at;
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// A file stored top row first, drawn into a new display bitmap by SetDIBits.
+// The system loader loses the pixels of such files (Wine's gives a black
+// picture), so they never reach it. `topDown` is false, and the result null,
+// for every other file; a top-down file that is not plain uncompressed or
+// bit-field data, or whose parts do not lie inside it, gives null.
+BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
+    topDown = false;
+    // The first 26 bytes tell: the magic, the header's size and the height.
+    uint8_t start[26] = {};
+    FILE* peek = std::fopen(path, "rb");
+    if (!peek) return nullptr;
+    const size_t got = std::fread(start, 1, sizeof start, peek);
+    std::fclose(peek);
+    const ByteReader head{start, 0, static_cast<uint32_t>(got)};
+    if (got < sizeof start || start[0] != 'B' || start[1] != 'M' || fileU32(head, 14) < 40 ||
+        static_cast<int32_t>(fileU32(head, 22)) >= 0)
+        return nullptr;
+    topDown = true;
+
+    ByteReader file{};
+    if (!loadWholeFile(&file, path, false)) return nullptr;
+    struct Release {
+        ByteReader& file;
+        ~Release() { resetReader(&file); }
+    } release{file};
+    if (file.length < 54) return nullptr;
+    const uint32_t headerSize = fileU32(file, 14);
+    const auto width = static_cast<int32_t>(fileU32(file, 18));
+    const auto height = static_cast<int32_t>(fileU32(file, 22));
+    if (headerSize < 40 || height >= 0) return nullptr;
+
+    const uint32_t dataOffset = fileU32(file, 10);
+    const uint32_t planes = fileU32(file, 26) & 0xFFFF;
+    const uint32_t bits = fileU32(file, 26) >> 16;
+    const uint32_t compression = fileU32(file, 30);
+    const uint32_t coloursUsed = fileU32(file, 46);
+    const int64_t rows = -int64_t{height};
+    if (planes != 1 || !imageSizeAllowed(width, rows) || headerSize > file.length - 14) return nullptr;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return nullptr;
+    const bool bitFields = compression == BI_BITFIELDS && (bits == 16 || bits == 32);
+    if (compression != BI_RGB && !bitFields) return nullptr;
+
+    // The header GDI is given: the first 40 bytes of the file's, then the
+    // three colour masks, then the colour table. The masks come right after
+    // the first 40 bytes, whether they follow a 40-byte header or open the
+    // rest of a longer one.
+    constexpr size_t masksAt = 54;
+    const size_t masksBytes = bitFields ? 12 : 0;
+    const size_t tableAt = 14 + size_t{headerSize} + (headerSize == 40 ? masksBytes : 0);
+    const size_t maxColours = bits <= 8 ? size_t{1} << bits : 0;
+    const size_t colours = bits <= 8 ? (coloursUsed ? coloursUsed : maxColours) : 0;
+    if (colours > maxColours || masksAt + masksBytes > file.length || tableAt + 4 * colours > file.length)
+        return nullptr;
+    std::vector<uint8_t> info(40 + masksBytes + 4 * colours);
+    std::memcpy(info.data(), file.bytes + 14, 40);
+    std::memcpy(info.data() + 40, file.bytes + masksAt, masksBytes);
+    std::memcpy(info.data() + 40 + masksBytes, file.bytes + tableAt, 4 * colours);
+    auto* header = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
+    header->biSize = 40;
+    header->biClrUsed = static_cast<DWORD>(colours);
+
+    const uint64_t stride = (uint64_t{static_cast<uint32_t>(width)} * bits + 31) / 32 * 4;
+    if (dataOffset > file.length || stride * static_cast<uint64_t>(rows) > file.length - dataOffset) return nullptr;
+    BitmapHandle bitmap = platformCreateBitmap(width, static_cast<int32_t>(rows), true);
+    if (!bitmap) return nullptr;
+    HDC screen = GetDC(nullptr);
+    const int copied = SetDIBits(screen, toHandle(bitmap), 0, static_cast<UINT>(rows), file.bytes + dataOffset,
+                                 reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (copied != rows) {
+        platformDeleteBitmap(bitmap);
+        return nullptr;
+    }
+    return bitmap;
+}
+
+}  // namespace
+
+BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
+    fileMissing = false;
+    if (!path) return nullptr;
+    // The loader is only handed files whose headers hold together and whose
+    // pixels fit in them: Wine's loader reads past the end of some hostile
+    // files, and a picture's memory must never be out of proportion to its
+    // file. A file that cannot be read at all goes on to the loader, which
+    // tells a missing file apart.
+    ByteReader file{};
+    if (loadWholeFile(&file, path, false)) {
+        const bool sound = bmpFileIsSound(std::span<const uint8_t>(file.bytes, file.length));
+        resetReader(&file);
+        if (!sound) return nullptr;
+    }
+    bool topDown = false;
+    BitmapHandle stored = loadTopDownBitmap(path, topDown);
+    if (topDown) return stored;
+    SetLastError(ERROR_SUCCESS);
+    HANDLE loaded = LoadImageA(GetModuleHandleA(nullptr), path, IMAGE_BITMAP, 0, 0,
+                               LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+    if (!loaded) fileMissing = GetLastError() == ERROR_FILE_NOT_FOUND;
+    return fromHandle(static_cast<HBITMAP>(loaded));
+}
+
+// Plain heap blocks: the system's allocator already serves large requests
+// straight from fresh pages.
+void* platformAllocLarge(size_t size) { return std::malloc(size ? size : 1); }
+
+void platformFreeLarge(void* block) { std::free(block); }
+
+bool platformFileExists(const char* path) {
+    if (!path) return false;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool platformReplaceFile(const char* source, const char* target) {
+    return source && target && MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint32_t platformTicks() { return GetTickCount(); }
+
+void platformYield() { Sleep(0); }
+
+size_t platformExecutablePath(char* buffer, size_t size) {
+    if (!buffer || size == 0) return 0;
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, toDword(size));
+    // A path that was cut short fills the whole buffer.
+    if (length == 0 || length >= size) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return length;
+}
+
+size_t platformCurrentDirectory(char* buffer, size_t size) {
+    if (!buffer || size == 0) return 0;
+    const DWORD length = GetCurrentDirectoryA(toDword(size), buffer);
+    // A directory that does not fit gives the size it would need.
+    if (length == 0 || length >= size) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return length;
+}
+
+bool platformSetCurrentDirectory(const char* path) { return path && SetCurrentDirectoryA(path) != 0; }

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Black-box run of quorvel.exe under wine64: opens a normal map through the
+# real Open dialog, ticks "Invert green channel", opens the Preview, saves
+# through the real Save dialog and quits with Escape. The saved file must be
+# byte for byte what quorvel-cli.exe makes with --invert-green, and the exit
+# code 0. Screenshots of the dialog and the Preview go to OUT (and to docs/
+# with --update-docs).
+# Usage: tests/win32/black_box.sh BUILD_DIR [--update-docs]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/wine-env"
+build=$(cd "$1" && pwd)
+update_docs=${2:-}
+out="$build/black-box"
+rm -rf "$out"
+mkdir -p "$out"
+
+program="$build/app/win32/quorvel.exe"
+cli="$build/quorvel-cli.exe"
+winpath() { echo "Z:${1//\//\\}"; }
+
+# The sample normal map: the repository's, or a sphere drawn here.
+sample="$repo/samples/sphere_normals.bmp"
+if [ ! -f "$sample" ]; then
+  sample="$out/sphere_normals.bmp"
+  sphere='xx=(i-127.5)/120; yy=(127.5-j)/120; dd=xx*xx+yy*yy'
+  convert -size 256x256 xc:black \
+    -channel R -fx "$sphere; dd>1 ? 0.5 : xx*0.5+0.5" \
+    -channel G -fx "$sphere; dd>1 ? 0.5 : yy*0.5+0.5" \
+    -channel B -fx "$sphere; dd>1 ? 1 : sqrt(1-dd)*0.5+0.5" \
+    +channel -alpha off -type TrueColor "BMP3:$sample"
+fi
+
+started_xvfb=
+cleanup() {
+  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  [ -n "$started_xvfb" ] && stop_xvfb
+  return 0
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  start_xvfb
+  started_xvfb=1
+fi
+wine_prefix_ready
+
+fail() { echo "black box: $*" >&2; import -window root "$out/failure.png" 2>/dev/null || true; exit 1; }
+
+# Polls for a window whose name matches exactly; prints its id.
+wait_window() {
+  local name=$1 id
+  for _ in $(seq 1 300); do
+    id=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  fail "no window \"$name\""
+}
+wait_gone() {
+  for _ in $(seq 1 300); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  fail "window \"$1\" did not close"
+}
+wait_file() {
+  for _ in $(seq 1 300); do
+    [ -s "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "no file $1"
+}
+# Lets the program handle everything sent so far: a window appears only
+# once the commands before it have run.
+keys() { xdotool key --delay 50 "$@"; }
+shoot() {
+  local id=$1 file=$2 geometry
+  geometry=$(xdotool getwindowgeometry --shell "$id")
+  eval "$geometry"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
+}
+
+"$WINE64" "$program" &
+app_pid=$!
+dialog=$(wait_window "Quorvel v1.01 - https://quorvel.example.org")
+xdotool windowfocus --sync "$dialog"
+
+# Open: the focus starts on "Open...".
+keys space
+open_dialog=$(wait_window "Open File")
+xdotool windowfocus --sync "$open_dialog"
+xdotool type --delay 10 "$(winpath "$sample")"
+keys Return
+wait_gone "Open File"
+xdotool windowfocus --sync "$dialog"
+sleep 0.5  # let the dialog repaint before the screenshot
+shoot "$dialog" "$out/dialog.png"
+
+# Tab order from "Open...": Save, Quit, Preview, red, green.
+keys Tab Tab Tab Tab Tab space
+# Back to "Preview" and press it.
+keys shift+Tab shift+Tab space
+preview=$(wait_window "Preview")
+sleep 0.5
+shoot "$preview" "$out/preview.png"
+
+# Save: a click on the caption brings the dialog back to the front with the
+# focus on "Preview"; from there back to "Save...".
+activate() { xdotool mousemove --window "$1" 120 8 click 1; sleep 0.3; }
+activate "$dialog"
+keys shift+Tab shift+Tab space
+save_dialog=$(wait_window "Save File")
+xdotool windowfocus --sync "$save_dialog"
+xdotool type --delay 10 "$(winpath "$out/saved")"
+keys Return
+wait_gone "Save File"
+wait_file "$out/saved.bmp"
+
+activate "$dialog"
+keys Escape
+status=0
+wait "$app_pid" || status=$?
+app_pid=
+[ "$status" -eq 0 ] || fail "exit code $status"
+
+"$WINE64" "$cli" --invert-green "$(winpath "$sample")" "$(winpath "$out/expected.bmp")"
+cmp "$out/saved.bmp" "$out/expected.bmp" || fail "the saved file differs from quorvel-cli --invert-green"
+
+if [ "$update_docs" = "--update-docs" ]; then
+  mkdir -p "$repo/docs"
+  cp "$out/dialog.png" "$repo/docs/screenshot-dialog.png"
+  cp "$out/preview.png" "$repo/docs/screenshot-preview.png"
+fi
+echo "black box: saved file matches, exit code 0"

@@ -1,0 +1,212 @@
+// The Open and Save commands through the real file dialogs.
+#include <cstring>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+uint32_t gradient(int x, int y) {
+    return (static_cast<uint32_t>(x * 4) << 16) | (static_cast<uint32_t>(y * 4) << 8) | 200u;
+}
+uint32_t orange(int, int) { return 0xFF8000; }
+
+// A folder path of exactly `length` characters (with its final backslash)
+// inside `base`, created on disk.
+std::string folderOfLength(const std::string& base, size_t length) {
+    std::string path = base;
+    // Pieces of 100 characters with their backslash, then one that makes
+    // up the rest (at least 2).
+    while (length - path.size() > 101) {
+        path += std::string(99, 'd') + "\\";
+        CreateDirectoryA(path.c_str(), nullptr);
+    }
+    path += std::string(length - path.size() - 1, 'e') + "\\";
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
+}
+
+// A file name that makes `folder` + name exactly `length` characters.
+std::string nameOfLength(const std::string& folder, size_t length) {
+    return std::string(length - folder.size() - 4, 'f') + ".bmp";
+}
+
+void expectMessage(const SeenDialog& box, const char* text, const char* caption, HWND owner) {
+    EXPECT_FALSE(box.fileDialog);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_TRUE(box.warningIcon);
+    EXPECT_TRUE(box.okOnly);
+    EXPECT_EQ(box.owner, owner);
+}
+
+TEST_F(MainDialogTest, OpenLoadsTheFileAndResetsTheOptions) {
+    const std::string picture = work.file("gradient.bmp");
+    writePicture(picture, 40, 30, gradient);
+    // Options changed before the Open go back to their defaults.
+    click(IDC_INVERT_RED);
+    click(IDC_RENORMALIZE);
+    setScaleText("3");
+    click(IDC_APPLY);
+    ASSERT_EQ(session->options.scale, 3.0f);
+
+    const std::vector<SeenDialog> seen = openThroughDialog(picture);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].fileDialog);
+    EXPECT_EQ(seen[0].caption, "Open File");
+    EXPECT_EQ(seen[0].fileName, "Untitled");
+
+    EXPECT_EQ(session->loaded, 1);
+    EXPECT_STREQ(session->openPath, picture.c_str());
+    EXPECT_STREQ(session->openDirectory, work.path.c_str());
+    EXPECT_EQ(session->image.width, 40);
+    EXPECT_EQ(session->image.height, 30);
+    EXPECT_NE(session->thumbnail.bitmap, nullptr);
+    for (int id : {IDC_INVERT_RED, IDC_INVERT_GREEN, IDC_INVERT_BLUE, IDC_RENORMALIZE}) EXPECT_FALSE(checked(id));
+    EXPECT_EQ(scaleText(), "1.00000");
+    EXPECT_FALSE(enabled(IDC_SCALE));
+    EXPECT_FALSE(enabled(IDC_APPLY));
+    // The image shows as read: pixel (0, 0) is (0, 0, 200).
+    EXPECT_EQ(session->image.pixels[2], 200);
+}
+
+TEST_F(MainDialogTest, CancelledOpenChangesNothingButRefreshesTheControls) {
+    const std::string before = session->openDirectory;
+    click(IDC_RENORMALIZE);
+    setScaleText("5");  // typed, never applied
+    DialogAnswerer answerer(dialog);
+    answerer.cancelFile();
+    click(IDC_OPEN);
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_TRUE(answerer.seen[0].fileDialog);
+    EXPECT_EQ(session->loaded, 0);
+    EXPECT_EQ(session->openDirectory, before);
+    EXPECT_EQ(scaleText(), "1.00000");
+}
+
+// A file the readers reject: the message, and the Session keeps working on
+// the image that is shown; only the Open folder moves on.
+TEST_F(MainDialogTest, RejectedFileKeepsTheShownImageAndItsPath) {
+    const std::string good = work.file("good.bmp");
+    writePicture(good, 8, 8, orange);
+    openThroughDialog(good);
+    ASSERT_EQ(session->loaded, 1);
+    BitmapHandle shown = session->image.bitmap;
+
+    WorkFolder other;
+    const std::string bad = other.file("broken.bmp");
+    writeFileBytes(bad, {'B', 'M', 1, 2, 3});
+    DialogAnswerer answerer(dialog);
+    answerer.chooseFile(bad);
+    click(IDC_OPEN);
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    expectMessage(answerer.seen[1], "Failed to load open file.", "Error", dialog);
+    EXPECT_STREQ(session->openPath, good.c_str());
+    EXPECT_STREQ(session->openDirectory, other.path.c_str());
+    EXPECT_EQ(session->image.bitmap, shown);
+
+    // The next adjustment works on the shown file.
+    click(IDC_INVERT_BLUE);
+    EXPECT_EQ(session->image.pixels[2], 255);  // blue 0 inverted
+}
+
+// A path that the dialog can hold but the 256-character path fields cannot.
+TEST_F(MainDialogTest, OpenRefusesAPathLongerThanThePathFields) {
+    const std::string before = session->openDirectory;
+    const std::string folder = folderOfLength(work.path, 200);
+    for (size_t length : {256u, 259u}) {
+        const std::string path = folder + nameOfLength(folder, length);
+        ASSERT_EQ(path.size(), length);
+        writePicture(path, 4, 4, orange);
+        DialogAnswerer answerer(dialog);
+        answerer.chooseFile(path);
+        click(IDC_OPEN);
+        ASSERT_EQ(answerer.seen.size(), 2u) << length;
+        expectMessage(answerer.seen[1], "There was an error opening the file.", "Error", dialog);
+        EXPECT_EQ(session->loaded, 0);
+        EXPECT_EQ(session->openDirectory, before);
+    }
+}
+
+TEST_F(MainDialogTest, SaveWritesTheAdjustedImageUnderTheDefaultExtension) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 5, 3, gradient);
+    openThroughDialog(picture);
+    click(IDC_INVERT_GREEN);
+
+    WorkFolder target;
+    DialogAnswerer answerer(dialog);
+    answerer.chooseFile(target.file("out"));
+    click(IDC_SAVE);
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].caption, "Save File");
+    EXPECT_EQ(answerer.seen[0].fileName, "Untitled");
+
+    const std::string saved = target.file("out.bmp");
+    const std::vector<uint8_t> bytes = readFileBytes(saved);
+    ASSERT_EQ(bytes.size(), 54u + 16u * 3u);
+    // The first pixel of the bottom row: (0, 8, 200) with green inverted,
+    // stored blue, green, red.
+    EXPECT_EQ(bytes[54], 200);
+    EXPECT_EQ(bytes[55], 255 - 8);
+    EXPECT_EQ(bytes[56], 0);
+    EXPECT_STREQ(session->savePath, saved.c_str());
+    EXPECT_STREQ(session->saveDirectory, target.path.c_str());
+}
+
+TEST_F(MainDialogTest, SavingOverAnExistingFileAsksFirst) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 4, 4, orange);
+    openThroughDialog(picture);
+    const std::string existing = work.file("existing.bmp");
+    writeFileBytes(existing, {1, 2, 3});
+
+    DialogAnswerer answerer(dialog);
+    answerer.chooseFile(existing);
+    answerer.press(IDYES);
+    click(IDC_SAVE);
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_FALSE(answerer.seen[1].fileDialog);  // the replace question
+    EXPECT_EQ(readFileBytes(existing), readFileBytes(picture));
+}
+
+// The file can't be replaced while another handle holds it without
+// sharing: the message, and the old file stays whole.
+TEST_F(MainDialogTest, FailedWriteWarnsAndKeepsTheOldFile) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 4, 4, orange);
+    openThroughDialog(picture);
+    const std::string saveDirectory = session->saveDirectory;
+    const std::string locked = work.file("locked.bmp");
+    writeFileBytes(locked, {7, 7, 7});
+    HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+
+    DialogAnswerer answerer(dialog);
+    answerer.chooseFile(locked);
+    answerer.press(IDYES);
+    click(IDC_SAVE);
+    CloseHandle(hold);
+    ASSERT_EQ(answerer.seen.size(), 3u);
+    expectMessage(answerer.seen[2], "There was an error writing the file.", "Warning", dialog);
+    EXPECT_EQ(readFileBytes(locked), (std::vector<uint8_t>{7, 7, 7}));
+    EXPECT_EQ(session->saveDirectory, saveDirectory);
+}
+
+TEST_F(MainDialogTest, SaveRefusesAPathLongerThanItsBuffer) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 4, 4, orange);
+    openThroughDialog(picture);
+    const std::string savePath = session->savePath;
+    const std::string folder = folderOfLength(work.path, 200);
+    const std::string path = folder + nameOfLength(folder, 257);
+    DialogAnswerer answerer(dialog);
+    answerer.chooseFile(path);
+    click(IDC_SAVE);
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    expectMessage(answerer.seen[1], "There was an error saving the file.", "Error", dialog);
+    EXPECT_EQ(session->savePath, savePath);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
