@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "tests/unit/reader_test_files.h"
+#include "tests/unit/reader_test_support.h"
+#include "tests/unit/reference_picture.h"
 
 namespace {
 
@@ -106,9 +107,10 @@ class DdsVariantTest : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(DdsVariantTest, DecodesToTheReferencePicture) {
     const VariantCase& c = GetParam();
-    Loaded loaded(readertest::dataPath(std::string("dds/") + c.name + ".dds"));
-    readertest::expectPixels(loaded, readertest::referenceWidth, readertest::referenceHeight, [&](int x, int y) {
-        const Rgb p = readertest::referenceRgb(x, y);
+    Loaded loaded;
+    readertest::loadPath(readertest::dataDirectory("dds") / (std::string(c.name) + ".dds"), loaded);
+    readertest::expectPicture(loaded, reference::width, reference::height, [&](int x, int y) {
+        const Rgb p = reference::rgb(x, y);
         return Rgb{widened(p[0], c.keptBits[0]), widened(p[1], c.keptBits[1]), widened(p[2], c.keptBits[2])};
     });
 }
@@ -123,13 +125,15 @@ INSTANTIATE_TEST_SUITE_P(Files, DdsVariantTest,
                          readertest::caseName<VariantCase>);
 
 TEST(DdsVariants, CompressedFilesDecodeToTheirExpectedPicture) {
-    Loaded expected(readertest::dataPath("dds/dxt_expected.dds"));
+    Loaded expected;
+    readertest::loadPath(readertest::dataDirectory("dds") / "dxt_expected.dds", expected);
     ASSERT_TRUE(expected.ok);
     for (const char* name : {"dxt1", "dxt3", "dxt5"}) {
         SCOPED_TRACE(name);
-        Loaded loaded(readertest::dataPath(std::string("dds/") + name + ".dds"));
-        readertest::expectPixels(loaded, readertest::referenceWidth, readertest::referenceHeight,
-                                 [&](int x, int y) { return expected.pixel(x, y); });
+        Loaded loaded;
+        readertest::loadPath(readertest::dataDirectory("dds") / (std::string(name) + ".dds"), loaded);
+        readertest::expectPicture(loaded, reference::width, reference::height,
+                                  [&](int x, int y) { return expected.pixel(x, y); });
     }
 }
 
@@ -160,8 +164,9 @@ TEST_P(DdsBlockTest, EveryIndexGivesItsTableColourInEachFormat) {
     for (const auto& format : formats) {
         Bytes block = format.alpha;
         block.insert(block.end(), colour.begin(), colour.end());
-        Loaded loaded(compressedFile(format.fourCc, 4, 4, block).bytes(), "dds");
-        readertest::expectPixels(loaded, 4, 4, [&](int x, int y) { return c.colours[indexAt(rows, x, y)]; });
+        Loaded loaded;
+        readertest::loadBytes(compressedFile(format.fourCc, 4, 4, block).bytes(), "dds", loaded);
+        readertest::expectPicture(loaded, 4, 4, [&](int x, int y) { return c.colours[indexAt(rows, x, y)]; });
     }
 }
 
@@ -208,13 +213,15 @@ TEST_P(DdsPlacementTest, BlocksGoLeftToRightThenDownAndEdgePixelsAreDropped) {
     const PlacementCase& c = GetParam();
     for (uint32_t fourCc : {code("DXT1"), code("DXT5")}) {
         const Bytes blocks = solidBlocks(fourCc, c.blocksAcross * c.blocksDown);
-        Loaded loaded(compressedFile(fourCc, c.width, c.height, blocks).bytes(), "dds");
-        readertest::expectPixels(loaded, int(c.width), int(c.height),
-                                 [&](int x, int y) { return solid((y / 4) * c.blocksAcross + x / 4); });
+        Loaded loaded;
+        readertest::loadBytes(compressedFile(fourCc, c.width, c.height, blocks).bytes(), "dds", loaded);
+        readertest::expectPicture(loaded, int(c.width), int(c.height),
+                                  [&](int x, int y) { return solid((y / 4) * c.blocksAcross + x / 4); });
         // One byte fewer than the blocks need fails.
-        Loaded shortened(compressedFile(fourCc, c.width, c.height, Bytes(blocks.begin(), blocks.end() - 1)).bytes(),
-                         "dds");
-        EXPECT_FALSE(shortened.ok);
+        Loaded shortened;
+        const Bytes shorter(blocks.begin(), blocks.end() - 1);
+        readertest::loadBytes(compressedFile(fourCc, c.width, c.height, shorter).bytes(), "dds", shortened);
+        readertest::expectFailed(shortened);
     }
 }
 
@@ -231,9 +238,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DdsPlacementTest,
 TEST(DdsPlacement, AnEdgeBlockKeepsItsInsidePixelsByIndex) {
     // 2 x 3: one block; the pixels keep indices of rows 0 to 2, columns 0 and 1.
     const std::array<uint8_t, 4> rows = {0xE4, 0x1B, 0x4E, 0xFF};
-    Loaded loaded(compressedFile(code("DXT1"), 2, 3, colourBlock(0xFFE0, 0x001F, rows)).bytes(), "dds");
+    Loaded loaded;
+    readertest::loadBytes(compressedFile(code("DXT1"), 2, 3, colourBlock(0xFFE0, 0x001F, rows)).bytes(), "dds", loaded);
     const Rgb colours[4] = {{248, 252, 0}, {0, 0, 248}, {165, 168, 82}, {82, 84, 165}};
-    readertest::expectPixels(loaded, 2, 3, [&](int x, int y) { return colours[indexAt(rows, x, y)]; });
+    readertest::expectPicture(loaded, 2, 3, [&](int x, int y) { return colours[indexAt(rows, x, y)]; });
 }
 
 // Uncompressed layouts.
@@ -255,8 +263,9 @@ TEST_P(DdsPixelTest, GivesExactBytes) {
     f.bitCount = c.bitCount;
     f.masks = c.masks;
     f.data = c.data;
-    Loaded loaded(f.bytes(), "dds");
-    readertest::expectPixels(loaded, 2, 1, [&](int x, int) { return x ? c.second : c.first; });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "dds", loaded);
+    readertest::expectPicture(loaded, 2, 1, [&](int x, int) { return x ? c.second : c.first; });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -288,22 +297,26 @@ TEST(DdsUncompressed, RowsLinearDataAndBitCountZeroReadTheSame) {
         const uint8_t b = static_cast<uint8_t>(6 * y + 3 * x + 1);
         return Rgb{uint8_t(b + 2), uint8_t(b + 1), b};
     };
-    Loaded rows(f.bytes(), "dds");
-    readertest::expectPixels(rows, 2, 2, expected);
+    Loaded rows;
+    readertest::loadBytes(f.bytes(), "dds", rows);
+    readertest::expectPicture(rows, 2, 2, expected);
     f.flags = usualFlags | linearSizeFlag;
-    Loaded linear(f.bytes(), "dds");
-    readertest::expectPixels(linear, 2, 2, expected);
+    Loaded linear;
+    readertest::loadBytes(f.bytes(), "dds", linear);
+    readertest::expectPicture(linear, 2, 2, expected);
     f.flags = usualFlags;
     f.bitCount = 0;  // not 32, so 3 bytes a pixel; read in one piece
-    Loaded noBitCount(f.bytes(), "dds");
-    readertest::expectPixels(noBitCount, 2, 2, expected);
+    Loaded noBitCount;
+    readertest::loadBytes(f.bytes(), "dds", noBitCount);
+    readertest::expectPicture(noBitCount, 2, 2, expected);
 }
 
 TEST(DdsUncompressed, DataAfterTheFirstSurfaceIsIgnored) {
     DdsFile f;
     f.data = {1, 2, 3, 4, 9, 9, 9, 9, 9, 9, 9};
-    Loaded loaded(f.bytes(), "dds");
-    readertest::expectPixels(loaded, 1, 1, [](int, int) { return Rgb{3, 2, 1}; });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "dds", loaded);
+    readertest::expectPicture(loaded, 1, 1, [](int, int) { return Rgb{3, 2, 1}; });
 }
 
 // Malformed files.
@@ -328,19 +341,15 @@ DdsFile validLinear() {
 }
 
 TEST(DdsMalformed, EveryTruncationOfAValidFileFails) {
-    const DdsFile files[] = {validRows(), validLinear(), compressedFile(code("DXT1"), 5, 5, solidBlocks(code("DXT1"), 4)),
+    const DdsFile files[] = {validRows(), validLinear(),
+                             compressedFile(code("DXT1"), 5, 5, solidBlocks(code("DXT1"), 4)),
                              compressedFile(code("DXT5"), 4, 4, solidBlocks(code("DXT5"), 1))};
     for (const DdsFile& f : files) {
         const Bytes whole = f.bytes();
-        {
-            Loaded loaded(whole, "dds");
-            ASSERT_TRUE(loaded.ok);
-        }
-        for (size_t length = 0; length < whole.size(); ++length) {
-            Loaded loaded(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)), "dds");
-            EXPECT_FALSE(loaded.ok) << "cut to " << length << " of " << whole.size() << " bytes";
-            EXPECT_EQ(loaded.image.pixels, nullptr);
-        }
+        Loaded loaded;
+        readertest::loadBytes(whole, "dds", loaded);
+        ASSERT_TRUE(loaded.ok);
+        readertest::expectEveryTruncationFails(whole, "dds");
     }
 }
 
@@ -354,10 +363,9 @@ class DdsMalformedTest : public ::testing::TestWithParam<MalformedCase> {};
 TEST_P(DdsMalformedTest, Fails) {
     DdsFile f = validRows();
     GetParam().spoil(f);
-    Loaded loaded(f.bytes(), "dds");
-    EXPECT_FALSE(loaded.ok);
-    EXPECT_EQ(loaded.image.pixels, nullptr);
-    EXPECT_EQ(loaded.image.bitmap, nullptr);
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "dds", loaded);
+    readertest::expectFailed(loaded);
 }
 
 void compress(DdsFile& f, const char (&c)[5]) { f = compressedFile(code(c), 4, 4, Bytes(16, 0)); }

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "readers/psd_reader.h"
-#include "tests/unit/reader_test_files.h"
+#include "tests/unit/reader_test_support.h"
+#include "tests/unit/reference_picture.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ struct PsdFile {
         be32(out, width);                     // width
         be16(out, depth);                     // bits a channel
         be16(out, mode);                      // colour mode
-        be32(out, static_cast<uint32_t>(modeDataLength < 0 ? int64_t(modeData.size()) : modeDataLength));  // colour mode data
+        // colour mode data
+        be32(out, static_cast<uint32_t>(modeDataLength < 0 ? int64_t(modeData.size()) : modeDataLength));
         out.insert(out.end(), modeData.begin(), modeData.end());
         be32(out, 4);  // image resources: 4 bytes that are skipped
         out.insert(out.end(), {'8', 'B', 'I', 'M'});
@@ -74,9 +76,10 @@ class PsdVariantTest : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(PsdVariantTest, DecodesToTheReferencePicture) {
     const VariantCase& c = GetParam();
-    Loaded loaded(readertest::dataPath(std::string("psd/") + c.name + ".psd"));
-    readertest::expectPixels(loaded, readertest::referenceWidth, readertest::referenceHeight, [&](int x, int y) {
-        return c.colour ? readertest::referenceRgb(x, y) : grey(readertest::referenceGrey(x, y));
+    Loaded loaded;
+    readertest::loadPath(readertest::dataDirectory("psd") / (std::string(c.name) + ".psd"), loaded);
+    readertest::expectPicture(loaded, reference::width, reference::height, [&](int x, int y) {
+        return c.colour ? reference::rgb(x, y) : grey(reference::grey(x, y));
     });
 }
 
@@ -96,8 +99,10 @@ TEST(PsdColourModes, RgbTakesTheFirstThreePlanesAndIgnoresAlpha) {
     f.channels = 4;
     f.width = 2;
     f.data = {10, 11, 20, 21, 30, 31, 99, 98};  // red, green, blue, alpha planes
-    Loaded loaded(f.bytes(), "psd");
-    readertest::expectPixels(loaded, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), uint8_t(30 + x)}; });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(loaded, 2, 1,
+                              [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), uint8_t(30 + x)}; });
 }
 
 TEST(PsdColourModes, RgbWithFewerThanThreePlanesHasZeroForTheMissingComponents) {
@@ -106,12 +111,14 @@ TEST(PsdColourModes, RgbWithFewerThanThreePlanesHasZeroForTheMissingComponents) 
     f.channels = 2;
     f.width = 2;
     f.data = {10, 11, 20, 21};
-    Loaded two(f.bytes(), "psd");
-    readertest::expectPixels(two, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), 0}; });
+    Loaded two;
+    readertest::loadBytes(f.bytes(), "psd", two);
+    readertest::expectPicture(two, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), 0}; });
     f.channels = 1;
     f.data = {10, 11};
-    Loaded one(f.bytes(), "psd");
-    readertest::expectPixels(one, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), 0, 0}; });
+    Loaded one;
+    readertest::loadBytes(f.bytes(), "psd", one);
+    readertest::expectPicture(one, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), 0, 0}; });
 }
 
 TEST(PsdColourModes, GreyscaleUsesTheFirstPlaneOnly) {
@@ -119,8 +126,9 @@ TEST(PsdColourModes, GreyscaleUsesTheFirstPlaneOnly) {
     f.channels = 3;
     f.width = 2;
     f.data = {7, 200, 1, 2, 3, 4};
-    Loaded loaded(f.bytes(), "psd");
-    readertest::expectPixels(loaded, 2, 1, [](int x, int) { return grey(x ? 200 : 7); });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(loaded, 2, 1, [](int x, int) { return grey(x ? 200 : 7); });
 }
 
 Bytes rampPalette() {
@@ -139,9 +147,10 @@ TEST(PsdColourModes, IndexedReadsThePaletteByComponentUpToIndex255) {
     f.width = 3;
     f.modeData = rampPalette();
     f.data = {0, 100, 255};
-    Loaded loaded(f.bytes(), "psd");
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
     const Rgb expected[] = {{0, 255, 0}, {100, 155, 50}, {255, 0, 127}};
-    readertest::expectPixels(loaded, 3, 1, [&](int x, int) { return expected[x]; });
+    readertest::expectPicture(loaded, 3, 1, [&](int x, int) { return expected[x]; });
 }
 
 TEST(PsdColourModes, IndexedWithoutAPaletteOfExactly768BytesIsBlack) {
@@ -152,8 +161,9 @@ TEST(PsdColourModes, IndexedWithoutAPaletteOfExactly768BytesIsBlack) {
         f.modeData = rampPalette();
         f.modeData.resize(length, 9);
         f.data = {1, 255};
-        Loaded loaded(f.bytes(), "psd");
-        readertest::expectPixels(loaded, 2, 1, [](int, int) { return Rgb{0, 0, 0}; });
+        Loaded loaded;
+        readertest::loadBytes(f.bytes(), "psd", loaded);
+        readertest::expectPicture(loaded, 2, 1, [](int, int) { return Rgb{0, 0, 0}; });
     }
 }
 
@@ -172,8 +182,9 @@ TEST_P(PsdAverageTest, OtherModesBecomeTheTruncatedMeanOfAllChannels) {
     f.mode = c.mode;
     f.channels = static_cast<uint32_t>(c.samples.size());
     f.data = c.samples;
-    Loaded loaded(f.bytes(), "psd");
-    readertest::expectPixels(loaded, 1, 1, [&](int, int) { return grey(c.grey); });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(loaded, 1, 1, [&](int, int) { return grey(c.grey); });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,10 +212,11 @@ TEST(PsdPackBits, RunsAndCopiesCrossRowsAndPlanes) {
     f.height = 2;
     f.compression = 1;
     f.data = packed(6, {0xFC, 9, 0x80, 0x02, 1, 2, 3, 0xFE, 4, 0x00, 5, 0x00, 6});
-    Loaded loaded(f.bytes(), "psd");
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
     // red 9 9 9 9; green 9 1 2 3; blue 4 4 4 5
     const Rgb expected[] = {{9, 9, 4}, {9, 1, 4}, {9, 2, 4}, {9, 3, 5}};
-    readertest::expectPixels(loaded, 2, 2, [&](int x, int y) { return expected[2 * y + x]; });
+    readertest::expectPicture(loaded, 2, 2, [&](int x, int y) { return expected[2 * y + x]; });
 }
 
 TEST(PsdPackBits, LongStreamsOfEveryPacketLengthDecodeExactly) {
@@ -229,8 +241,9 @@ TEST(PsdPackBits, LongStreamsOfEveryPacketLengthDecodeExactly) {
         }
     }
     f.data = packed(30, stream);
-    Loaded loaded(f.bytes(), "psd");
-    readertest::expectPixels(loaded, 100, 10, [&](int x, int y) {
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(loaded, 100, 10, [&](int x, int y) {
         const size_t k = size_t(y) * 100 + size_t(x);
         return Rgb{samples[k], samples[1000 + k], samples[2000 + k]};
     });
@@ -242,12 +255,14 @@ TEST(PsdPackBits, ARunOrCopyPastTheLastPlaneIsCutAndDecodingEnds) {
     f.compression = 1;
     // A run of 128 for 3 samples; nothing after it is read.
     f.data = packed(1, {0x81, 42});
-    Loaded run(f.bytes(), "psd");
-    readertest::expectPixels(run, 3, 1, [](int, int) { return grey(42); });
+    Loaded run;
+    readertest::loadBytes(f.bytes(), "psd", run);
+    readertest::expectPicture(run, 3, 1, [](int, int) { return grey(42); });
     // A copy of 128 whose bytes beyond the third are missing.
     f.data = packed(1, {0x7F, 5, 6, 7});
-    Loaded copy(f.bytes(), "psd");
-    readertest::expectPixels(copy, 3, 1, [](int x, int) { return grey(uint8_t(5 + x)); });
+    Loaded copy;
+    readertest::loadBytes(f.bytes(), "psd", copy);
+    readertest::expectPicture(copy, 3, 1, [](int x, int) { return grey(uint8_t(5 + x)); });
 }
 
 TEST(PsdPackBits, DataAtTheBestPossibleCompressionLoads) {
@@ -256,8 +271,9 @@ TEST(PsdPackBits, DataAtTheBestPossibleCompressionLoads) {
     f.width = 256;
     f.compression = 1;
     f.data = packed(1, {0x81, 1, 0x81, 2});
-    Loaded loaded(f.bytes(), "psd");
-    readertest::expectPixels(loaded, 256, 1, [](int x, int) { return grey(x < 128 ? 1 : 2); });
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(loaded, 256, 1, [](int x, int) { return grey(x < 128 ? 1 : 2); });
 }
 
 // Malformed files.
@@ -292,15 +308,10 @@ PsdFile validIndexed() {
 TEST(PsdMalformed, EveryTruncationOfAValidFileFails) {
     for (const PsdFile& f : {validRaw(), validPackBits(), validIndexed()}) {
         const Bytes whole = f.bytes();
-        {
-            Loaded loaded(whole, "psd");
-            ASSERT_TRUE(loaded.ok);
-        }
-        for (size_t length = 0; length < whole.size(); ++length) {
-            Loaded loaded(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)), "psd");
-            EXPECT_FALSE(loaded.ok) << "cut to " << length << " of " << whole.size() << " bytes";
-            EXPECT_EQ(loaded.image.pixels, nullptr);
-        }
+        Loaded loaded;
+        readertest::loadBytes(whole, "psd", loaded);
+        ASSERT_TRUE(loaded.ok);
+        readertest::expectEveryTruncationFails(whole, "psd");
     }
 }
 
@@ -314,10 +325,9 @@ class PsdMalformedTest : public ::testing::TestWithParam<MalformedCase> {};
 TEST_P(PsdMalformedTest, Fails) {
     PsdFile f = validRaw();
     GetParam().spoil(f);
-    Loaded loaded(f.bytes(), "psd");
-    EXPECT_FALSE(loaded.ok);
-    EXPECT_EQ(loaded.image.pixels, nullptr);
-    EXPECT_EQ(loaded.image.bitmap, nullptr);
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectFailed(loaded);
 }
 
 INSTANTIATE_TEST_SUITE_P(
