@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the 4096 x 4096 benchmark picture as DDS files into OUTDIR:
+"""Writes the 4096 x 4096 benchmark picture of bench/big_normal_map.py as DDS
+files into OUTDIR:
 big_dxt1.dds (DXT1 blocks) and big_rgba32.dds (uncompressed, 32 bits a pixel
 with 8-bit alpha).
 
@@ -11,9 +12,11 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-import big_picture  # noqa: E402
+import big_normal_map  # noqa: E402
 
-SIZE = big_picture.SIZE
+SIZE = big_normal_map.SIZE
+CELL = big_normal_map.CELL
+DISTINCT, ORDER = big_normal_map.picture_rows()
 
 
 def header(flags, pitch, pf_flags, fourcc, bits, masks):
@@ -31,11 +34,11 @@ def expand(c):
 
 
 @functools.lru_cache(maxsize=None)
-def block(kind, bx, by):
-    """The DXT1 block at block column bx and block row by of a tile: its
-    brightest and darkest pixels as the two colours (four-colour mode), each
-    pixel the nearest table colour."""
-    rows = big_picture.tile(kind)[4 * by:4 * by + 4]
+def block(first_row, bx):
+    """The DXT1 block whose top row is distinct row first_row, at block
+    column bx: its brightest and darkest pixels as the two colours
+    (four-colour mode), each pixel the nearest table colour."""
+    rows = DISTINCT[first_row:first_row + 4]
     pixels = [[tuple(r[3 * (4 * bx + x):3 * (4 * bx + x) + 3]) for x in range(4)] for r in rows]
     flat = [p for r in pixels for p in r]
     c0, c1 = sorted((to565(max(flat, key=sum)), to565(min(flat, key=sum))), reverse=True)
@@ -53,18 +56,18 @@ def block(kind, bx, by):
 
 
 def dxt1():
-    per_tile = big_picture.TILE // 4
+    # Cells are 256 pixels wide and rows of four stay within one cell row.
     data = bytearray()
     for by in range(SIZE // 4):
-        band = (by // per_tile) % 4
-        data += b''.join(block((bx // per_tile + band) % 4, bx % per_tile, by % per_tile) for bx in range(SIZE // 4))
+        first = ORDER[4 * by]
+        data += b''.join(block(first, bx % (CELL // 4)) for bx in range(SIZE // 4))
     return header(0x80000, len(data), 0x4, int.from_bytes(b'DXT1', 'little'), 0, (0, 0, 0, 0)) + bytes(data)
 
 
 @functools.lru_cache(maxsize=None)
-def bgra(y):
-    """Row y as blue, green, red, alpha 255."""
-    rgb = big_picture.row(y)
+def bgra(index):
+    """Distinct row `index` as blue, green, red, alpha 255."""
+    rgb = DISTINCT[index]
     out = bytearray(4 * SIZE)
     out[0::4], out[1::4], out[2::4] = rgb[2::3], rgb[1::3], rgb[0::3]
     out[3::4] = b'\xff' * SIZE
@@ -72,9 +75,7 @@ def bgra(y):
 
 
 def rgba32():
-    # The picture repeats every four bands of tiles.
-    period = 4 * big_picture.TILE
-    data = b''.join(bgra(y % period) for y in range(SIZE))
+    data = b''.join(bgra(i) for i in ORDER)
     return header(0x8, 4 * SIZE, 0x41, 0, 32, (0xFF0000, 0xFF00, 0xFF, 0xFF000000)) + data
 
 

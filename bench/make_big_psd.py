@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes OUTDIR/big_packbits.psd: the 4096 x 4096 benchmark picture as a
-PackBits-compressed RGB Photoshop file.
+"""Writes OUTDIR/big_packbits.psd: the 4096 x 4096 benchmark picture of
+bench/big_normal_map.py as a PackBits-compressed RGB Photoshop file.
 
 Usage: python3 bench/make_big_psd.py OUTDIR
 """
@@ -10,7 +10,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-import big_picture  # noqa: E402
+import big_normal_map  # noqa: E402
 
 
 @functools.lru_cache(maxsize=None)
@@ -37,8 +37,9 @@ def packbits(data):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    size = big_picture.SIZE
-    rows = [packbits(big_picture.row(y)[c::3]) for c in range(3) for y in range(size)]
+    size = big_normal_map.SIZE
+    distinct, order = big_normal_map.picture_rows()
+    rows = [packbits(distinct[i][c::3]) for c in range(3) for i in order]
     with open(os.path.join(sys.argv[1], 'big_packbits.psd'), 'wb') as f:
         f.write(b'8BPS' + struct.pack('>H6xHIIHH', 1, 3, size, size, 8, 3))
         f.write(struct.pack('>III', 0, 0, 0))  # colour mode data, image resources, layers
