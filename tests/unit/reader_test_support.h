@@ -122,6 +122,26 @@ inline void expectBitmapShowsPixels(const Loaded& loaded) {
         }
 }
 
+// A loaded 24-bit picture of width x height whose pixels are expected(x, y),
+// and whose display bitmap shows them.
+template <typename Expected>
+void expectPicture(const Loaded& loaded, int width, int height, Expected expected) {
+    ASSERT_TRUE(loaded.ok);
+    expectFilled(loaded.image, width, height, 24);
+    ASSERT_EQ(loaded.image.width, width);
+    ASSERT_EQ(loaded.image.height, height);
+    ASSERT_EQ(loaded.image.bitsPerPixel, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) ASSERT_EQ(loaded.pixel(x, y), expected(x, y)) << "at " << x << "," << y;
+    expectBitmapShowsPixels(loaded);
+}
+
+// Names parameterised cases after their `name` field.
+template <typename Case>
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
 // A failed load leaves the Image reset.
 inline void expectFailed(const Loaded& loaded) {
     EXPECT_FALSE(loaded.ok);
