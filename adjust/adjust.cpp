@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -55,6 +56,30 @@ QUORVEL_VECTOR_CLONES void renormalizeBlock(Block& block, size_t count, float sc
         r[i] = static_cast<uint8_t>(static_cast<int32_t>(nx * 127.0 + 128.0));
         g[i] = static_cast<uint8_t>(static_cast<int32_t>(ny * 127.0 + 128.0));
         b[i] = static_cast<uint8_t>(static_cast<int32_t>(nz * 127.0 + 128.0));
+    }
+}
+
+// Inverts `count` pixels of `step` bytes from `p` (255 - v is v ^ 255).
+template <size_t step>
+QUORVEL_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3]) {
+    if constexpr (step == 4) {
+        // Whole 4-byte pixels against one mask whose fourth byte is 0.
+        const uint8_t maskBytes[4] = {invert[0], invert[1], invert[2], 0};
+        uint32_t mask;
+        std::memcpy(&mask, maskBytes, 4);
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t pixel;
+            std::memcpy(&pixel, p + 4 * i, 4);
+            pixel ^= mask;
+            std::memcpy(p + 4 * i, &pixel, 4);
+        }
+    } else {
+        const uint8_t r = invert[0], g = invert[1], b = invert[2];
+        for (size_t i = 0; i < count; ++i) {
+            p[step * i] ^= r;
+            p[step * i + 1] ^= g;
+            p[step * i + 2] ^= b;
+        }
     }
 }
 
@@ -127,12 +152,10 @@ void adjustRows(const Walk& walk, size_t first, size_t last) {
                 renormalizeRun<3>(p, count, walk.invert, walk.scale);
             else
                 renormalizeRun<4>(p, count, walk.invert, walk.scale);
+        } else if (walk.step == 3) {
+            invertRun<3>(p, count, walk.invert);
         } else {
-            for (uint8_t* const end = p + count * walk.step; p != end; p += walk.step) {
-                p[0] ^= walk.invert[0];  // 255 - v
-                p[1] ^= walk.invert[1];
-                p[2] ^= walk.invert[2];
-            }
+            invertRun<4>(p, count, walk.invert);
         }
         if (count < walk.width) return;
     }
