@@ -75,8 +75,13 @@ struct RunLengthStream {
                 if (position >= packed.size()) return false;
                 runValue = packed[position++];
                 runLeft = b & 0x3Fu;
-            } else {
-                *out++ = b;
+                continue;
+            }
+            *out++ = b;
+            --count;
+            // Literal bytes come in long stretches in smooth pictures.
+            while (count > 0 && position < packed.size() && packed[position] < 0xC0) {
+                *out++ = packed[position++];
                 --count;
             }
         }
@@ -101,10 +106,11 @@ bool decodeThreePlanes(RunLengthStream& stream, const PcxHeader& h, Image* image
     uint8_t* out = image->pixels;
     for (int32_t y = 0; ok && y < image->height; ++y) {
         ok = stream.decode(line, 3 * lineBytes);
+        if (!ok) break;
         const uint8_t* red = line;
         const uint8_t* green = line + lineBytes;
         const uint8_t* blue = line + 2 * lineBytes;
-        for (size_t x = 0; ok && x < width; ++x, out += 4) {
+        for (size_t x = 0; x < width; ++x, out += 4) {
             out[0] = red[x];
             out[1] = green[x];
             out[2] = blue[x];
@@ -131,7 +137,8 @@ bool decodeOnePlane(RunLengthStream& stream, const PcxHeader& h, const uint8_t* 
     uint8_t* out = image->pixels;
     for (int32_t y = 0; ok && y < image->height; ++y) {
         ok = stream.decode(line, lineBytes);
-        for (size_t x = 0; ok && x < width; ++x, out += 4) std::memcpy(out, colours[line[x]], 4);
+        if (!ok) break;
+        for (size_t x = 0; x < width; ++x, out += 4) std::memcpy(out, colours[line[x]], 4);
     }
     std::free(line);
     return ok;
