@@ -11,7 +11,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import WIDTH, HEIGHT, rows_rgb  # noqa: E402
+from reference import WIDTH, HEIGHT, rows_rgb, write_variants  # noqa: E402
 
 BYTES_PER_LINE = WIDTH + (WIDTH & 1)
 
@@ -76,12 +76,7 @@ def variants():
 
 
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, 'tests', 'data', 'pcx')
-    os.makedirs(outdir, exist_ok=True)
-    for name, data in variants():
-        with open(os.path.join(outdir, name), 'wb') as f:
-            f.write(data)
+    write_variants('pcx', variants())
 
 
 if __name__ == '__main__':

@@ -12,7 +12,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import WIDTH, HEIGHT, rows_rgb, rows_grey, bit  # noqa: E402
+from reference import WIDTH, HEIGHT, rows_rgb, rows_grey, bit, write_variants  # noqa: E402
 
 
 def stored(v, maxval):
@@ -77,12 +77,7 @@ def variants():
 
 
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, 'tests', 'data', 'pnm')
-    os.makedirs(outdir, exist_ok=True)
-    for name, data in variants():
-        with open(os.path.join(outdir, name), 'wb') as f:
-            f.write(data)
+    write_variants('pnm', variants())
 
 
 if __name__ == '__main__':

@@ -13,7 +13,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import WIDTH, HEIGHT, rows_rgb, rows_grey  # noqa: E402
+from reference import WIDTH, HEIGHT, rows_rgb, rows_grey, write_variants  # noqa: E402
 
 
 def colour_bytes(rgb, bits, x=0):
@@ -109,12 +109,7 @@ def variants():
 
 
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, 'tests', 'data', 'tga')
-    os.makedirs(outdir, exist_ok=True)
-    for name, data in variants():
-        with open(os.path.join(outdir, name), 'wb') as f:
-            f.write(data)
+    write_variants('tga', variants())
 
 
 if __name__ == '__main__':

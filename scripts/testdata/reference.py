@@ -33,3 +33,16 @@ def rows_rgb():
 
 def rows_grey():
     return [[grey(x, y) for x in range(WIDTH)] for y in range(HEIGHT)]
+
+
+def write_variants(folder, variants):
+    """Writes (name, bytes) pairs into tests/data/FOLDER, or into the
+    directory given as the first command-line argument."""
+    import os
+    import sys
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, 'tests', 'data', folder)
+    os.makedirs(outdir, exist_ok=True)
+    for name, data in variants:
+        with open(os.path.join(outdir, name), 'wb') as f:
+            f.write(data)

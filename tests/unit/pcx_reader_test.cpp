@@ -201,12 +201,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {paletteEntry(9), paletteEntry(8), paletteEntry(0)}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-struct MalformedCase {
-    const char* name;
-    Bytes file;
-    friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
-};
-
 class PcxMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(PcxMalformed, FailsAndLeavesTheImageReset) {

@@ -143,12 +143,6 @@ INSTANTIATE_TEST_SUITE_P(
                   1, {level(4)}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-struct MalformedCase {
-    const char* name;
-    Bytes file;
-    friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
-};
-
 class PnmMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(PnmMalformed, FailsAndLeavesTheImageReset) {

@@ -142,6 +142,13 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
+// A file that must not load, named for the test's output.
+struct MalformedCase {
+    const char* name;
+    Bytes file;
+    friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+};
+
 // A failed load leaves the Image reset.
 inline void expectFailed(const Loaded& loaded) {
     EXPECT_FALSE(loaded.ok);

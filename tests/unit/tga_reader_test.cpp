@@ -216,12 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {{77, 77, 77}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-struct MalformedCase {
-    const char* name;
-    Bytes file;
-    friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
-};
-
 class TgaMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(TgaMalformed, FailsAndLeavesTheImageReset) {
