@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "adjust/apply_run.h"
+#include "app/apply_run.h"
 #include "app/session.h"
 #include "writers/bmp_writer.h"
 

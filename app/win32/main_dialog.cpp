@@ -2,7 +2,7 @@
 // which runs the command's steps in order over the Session.
 #include <cstdio>
 
-#include "adjust/apply_run.h"
+#include "app/apply_run.h"
 #include "app/win32/quorvel_win32.h"
 
 HINSTANCE instanceHandle;

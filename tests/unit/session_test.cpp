@@ -3,7 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "adjust/apply_run.h"
+#include "app/apply_run.h"
 #include "app/session.h"
 #include "tests/unit/test_files.h"
 

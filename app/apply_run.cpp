@@ -1,4 +1,4 @@
-#include "adjust/apply_run.h"
+#include "app/apply_run.h"
 
 #include "app/session.h"
 #include "readers/readers.h"

@@ -1,0 +1,51 @@
+// The picture codecs the system provides: PNG and JPEG decoding, PNG
+// encoding. On Windows they are the Windows Imaging Component; elsewhere
+// libspng (over zlib) and libjpeg-turbo. The codecs only unpack and pack
+// bytes: a decoded picture is handed over in the form the file stores it,
+// and the readers in readers/ apply the format's rules (rounding, palettes,
+// what is refused), so that both back ends give the same pixels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/platform.h"
+
+// Receives a decoded picture one row at a time, top row first.
+struct RowSink {
+    void* context = nullptr;
+    // Called once before any row with the picture's size and the samples of a
+    // pixel; false stops the decoding (too large, no memory, not as expected).
+    bool (*begin)(void* context, uint32_t width, uint32_t height, uint32_t channels) = nullptr;
+    // Called for rows 0 .. height - 1 in order. `stored` holds the row as the
+    // format stores it once unfiltered and deinterlaced.
+    void (*row)(void* context, uint32_t y, const uint8_t* stored) = nullptr;
+};
+
+// Decodes the image data of a PNG file whose signature, IHDR and PLTE the
+// reader has already read and checked. Rows come unfiltered and
+// deinterlaced, every sample as stored: depths below 8 packed, first pixel
+// in the highest bits; 16-bit samples as two bytes, most significant first;
+// palette pictures as indices; alpha kept. `channels` is 1 (grey or index),
+// 2 (grey, alpha), 3 (RGB) or 4 (RGBA). False on any fault in the image data
+// (a CRC error, a zlib error, data that ends before the last row); nothing
+// after the last row can make it fail.
+bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink);
+
+// Decodes a JPEG file (baseline or progressive, any subsampling, grey) as the
+// library decodes by default: accurate integer transform, smooth chroma
+// upsampling. Rows are 8-bit grey (1 channel) or red-green-blue (3). False
+// when the file is corrupt or ends early.
+bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink);
+
+// Receives an encoded file's bytes, in order; false stops the encoding.
+struct ByteSink {
+    void* context = nullptr;
+    bool (*write)(void* context, const void* bytes, size_t size) = nullptr;
+};
+
+// Encodes a display bitmap (24-bit, bottom row first, blue-green-red) as an
+// 8-bit RGB PNG (colour type 2) with no ancillary chunks. False when the
+// encoder or the sink fails.
+bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink);
