@@ -258,13 +258,18 @@ bool decodeJpegWith(jpeg_decompress_struct* info, JpegErrors* errors, std::span<
 //
 // The image data is filtered with the Up filter (each row less the row above
 // it, so that the long flat runs and repeated rows of a normal map deflate
-// to almost nothing) and deflated at zlib's default level, in two bands of
-// rows at once: each band is a raw deflate stream ending in a full flush
-// (the last one in the final block), so their bytes follow each other as one
-// zlib stream, whose Adler-32 is put together from the bands' own. libspng
-// writes the signature and IHDR. Measured in bench/png-vs-convert.
+// to almost nothing) and deflated at zlib's default level with a shorter
+// match search, in two bands of rows at once: each band is a raw deflate
+// stream ending in a full flush (the last one in the final block), so their
+// bytes follow each other as one zlib stream, whose Adler-32 is put together
+// from the bands' own. libspng writes the signature and IHDR. Measured in
+// bench/png-vs-convert.
 
 constexpr int pngDeflateLevel = 6;
+// Level 6 searches chains of 128 candidate matches; 64 costs a fifth less
+// time on the benchmark picture for a file about 6% larger (still 0.95x
+// ImageMagick's).
+constexpr int pngMatchChain = 64;
 constexpr uint8_t upFilter = 2;
 // Below this many bytes of image data a second thread costs more than it saves.
 constexpr size_t parallelFromBytes = size_t{1} << 20;
@@ -327,7 +332,8 @@ void deflateBand(const BitmapInfo* info, uint32_t height, DeflatedBand* band) {
     const size_t rowBytes = size_t{3} * static_cast<uint32_t>(info->width);
     auto* scratch = static_cast<uint8_t*>(std::malloc(3 * rowBytes + 1));
     z_stream z{};
-    bool ok = scratch && deflateInit2(&z, pngDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    bool ok = scratch && deflateInit2(&z, pngDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK &&
+              deflateTune(&z, 8, 16, 128, pngMatchChain) == Z_OK;
     if (!ok) {
         std::free(scratch);
         return;
