@@ -19,6 +19,7 @@
 
 #include "cli/cli.h"
 #include "cli/progress.h"
+#include "cli/stream.h"
 #include "readers/readers.h"
 
 namespace fs = std::filesystem;
@@ -172,6 +173,22 @@ struct FileResult {
 FileResult processFile(const Arguments& args, const InputFile& file) {
     FileResult result;
     const std::string input = display(file.path);
+    const std::string output = display(file.output);
+    const OutputFormat format = formatFor(args, file.path);
+    if (args.to == GreenConvention::unknown) {
+        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options)) {
+            case StreamResult::written: return result;
+            case StreamResult::loadFailed:
+                reportLine("%s: Failed to load open file: it changed while it was read", input.c_str());
+                result.outcome = Outcome::loadFailed;
+                return result;
+            case StreamResult::writeFailed:
+                reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
+                result.outcome = Outcome::writeFailed;
+                return result;
+            case StreamResult::notStreamable: break;
+        }
+    }
     Image image{};
     if (!readImageFile(input.c_str(), &image)) {
         resetImage(&image);
@@ -197,8 +214,6 @@ FileResult processFile(const Arguments& args, const InputFile& file) {
         }
     }
     adjustPixels(&image, args.options);
-    const std::string output = display(file.output);
-    OutputFormat format = formatFor(args, file.path);
     if (!buildDisplayBitmap(&image) || !writeImageFile(output.c_str(), image.bitmap, format)) {
         reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
         result.outcome = Outcome::writeFailed;

@@ -14,6 +14,7 @@
 #include "app/session.h"
 #include "cli/cli.h"
 #include "cli/progress.h"
+#include "cli/stream.h"
 #include "readers/readers.h"
 
 namespace {
@@ -301,6 +302,20 @@ bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
 int runOneFile(const Arguments& args) {
     const char* input = args.inputs[0];
     const char* output = args.inputs[1];
+    if (!args.thumbnail && args.to == GreenConvention::unknown) {
+        OutputFormat format = OutputFormat::bmp;
+        outputFormatOf(output, format);
+        switch (streamAdjust(input, output, format, args.options)) {
+            case StreamResult::written: return exitOk;
+            case StreamResult::loadFailed:
+                reportLine("%s: Failed to load open file: it changed while it was read", input);
+                return exitLoadFailed;
+            case StreamResult::writeFailed:
+                reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+                return exitWriteFailed;
+            case StreamResult::notStreamable: break;
+        }
+    }
     findModuleDirectory();
     session = createSession();
     if (!session) return exitLoadFailed;

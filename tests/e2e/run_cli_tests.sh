@@ -63,7 +63,8 @@ done
 expect_status 2 "$cli"
 expect_status 2 "$cli" "$data/reference.bmp"
 expect_status 2 "$cli" --frobnicate "$data/reference.bmp" "$work/x.bmp"
-grep -q "Usage: quorvel-cli" "$work/stderr" || fail "usage error without the usage text"
+grep -q "unknown option '--frobnicate'" "$work/stderr" || fail "the unknown option is not named"
+grep -q "quorvel-cli --help" "$work/stderr" || fail "usage error without a pointer to --help"
 expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" "$work/y.bmp"
 expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" --scale
 expect_status 0 "$cli" --help
