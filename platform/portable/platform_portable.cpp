@@ -23,15 +23,15 @@ namespace {
 constexpr size_t hugePage = size_t{2} << 20;
 
 // Large blocks given back, kept for reuse by the thread that gave them back:
-// a picture's pixels and its display bitmap are the two a thread needs
-// again for the next picture. Each thread has its own, so workers never
+// a file's bytes, a picture's pixels and its display bitmap are the three a
+// thread needs again for the next picture. Each thread has its own, so workers never
 // share a block or a lock, and a thread's blocks go when it ends.
 struct SpareBlocks {
     struct Block {
         void* block = nullptr;
         size_t capacity = 0;
     };
-    Block kept[2];
+    Block kept[3];
     ~SpareBlocks() {
         for (Block& b : kept) std::free(b.block);
     }
