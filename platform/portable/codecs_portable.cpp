@@ -61,17 +61,20 @@ bool findCriticalPieces(std::span<const uint8_t> file, CriticalStream& stream) {
         const uint64_t length = bigEndian32(chunk);
         const uint64_t whole = length + 12;
         if (chunkTypeIs(chunk, "IDAT")) {
-            // The run of IDAT chunks, the last one possibly cut short by the
-            // end of the file (libspng then fails only if rows are missing).
+            // The run of IDAT chunks. When the file ends inside one, the
+            // library meets the end of the input there, and fails unless
+            // every row came before it.
             size_t end = at;
+            bool complete = true;
             while (end + 12 <= file.size() && chunkTypeIs(file.data() + end, "IDAT")) {
                 const uint64_t next = end + uint64_t{bigEndian32(file.data() + end)} + 12;
-                end = next > file.size() ? file.size() : static_cast<size_t>(next);
+                complete = next <= file.size();
+                end = complete ? static_cast<size_t>(next) : file.size();
             }
             stream.add(chunk, end - at);
             stream.idat = chunk;
             stream.idatSize = end - at;
-            stream.add(iendChunk, sizeof iendChunk);
+            if (complete) stream.add(iendChunk, sizeof iendChunk);
             return true;
         }
         if (palette && !plteSeen && chunkTypeIs(chunk, "PLTE") && at + whole <= file.size()) {
@@ -80,6 +83,27 @@ bool findCriticalPieces(std::span<const uint8_t> file, CriticalStream& stream) {
         }
         if (at + whole > file.size()) return false;
         at += static_cast<size_t>(whole);
+    }
+    return false;
+}
+
+// libspng checks the CRC of each IDAT chunk it reads to the end, but stops
+// reading inside the chunk where the rows end. That chunk's CRC is checked
+// here; chunks after it hold nothing the picture needs.
+bool lastImageChunkIntact(const CriticalStream& stream) {
+    size_t consumed = 0;  // bytes of the IDAT run handed to the library
+    for (size_t i = 0; i < stream.piece && i < stream.count; ++i)
+        if (stream.pieces[i].bytes == stream.idat) consumed = stream.idatSize;
+    if (stream.piece < stream.count && stream.pieces[stream.piece].bytes == stream.idat) consumed = stream.offset;
+    size_t at = 0;
+    while (at + 12 <= stream.idatSize) {
+        const size_t whole = size_t{bigEndian32(stream.idat + at)} + 12;
+        if (whole > stream.idatSize - at) return false;
+        if (consumed <= at + whole) {
+            const uLong crc = crc32(0, stream.idat + at + 4, static_cast<uInt>(whole - 8));
+            return crc == bigEndian32(stream.idat + at + whole - 4);
+        }
+        at += whole;
     }
     return false;
 }
@@ -241,7 +265,7 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     ok = ok && spng_get_ihdr(ctx, &ihdr) == 0 && spng_decoded_image_size(ctx, SPNG_FMT_PNG, &size) == 0;
     ok = ok && sink.begin(sink.context, ihdr.width, ihdr.height, pngChannels(ihdr.color_type));
     ok = ok && spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) == 0;
-    ok = ok && decodeRows(ctx, ihdr, size / ihdr.height, sink);
+    ok = ok && decodeRows(ctx, ihdr, size / ihdr.height, sink) && lastImageChunkIntact(stream);
     spng_ctx_free(ctx);
     return ok;
 }
