@@ -1,112 +1,347 @@
-// quorvel-cli: the headless front end. Its result is what the program shows
-// after opening INPUT and running the adjustment with the given options.
-#include <cstdio>
+// quorvel-cli: the headless front end. With one INPUT and OUTPUT its result
+// is what the program shows after opening INPUT and running the adjustment
+// with the given options; with --out-dir it does that for whole folders in
+// parallel; with --detect it tells each map's green convention.
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
 
 #include "app/apply_run.h"
 #include "app/session.h"
-#include "writers/writers.h"
+#include "cli/cli.h"
+#include "cli/progress.h"
+#include "cli/stream.h"
+#include "readers/readers.h"
 
 namespace {
 
-enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3 };
-
 constexpr char usageText[] =
-    "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT.bmp\n"
+    "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
-    "Opens INPUT (BMP, TGA, PCX, PSD, DDS, PPM, PGM or PBM), adjusts its normals\n"
-    "and saves the result as a 24-bit BMP file.\n"
+    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
+    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files:\n"
+    "OUTPUT's extension (.bmp, .png or .tga, any case) picks the format.\n"
     "\n"
-    "Options:\n"
+    "Adjustments:\n"
     "  --invert-red          invert the red channel (X)\n"
     "  --invert-green        invert the green channel (Y)\n"
     "  --invert-blue         invert the blue channel (Z)\n"
     "  --renormalize         re-normalise every normal after scaling X and Y\n"
     "  --scale TEXT          the scale for X and Y, read like the scale field:\n"
     "                        empty gives 1, text that is not a number gives 0\n"
-    "  --thumbnail THUMB.bmp also save the dialog's thumbnail\n"
-    "  --help                show this text\n"
+    "  --to opengl|directx   convert to one green convention: each map's convention\n"
+    "                        is detected and green inverted where it differs; a map\n"
+    "                        whose convention is unclear is written unchanged, with\n"
+    "                        a warning. This comes before the other adjustments.\n"
+    "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
+    "\n"
+    "Many files:\n"
+    "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
+    "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
+    "  --format FORMAT       bmp, png or tga; by default an input's own format when\n"
+    "                        it is one of these, otherwise png\n"
+    "  -r, --recursive       also take the files in sub-folders, keeping the\n"
+    "                        sub-folders under DIR\n"
+    "  -j, --jobs N          work on N files at once (default: one per processor)\n"
+    "  -q, --quiet           no progress line and no notes\n"
+    "\n"
+    "Green convention:\n"
+    "  --detect              print 'PATH: opengl|directx|unknown CONFIDENCE' for each\n"
+    "                        INPUT, the confidence running from 0 to 1. Only the\n"
+    "                        relation of X to Y can be seen, so a map with red\n"
+    "                        inverted reads as the other convention; flat maps,\n"
+    "                        relief that runs only along the axes (planks, stripes,\n"
+    "                        weaves) and mirrored pasted parts come out unknown.\n"
+    "\n"
+    "  -h, --help            show this text\n"
     "  --version             show the version\n"
     "\n"
-    "Exit status: 0 done, 1 INPUT could not be loaded, 2 usage error,\n"
-    "3 a file could not be written.\n";
+    "Examples:\n"
+    "  quorvel-cli --invert-green baked.png fixed.png\n"
+    "  quorvel-cli --to directx -r --out-dir converted textures/\n"
+    "  quorvel-cli --detect textures/*.png\n"
+    "\n"
+    "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
+    "others are still written); 2 usage error; 3 a file could not be written.\n";
 
-struct Arguments {
-    AdjustOptions options = defaultAdjustOptions;
-    const char* input = nullptr;
-    const char* output = nullptr;
-    const char* thumbnail = nullptr;
-};
-
-int usageError(const char* problem) {
-    std::fprintf(stderr, "quorvel-cli: %s\n\n%s", problem, usageText);
+int usageError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int usageError(const char* format, ...) {
+    std::fputs("quorvel-cli: ", stderr);
+    va_list list;
+    va_start(list, format);
+    std::vfprintf(stderr, format, list);
+    va_end(list);
+    std::fputs("\nTry 'quorvel-cli --help' for more information.\n", stderr);
     return exitUsage;
+}
+
+// The text of `--name=value` after the '=', or null.
+const char* attachedValue(const char* arg, std::string_view name) {
+    const std::string_view text(arg);
+    if (text.size() > name.size() && text.substr(0, name.size()) == name && text[name.size()] == '=')
+        return arg + name.size() + 1;
+    return nullptr;
+}
+
+// Says so when the scale text is not plain decimal number, since it still
+// takes effect (as the scale field would take it).
+void noteScaleText(const char* text, float scale) {
+    if (!*text) return;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    while (end && (*end == ' ' || (*end >= '\t' && *end <= '\r'))) ++end;
+    const bool plainNumber = end != text && end && *end == '\0' && std::isfinite(value) && scale == static_cast<float>(value);
+    if (plainNumber) return;
+    if (scale == 0.0f)
+        std::fprintf(stderr, "quorvel-cli: note: --scale '%s' is not a number; the scale is 0, as in the scale field\n", text);
+    else
+        std::fprintf(stderr, "quorvel-cli: note: --scale '%s' reads as %g\n", text, static_cast<double>(scale));
+}
+
+bool parseFormat(const char* text, OutputFormat& format) {
+    std::string name = std::string("x.") + text;
+    return outputFormatOf(name.c_str(), format);
+}
+
+bool parseConvention(const char* text, GreenConvention& convention) {
+    if (std::strcmp(text, "opengl") == 0) convention = GreenConvention::openGl;
+    else if (std::strcmp(text, "directx") == 0) convention = GreenConvention::directX;
+    else return false;
+    return true;
+}
+
+bool parseJobs(const char* text, unsigned& jobs) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end || value < 1 || value > 256) return false;
+    jobs = static_cast<unsigned>(value);
+    return true;
+}
+
+enum class ParseResult { run, exitOk, usage };
+
+ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) {
+    bool optionsEnded = false;
+    bool jobsGiven = false, recursiveGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            args.inputs.push_back(arg);
+            continue;
+        }
+        // The value of an option: attached with '=' (or directly, for -j),
+        // otherwise the next argument.
+        auto value = [&](std::string_view name, const char*& out) {
+            if (const char* attached = attachedValue(arg, name)) {
+                out = attached;
+                return true;
+            }
+            if (arg != name) return false;
+            if (i + 1 >= argc) {
+                status = usageError("option '%s' needs a value", arg);
+                out = nullptr;
+                return true;
+            }
+            out = argv[++i];
+            return true;
+        };
+        const char* text = nullptr;
+        if (std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(usageText, stdout);
+            return ParseResult::exitOk;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
+            return ParseResult::exitOk;
+        } else if (std::strcmp(arg, "--invert-red") == 0) {
+            args.options.invertRed = 1;
+        } else if (std::strcmp(arg, "--invert-green") == 0) {
+            args.options.invertGreen = 1;
+        } else if (std::strcmp(arg, "--invert-blue") == 0) {
+            args.options.invertBlue = 1;
+        } else if (std::strcmp(arg, "--renormalize") == 0) {
+            args.options.renormalize = 1;
+        } else if (std::strcmp(arg, "--detect") == 0) {
+            args.detect = true;
+        } else if (std::strcmp(arg, "--recursive") == 0 || std::strcmp(arg, "-r") == 0) {
+            args.recursive = recursiveGiven = true;
+        } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+            args.quiet = true;
+        } else if (value("--scale", text)) {
+            if (!text) return ParseResult::usage;
+            args.options.scale = parseScaleText(text);
+            if (!args.quiet) noteScaleText(text, args.options.scale);
+        } else if (value("--thumbnail", text)) {
+            if (!text) return ParseResult::usage;
+            args.thumbnail = text;
+        } else if (value("--out-dir", text)) {
+            if (!text) return ParseResult::usage;
+            args.outDir = text;
+        } else if (value("--to", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseConvention(text, args.to)) {
+                status = usageError("--to takes opengl or directx, not '%s'", text);
+                return ParseResult::usage;
+            }
+        } else if (value("--format", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseFormat(text, args.format)) {
+                status = usageError("--format takes bmp, png or tga, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.formatGiven = true;
+        } else if (value("--jobs", text) || value("-j", text) || (arg[1] == 'j' && (text = arg + 2))) {
+            if (!text) return ParseResult::usage;
+            if (!parseJobs(text, args.jobs)) {
+                status = usageError("-j takes a number of workers from 1 to 256, not '%s'", text);
+                return ParseResult::usage;
+            }
+            jobsGiven = true;
+        } else {
+            status = usageError("unknown option '%s'", arg);
+            return ParseResult::usage;
+        }
+    }
+
+    // What goes with what.
+    const bool many = args.outDir != nullptr;
+    if (args.detect && (many || args.to != GreenConvention::unknown || args.thumbnail || args.formatGiven)) {
+        status = usageError("--detect only reads: it takes no --out-dir, --to, --format or --thumbnail");
+        return ParseResult::usage;
+    }
+    if (!many && !args.detect) {
+        if (args.formatGiven || jobsGiven || recursiveGiven) {
+            status = usageError("--format, --jobs and --recursive go with --out-dir");
+            return ParseResult::usage;
+        }
+        if (args.inputs.size() != 2) {
+            status = usageError(args.inputs.size() < 2 ? "INPUT and OUTPUT are both needed"
+                                                       : "too many arguments: one INPUT and one OUTPUT, or --out-dir DIR");
+            return ParseResult::usage;
+        }
+        OutputFormat format;
+        if (!outputFormatOf(args.inputs[1], format)) {
+            status = usageError("OUTPUT must end in .bmp, .png or .tga: %s", args.inputs[1]);
+            return ParseResult::usage;
+        }
+    }
+    if (many && args.thumbnail) {
+        status = usageError("--thumbnail goes with one INPUT and OUTPUT, not with --out-dir");
+        return ParseResult::usage;
+    }
+    if ((many || args.detect) && args.inputs.empty()) {
+        status = usageError("no INPUT given");
+        return ParseResult::usage;
+    }
+    OutputFormat thumbnailFormat;
+    if (args.thumbnail && !outputFormatOf(args.thumbnail, thumbnailFormat)) {
+        status = usageError("THUMB must end in .bmp, .png or .tga: %s", args.thumbnail);
+        return ParseResult::usage;
+    }
+    return ParseResult::run;
 }
 
 bool writeOrReport(const char* path, BitmapHandle bitmap) {
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
     if (writeImageFile(path, bitmap, format)) return true;
-    std::fprintf(stderr, "quorvel-cli: %s: There was an error writing the file.\n", path);
+    reportLine("%s: There was an error writing the file: %s", path, writeFailureReason().c_str());
     return false;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    Arguments args;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!optionsEnded && arg[0] == '-' && arg[1] == '-') {
-            if (std::strcmp(arg, "--") == 0) {
-                optionsEnded = true;
-            } else if (std::strcmp(arg, "--help") == 0) {
-                std::fputs(usageText, stdout);
-                return exitOk;
-            } else if (std::strcmp(arg, "--version") == 0) {
-                std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
-                return exitOk;
-            } else if (std::strcmp(arg, "--invert-red") == 0) {
-                args.options.invertRed = 1;
-            } else if (std::strcmp(arg, "--invert-green") == 0) {
-                args.options.invertGreen = 1;
-            } else if (std::strcmp(arg, "--invert-blue") == 0) {
-                args.options.invertBlue = 1;
-            } else if (std::strcmp(arg, "--renormalize") == 0) {
-                args.options.renormalize = 1;
-            } else if (std::strcmp(arg, "--scale") == 0 || std::strcmp(arg, "--thumbnail") == 0) {
-                if (i + 1 >= argc) return usageError("an option needs a value");
-                if (arg[2] == 's')
-                    args.options.scale = parseScaleText(argv[++i]);
-                else
-                    args.thumbnail = argv[++i];
-            } else {
-                return usageError("unknown option");
-            }
-        } else if (!args.input) {
-            args.input = arg;
-        } else if (!args.output) {
-            args.output = arg;
-        } else {
-            return usageError("too many arguments");
+void reportLine(const char* format, ...) {
+    char text[1024];
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(text, sizeof text, format, list);
+    va_end(list);
+    printAboveProgress("quorvel-cli: " + std::string(text) + "\n");
+}
+
+std::string loadFailureReason(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return std::strerror(errno);
+    std::fclose(file);
+    if (!platformFileExists(path)) return "not a regular file";
+    if (const char* format = formatNameOf(path))
+        return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
+    const char* name = std::strrchr(path, pathSeparator);
+    if (pathSeparator != '/')
+        if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
+    const char* dot = std::strrchr(name ? name : path, '.');
+    const std::string kind = dot ? std::string(".") + (dot + 1) + " files" : std::string("files without an extension");
+    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG and JPEG)";
+}
+
+std::string writeFailureReason() {
+    return errno ? std::strerror(errno) : "the picture could not be encoded";
+}
+
+const char* conventionName(GreenConvention convention) {
+    switch (convention) {
+        case GreenConvention::openGl: return "opengl";
+        case GreenConvention::directX: return "directx";
+        case GreenConvention::unknown: break;
+    }
+    return "unknown";
+}
+
+bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
+    return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
+}
+
+int runOneFile(const Arguments& args) {
+    const char* input = args.inputs[0];
+    const char* output = args.inputs[1];
+    if (!args.thumbnail && args.to == GreenConvention::unknown) {
+        OutputFormat format = OutputFormat::bmp;
+        outputFormatOf(output, format);
+        switch (streamAdjust(input, output, format, args.options)) {
+            case StreamResult::written: return exitOk;
+            case StreamResult::loadFailed:
+                reportLine("%s: Failed to load open file: it changed while it was read", input);
+                return exitLoadFailed;
+            case StreamResult::writeFailed:
+                reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+                return exitWriteFailed;
+            case StreamResult::notStreamable: break;
         }
     }
-    if (!args.output) return usageError("INPUT and OUTPUT.bmp are both needed");
-
     findModuleDirectory();
     session = createSession();
     if (!session) return exitLoadFailed;
     int status = exitOk;
-    if (!adoptOpenFile(args.input)) {
-        std::fprintf(stderr, "quorvel-cli: %s: Failed to load open file.\n", args.input);
+    if (!adoptOpenFile(input)) {
+        reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
         status = exitLoadFailed;
     } else {
+        if (!args.quiet && hasSixteenBitSamples(input))
+            reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input);
+        if (args.to != GreenConvention::unknown) {
+            const ConventionGuess guess = detectGreenConvention(session->image);
+            if (needsGreenFlip(guess.convention, args.to)) {
+                AdjustOptions flip = defaultAdjustOptions;
+                flip.invertGreen = 1;
+                adjustPixels(&session->image, flip);
+            } else if (guess.convention == GreenConvention::unknown) {
+                reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input,
+                           static_cast<double>(guess.confidence));
+            }
+        }
         // The image was just read from the file, so adjusting it is the
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(args.output, session->image.bitmap)) status = exitWriteFailed;
+        if (!writeOrReport(output, session->image.bitmap)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
             if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;
@@ -115,4 +350,17 @@ int main(int argc, char** argv) {
     destroySession(session);
     session = nullptr;
     return status;
+}
+
+int main(int argc, char** argv) {
+    Arguments args;
+    int status = exitUsage;
+    switch (parseArguments(argc, argv, args, status)) {
+        case ParseResult::exitOk: return exitOk;
+        case ParseResult::usage: return status;
+        case ParseResult::run: break;
+    }
+    if (args.detect) return runDetect(args);
+    if (args.outDir) return runFolder(args);
+    return runOneFile(args);
 }

@@ -55,7 +55,7 @@ BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing);
 // laid out so that the system can back them with huge pages, which makes
 // first use of a whole picture's memory many times cheaper than faulting it
 // in 4 KiB at a time. The content is undefined. Release it with
-// platformFreeLarge, which keeps the last large block for the next picture
+// platformFreeLarge, which keeps the thread's last large blocks for its next picture
 // (every click re-reads the file into buffers of the same sizes); std::free
 // is also safe on it.
 void* platformAllocLarge(size_t size);

@@ -2,20 +2,12 @@
 
 #include "image/image.h"
 #include "writers/atomic_file.h"
+#include "writers/writers.h"
 
 namespace {
 
-void put16(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-void put32(uint8_t* p, uint32_t value) {
-    put16(p, value);
-    put16(p + 2, value >> 16);
-}
-
 struct BmpContent {
-    uint8_t header[54] = {};
+    uint8_t header[rowFileHeaderMax] = {};
     const uint8_t* bits;
     size_t size;
 };
@@ -37,17 +29,9 @@ bool writeBmp(const char* path, BitmapHandle bitmap) {
     if (imageSize > 0xFFFFFFFFu - 54) return false;
 
     BmpContent content{{}, info.bits, static_cast<size_t>(imageSize)};
-    uint8_t* header = content.header;
-    put16(header + 0, 19778);                                  // "BM"
-    put32(header + 2, static_cast<uint32_t>(imageSize + 54));  // file size
-    put32(header + 10, 54);                                    // pixel data offset
-    put32(header + 14, 40);                                    // information header size
-    put32(header + 18, static_cast<uint32_t>(info.width));
-    put32(header + 22, static_cast<uint32_t>(info.height));
-    put16(header + 26, 1);   // planes
-    put16(header + 28, 24);  // bits per pixel
-    put32(header + 34, static_cast<uint32_t>(imageSize));
-    put32(header + 38, 300);  // pixels per metre, both ways
-    put32(header + 42, 300);
+    if (!rowFileHeader(OutputFormat::bmp, static_cast<uint32_t>(info.width), height, content.header)) return false;
+    // A bitmap kept top row first says so in its header, as its height's sign.
+    const auto storedHeight = static_cast<uint32_t>(info.height);
+    for (int i = 0; i < 4; ++i) content.header[22 + i] = static_cast<uint8_t>(storedHeight >> (8 * i));
     return writeFileAtomically(path, fillBmp, &content);
 }

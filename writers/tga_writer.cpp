@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr size_t tgaHeaderSize = 18;
-
 struct TgaContent {
     BitmapInfo info;
     uint32_t height;
@@ -20,19 +18,9 @@ struct TgaContent {
 bool fillTga(void* context, const ByteSink& out) {
     const auto& c = *static_cast<const TgaContent*>(context);
     const uint32_t width = static_cast<uint32_t>(c.info.width);
-    const uint8_t header[tgaHeaderSize] = {
-        0,  // ID length
-        0,  // colour map type: none
-        2,  // image type: uncompressed true colour
-        0, 0, 0, 0, 0,  // colour map specification, unused
-        0, 0,  // X origin
-        0, 0,  // Y origin
-        static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
-        static_cast<uint8_t>(c.height), static_cast<uint8_t>(c.height >> 8),
-        24,  // pixel depth
-        0,   // descriptor: no alpha bits, bottom row first
-    };
-    if (!out.write(out.context, header, tgaHeaderSize)) return false;
+    uint8_t header[rowFileHeaderMax];
+    const size_t headerSize = rowFileHeader(OutputFormat::tga, width, c.height, header);
+    if (!headerSize || !out.write(out.context, header, headerSize)) return false;
     const size_t stride = displayStride(width);
     const bool bottomUp = c.info.height > 0;
     for (uint32_t row = 0; row < c.height; ++row) {

@@ -1,6 +1,9 @@
 // The file formats the program saves, picked by a file name's extension.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/platform.h"
 
 enum class OutputFormat { bmp, png, tga };
@@ -13,6 +16,13 @@ bool outputFormatOf(const char* path, OutputFormat& format);
 // temporary name and replaces it only once whole, so a failed write leaves an
 // earlier file as it was and no temporary file behind. On failure errno holds
 // the system's reason, or 0 when there was none (an encoder fault).
+// The bytes that stand before the pixel rows in a BMP or Targa file of a
+// 24-bit picture of width x height, whose rows follow bottom row first,
+// blue-green-red (padded to 4 bytes in BMP, unpadded in Targa). Returns their
+// count; 0 for PNG, or for a size the format cannot hold.
+inline constexpr size_t rowFileHeaderMax = 54;
+size_t rowFileHeader(OutputFormat format, uint32_t width, uint32_t height, uint8_t (&header)[rowFileHeaderMax]);
+
 bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format);
 bool writePng(const char* path, BitmapHandle bitmap);
 bool writeTga(const char* path, BitmapHandle bitmap);

@@ -22,22 +22,34 @@ namespace {
 
 constexpr size_t hugePage = size_t{2} << 20;
 
-// The last large block given back, kept for reuse.
-struct SpareBlock {
-    void* block = nullptr;
-    size_t capacity = 0;
-} spare;
+// Large blocks given back, kept for reuse by the thread that gave them back:
+// a file's bytes, a picture's pixels and its display bitmap are the three a
+// thread needs again for the next picture. Each thread has its own, so workers never
+// share a block or a lock, and a thread's blocks go when it ends.
+struct SpareBlocks {
+    struct Block {
+        void* block = nullptr;
+        size_t capacity = 0;
+    };
+    Block kept[3];
+    ~SpareBlocks() {
+        for (Block& b : kept) std::free(b.block);
+    }
+};
+thread_local SpareBlocks spares;
 
 }  // namespace
 
 void* platformAllocLarge(size_t size) {
     if (size < hugePage) return std::malloc(size ? size : 1);
-    // The spare block serves a request of at least half its size, so that a
+    // A spare block serves a request of at least half its size, so that a
     // small picture never pins a much larger block.
-    if (spare.block && spare.capacity >= size && spare.capacity / 2 <= size) {
-        void* block = spare.block;
-        spare = SpareBlock{};
-        return block;
+    for (SpareBlocks::Block& spare : spares.kept) {
+        if (spare.block && spare.capacity >= size && spare.capacity / 2 <= size) {
+            void* block = spare.block;
+            spare = {};
+            return block;
+        }
     }
     const size_t rounded = (size + hugePage - 1) & ~(hugePage - 1);
     void* block = std::aligned_alloc(hugePage, rounded);
@@ -54,8 +66,13 @@ void platformFreeLarge(void* block) {
         std::free(block);
         return;
     }
-    std::free(spare.block);
-    spare = SpareBlock{block, capacity};
+    // An empty place, else the place of the smaller block, which is the
+    // less likely to serve again.
+    SpareBlocks::Block* place = &spares.kept[0];
+    for (SpareBlocks::Block& spare : spares.kept)
+        if (!spare.block || (place->block && spare.capacity < place->capacity)) place = &spare;
+    std::free(place->block);
+    *place = {block, capacity};
 }
 
 BitmapHandle platformCreateBitmap(int32_t width, int32_t height, bool clearToBlack) {

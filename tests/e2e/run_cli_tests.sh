@@ -59,11 +59,43 @@ for bad in "$work/missing.bmp" "$data/cases.txt" "$work/noextension"; do
   [ ! -e "$work/never.bmp" ] || fail "a failed load wrote an output file"
 done
 
+# Each failure says why, naming the file: STATUS|EXPECTED TEXT|ARGUMENTS...
+mkdir -p "$work/folder.bmp"
+cp "$data/cases.txt" "$work/damaged.png"
+while IFS='|' read -r want text args; do
+  eval "set -- $args"
+  expect_status "$want" "$cli" "$@"
+  grep -qF -- "$text" "$work/stderr" || fail "'$args': expected '$text' in: $(head -c 300 "$work/stderr")"
+done <<EOF
+1|missing.bmp: Failed to load open file: No such file or directory|"$work/missing.bmp" "$work/o.bmp"
+1|does not read .txt files|"$data/cases.txt" "$work/o.bmp"
+1|damaged.png: Failed to load open file: not a PNG file|"$work/damaged.png" "$work/o.bmp"
+1|folder.bmp: Failed to load open file: not a regular file|"$work/folder.bmp" "$work/o.bmp"
+3|o.bmp: There was an error writing the file: No such file or directory|"$data/reference.bmp" "$work/none/o.bmp"
+3|o.png: There was an error writing the file: No such file or directory|--thumbnail "$work/t.bmp" "$data/reference.bmp" "$work/none/o.png"
+2|OUTPUT must end in .bmp, .png or .tga: |"$data/reference.bmp" "$work/o.jpg"
+2|THUMB must end in .bmp, .png or .tga: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
+2|--format, --jobs and --recursive go with --out-dir|-j 2 "$data/reference.bmp" "$work/o.bmp"
+2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"
+0|note: --scale 'wide' is not a number; the scale is 0|--renormalize --scale wide "$data/reference.bmp" "$work/o.bmp"
+0|note: --scale '2x' reads as 2|--renormalize --scale 2x "$data/reference.bmp" "$work/o.bmp"
+0|has 16-bit samples; the result keeps 8 bits|"$2/png/ct2_d16_plain.png" "$work/o.png"
+EOF
+# Upper-case extensions pick the format too, and a written PNG and Targa
+# read back as the same picture.
+expect_status 0 "$cli" --invert-green "$data/reference.bmp" "$work/UP.PNG"
+expect_status 0 "$cli" --invert-green "$data/reference.bmp" "$work/up.Tga"
+expect_status 0 "$cli" "$work/UP.PNG" "$work/from_png.bmp"
+expect_status 0 "$cli" "$work/up.Tga" "$work/from_tga.bmp"
+cmp -s "$work/from_png.bmp" "$data/expected_invert_green.bmp" || fail "PNG output does not read back as written"
+cmp -s "$work/from_tga.bmp" "$data/expected_invert_green.bmp" || fail "Targa output does not read back as written"
+
 # Usage: exit 2 with the usage text; --help and --version exit 0.
 expect_status 2 "$cli"
 expect_status 2 "$cli" "$data/reference.bmp"
 expect_status 2 "$cli" --frobnicate "$data/reference.bmp" "$work/x.bmp"
-grep -q "Usage: quorvel-cli" "$work/stderr" || fail "usage error without the usage text"
+grep -q "unknown option '--frobnicate'" "$work/stderr" || fail "the unknown option is not named"
+grep -q "quorvel-cli --help" "$work/stderr" || fail "usage error without a pointer to --help"
 expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" "$work/y.bmp"
 expect_status 2 "$cli" "$data/reference.bmp" "$work/x.bmp" --scale
 expect_status 0 "$cli" --help

@@ -1,0 +1,16 @@
+// The streaming road: a picture adjusted from file to file in bands of rows,
+// without picture-sized memory, for the inputs and outputs that allow it.
+#pragma once
+
+#include "adjust/adjust.h"
+#include "writers/writers.h"
+
+enum class StreamResult { notStreamable, written, loadFailed, writeFailed };
+
+// Adjusts `input` by `options` into `output`, written in `format` as
+// atomically as every writer writes, with the very bytes that reading the
+// whole picture, adjusting it and writing it would give. Takes uncompressed
+// 24-bit BMP files into BMP or Targa; anything else is notStreamable and
+// left untouched. loadFailed means the input changed while it was read.
+// On writeFailed, errno holds the system's reason (or 0).
+StreamResult streamAdjust(const char* input, const char* output, OutputFormat format, const AdjustOptions& options);

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# End-to-end checks of quorvel-cli's folder runs, detection and conversion:
+# every folder output equals the one-file run of the same input, broken files
+# fail on their own lines, clashes are refused before any work, the progress
+# line shows only on a terminal, and --to inverts green exactly where the
+# detected convention differs. Also that the streaming road (24-bit BMP in,
+# BMP or Targa out) writes the bytes of the whole-picture road.
+# Usage: batch_tests.sh QUORVEL_CLI TESTS_DATA_DIR SAMPLE.bmp
+set -uo pipefail
+cli=$1
+data=$2
+sample=$3
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect_status STATUS COMMAND...: runs the command, keeps its output.
+expect_status() {
+  local want=$1; shift
+  "$@" >"$work/stdout" 2>"$work/stderr"
+  local got=$?
+  [ "$got" -eq "$want" ] || fail "$* exited $got, expected $want: $(head -c 300 "$work/stderr")"
+}
+
+# A 24-bit BMP stored top row first, made from a bottom-up one: the height's
+# sign flipped and the rows put in the other order.
+top_down_copy() {
+  python3 - "$1" "$2" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+offset, = struct.unpack_from('<I', data, 10)
+width, height = struct.unpack_from('<ii', data, 18)
+stride = (3 * width + 3) & ~3
+rows = [data[offset + r * stride: offset + (r + 1) * stride] for r in range(height)]
+head = bytearray(data[:offset])
+struct.pack_into('<i', head, 22, -height)
+open(sys.argv[2], 'wb').write(bytes(head) + b''.join(reversed(rows)))
+EOF
+}
+
+# The streaming road against the whole-picture road (which --thumbnail
+# takes), for odd and even widths and both row orders.
+top_down_copy "$data/cli/reference.bmp" "$work/reference_top_down.bmp"
+for input in "$data/cli/reference.bmp" "$work/reference_top_down.bmp" "$data/bmp/rgb24.bmp" "$sample"; do
+  for ext in bmp tga; do
+    name=${input##*/}
+    expect_status 0 "$cli" --invert-green --renormalize --scale 1.5 "$input" "$work/streamed.$ext"
+    expect_status 0 "$cli" --invert-green --renormalize --scale 1.5 --thumbnail "$work/thumb.bmp" \
+      "$input" "$work/whole.$ext"
+    cmp -s "$work/streamed.$ext" "$work/whole.$ext" || fail "$name: streamed .$ext differs from the whole-picture road"
+  done
+done
+cmp -s <(tail -c +55 "$work/streamed.bmp") <(tail -c +55 "$work/whole.bmp") || fail "sample pixels differ"
+
+# A folder of good and broken files, one of them in a sub-folder.
+in=$work/in
+mkdir -p "$in/sub"
+cp "$data/cli/reference.bmp" "$in/reference.bmp"
+cp "$data/tga/type2_bottom_up_24.tga" "$in/targa.tga"
+cp "$data/pcx/three_planes.pcx" "$in/planes.pcx"
+cp "$sample" "$in/sub/sphere.bmp"
+echo "not a picture" >"$in/broken.bmp"
+: >"$in/empty.tga"
+echo "ignored: no reader takes it" >"$in/notes.txt"
+
+expect_status 1 "$cli" --invert-green -j 2 --out-dir "$work/out" "$in"
+grep -q "^5 files: 3 written, 2 failed$" "$work/stdout" || fail "summary: $(cat "$work/stdout")"
+for bad in broken.bmp empty.tga; do
+  [ "$(grep -c "$bad" "$work/stderr")" -eq 1 ] || fail "no single error line for $bad"
+done
+[ ! -e "$work/out/broken.bmp" ] && [ ! -e "$work/out/sub" ] || fail "a failed or non-recursive input was written"
+[ -z "$(find "$work/out" -name '*.tmp')" ] || fail "temporary files were left behind"
+# Each output is what the one-file run writes.
+for pair in reference.bmp:reference.bmp targa.tga:targa.tga planes.pcx:planes.png; do
+  source=${pair%%:*} written=${pair##*:}
+  expect_status 0 "$cli" --invert-green "$in/$source" "$work/single.${written##*.}"
+  cmp -s "$work/out/$written" "$work/single.${written##*.}" || fail "folder output $written differs from a one-file run"
+done
+
+# --recursive keeps the sub-folder; --format picks one format for all.
+expect_status 1 "$cli" -r --format tga -j1 --quiet --out-dir "$work/deep" "$in"
+[ -f "$work/deep/sub/sphere.tga" ] && [ -f "$work/deep/planes.tga" ] || fail "recursive run: $(cd "$work/deep" && find .)"
+grep -q "^6 files: 4 written, 2 failed$" "$work/stdout" || fail "recursive summary: $(cat "$work/stdout")"
+
+# Refused before any work: clashes, an output onto its input, no input.
+cp "$data/cli/reference.bmp" "$in/sub/targa.bmp"
+expect_status 2 "$cli" --format png --out-dir "$work/clash" "$in/targa.tga" "$in/sub/targa.bmp"
+grep -q "targa.png: written by more than one input" "$work/stderr" || fail "clash not named: $(cat "$work/stderr")"
+[ ! -e "$work/clash" ] || fail "a refused run made its folder"
+expect_status 2 "$cli" --out-dir "$in" "$in/reference.bmp"
+grep -q "reference.bmp: would be overwritten by its own output" "$work/stderr" || fail "self-overwrite not refused"
+mkdir "$work/nothing"
+expect_status 2 "$cli" --out-dir "$work/out2" "$work/nothing" "$work/missing.bmp"
+grep -q "nothing: no file in it" "$work/stderr" && grep -q "missing.bmp: no such file" "$work/stderr" ||
+  fail "empty folder and missing file not both listed: $(cat "$work/stderr")"
+
+# An output that cannot be written: exit 3, the file named, no leftovers.
+mkdir -p "$work/blocked/reference.bmp"
+expect_status 3 "$cli" --out-dir "$work/blocked" "$in/reference.bmp" "$in/targa.tga"
+grep -q "blocked/reference.bmp: There was an error writing the file" "$work/stderr" || fail "write failure not named"
+[ -f "$work/blocked/targa.tga" ] || fail "the good file was not written beside the failed one"
+[ -z "$(find "$work/blocked" -name '*.tmp')" ] || fail "a failed write left a temporary file"
+
+# The progress line: on a terminal only.
+expect_status 1 "$cli" --out-dir "$work/quiet" "$in"
+grep -q "MB/s" "$work/stderr" && fail "a progress line was drawn into a pipe"
+if command -v script >/dev/null; then
+  script -qec "'$cli' --out-dir '$work/tty' '$in'" /dev/null >"$work/tty.log" 2>&1
+  grep -q "files .* MB/s .* left" "$work/tty.log" || fail "no progress line on a terminal: $(head -c 300 "$work/tty.log")"
+  grep -q "5 files: 3 written, 2 failed" "$work/tty.log" || fail "no summary on a terminal"
+fi
+
+# Detection: one line per file in order, exit 1 when one fails; a map and
+# the same map with green inverted read as opposite conventions.
+expect_status 0 "$cli" --invert-green "$sample" "$work/flipped.bmp"
+expect_status 1 "$cli" --detect "$sample" "$work/flipped.bmp" "$in/broken.bmp"
+first=$(sed -n 1p "$work/stdout") second=$(sed -n 2p "$work/stdout")
+[[ $first =~ ^$sample:\ (opengl|directx)\ (0\.[5-9][0-9]|1\.00)$ ]] || fail "sample detected as '$first'"
+[[ $second =~ ^$work/flipped.bmp:\ (opengl|directx)\ [01]\.[0-9][0-9]$ ]] || fail "flipped detected as '$second'"
+[ "$(echo "$first" | cut -d' ' -f2)" != "$(echo "$second" | cut -d' ' -f2)" ] || fail "a map and its flip agree: $first / $second"
+grep -q "broken.bmp" "$work/stderr" || fail "detection failure not named"
+native=$(echo "$first" | cut -d' ' -f2)
+other=$([ "$native" = opengl ] && echo directx || echo opengl)
+
+# Conversion: the map stays as it is for its own convention and has green
+# inverted for the other; the flipped map the other way round. A flat map
+# is written unchanged with a warning.
+for to in "$native" "$other"; do
+  expect_status 0 "$cli" --to "$to" "$sample" "$work/to_$to.bmp"
+done
+cmp -s <(tail -c +55 "$work/to_$native.bmp") <(tail -c +55 "$sample") || fail "--to $native changed a $native map"
+cmp -s "$work/to_$other.bmp" "$work/flipped.bmp" || fail "--to $other did not invert green"
+python3 -c "
+import struct,sys
+w=h=64; stride=w*3
+sys.stdout.buffer.write(b'BM'+struct.pack('<IHHI',54+stride*h,0,0,54)+struct.pack('<IiiHHIIiiII',40,w,h,1,24,0,stride*h,0,0,0,0)+bytes([255,128,128])*(w*h))
+" >"$work/flat.bmp"
+mkdir "$work/mixed"
+cp "$sample" "$work/mixed/a.bmp"; cp "$work/flipped.bmp" "$work/mixed/b.bmp"; cp "$work/flat.bmp" "$work/mixed/c.bmp"
+expect_status 0 "$cli" --to "$native" --out-dir "$work/converted" "$work/mixed"
+grep -q "3 files: 3 written, 0 failed; 1 converted to $native, 1 unchanged, 1 undecided" "$work/stdout" ||
+  fail "conversion summary: $(cat "$work/stdout")"
+grep -q "c.bmp: green convention unclear" "$work/stderr" || fail "undecided map not named"
+cmp -s "$work/converted/b.bmp" "$work/to_$native.bmp" || fail "the flipped map was not converted back"
+cmp -s <(tail -c +55 "$work/converted/c.bmp") <(tail -c +55 "$work/flat.bmp") || fail "the undecided map was changed"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures folder-run check(s) failed"
+  exit 1
+fi
+echo "all folder-run checks passed"
