@@ -244,31 +244,48 @@ uint32_t chunkCrc(const uint8_t* typeAndData, size_t size) {
     return c ^ 0xFFFFFFFFu;
 }
 
-// The part of a PNG file that WIC is given: the signature, IHDR, PLTE, the
-// first run of IDAT chunks and an IEND of its own. Leaving the ancillary
-// chunks out keeps the decoder from expanding tRNS into alpha or reading
-// text and profiles; ending after the image data keeps whatever follows it
-// (more chunks, a bad IEND, trailing bytes) from mattering, as it must not.
-// Wine's decoder ignores CRC errors, so the CRCs of the chunks that are
-// kept are checked here; a last IDAT chunk that the end of the file cuts
-// short is kept with the data it has, and whether that data completes the
-// picture is for the decoder to tell. False for a CRC error or an unknown
-// critical chunk before the image data ends.
+// Appends a chunk of `type` holding `size` bytes of `data`, under its CRC.
+void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    const size_t start = out.size();
+    out.resize(start + 12 + size);
+    uint8_t* chunk = out.data() + start;
+    putBigEndian32(chunk, static_cast<uint32_t>(size));
+    std::memcpy(chunk + 4, type, 4);
+    if (size) std::memcpy(chunk + 8, data, size);
+    putBigEndian32(chunk + 8 + size, chunkCrc(chunk + 4, 4 + size));
+}
+
+// The part of a PNG file that WIC is given: the signature, IHDR, PLTE and
+// the image data of the first run of IDAT chunks, then IEND.
+// - Ancillary chunks are left out, so the decoder neither expands tRNS into
+//   alpha nor reads text and profiles; nothing after the image data (more
+//   chunks, a bad IEND, trailing bytes) can matter.
+// - Wine's decoder ignores CRC errors, so the CRCs are checked here. A last
+//   IDAT chunk that the end of the file cuts short is kept with the data it
+//   has; whether that completes the picture is for the decoder to tell.
+// - The decoder's zlib checks the Adler-32 checksum after the last row while
+//   it still has input, and fails the whole picture when it is wrong or
+//   missing. So the last four bytes of the image data (the checksum, in a
+//   well-formed file) go into an IDAT chunk of their own, followed by one of
+//   four spare bytes: the checksum is then read only once the picture is
+//   complete, where a mismatch is a warning, and a stream without one finds
+//   something to read instead of running out of data.
+// False for a CRC error or an unknown critical chunk before the image data
+// ends, or when there is no image data.
 bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
     constexpr size_t signatureSize = 8;
     part.assign(file.begin(), file.begin() + signatureSize);
+    std::vector<uint8_t> data;
     bool inImageData = false;
     size_t at = signatureSize;
     while (file.size() - at >= 8) {
         const uint8_t* head = file.data() + at;
         const uint32_t length = bigEndian32(head);
         const bool idat = std::memcmp(head + 4, "IDAT", 4) == 0;
-        if (inImageData && !idat) break;
-        if (std::memcmp(head + 4, "IEND", 4) == 0) break;
+        if ((inImageData && !idat) || std::memcmp(head + 4, "IEND", 4) == 0) break;
         const size_t available = file.size() - at - 8;
         const bool whole = length <= 0x7FFFFFFFu && available >= size_t{length} + 4;
-        const bool critical = (head[4] & 0x20) == 0;
-        if (!critical) {
+        if ((head[4] & 0x20) != 0) {  // ancillary
             if (!whole) break;
             at += 12 + size_t{length};
             continue;
@@ -276,24 +293,26 @@ bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
         if (!idat && std::memcmp(head + 4, "IHDR", 4) != 0 && std::memcmp(head + 4, "PLTE", 4) != 0) return false;
         if (!whole) {
             if (!idat) return false;
-            // The file ends inside this chunk: its data so far, under a CRC made here.
-            const size_t kept = std::min<size_t>(available, length);
-            const size_t start = part.size();
-            part.insert(part.end(), head, head + 8 + kept);
-            putBigEndian32(part.data() + start, static_cast<uint32_t>(kept));
-            part.resize(part.size() + 4);
-            putBigEndian32(part.data() + part.size() - 4, chunkCrc(part.data() + start + 4, 4 + kept));
+            data.insert(data.end(), head + 8, head + 8 + std::min<size_t>(available, length));
             inImageData = true;
             break;
         }
         if (chunkCrc(head + 4, 4 + size_t{length}) != bigEndian32(head + 8 + length)) return false;
-        part.insert(part.end(), head, head + 12 + length);
+        if (idat)
+            data.insert(data.end(), head + 8, head + 8 + length);
+        else
+            part.insert(part.end(), head, head + 12 + length);
         inImageData = inImageData || idat;
         at += 12 + size_t{length};
     }
-    static constexpr uint8_t iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    part.insert(part.end(), iend, iend + sizeof iend);
-    return inImageData;
+    if (!inImageData) return false;
+    const size_t tail = std::min<size_t>(4, data.size());
+    appendChunk(part, "IDAT", data.data(), data.size() - tail);
+    appendChunk(part, "IDAT", data.data() + data.size() - tail, tail);
+    static constexpr uint8_t spare[4] = {};
+    appendChunk(part, "IDAT", spare, sizeof spare);
+    appendChunk(part, "IEND", nullptr, 0);
+    return true;
 }
 
 }  // namespace
