@@ -260,9 +260,7 @@ void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 // - Ancillary chunks are left out, so the decoder neither expands tRNS into
 //   alpha nor reads text and profiles; nothing after the image data (more
 //   chunks, a bad IEND, trailing bytes) can matter.
-// - Wine's decoder ignores CRC errors, so the CRCs are checked here. A last
-//   IDAT chunk that the end of the file cuts short is kept with the data it
-//   has; whether that completes the picture is for the decoder to tell.
+// - Wine's decoder ignores CRC errors, so the CRCs are checked here.
 // - The decoder's zlib checks the Adler-32 checksum after the last row while
 //   it still has input, and fails the whole picture when it is wrong or
 //   missing. So the last four bytes of the image data (the checksum, in a
@@ -270,8 +268,8 @@ void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 //   four spare bytes: the checksum is then read only once the picture is
 //   complete, where a mismatch is a warning, and a stream without one finds
 //   something to read instead of running out of data.
-// False for a CRC error or an unknown critical chunk before the image data
-// ends, or when there is no image data.
+// False for a CRC error, a critical chunk cut short or unknown before the
+// image data ends, or when there is no image data.
 bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
     constexpr size_t signatureSize = 8;
     part.assign(file.begin(), file.begin() + signatureSize);
@@ -291,12 +289,10 @@ bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
             continue;
         }
         if (!idat && std::memcmp(head + 4, "IHDR", 4) != 0 && std::memcmp(head + 4, "PLTE", 4) != 0) return false;
-        if (!whole) {
-            if (!idat) return false;
-            data.insert(data.end(), head + 8, head + 8 + std::min<size_t>(available, length));
-            inImageData = true;
-            break;
-        }
+        // A chunk that the end of the file cuts short, its CRC with it, is
+        // refused as libspng refuses it, even when its data holds the rest
+        // of the picture.
+        if (!whole) return false;
         if (chunkCrc(head + 4, 4 + size_t{length}) != bigEndian32(head + 8 + length)) return false;
         if (idat)
             data.insert(data.end(), head + 8, head + 8 + length);
