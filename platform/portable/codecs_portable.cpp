@@ -40,6 +40,10 @@ struct CriticalStream {
     size_t offset = 0;  // bytes of it already handed over
     const uint8_t* idat = nullptr;  // the run of IDAT chunks
     size_t idatSize = 0;
+    // The PLTE handed over: libspng refuses more entries than the bit depth
+    // can index, which other decoders and the reader accept (the extra
+    // entries are never used), so it gets only those the depth can index.
+    uint8_t plte[12 + 3 * 256] = {};
 
     void add(const uint8_t* bytes, size_t size) {
         if (count < maxPieces) pieces[count++] = {bytes, size};
@@ -79,8 +83,15 @@ bool findCriticalPieces(std::span<const uint8_t> file, CriticalStream& stream) {
             if (complete) stream.add(iendChunk, sizeof iendChunk);
             return true;
         }
-        if (palette && !plteSeen && chunkTypeIs(chunk, "PLTE") && at + whole <= file.size()) {
-            stream.add(chunk, static_cast<size_t>(whole));
+        if (palette && !plteSeen && chunkTypeIs(chunk, "PLTE") && at + whole <= file.size() && length <= 768) {
+            const uint32_t indexable = 3u << file[24];
+            const uint32_t kept = static_cast<uint32_t>(length) < indexable ? static_cast<uint32_t>(length) : indexable;
+            const uint8_t lengthBytes[4] = {0, 0, static_cast<uint8_t>(kept >> 8), static_cast<uint8_t>(kept)};
+            std::memcpy(stream.plte, lengthBytes, 4);
+            std::memcpy(stream.plte + 4, chunk + 4, 4 + size_t{kept});
+            const uLong crc = crc32(0, stream.plte + 4, 4 + kept);
+            for (uint32_t k = 0; k < 4; ++k) stream.plte[8 + kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+            stream.add(stream.plte, 12 + size_t{kept});
             plteSeen = true;
         }
         if (at + whole > file.size()) return false;
