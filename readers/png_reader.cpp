@@ -158,9 +158,6 @@ bool readUpToImageData(ByteReader* reader, const PngHeader& h, Palette& palette)
             if (plteSeen || !readCheckedData(reader, chunk)) return false;
             const uint32_t entries = chunk.length / 3;
             if (chunk.length % 3 != 0 || entries == 0 || entries > 256) return false;
-            // A palette picture's indices cannot reach more entries than its
-            // depth allows; libspng refuses such a palette, so both codecs do.
-            if (h.colourType == 3 && entries > (1u << h.depth)) return false;
             // Grey pictures have no use for a palette; colour ones may carry
             // one as a suggestion for displays with few colours.
             std::memcpy(palette.colours, chunk.typeAndData.data() + 4, chunk.length);

@@ -221,9 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
                                                   idatOf(paletteRows), iend()})},
         MalformedCase{"PaletteNotWholeEntries", png({ihdr(2, 2, 4, 3), chunk("PLTE", {1, 2, 3, 4, 5, 6, 7}),
                                                      idatOf(paletteRows), iend()})},
-        // Three entries where 1-bit indices reach two (the indices used are all 0).
-        MalformedCase{"PaletteLongerThanTheDepthAllows",
-                      png({ihdr(2, 2, 1, 3), chunk("PLTE", threeEntries), idatOf(paletteRows), iend()})},
         MalformedCase{"EmptyPalette", png({ihdr(2, 2, 4, 3), chunk("PLTE", {}), idatOf(paletteRows), iend()})},
         MalformedCase{"TwoPalettes", png({ihdr(2, 2, 4, 3), chunk("PLTE", threeEntries), chunk("PLTE", threeEntries),
                                           idatOf(paletteRows), iend()})},
