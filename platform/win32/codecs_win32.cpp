@@ -124,7 +124,7 @@ bool pickSamples(const WicLayout& wic, const StoredLayout& stored, bool& raw, in
     return true;
 }
 
-// Rows of one frame copied out in bands of a few hundred kilobytes, each row
+// Rows of one frame copied out in bands of about a megabyte, each row
 // rewritten into the stored layout and handed to the sink.
 bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, const RowSink& sink) {
     UINT width = 0, height = 0;
