@@ -64,7 +64,8 @@ void platformFreeLarge(void* block);
 // True when the file exists and can be opened for reading (no exclusive lock).
 bool platformFileExists(const char* path);
 
-// Replaces `target` with `source` (both in the same directory) in one step.
+// Replaces `target` with `source` (both in the same directory) in one step;
+// on failure errno holds the system's reason.
 bool platformReplaceFile(const char* source, const char* target);
 
 uint32_t platformTicks();  // milliseconds, wrapping

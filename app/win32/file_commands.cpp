@@ -10,8 +10,8 @@
 namespace {
 
 constexpr char openFilter[] =
-    "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm)\0"
-    "*.bmp;*.tga;*.pcx;*.psd;*.dds;*.ppm;*.pgm;*.pbm\0"
+    "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg)\0"
+    "*.bmp;*.tga;*.pcx;*.psd;*.dds;*.ppm;*.pgm;*.pbm;*.png;*.jpg;*.jpeg\0"
     "Bitmap files (*.bmp)\0*.bmp\0"
     "Targa files (*.tga)\0*.tga\0"
     "PCX files (*.pcx)\0*.pcx\0"
@@ -20,8 +20,15 @@ constexpr char openFilter[] =
     "Portable Pixel Format files (*.ppm)\0*.ppm\0"
     "Portable Grayscale Format files (*.pgm)\0*.pgm\0"
     "Portable Bitmap Format files (*.pbm)\0*.pbm\0"
+    "PNG files (*.png)\0*.png\0"
+    "JPEG files (*.jpg,*.jpeg)\0*.jpg;*.jpeg\0"
     "All files (*.*)\0*.*\0";
-constexpr char saveFilter[] = "Bitmap files (*.bmp)\0*.bmp\0";
+// The file is written in the format its extension names (saveImageTo), BMP
+// when it names none of these.
+constexpr char saveFilter[] =
+    "Bitmap files (*.bmp)\0*.bmp\0"
+    "PNG files (*.png)\0*.png\0"
+    "Targa files (*.tga)\0*.tga\0";
 
 constexpr char openError[] = "There was an error opening the file.";
 constexpr char saveError[] = "There was an error saving the file.";

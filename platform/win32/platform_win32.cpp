@@ -2,6 +2,7 @@
 // rest are thin wrappers over the kernel, USER and GDI calls.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -283,8 +284,32 @@ bool platformFileExists(const char* path) {
     return true;
 }
 
+namespace {
+
+// The C library's name for a system error, for callers that report errno.
+int errnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    default: return EIO;
+    }
+}
+
+}  // namespace
+
 bool platformReplaceFile(const char* source, const char* target) {
-    return source && target && MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!source || !target) return false;
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    errno = errnoOf(GetLastError());
+    return false;
 }
 
 uint32_t platformTicks() { return GetTickCount(); }

@@ -4,6 +4,8 @@
 // same tests hold the Windows codecs to the same pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -17,6 +19,32 @@ using namespace readertest;
 
 std::string expectedPixelsOf(const std::filesystem::path& file) {
     return (file.parent_path() / "expected" / (file.filename().string() + ".rgb")).string();
+}
+
+// True when the loaded pixels are the expected ones. On Windows JPEG comes
+// from the Windows Imaging Component, which under Wine is IJG libjpeg 9: its
+// colour conversion rounds differently and it upsamples chroma by a scaled
+// DCT instead of libjpeg-turbo's triangle filter. Grey pictures decode
+// alike, 4:4:4 colour within 1, and subsampled colour to the same picture
+// but for its chroma: a mean difference of 7.3 on these files, where red and
+// blue swapped give 42 and a row out of place 18.
+bool samePixels(const std::string& name, const Bytes& expected, const uint8_t* pixels) {
+#ifdef _WIN32
+    const bool jpeg = name.rfind("jpeg_", 0) == 0;
+    if (jpeg && name.find("grey") == std::string::npos) {
+        uint64_t total = 0;
+        int largest = 0;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const int difference = std::abs(int{expected[i]} - int{pixels[i]});
+            total += static_cast<uint64_t>(difference);
+            largest = std::max(largest, difference);
+        }
+        if (name.find("_444") != std::string::npos) return largest <= 1;
+        return total <= 8 * expected.size();
+    }
+#endif
+    (void)name;
+    return std::equal(expected.begin(), expected.end(), pixels);
 }
 
 TEST(PngVariants, EveryFileLoadsToTheGeneratorsPixels) {
@@ -33,7 +61,7 @@ TEST(PngVariants, EveryFileLoadsToTheGeneratorsPixels) {
         const Bytes expected = fileBytes(expectedPixelsOf(path));
         ASSERT_EQ(expected.size(), size_t{3} * loaded.image.width * loaded.image.height);
         expectFilled(loaded.image, loaded.image.width, loaded.image.height, 24);
-        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), loaded.image.pixels));
+        ASSERT_TRUE(samePixels(name, expected, loaded.image.pixels));
         expectBitmapShowsPixels(loaded);
         EXPECT_EQ(hasSixteenBitSamples(path.string().c_str()), name.find("_d16_") != std::string::npos);
     }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Black-box run of quorvel.exe under wine64: opens a normal map through the
-# real Open dialog, ticks "Invert green channel", opens the Preview, saves
-# through the real Save dialog and quits with Escape. The saved file must be
-# byte for byte what quorvel-cli.exe makes with --invert-green, and the exit
-# code 0. Screenshots of the dialog and the Preview go to OUT (and to docs/
-# with --update-docs).
+# Black-box run of quorvel.exe under wine64: opens a normal map stored as a
+# 16-bit PNG through the real Open dialog, ticks "Invert green channel",
+# opens the Preview, saves through the real Save dialog three times (BMP,
+# PNG, Targa) and quits with Escape. The BMP must be byte for byte what
+# quorvel-cli.exe makes with --invert-green, the PNG and the Targa file must
+# hold its pixels as ImageMagick reads them, and the exit code must be 0.
+# Screenshots of the dialog and the Preview go to OUT (and to docs/ with
+# --update-docs).
 # Usage: tests/win32/black_box.sh BUILD_DIR [--update-docs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,6 +33,11 @@ if [ ! -f "$sample" ]; then
     +channel -alpha off -type TrueColor "BMP3:$sample"
 fi
 
+# The picture the program opens: the sample as a 16-bit PNG, so that the
+# Windows Imaging Component's own layout of such frames is on the path.
+picture="$out/sphere_normals.png"
+convert "$sample" -depth 16 "PNG48:$picture"
+
 started_xvfb=
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
@@ -41,7 +48,12 @@ cleanup() {
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
   start_xvfb
-  started_xvfb=1
+  # The picture the program opens: the sample as a 16-bit PNG, so that the
+# Windows Imaging Component's own layout of such frames is on the path.
+picture="$out/sphere_normals.png"
+convert "$sample" -depth 16 "PNG48:$picture"
+
+started_xvfb=1
 fi
 wine_prefix_ready
 
@@ -90,7 +102,7 @@ xdotool windowfocus --sync "$dialog"
 keys space
 open_dialog=$(wait_window "Open File")
 xdotool windowfocus --sync "$open_dialog"
-xdotool type --delay 10 "$(winpath "$sample")"
+xdotool type --delay 10 "$(winpath "$picture")"
 keys Return
 wait_gone "Open File"
 xdotool windowfocus --sync "$dialog"
@@ -108,14 +120,23 @@ shoot "$preview" "$out/preview.png"
 # Save: a click on the caption brings the dialog back to the front with the
 # focus on "Preview"; from there back to "Save...".
 activate() { xdotool mousemove --window "$1" 120 8 click 1; sleep 0.3; }
+# Each Save leaves the focus on "Save..." for the next.
+save_as() {
+  local name=$1 saved=$2
+  keys space
+  save_dialog=$(wait_window "Save File")
+  xdotool windowfocus --sync "$save_dialog"
+  xdotool type --delay 10 "$(winpath "$out/$name")"
+  keys Return
+  wait_gone "Save File"
+  wait_file "$out/$saved"
+  xdotool windowfocus --sync "$dialog"
+}
 activate "$dialog"
-keys shift+Tab shift+Tab space
-save_dialog=$(wait_window "Save File")
-xdotool windowfocus --sync "$save_dialog"
-xdotool type --delay 10 "$(winpath "$out/saved")"
-keys Return
-wait_gone "Save File"
-wait_file "$out/saved.bmp"
+keys shift+Tab shift+Tab
+save_as saved saved.bmp
+save_as saved.png saved.png
+save_as saved.tga saved.tga
 
 activate "$dialog"
 keys Escape
@@ -124,12 +145,20 @@ wait "$app_pid" || status=$?
 app_pid=
 [ "$status" -eq 0 ] || fail "exit code $status"
 
-"$WINE64" "$cli" --invert-green "$(winpath "$sample")" "$(winpath "$out/expected.bmp")"
+"$WINE64" "$cli" --invert-green "$(winpath "$picture")" "$(winpath "$out/expected.bmp")"
 cmp "$out/saved.bmp" "$out/expected.bmp" || fail "the saved file differs from quorvel-cli --invert-green"
+# The other two formats, read back by another program.
+convert "$out/expected.bmp" "rgb:$out/expected.rgb"
+for saved in saved.png saved.tga; do
+  # ImageMagick keeps a Targa file's bottom-up rows as stored unless asked to turn them.
+  convert "$out/$saved" -auto-orient "rgb:$out/$saved.rgb"
+  cmp "$out/$saved.rgb" "$out/expected.rgb" || fail "$saved does not hold the pixels of quorvel-cli --invert-green"
+done
+[ "$(identify -format '%m %[channels] %z' "$out/saved.png")" = "PNG srgb 8" ] || fail "saved.png is not 8-bit RGB"
 
 if [ "$update_docs" = "--update-docs" ]; then
   mkdir -p "$repo/docs"
   cp "$out/dialog.png" "$repo/docs/screenshot-dialog.png"
   cp "$out/preview.png" "$repo/docs/screenshot-preview.png"
 fi
-echo "black box: saved file matches, exit code 0"
+echo "black box: the BMP, PNG and Targa files match, exit code 0"

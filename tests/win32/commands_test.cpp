@@ -1,8 +1,10 @@
 // The Open and Save commands through the real file dialogs.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "harness.h"
+#include "readers/readers.h"
 
 namespace {
 
@@ -152,6 +154,111 @@ TEST_F(MainDialogTest, SaveWritesTheAdjustedImageUnderTheDefaultExtension) {
     EXPECT_EQ(bytes[56], 0);
     EXPECT_STREQ(session->savePath, saved.c_str());
     EXPECT_STREQ(session->saveDirectory, target.path.c_str());
+}
+
+// The display bitmap of `image` as top-down rows of 3 x width bytes.
+std::vector<uint8_t> shownRows(const Image& image) {
+    std::vector<uint8_t> rows(size_t{3} * image.width * image.height);
+    EXPECT_TRUE(platformReadRowsTopDown(image.bitmap, rows.data(), image.width, image.height, size_t{3} * image.width));
+    return rows;
+}
+
+TEST_F(MainDialogTest, FileDialogsOfferTheFormatsTheProgramReadsAndWrites) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 4, 4, orange);
+    const std::vector<SeenDialog> opened = openThroughDialog(picture);
+    ASSERT_EQ(opened.size(), 1u);
+    const std::vector<std::string> openTypes = {
+        "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg)",
+        "Bitmap files (*.bmp)",
+        "Targa files (*.tga)",
+        "PCX files (*.pcx)",
+        "Photoshop files (*.psd)",
+        "DDS files (*.dds)",
+        "Portable Pixel Format files (*.ppm)",
+        "Portable Grayscale Format files (*.pgm)",
+        "Portable Bitmap Format files (*.pbm)",
+        "PNG files (*.png)",
+        "JPEG files (*.jpg,*.jpeg)",
+        "All files (*.*)"};
+    EXPECT_EQ(opened[0].fileTypes, openTypes);
+    EXPECT_EQ(opened[0].fileType, 0);
+
+    DialogAnswerer answerer(dialog);
+    answerer.cancelFile();
+    click(IDC_SAVE);
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].fileTypes,
+              (std::vector<std::string>{"Bitmap files (*.bmp)", "PNG files (*.png)", "Targa files (*.tga)"}));
+    EXPECT_EQ(answerer.seen[0].fileType, 0);
+}
+
+// Saving through the dialog writes the format the saved name's extension
+// names, and BMP for any other; a name typed without one takes the chosen
+// type's. Each file is read back to the pixels shown.
+TEST_F(MainDialogTest, SaveWritesTheFormatOfTheExtension) {
+    struct Case {
+        const char* typed;
+        int fileType;  // -1: the dialog's own (BMP)
+        const char* savedAs;
+        const char* readAs;  // the same bytes under this name read back as the format
+        std::vector<uint8_t> start;
+    };
+    const std::vector<uint8_t> pngStart = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    // A Targa header: no image ID, no colour map, type 2 (true colour).
+    const std::vector<uint8_t> tgaStart = {0, 0, 2};
+    const Case cases[] = {
+        {"out.png", -1, "out.png", "check.png", pngStart},
+        {"OUT2.PNG", -1, "OUT2.PNG", "check.png", pngStart},
+        {"out.tga", -1, "out.tga", "check.tga", tgaStart},
+        {"typed", 1, "typed.png", "check.png", pngStart},
+        {"typed", 2, "typed.tga", "check.tga", tgaStart},
+        {"typed", 0, "typed.bmp", "check.bmp", {'B', 'M'}},
+        {"other.txt", 1, "other.txt", "check.bmp", {'B', 'M'}},
+    };
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 7, 5, gradient);  // odd sizes: padded BMP rows
+    openThroughDialog(picture);
+    click(IDC_INVERT_GREEN);
+    const std::vector<uint8_t> shown = shownRows(session->image);
+
+    for (const Case& c : cases) {
+        WorkFolder target;
+        DialogAnswerer answerer(dialog);
+        answerer.chooseFile(target.file(c.typed), c.fileType);
+        click(IDC_SAVE);
+        ASSERT_EQ(answerer.seen.size(), 1u) << c.typed;
+        const std::string saved = target.file(c.savedAs);
+        const std::vector<uint8_t> bytes = readFileBytes(saved);
+        ASSERT_GE(bytes.size(), c.start.size()) << saved;
+        EXPECT_TRUE(std::equal(c.start.begin(), c.start.end(), bytes.begin())) << saved;
+        EXPECT_STREQ(session->savePath, saved.c_str());
+
+        const std::string check = target.file(c.readAs);
+        writeFileBytes(check, bytes);
+        Image back{};
+        ASSERT_TRUE(readImageFile(check.c_str(), &back)) << saved;
+        EXPECT_EQ(back.width, 7);
+        EXPECT_EQ(back.height, 5);
+        EXPECT_EQ(shownRows(back), shown) << saved;
+        resetImage(&back);
+    }
+}
+
+// A PNG file, as this program writes it, opens through the Open dialog.
+TEST_F(MainDialogTest, OpenReadsAPngFile) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 6, 3, gradient);
+    openThroughDialog(picture);
+    const std::vector<uint8_t> shown = shownRows(session->image);
+    const std::string png = work.file("saved.png");
+    ASSERT_TRUE(saveImageTo(png.c_str()));
+
+    click(IDC_INVERT_RED);
+    openThroughDialog(png);
+    EXPECT_STREQ(session->openPath, png.c_str());
+    EXPECT_FALSE(checked(IDC_INVERT_RED));
+    EXPECT_EQ(shownRows(session->image), shown);
 }
 
 TEST_F(MainDialogTest, SavingOverAnExistingFileAsksFirst) {

@@ -52,6 +52,19 @@ std::vector<HWND> children(HWND window) {
 
 constexpr int fileNameCombo = 0x47c;  // cmb13 of the explorer-style file dialogs
 constexpr int fileNameEdit = 0x480;   // edt1 of the older ones
+constexpr int fileTypeCombo = 0x470;  // cmb1, "files of type"
+
+std::vector<std::string> comboItems(HWND combo) {
+    std::vector<std::string> items;
+    const auto count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        if (SendMessageA(combo, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof text))
+            SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        items.push_back(text);
+    }
+    return items;
+}
 
 }  // namespace
 
@@ -134,9 +147,11 @@ DialogAnswerer::~DialogAnswerer() {
     activeAnswerer = nullptr;
 }
 
-void DialogAnswerer::press(int button) { plans_.push_back({false, false, button, {}}); }
-void DialogAnswerer::chooseFile(const std::string& name) { plans_.push_back({true, false, 0, name}); }
-void DialogAnswerer::cancelFile() { plans_.push_back({true, true, 0, {}}); }
+void DialogAnswerer::press(int button) { plans_.push_back({false, false, button, {}, -1}); }
+void DialogAnswerer::chooseFile(const std::string& name, int fileType) {
+    plans_.push_back({true, false, 0, name, fileType});
+}
+void DialogAnswerer::cancelFile() { plans_.push_back({true, true, 0, {}, -1}); }
 
 void CALLBACK DialogAnswerer::tick(HWND, UINT, UINT_PTR, DWORD) {
     DialogAnswerer* self = activeAnswerer;
@@ -163,8 +178,21 @@ void DialogAnswerer::answer(HWND window) {
     if (fileName) {
         dialog.fileDialog = true;
         dialog.fileName = windowText(fileName);
+        HWND types = GetDlgItem(window, fileTypeCombo);
+        if (types) {
+            dialog.fileTypes = comboItems(types);
+            dialog.fileType = static_cast<int>(SendMessageA(types, CB_GETCURSEL, 0, 0));
+        }
         seen.push_back(dialog);
         if (!plans_.empty() && plans_.front().file && !plans_.front().cancel) {
+            if (types && plans_.front().fileType >= 0) {
+                // As a user's choice: the selection, then the notifications
+                // of a closed drop-down (Wine's dialog acts on the second).
+                SendMessageA(types, CB_SETCURSEL, plans_.front().fileType, 0);
+                for (int code : {CBN_SELCHANGE, CBN_SELENDOK})
+                    SendMessageA(window, WM_COMMAND, MAKEWPARAM(fileTypeCombo, static_cast<WORD>(code)),
+                                 reinterpret_cast<LPARAM>(types));
+            }
             SetWindowTextA(fileName, plans_.front().name.c_str());
             plans_.pop_front();
             post(IDOK);

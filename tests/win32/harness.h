@@ -35,6 +35,8 @@ struct SeenDialog {
     std::string caption;
     std::string text;       // a message box's text
     std::string fileName;   // a file dialog's file-name field as it opened
+    std::vector<std::string> fileTypes;  // a file dialog's "files of type" list
+    int fileType = -1;      // the entry selected in it as the dialog opened
     HWND owner = nullptr;
     bool warningIcon = false;
     bool okOnly = false;    // a message box whose one button is OK
@@ -50,7 +52,9 @@ public:
     explicit DialogAnswerer(HWND mainDialog);
     ~DialogAnswerer();
     void press(int button);                      // for the next message box
-    void chooseFile(const std::string& name);    // for the next file dialog
+    // For the next file dialog: `fileType` (an index, when not -1) is
+    // selected in its "files of type" list before `name` is accepted.
+    void chooseFile(const std::string& name, int fileType = -1);
     void cancelFile();
     std::vector<SeenDialog> seen;
     size_t unanswered() const { return plans_.size(); }
@@ -61,6 +65,7 @@ private:
         bool cancel;
         int button;
         std::string name;
+        int fileType;
     };
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
     void answer(HWND window);

@@ -1,0 +1,449 @@
+// PNG and JPEG through the Windows Imaging Component. Each frame is taken in
+// the pixel format the decoder reports for it, never through a format
+// converter (Wine's refuses 16-bit, palette and packed grey frames), and its
+// samples are put back into the order and byte order the file stores them.
+#include <windows.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "image/image.h"
+#include "platform/codecs.h"
+
+namespace {
+
+// Owns one COM interface pointer.
+template <class T>
+struct Com {
+    T* p = nullptr;
+    Com() = default;
+    Com(const Com&) = delete;
+    Com& operator=(const Com&) = delete;
+    ~Com() {
+        if (p) p->Release();
+    }
+    T* operator->() const { return p; }
+    T** out() { return &p; }
+};
+
+// COM for the calling thread, for the length of one call: the command line
+// decodes from worker threads. A thread that already has another apartment
+// keeps it (RPC_E_CHANGED_MODE) and is not uninitialised here.
+struct ComScope {
+    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    bool usable() const { return SUCCEEDED(result) || result == RPC_E_CHANGED_MODE; }
+    ~ComScope() {
+        if (result == S_OK || result == S_FALSE) CoUninitialize();
+    }
+};
+
+bool createFactory(Com<IWICImagingFactory>& factory) {
+    return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IWICImagingFactory, reinterpret_cast<void**>(factory.out())));
+}
+
+// A malloc'ed block released on every way out.
+struct Block {
+    uint8_t* bytes = nullptr;
+    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    ~Block() { std::free(bytes); }
+};
+
+// Where each sample of a WIC pixel format sits. Formats of whole samples list
+// the sample holding red, green, blue and alpha (-1: none; grey formats give
+// their one sample as all three); `sampleBytes` 2 means little-endian words.
+// Packed and palette formats (sampleBytes 0) are copied as they come, which
+// is how PNG stores them: first pixel in the highest bits.
+struct WicLayout {
+    const GUID* format;
+    uint32_t bitsPerPixel;
+    uint32_t sampleBytes;
+    int8_t red, green, blue, alpha;
+};
+
+constexpr WicLayout wicLayouts[] = {
+    {&GUID_WICPixelFormat24bppBGR, 24, 1, 2, 1, 0, -1},
+    {&GUID_WICPixelFormat24bppRGB, 24, 1, 0, 1, 2, -1},
+    {&GUID_WICPixelFormat32bppBGRA, 32, 1, 2, 1, 0, 3},
+    {&GUID_WICPixelFormat32bppRGBA, 32, 1, 0, 1, 2, 3},
+    {&GUID_WICPixelFormat48bppRGB, 48, 2, 0, 1, 2, -1},
+    {&GUID_WICPixelFormat48bppBGR, 48, 2, 2, 1, 0, -1},
+    {&GUID_WICPixelFormat64bppRGBA, 64, 2, 0, 1, 2, 3},
+    {&GUID_WICPixelFormat64bppBGRA, 64, 2, 2, 1, 0, 3},
+    {&GUID_WICPixelFormat8bppGray, 8, 1, 0, 0, 0, -1},
+    {&GUID_WICPixelFormat16bppGray, 16, 2, 0, 0, 0, -1},
+    {&GUID_WICPixelFormatBlackWhite, 1, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat2bppGray, 2, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat4bppGray, 4, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat1bppIndexed, 1, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat2bppIndexed, 2, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat4bppIndexed, 4, 0, -1, -1, -1, -1},
+    {&GUID_WICPixelFormat8bppIndexed, 8, 0, -1, -1, -1, -1},
+};
+
+const WicLayout* findLayout(const GUID& format) {
+    for (const WicLayout& layout : wicLayouts)
+        if (IsEqualGUID(*layout.format, format)) return &layout;
+    return nullptr;
+}
+
+// What the seam hands on: `channels` samples of `depth` bits a pixel, as
+// the file stores them. No channels: as the frame comes, grey or colour
+// (JPEG).
+struct StoredLayout {
+    uint32_t channels;
+    uint32_t depth;
+    bool palette;  // indices (or grey that WIC reports as indices)
+};
+
+// The samples of the WIC layout that make up a stored pixel, in stored
+// order; false when the frame's format cannot give the stored layout.
+bool pickSamples(const WicLayout& wic, const StoredLayout& stored, bool& raw, int8_t (&picks)[4]) {
+    raw = wic.sampleBytes == 0;
+    if (raw) {
+        // Grey with a transparent level comes as indices whose values are the levels.
+        return stored.channels == 1 && stored.depth == wic.bitsPerPixel;
+    }
+    if (stored.palette || stored.depth != 8 * wic.sampleBytes) return false;
+    switch (stored.channels) {
+    case 1: picks[0] = wic.red; break;
+    case 2: picks[0] = wic.red, picks[1] = wic.alpha; break;
+    case 3: picks[0] = wic.red, picks[1] = wic.green, picks[2] = wic.blue; break;
+    case 4: picks[0] = wic.red, picks[1] = wic.green, picks[2] = wic.blue, picks[3] = wic.alpha; break;
+    default: return false;
+    }
+    for (uint32_t c = 0; c < stored.channels; ++c)
+        if (picks[c] < 0) return false;
+    return true;
+}
+
+// Rows of one frame copied out in bands of about a megabyte, each row
+// rewritten into the stored layout and handed to the sink.
+bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, const RowSink& sink) {
+    UINT width = 0, height = 0;
+    WICPixelFormatGUID format{};
+    if (FAILED(frame->GetSize(&width, &height)) || FAILED(frame->GetPixelFormat(&format))) return false;
+    const WicLayout* wic = findLayout(format);
+    StoredLayout stored = wanted;
+    if (stored.channels == 0 && wic) {
+        if (IsEqualGUID(format, GUID_WICPixelFormat8bppGray)) stored.channels = 1;
+        if (IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) stored.channels = 3;
+    }
+    bool raw = false;
+    int8_t picks[4] = {};
+    if (!wic || !pickSamples(*wic, stored, raw, picks)) return false;
+    if (!imageSizeAllowed(width, height)) return false;
+    if (!sink.begin(sink.context, width, height, stored.channels)) return false;
+
+    const size_t wicStride = (size_t{width} * wic->bitsPerPixel + 7) / 8;
+    const size_t storedStride = (size_t{width} * stored.channels * stored.depth + 7) / 8;
+    if (wicStride > 0x7FFFFFFFu) return false;
+    constexpr size_t bandBytes = size_t{1} << 20;
+    const UINT bandRows = static_cast<UINT>(std::max<size_t>(1, std::min<size_t>(height, bandBytes / wicStride)));
+    Block band(wicStride * bandRows);
+    Block row(raw ? 0 : storedStride);
+    if (!band.bytes || !row.bytes) return false;
+
+    const auto tailBits = static_cast<uint32_t>((size_t{width} * wic->bitsPerPixel) % 8);
+    const uint32_t wicBytes = wic->bitsPerPixel / 8;
+    const uint32_t sampleBytes = wic->sampleBytes;
+    for (UINT top = 0; top < height; top += bandRows) {
+        const UINT rows = std::min(bandRows, height - top);
+        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
+        if (FAILED(frame->CopyPixels(&rect, static_cast<UINT>(wicStride), static_cast<UINT>(wicStride * rows),
+                                     band.bytes)))
+            return false;
+        for (UINT r = 0; r < rows; ++r) {
+            uint8_t* const line = band.bytes + r * wicStride;
+            if (raw) {
+                // The bits after the last pixel of a packed row are not
+                // written by CopyPixels; they are handed on as zeros.
+                if (tailBits) line[wicStride - 1] &= static_cast<uint8_t>(0xFF00u >> tailBits);
+                sink.row(sink.context, top + r, line);
+                continue;
+            }
+            const uint8_t* in = line;
+            uint8_t* out = row.bytes;
+            if (sampleBytes == 1 && stored.channels == 3 && wicBytes == 3 && picks[0] == 2 && picks[2] == 0) {
+                // Blue-green-red, the common case, swapped in one tight loop.
+                for (UINT x = 0; x < width; ++x, in += 3, out += 3) {
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                }
+            } else if (sampleBytes == 1) {
+                for (UINT x = 0; x < width; ++x, in += wicBytes)
+                    for (uint32_t c = 0; c < stored.channels; ++c) *out++ = in[picks[c]];
+            } else {
+                // Little-endian words in the frame, most significant byte first in the file.
+                for (UINT x = 0; x < width; ++x, in += wicBytes)
+                    for (uint32_t c = 0; c < stored.channels; ++c) {
+                        const uint8_t* word = in + 2 * picks[c];
+                        *out++ = word[1];
+                        *out++ = word[0];
+                    }
+            }
+            sink.row(sink.context, top + r, row.bytes);
+        }
+    }
+    return true;
+}
+
+// Frame 0 of `file` decoded by the container's own decoder (never one chosen
+// by sniffing the bytes).
+bool decodeFile(std::span<const uint8_t> file, const GUID& container, const StoredLayout& stored,
+                const RowSink& sink) {
+    if (file.size() > 0xFFFFFFFFu || !sink.begin || !sink.row) return false;
+    ComScope com;
+    if (!com.usable()) return false;
+    Com<IWICImagingFactory> factory;
+    Com<IWICStream> stream;
+    Com<IWICBitmapDecoder> decoder;
+    Com<IWICBitmapFrameDecode> frame;
+    if (!createFactory(factory) || FAILED(factory->CreateStream(stream.out())) ||
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(file.data()), static_cast<DWORD>(file.size()))) ||
+        FAILED(factory->CreateDecoder(container, nullptr, decoder.out())) ||
+        FAILED(decoder->Initialize(stream.p, WICDecodeMetadataCacheOnDemand)) ||
+        FAILED(decoder->GetFrame(0, frame.out())))
+        return false;
+    return deliverFrame(frame.p, stored, sink);
+}
+
+uint32_t bigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+void putBigEndian32(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value >> 24);
+    p[1] = static_cast<uint8_t>(value >> 16);
+    p[2] = static_cast<uint8_t>(value >> 8);
+    p[3] = static_cast<uint8_t>(value);
+}
+
+// The CRC-32 of PNG chunks (ISO 3309, reflected polynomial 0xEDB88320).
+constexpr auto crcTable = [] {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}();
+
+uint32_t chunkCrc(const uint8_t* typeAndData, size_t size) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) c = crcTable[(c ^ typeAndData[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+// Appends a chunk of `type` holding `size` bytes of `data`, under its CRC.
+void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    const size_t start = out.size();
+    out.resize(start + 12 + size);
+    uint8_t* chunk = out.data() + start;
+    putBigEndian32(chunk, static_cast<uint32_t>(size));
+    std::memcpy(chunk + 4, type, 4);
+    if (size) std::memcpy(chunk + 8, data, size);
+    putBigEndian32(chunk + 8 + size, chunkCrc(chunk + 4, 4 + size));
+}
+
+// The part of a PNG file that WIC is given: the signature, IHDR, PLTE and
+// the image data of the first run of IDAT chunks, then IEND.
+// - Ancillary chunks are left out, so the decoder neither expands tRNS into
+//   alpha nor reads text and profiles; nothing after the image data (more
+//   chunks, a bad IEND, trailing bytes) can matter.
+// - Wine's decoder ignores CRC errors, so the CRCs are checked here.
+// - The decoder's zlib checks the Adler-32 checksum after the last row while
+//   it still has input, and fails the whole picture when it is wrong or
+//   missing. So the last four bytes of the image data (the checksum, in a
+//   well-formed file) go into an IDAT chunk of their own, followed by one of
+//   four spare bytes: the checksum is then read only once the picture is
+//   complete, where a mismatch is a warning, and a stream without one finds
+//   something to read instead of running out of data.
+// False for a CRC error, a critical chunk cut short or unknown before the
+// image data ends, or when there is no image data.
+bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
+    constexpr size_t signatureSize = 8;
+    part.assign(file.begin(), file.begin() + signatureSize);
+    std::vector<uint8_t> data;
+    bool inImageData = false;
+    size_t at = signatureSize;
+    while (file.size() - at >= 8) {
+        const uint8_t* head = file.data() + at;
+        const uint32_t length = bigEndian32(head);
+        const bool idat = std::memcmp(head + 4, "IDAT", 4) == 0;
+        if ((inImageData && !idat) || std::memcmp(head + 4, "IEND", 4) == 0) break;
+        const size_t available = file.size() - at - 8;
+        const bool whole = length <= 0x7FFFFFFFu && available >= size_t{length} + 4;
+        if ((head[4] & 0x20) != 0) {  // ancillary
+            if (!whole) break;
+            at += 12 + size_t{length};
+            continue;
+        }
+        if (!idat && std::memcmp(head + 4, "IHDR", 4) != 0 && std::memcmp(head + 4, "PLTE", 4) != 0) return false;
+        // A chunk that the end of the file cuts short, its CRC with it, is
+        // refused as libspng refuses it, even when its data holds the rest
+        // of the picture.
+        if (!whole) return false;
+        if (chunkCrc(head + 4, 4 + size_t{length}) != bigEndian32(head + 8 + length)) return false;
+        if (idat)
+            data.insert(data.end(), head + 8, head + 8 + length);
+        else
+            part.insert(part.end(), head, head + 12 + length);
+        inImageData = inImageData || idat;
+        at += 12 + size_t{length};
+    }
+    if (!inImageData) return false;
+    const size_t tail = std::min<size_t>(4, data.size());
+    appendChunk(part, "IDAT", data.data(), data.size() - tail);
+    appendChunk(part, "IDAT", data.data() + data.size() - tail, tail);
+    static constexpr uint8_t spare[4] = {};
+    appendChunk(part, "IDAT", spare, sizeof spare);
+    appendChunk(part, "IEND", nullptr, 0);
+    return true;
+}
+
+}  // namespace
+
+bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
+    // The stored layout comes from IHDR, which the reader has checked.
+    if (file.size() < 33 || std::memcmp(file.data() + 12, "IHDR", 4) != 0) return false;
+    const uint8_t depth = file[24];
+    const uint8_t colourType = file[25];
+    StoredLayout stored{0, depth, colourType == 3};
+    switch (colourType) {
+    case 0: case 3: stored.channels = 1; break;
+    case 2: stored.channels = 3; break;
+    case 4: stored.channels = 2; break;
+    case 6: stored.channels = 4; break;
+    default: return false;
+    }
+    std::vector<uint8_t> part;
+    try {
+        if (!pngImagePart(file, part)) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return decodeFile(part, GUID_ContainerFormatPng, stored, sink);
+}
+
+bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
+    // JPEG frames come as 8-bit grey or blue-green-red; any other (CMYK) is refused.
+    return decodeFile(file, GUID_ContainerFormatJpeg, StoredLayout{0, 8, false}, sink);
+}
+
+namespace {
+
+// A write-only stream that hands every byte straight to a ByteSink, so the
+// encoded file is never held whole in memory. It answers the position
+// queries an encoder makes (a seek of zero from the current position, Stat)
+// and refuses every other seek.
+class SinkStream final : public IStream {
+public:
+    explicit SinkStream(const ByteSink& sink) : sink_(sink) {}
+    bool failed() const { return failed_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
+            IsEqualIID(iid, IID_IStream)) {
+            *object = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The stream lives on the encoding call's stack and outlives the encoder.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
+        if (read) *read = 0;
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void* bytes, ULONG size, ULONG* written) override {
+        if (written) *written = 0;
+        if (failed_ || (size && !sink_.write(sink_.context, bytes, size))) {
+            failed_ = true;
+            return STG_E_WRITEFAULT;
+        }
+        position_ += size;
+        if (written) *written = size;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        const bool stays = (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
+                           (origin == STREAM_SEEK_SET && static_cast<uint64_t>(move.QuadPart) == position_);
+        if (!stays) return STG_E_INVALIDFUNCTION;
+        if (position) position->QuadPart = position_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return failed_ ? STG_E_WRITEFAULT : S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+        if (!stat) return E_POINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = position_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
+        if (clone) *clone = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    ByteSink sink_;
+    uint64_t position_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink) {
+    BitmapInfo info{};
+    if (!sink.write || !platformQueryBitmap(bitmap, info) || !info.bits || info.bitsPerPixel != 24 ||
+        !imageSizeAllowed(info.width, info.height < 0 ? -int64_t{info.height} : info.height))
+        return false;
+    const auto width = static_cast<uint32_t>(info.width);
+    const uint32_t height = info.height < 0 ? static_cast<uint32_t>(-info.height) : static_cast<uint32_t>(info.height);
+    const size_t stride = displayStride(width);
+
+    ComScope com;
+    if (!com.usable()) return false;
+    SinkStream stream(sink);
+    Com<IWICImagingFactory> factory;
+    Com<IWICBitmapEncoder> encoder;
+    Com<IWICBitmapFrameEncode> frame;
+    Com<IPropertyBag2> options;
+    if (!createFactory(factory) || FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.out())) ||
+        FAILED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->CreateNewFrame(frame.out(), options.out())) || FAILED(frame->Initialize(options.p)) ||
+        FAILED(frame->SetSize(width, height)))
+        return false;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) return false;
+    // Rows go to the encoder top row first, straight from the bitmap's memory.
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t stored = info.height > 0 ? height - 1 - y : y;
+        if (FAILED(frame->WritePixels(1, static_cast<UINT>(stride), static_cast<UINT>(stride),
+                                      info.bits + size_t{stored} * stride)))
+            return false;
+    }
+    return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && !stream.failed();
+}
