@@ -36,6 +36,22 @@ QString conventionLine(const ConventionGuess& guess) {
     return QStringLiteral("Green convention unclear");
 }
 
+namespace {
+
+template <typename Widget>
+Widget* childNamed(const QWidget* parent, const char* name) {
+    return parent->findChild<Widget*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+}
+
+// The local file a drag carries, or an empty string.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().isEmpty()) return {};
+    const QUrl url = data->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
 MainWindow::MainWindow(UserDialogs& dialogs) : QWidget(nullptr, Qt::Window), dialogs_(dialogs) {
     setWindowTitle(QStringLiteral(QUORVEL_DIALOG_CAPTION));
     QFont dialogFont = font();
@@ -55,7 +71,8 @@ MainWindow::MainWindow(UserDialogs& dialogs) : QWidget(nullptr, Qt::Window), dia
 void MainWindow::centreOnScreen() {
     if (!screen()) return;
     const QRect area = screen()->geometry();
-    move(area.left() + std::max(0, (area.width() - width()) / 2), area.top() + std::max(0, (area.height() - height()) / 2));
+    move(area.left() + std::max(0, (area.width() - width()) / 2),
+         area.top() + std::max(0, (area.height() - height()) / 2));
 }
 
 MainWindow::~MainWindow() { delete preview_; }
@@ -82,20 +99,16 @@ void MainWindow::createControls() {
         widget->setObjectName(QString::fromLatin1(control.name));
         widget->setGeometry(dialogUnitsToPixels({control.x, control.y, control.width, control.height}, dpi));
     }
-    const auto find = [this](auto* type, const char* name) {
-        return findChild<std::remove_pointer_t<decltype(type)>*>(QString::fromLatin1(name),
-                                                                 Qt::FindDirectChildrenOnly);
-    };
-    open_ = find(open_, "IDC_OPEN");
-    save_ = find(save_, "IDC_SAVE");
-    quit_ = find(quit_, "IDCANCEL");
-    showPreview_ = find(showPreview_, "IDC_PREVIEW");
-    apply_ = find(apply_, "IDC_APPLY");
-    invertRed_ = find(invertRed_, "IDC_INVERT_RED");
-    invertGreen_ = find(invertGreen_, "IDC_INVERT_GREEN");
-    invertBlue_ = find(invertBlue_, "IDC_INVERT_BLUE");
-    renormalize_ = find(renormalize_, "IDC_RENORMALIZE");
-    convention_ = find(convention_, "convention");
+    open_ = childNamed<QPushButton>(this, "IDC_OPEN");
+    save_ = childNamed<QPushButton>(this, "IDC_SAVE");
+    quit_ = childNamed<QPushButton>(this, "IDCANCEL");
+    showPreview_ = childNamed<QPushButton>(this, "IDC_PREVIEW");
+    apply_ = childNamed<QPushButton>(this, "IDC_APPLY");
+    invertRed_ = childNamed<QCheckBox>(this, "IDC_INVERT_RED");
+    invertGreen_ = childNamed<QCheckBox>(this, "IDC_INVERT_GREEN");
+    invertBlue_ = childNamed<QCheckBox>(this, "IDC_INVERT_BLUE");
+    renormalize_ = childNamed<QCheckBox>(this, "IDC_RENORMALIZE");
+    convention_ = childNamed<QLabel>(this, "convention");
     setFixedSize(dialogUnitsToPixels({0, 0, dialogWidthUnits, dialogHeightUnits}, dpi).size());
 
     connect(open_, &QPushButton::clicked, this, &MainWindow::onOpen);
@@ -232,17 +245,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     preview_->close();
     event->accept();
 }
-
-namespace {
-
-// The local file a drag carries, or an empty string.
-QString droppedFile(const QMimeData* data) {
-    if (!data || !data->hasUrls() || data->urls().isEmpty()) return {};
-    const QUrl url = data->urls().front();
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
-}  // namespace
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (!droppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
