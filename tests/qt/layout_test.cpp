@@ -106,17 +106,6 @@ private slots:
         QCOMPARE(box->contentsRect().size(), QSize(298, 299));
     }
 
-    void theConventionLineLiesUnderTheThumbnailInsideItsGroup() {
-        WindowFixture fixture;
-        const QRect line = fixture.control<QLabel>("convention")->geometry();
-        const QRect thumbnail = fixture.control<QWidget>("IDC_THUMBNAIL")->geometry();
-        const QRect group = fixture.control<QWidget>("Preview")->geometry();
-        QVERIFY(line.top() > thumbnail.bottom());
-        QVERIFY(group.contains(line));
-        QCOMPARE(line.left(), thumbnail.left());
-        QCOMPARE(line.width(), thumbnail.width());
-    }
-
     void captionIsTheWindowsDialogs() {
         WindowFixture fixture;
         QCOMPARE(readTemplate().caption, QStringLiteral("QUORVEL_DIALOG_CAPTION"));

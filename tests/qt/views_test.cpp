@@ -162,14 +162,6 @@ private slots:
             }
     }
 
-    void nothingIsDrawnForANullBitmap() {
-        QImage canvas(4, 4, QImage::Format_RGB32);
-        canvas.fill(Qt::black);
-        QPainter painter(&canvas);
-        drawDisplayBitmap(painter, nullptr, QRectF(0, 0, 4, 4));
-        painter.end();
-        QCOMPARE(canvas.pixelColor(2, 2), QColor(Qt::black));
-    }
 };
 
 QUORVEL_QT_TEST(ViewsTest);
