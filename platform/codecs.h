@@ -30,7 +30,10 @@ struct RowSink {
 // palette pictures as indices; alpha kept. `channels` is 1 (grey or index),
 // 2 (grey, alpha), 3 (RGB) or 4 (RGBA). False on any fault in the image data
 // (a CRC error, a zlib error, data that ends before the last row); nothing
-// after the last row can make it fail.
+// after the last row can make it fail (more IDAT chunks, the Adler-32
+// checksum, a missing IEND), ancillary chunks are never inflated, and a
+// PLTE longer than the bit depth can index is accepted as other decoders
+// accept it.
 bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink);
 
 // Decodes a JPEG file (baseline or progressive, any subsampling, grey) as the
