@@ -4,10 +4,10 @@
 # QUORVEL_EXECUTABLES, QUORVEL_OBJDUMP and QUORVEL_DLL_DIRS, set by the
 # install code before it.
 
-# The DLLs every Windows has, matched in any letter case: import tables spell
-# them as their linker did (KERNEL32.dll, msvcrt.dll).
-set(system_dlls kernel32 user32 gdi32 comdlg32 comctl32 shell32 ole32 oleaut32
-    advapi32 windowscodecs msvcrt ucrtbase ntdll shlwapi uxtheme version ws2_32)
+# The DLLs every Windows has (windows-system-dlls.txt, shared with
+# scripts/package), matched in any letter case: import tables spell them as
+# their linker did (KERNEL32.dll, msvcrt.dll).
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/windows-system-dlls.txt system_dlls)
 set(system_dll_regexes "^(api|ext)-ms-")
 foreach(dll IN LISTS system_dlls)
   set(either_case "")
@@ -22,7 +22,8 @@ foreach(dll IN LISTS system_dlls)
       string(APPEND either_case "[${c}${upper}]")
     endif()
   endforeach()
-  list(APPEND system_dll_regexes "^${either_case}\\.[dD][lL][lL]$")
+  string(REPLACE "." "\\." either_case "${either_case}")
+  list(APPEND system_dll_regexes "^${either_case}$")
 endforeach()
 
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
