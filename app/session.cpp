@@ -9,7 +9,7 @@
 
 #include "image/thumbnail.h"
 #include "readers/readers.h"
-#include "writers/bmp_writer.h"
+#include "writers/writers.h"
 
 char moduleDirectory[pathBufferSize];
 Session* session;
@@ -147,7 +147,11 @@ bool loadOpenFile(const char* chosenPath) {
 
 bool saveImageTo(const char* path) {
     if (!session || !path || std::strlen(path) >= pathBufferSize) return false;
-    if (!writeBmp(path, session->image.bitmap)) return false;
+    // The file is written in the format its extension names; any other
+    // extension (or none) still gets a BMP file, as the Save dialog expects.
+    OutputFormat format = OutputFormat::bmp;
+    outputFormatOf(path, format);
+    if (!writeImageFile(path, session->image.bitmap, format)) return false;
     char current[pathBufferSize] = {};
     platformCurrentDirectory(current, sizeof current);
     rememberDirectory(session->saveDirectory, current);

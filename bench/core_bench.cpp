@@ -1,5 +1,6 @@
 // The core's hot paths on a 4096 x 4096 picture: loading a 24-bit BMP, the
-// adjustment, the display conversion, the thumbnail and the BMP writer.
+// adjustment, the display conversion, the thumbnail, the BMP writer and the
+// green-convention detection (beside the load it follows in --detect).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "adjust/adjust.h"
 #include "bench/bench_picture.h"
+#include "detect/green_convention.h"
 #include "image/thumbnail.h"
 #include "readers/readers.h"
 #include "writers/bmp_writer.h"
@@ -55,6 +57,26 @@ void BM_LoadBmp24(benchmark::State& state) {
     setBytes(state);
 }
 BENCHMARK(BM_LoadBmp24)->Unit(benchmark::kMillisecond);
+
+void BM_DetectGreenConvention(benchmark::State& state) {
+    const Image& image = fixture().image;
+    for (auto _ : state) benchmark::DoNotOptimize(detectGreenConvention(image));
+    setBytes(state);
+}
+BENCHMARK(BM_DetectGreenConvention)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The load and the analysis together, as --detect runs them.
+void BM_LoadBmp24AndDetect(benchmark::State& state) {
+    const std::string& path = fixture().bmpPath;
+    for (auto _ : state) {
+        Image loaded{};
+        if (!readImageFile(path.c_str(), &loaded)) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(detectGreenConvention(loaded));
+        resetImage(&loaded);
+    }
+    setBytes(state);
+}
+BENCHMARK(BM_LoadBmp24AndDetect)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void adjustBench(benchmark::State& state, AdjustOptions options) {
     Image& source = fixture().image;

@@ -5,7 +5,7 @@
 
 #include "app/apply_run.h"
 #include "app/session.h"
-#include "writers/bmp_writer.h"
+#include "writers/writers.h"
 
 namespace {
 
@@ -44,7 +44,9 @@ int usageError(const char* problem) {
 }
 
 bool writeOrReport(const char* path, BitmapHandle bitmap) {
-    if (writeBmp(path, bitmap)) return true;
+    OutputFormat format = OutputFormat::bmp;
+    outputFormatOf(path, format);
+    if (writeImageFile(path, bitmap, format)) return true;
     std::fprintf(stderr, "quorvel-cli: %s: There was an error writing the file.\n", path);
     return false;
 }

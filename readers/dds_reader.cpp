@@ -120,14 +120,16 @@ void expand565(uint32_t c, uint8_t* colour) {
 }
 
 // The four colours of a colour block (8 bytes), red, green, blue in the
-// low three bytes of each entry.
-std::array<uint32_t, 4> colourTable(const uint8_t* block) {
+// low three bytes of each entry. DXT1 blocks with c0 <= c1 have three
+// colours; the colour blocks of DXT3 and DXT5 always have four, whatever c0
+// and c1 are (`alwaysFour`), as those formats define and encoders rely on.
+std::array<uint32_t, 4> colourTable(const uint8_t* block, bool alwaysFour) {
     const uint32_t c0 = block[0] | (uint32_t{block[1]} << 8);
     const uint32_t c1 = block[2] | (uint32_t{block[3]} << 8);
     uint8_t colours[4][3];
     expand565(c0, colours[0]);
     expand565(c1, colours[1]);
-    if (c0 > c1) {
+    if (c0 > c1 || alwaysFour) {
         for (size_t k = 0; k < 3; ++k) {
             const int first = colours[0][k], second = colours[1][k];
             colours[2][k] = static_cast<uint8_t>((2 * first + second) / 3);
@@ -148,8 +150,9 @@ std::array<uint32_t, 4> colourTable(const uint8_t* block) {
 
 // Writes the `columns` x `rows` pixels of one colour block that lie inside
 // the picture; `pitch` is the byte length of an output row.
-void decodeColourBlock(const uint8_t* block, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
-    const std::array<uint32_t, 4> table = colourTable(block);
+void decodeColourBlock(const uint8_t* block, bool alwaysFour, uint8_t* out, size_t pitch, uint32_t columns,
+                       uint32_t rows) {
+    const std::array<uint32_t, 4> table = colourTable(block, alwaysFour);
     for (uint32_t y = 0; y < rows; ++y, out += pitch) {
         const uint32_t indices = block[4 + y];
         if (columns == 4) {
@@ -175,8 +178,8 @@ void decodeBlocks(const uint8_t* in, uint32_t blockBytes, uint8_t* pixels, uint3
     for (uint32_t top = 0; top < height; top += 4) {
         const uint32_t rows = std::min(4u, height - top);
         for (uint32_t left = 0; left < width; left += 4, block += blockBytes)
-            decodeColourBlock(block, pixels + top * pitch + size_t{3} * left, pitch, std::min(4u, width - left),
-                              rows);
+            decodeColourBlock(block, blockBytes == 16, pixels + top * pitch + size_t{3} * left, pitch,
+                              std::min(4u, width - left), rows);
     }
 }
 

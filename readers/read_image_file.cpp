@@ -39,18 +39,33 @@ bool withState(Image* image, const char* path) {
 struct ReaderEntry {
     const char* extension;
     bool (*run)(Image*, const char*);
+    const char* formatName;
 };
 
 constexpr ReaderEntry readerTable[] = {
-    {"bmp", withByteReader<readBmp>},
-    {"pcx", withByteReader<readPcx>},
-    {"tga", withByteReader<readTga>},
-    {"dds", withByteReader<readDds>},
-    {"psd", withState<PsdReaderState, setUpPsdReader, readPsd, releasePsdReader>},
-    {"ppm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>},
-    {"pbm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>},
-    {"pgm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>},
+    {"bmp", withByteReader<readBmp>, "BMP"},
+    {"pcx", withByteReader<readPcx>, "PCX"},
+    {"tga", withByteReader<readTga>, "Targa"},
+    {"dds", withByteReader<readDds>, "DDS"},
+    {"psd", withState<PsdReaderState, setUpPsdReader, readPsd, releasePsdReader>, "Photoshop"},
+    {"ppm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
+    {"pbm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
+    {"pgm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
+    {"png", withByteReader<readPng>, "PNG"},
+    {"jpg", withByteReader<readJpeg>, "JPEG"},
+    {"jpeg", withByteReader<readJpeg>, "JPEG"},
 };
+
+// The entry that the extension of `path`'s last component names, or null.
+const ReaderEntry* entryFor(const char* path) {
+    char name[nameBufferSize] = {};
+    if (!path || !extractFileName(name, path)) return nullptr;
+    const char* dot = std::strrchr(name, '.');
+    const char* extension = dot ? dot + 1 : "";
+    for (const ReaderEntry& entry : readerTable)
+        if (equalsIgnoringCase(extension, entry.extension)) return &entry;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -71,11 +86,32 @@ bool extractFileName(char* destination, const char* path) {
 
 bool readImageFile(const char* path, Image* image) {
     if (!image || !path) return false;
-    char name[nameBufferSize] = {};
-    if (!extractFileName(name, path)) return false;
-    const char* dot = std::strrchr(name, '.');
-    const char* extension = dot ? dot + 1 : "";
-    for (const ReaderEntry& entry : readerTable)
-        if (equalsIgnoringCase(extension, entry.extension)) return entry.run(image, path);
-    return false;
+    const ReaderEntry* entry = entryFor(path);
+    return entry && entry->run(image, path);
+}
+
+const char* formatNameOf(const char* path) {
+    const ReaderEntry* entry = entryFor(path);
+    return entry ? entry->formatName : nullptr;
+}
+
+bool hasSixteenBitSamples(const char* path) {
+    const ReaderEntry* entry = entryFor(path);
+    return entry && entry->run == withByteReader<readPng> && pngHasSixteenBitSamples(path);
+}
+
+bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
+    if (!image || !imageSizeAllowed(width, height)) return false;
+    resetImage(image);
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(height);
+    image->bitsPerPixel = 24;
+    image->rowBytes = static_cast<int32_t>(3 * width);
+    image->dataSize = 3 * width * height;
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
+    if (!image->pixels) {
+        resetImage(image);
+        return false;
+    }
+    return true;
 }

@@ -15,6 +15,15 @@ inline constexpr size_t nameBufferSize = 256;
 // display bitmap. Nothing is shown to the user.
 bool readImageFile(const char* path, Image* image);
 
+// The name of the format that `path`'s extension selects ("BMP", "Targa",
+// "PCX", "Photoshop", "DDS", "Netpbm", "PNG" or "JPEG"), or null when no
+// reader takes that extension.
+const char* formatNameOf(const char* path);
+
+// True when `path` is a PNG file whose IHDR gives 16-bit samples, which
+// loading reduces to 8 bits. Reads only the file's first bytes.
+bool hasSixteenBitSamples(const char* path);
+
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
@@ -25,3 +34,14 @@ bool readBmp(ByteReader* reader, Image* image, const char* path);
 bool readTga(ByteReader* reader, Image* image, const char* path);
 bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
+bool readPng(ByteReader* reader, Image* image, const char* path);
+bool readJpeg(ByteReader* reader, Image* image, const char* path);
+
+// The signature and IHDR at the start of the file give 16-bit samples.
+bool pngHasSixteenBitSamples(const char* path);
+
+// Sets `image` up for a 24-bit, top-row-first picture of width x height and
+// allocates its pixels (undefined content); false when the size is not
+// allowed or there is no memory. For readers that fill rows as a codec
+// hands them over.
+bool startRgbImage(Image* image, uint32_t width, uint32_t height);

@@ -2,6 +2,8 @@
 // thumbnail control.
 #include "app/win32/quorvel_win32.h"
 
+#include "app/view_geometry.h"
+
 HWND previewWindow;
 int previewOpen;
 
@@ -146,18 +148,8 @@ void paintPreview(HWND window) {
 }
 
 RECT thumbnailPlacement(int W, int H, int bw, int bh) {
-    if (W <= 0 || H <= 0 || bw <= 0 || bh <= 0) return {0, 0, 0, 0};
-    // Across in double precision; down from the height as a float, rounded
-    // to a float; the smaller wins.
-    const double across = static_cast<double>(W) / bw;
-    const float down = static_cast<float>(H) / static_cast<float>(bh);
-    const double scale = across < down ? across : static_cast<double>(down);
-    const int dw = static_cast<int>(bw * scale);
-    const int dh = static_cast<int>(bh * scale);
-    // Halving by a shift rounds toward minus infinity.
-    const int x = (W - dw) >> 1;
-    const int y = (H - dh) >> 1;
-    return {x, y, x + dw, y + dh};
+    const ViewRect placed = placeThumbnail(W, H, bw, bh);
+    return {placed.left, placed.top, placed.right, placed.bottom};
 }
 
 void paintThumbnail(HWND dialog) {

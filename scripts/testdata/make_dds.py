@@ -13,9 +13,13 @@ Uncompressed layouts, each holding the RGB picture:
                        channel (v >> 3, v >> 4, v >> 2)
 Block-compressed, 7 x 5 pixels in 2 x 2 blocks, the edge pixels dropped:
   dxt1.dds, dxt3.dds, dxt5.dds
-                       the same colour blocks (two in four-colour mode, two
-                       in three-colour mode) with different alpha data
-  dxt_expected.dds     what those blocks decode to, as 24-bit uncompressed
+                       the same colour blocks (two with c0 > c1, two with
+                       c0 <= c1) with different alpha data
+  dxt_expected.dds     what those blocks decode to in DXT1 (three colours
+                       and index 3 cyan where c0 <= c1), as 24-bit uncompressed
+  dxt_alpha_expected.dds
+                       what they decode to in DXT3 and DXT5, whose colour
+                       blocks always have four colours
 
 Run from the repository root: python3 scripts/testdata/make_dds.py
 """
@@ -78,9 +82,9 @@ def to565(p):
     return ((p[0] >> 3) << 11) | ((p[1] >> 2) << 5) | (p[2] >> 3)
 
 
-def table(c0, c1):
+def table(c0, c1, always_four=False):
     a, b = expand(c0), expand(c1)
-    if c0 > c1:
+    if c0 > c1 or always_four:
         return [a, b, tuple((2 * x + y) // 3 for x, y in zip(a, b)), tuple((x + 2 * y) // 3 for x, y in zip(a, b))]
     return [a, b, tuple((x + y) // 2 for x, y in zip(a, b)), (0, 255, 255)]
 
@@ -104,7 +108,9 @@ def colour_block(bx, by, rows):
         indices[0][0] = 3  # the fourth colour shows at the block's first pixel
     data = struct.pack('<HH', c0, c1) + bytes(sum(i << (2 * x) for x, i in enumerate(r)) for r in indices)
     decoded = {(x, y): colours[indices[y - 4 * by][x - 4 * bx]] for x, y in inside}
-    return data, decoded
+    four_colours = table(c0, c1, always_four=True)
+    decoded_with_alpha = {(x, y): four_colours[indices[y - 4 * by][x - 4 * bx]] for x, y in inside}
+    return data, decoded, decoded_with_alpha
 
 
 def dxt3_alpha(bx, by):
@@ -121,11 +127,13 @@ def compressed():
     rows = reference.rows_rgb()
     blocks = {}
     decoded = {}
+    decoded_with_alpha = {}
     for by in range((H + 3) // 4):
         for bx in range((W + 3) // 4):
-            data, pixels = colour_block(bx, by, rows)
+            data, pixels, pixels_with_alpha = colour_block(bx, by, rows)
             blocks[bx, by] = data
             decoded.update(pixels)
+            decoded_with_alpha.update(pixels_with_alpha)
     order = [(bx, by) for by in range((H + 3) // 4) for bx in range((W + 3) // 4)]
     files = {}
     for name, alpha in (('dxt1', None), ('dxt3', dxt3_alpha), ('dxt5', dxt5_alpha)):
@@ -133,6 +141,8 @@ def compressed():
         files[name] = header(W, H, LINEARSIZE, len(data), fourcc=int.from_bytes(name.upper().encode(), 'little')) + data
     expected = [[decoded[x, y] for x in range(W)] for y in range(H)]
     files['dxt_expected'] = uncompressed(expected, (0xFF0000, 0xFF00, 0xFF, 0), 24)
+    expected = [[decoded_with_alpha[x, y] for x in range(W)] for y in range(H)]
+    files['dxt_alpha_expected'] = uncompressed(expected, (0xFF0000, 0xFF00, 0xFF, 0), 24)
     return files
 
 

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Black-box run of the Linux program on a virtual X server (Qt's xcb
+# platform): starts quorvel with the sample normal map, ticks "Invert green
+# channel" and saves with Ctrl+S through Qt's own Save dialog; opens the
+# Preview; ticks "Re-normalize map", types a scale, presses Apply and saves
+# again; quits with Ctrl+Q. Each saved file must be byte for byte what
+# quorvel-cli makes with the same options, and the exit code 0. Screenshots
+# of the window and the Preview go to OUT (and to docs/ with --update-docs).
+# Usage: tests/qt/black_box.sh QUORVEL QUORVEL_CLI [--update-docs]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+source "$repo/scripts/xvfb-env"
+program=$1
+cli=$2
+update_docs=${3:-}
+out="$(cd "$(dirname "$program")" && pwd)/black-box"
+rm -rf "$out"
+mkdir -p "$out"
+sample="$repo/samples/sphere_normals.bmp"
+caption="Quorvel v1.01 - https://quorvel.example.org"
+
+cleanup() {
+  if [ -n "${app_pid:-}" ]; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  stop_xvfb
+}
+trap cleanup EXIT
+# A server of its own, whatever display the caller has.
+unset DISPLAY
+start_xvfb
+export QT_QPA_PLATFORM=xcb
+
+fail() { echo "black box: $*" >&2; import -window root "$out/failure.png" 2>/dev/null || true; exit 1; }
+
+# Polls (100 ms apart, 30 s at most) until the command succeeds.
+poll() {
+  for _ in $(seq 1 300); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(visible_window "$1")" ]; }
+no_window() { ! has_window "$1"; }
+wait_window() { poll has_window "$1" || fail "no window \"$1\""; visible_window "$1"; }
+wait_gone() { poll no_window "$1" || fail "window \"$1\" did not close"; }
+wait_file() { poll test -s "$1" || fail "no file $1"; }
+app_running() { kill -0 "$app_pid" 2>/dev/null; }
+app_ended() { ! app_running; }
+
+# The window's controls by their place in the dialog template: the middle
+# of the left part (where the text of a check box is) of a control at
+# (x, y, w, h) dialog units, in pixels from the window's top left at 96 dpi.
+click_control() {
+  local x=$1 y=$2 w=$3 h=$4
+  local px=$(((x * 6 + 2) / 4 + (w * 6 / 4) / 3)) py=$(((y * 13 + 4) / 8 + (h * 13 / 8) / 2))
+  xdotool mousemove --window "$main" "$px" "$py" click 1
+}
+
+# Screenshots of a window once what it shows no longer changes.
+grab() { import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1"; }
+steady() {
+  grab "$out/previous.png"
+  sleep 0.1
+  grab "$1"
+  cmp -s "$out/previous.png" "$1"
+}
+# The window's middle is drawn over (not the empty background).
+drawn() { [ "$(convert "$1" -format "%[pixel:p{$2,$3}]" info:)" != "$4" ]; }
+shoot() {
+  local id=$1 file=$2 x=$3 y=$4 empty=$5
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  poll eval 'steady "$file" && drawn "$file" "$x" "$y" "$empty"' || fail "$file: the window was never drawn"
+}
+
+save_as() {
+  xdotool windowfocus --sync "$main"
+  xdotool key ctrl+s
+  local dialog
+  dialog=$(wait_window "Save File")
+  xdotool windowfocus --sync "$dialog"
+  # The file-name field opens with "Untitled" selected; the name is typed
+  # over it, and the dialog adds the chosen type's extension.
+  xdotool type --delay 5 "$1"
+  xdotool key Return
+  wait_gone "Save File"
+  wait_file "$1.bmp"
+}
+
+"$program" --qt-file-dialogs "$sample" 2>"$out/stderr.txt" &
+app_pid=$!
+main=$(wait_window "$caption")
+# The thumbnail box's middle (in the "Preview" group) is button face until
+# the map is drawn.
+shoot "$main" "$out/window.png" 172 183 "srgb(239,239,239)"
+
+click_control 10 245 85 8  # Invert green channel
+save_as "$out/green"
+
+click_control 235 70 50 14  # Preview
+preview=$(wait_window "Preview")
+shoot "$preview" "$out/preview.png" 128 128 "srgb(0,0,0)"
+
+click_control 130 235 75 8  # Re-normalize map
+click_control 155 250 45 12  # the scale field
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+a
+xdotool type --delay 5 "1.5"
+click_control 235 250 50 14  # Apply
+save_as "$out/renormalized"
+
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+q
+poll app_ended || fail "the program did not end"
+status=0
+wait "$app_pid" || status=$?
+app_pid=
+[ "$status" -eq 0 ] || fail "exit code $status: $(head -c 2000 "$out/stderr.txt")"
+
+"$cli" --invert-green "$sample" "$out/expected-green.bmp"
+cmp "$out/green.bmp" "$out/expected-green.bmp" || fail "the first saved file differs from quorvel-cli --invert-green"
+"$cli" --invert-green --renormalize --scale 1.5 "$sample" "$out/expected-renormalized.bmp"
+cmp "$out/renormalized.bmp" "$out/expected-renormalized.bmp" ||
+  fail "the second saved file differs from quorvel-cli --invert-green --renormalize --scale 1.5"
+
+if [ "$update_docs" = "--update-docs" ]; then
+  cp "$out/window.png" "$repo/docs/screenshot-linux-window.png"
+  cp "$out/preview.png" "$repo/docs/screenshot-linux-preview.png"
+fi
+echo "black box: both saved files match quorvel-cli, exit code 0"

@@ -1,0 +1,168 @@
+#include "detect/green_convention.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "tests/unit/generated_normal_maps.h"
+
+namespace {
+
+using namespace normalmaps;
+constexpr GreenConvention gl = GreenConvention::openGl;
+constexpr GreenConvention dx = GreenConvention::directX;
+constexpr GreenConvention unknown = GreenConvention::unknown;
+
+// An Image made by a recipe, released on destruction.
+struct Map {
+    Image image;
+    explicit Map(const MapRecipe& recipe) : image(makeMap(recipe)) {}
+    Map(const Map&) = delete;
+    Map& operator=(const Map&) = delete;
+    ~Map() { resetImage(&image); }
+};
+
+struct DetectCase {
+    const char* name;
+    MapRecipe recipe;
+    GreenConvention want;
+};
+
+void PrintTo(const DetectCase& c, std::ostream* os) { *os << c.name; }
+
+class DetectTest : public ::testing::TestWithParam<DetectCase> {};
+
+// Every map is told as it was made, with confidence, and its green-inverted
+// copy as the other convention; what cannot be told is unknown both ways.
+TEST_P(DetectTest, ToldAsMadeAndFlippedByGreenInversion) {
+    const DetectCase& c = GetParam();
+    Map map(c.recipe);
+    const ConventionGuess guess = detectGreenConvention(map.image);
+    EXPECT_EQ(guess.convention, c.want) << "confidence " << guess.confidence;
+    if (c.want != unknown) {
+        EXPECT_GE(guess.confidence, 0.5f);
+    }
+    EXPECT_GE(guess.confidence, 0.0f);
+    EXPECT_LE(guess.confidence, 1.0f);
+    invertGreen(map.image);
+    const ConventionGuess flipped = detectGreenConvention(map.image);
+    EXPECT_EQ(flipped.convention, opposite(c.want)) << "confidence " << flipped.confidence;
+}
+
+MapRecipe recipe(Relief relief, GreenConvention convention, int32_t width, int32_t height, uint32_t seed,
+                 int pieces = 1) {
+    return {relief, convention, width, height, seed, pieces};
+}
+
+MapRecipe withLayout(MapRecipe r, Layout layout) {
+    r.layout = layout;
+    return r;
+}
+
+MapRecipe faint(MapRecipe r, double amplitude, int grain) {
+    r.amplitude = amplitude;
+    r.grain = grain;
+    return r;
+}
+
+MapRecipe mirrored(MapRecipe r) {
+    r.mirrored = true;
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GeneratedMaps, DetectTest,
+    ::testing::Values(DetectCase{"noise_opengl", recipe(Relief::noise, gl, 256, 256, 1), gl},
+                      DetectCase{"noise_directx", recipe(Relief::noise, dx, 256, 256, 2), dx},
+                      DetectCase{"bricks_islands_opengl", recipe(Relief::bricks, gl, 256, 256, 3, 3), gl},
+                      DetectCase{"bricks_directx", recipe(Relief::bricks, dx, 256, 192, 4), dx},
+                      DetectCase{"rivets_islands_directx", recipe(Relief::rivets, dx, 192, 128, 5, 2), dx},
+                      DetectCase{"strokes_opengl", recipe(Relief::strokes, gl, 160, 256, 6), gl},
+                      DetectCase{"strokes_islands_directx", recipe(Relief::strokes, dx, 256, 256, 7, 3), dx},
+                      DetectCase{"cones_islands_opengl", recipe(Relief::cones, gl, 256, 256, 8, 2), gl},
+                      DetectCase{"cones_directx", recipe(Relief::cones, dx, 200, 200, 9), dx},
+                      DetectCase{"bottom_up_bgra_opengl",
+                                 withLayout(recipe(Relief::noise, gl, 128, 96, 10), Layout::bgra32BottomUp), gl},
+                      DetectCase{"bottom_up_bgra_directx",
+                                 withLayout(recipe(Relief::rivets, dx, 128, 128, 11), Layout::bgra32BottomUp), dx},
+                      DetectCase{"faint_grainy_rivets_opengl", faint(recipe(Relief::rivets, gl, 256, 256, 12), 0.2, 3),
+                                 gl},
+                      DetectCase{"faint_noise_directx", faint(recipe(Relief::noise, dx, 256, 256, 13), 0.05, 0), dx},
+                      // Large enough to be shared out among threads.
+                      DetectCase{"large_noise_opengl", recipe(Relief::noise, gl, 1600, 1400, 14), gl},
+                      DetectCase{"planks", recipe(Relief::planks, gl, 256, 256, 15), unknown},
+                      DetectCase{"planks_islands", recipe(Relief::planks, dx, 256, 256, 16, 3), unknown},
+                      DetectCase{"stripes_islands", recipe(Relief::stripes, gl, 256, 256, 17, 3), unknown},
+                      DetectCase{"flat", recipe(Relief::flat, gl, 64, 64, 18), unknown},
+                      DetectCase{"photo", recipe(Relief::photo, gl, 256, 256, 19), unknown},
+                      DetectCase{"greyscale_height", recipe(Relief::greyscale, gl, 256, 256, 20), unknown},
+                      DetectCase{"mirrored_half_pasted", mirrored(recipe(Relief::noise, gl, 256, 256, 21)), unknown}),
+    [](const ::testing::TestParamInfo<DetectCase>& row) { return std::string(row.param.name); });
+
+// Only the relation of red and green is seen: inverting red reads as the
+// other convention, inverting both as the same.
+TEST(DetectGreenConvention, RedInversionReadsAsTheOtherConvention) {
+    Map map(recipe(Relief::cones, gl, 256, 256, 30));
+    for (size_t at = 0; at < map.image.dataSize; at += 3)
+        map.image.pixels[at] = static_cast<uint8_t>(255 - map.image.pixels[at]);
+    EXPECT_EQ(detectGreenConvention(map.image).convention, dx);
+    invertGreen(map.image);
+    EXPECT_EQ(detectGreenConvention(map.image).convention, gl);
+}
+
+// Padding after each row is skipped: the same answer as without it.
+TEST(DetectGreenConvention, RowPaddingIsSkipped) {
+    Map map(recipe(Relief::strokes, dx, 130, 100, 31));
+    const ConventionGuess plain = detectGreenConvention(map.image);
+    const size_t rowBytes = static_cast<size_t>(map.image.rowBytes), pad = 5;
+    Image padded = map.image;
+    padded.rowPad = static_cast<int32_t>(pad);
+    padded.dataSize = static_cast<uint32_t>((rowBytes + pad) * 100 - pad);  // the last row has no padding
+    padded.pixels = static_cast<uint8_t*>(std::malloc(padded.dataSize));
+    for (size_t r = 0; r < 100; ++r) {
+        uint8_t* row = padded.pixels + r * (rowBytes + pad);
+        std::memcpy(row, map.image.pixels + r * rowBytes, rowBytes);
+        if (r < 99) std::memset(row + rowBytes, 0x11, pad);
+    }
+    const ConventionGuess guess = detectGreenConvention(padded);
+    std::free(padded.pixels);
+    EXPECT_EQ(guess.convention, dx);
+    EXPECT_EQ(guess.convention, plain.convention);
+    EXPECT_FLOAT_EQ(guess.confidence, plain.confidence);
+}
+
+struct RecordCase {
+    const char* name;
+    std::function<void(Image&)> spoil;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
+
+class DetectRecordTest : public ::testing::TestWithParam<RecordCase> {};
+
+// Records that cannot be analysed give "unknown" without reading a byte
+// outside the buffer (the sanitizer build checks that).
+TEST_P(DetectRecordTest, GivesUnknown) {
+    Map map(recipe(Relief::noise, gl, 64, 64, 40));
+    ASSERT_EQ(detectGreenConvention(map.image).convention, gl);
+    Image spoiled = map.image;
+    GetParam().spoil(spoiled);
+    const ConventionGuess guess = detectGreenConvention(spoiled);
+    EXPECT_EQ(guess.convention, unknown);
+    EXPECT_EQ(guess.confidence, 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(BadRecords, DetectRecordTest,
+                         ::testing::Values(RecordCase{"no_pixels", [](Image& i) { i.pixels = nullptr; }},
+                                           RecordCase{"sixteen_bits", [](Image& i) { i.bitsPerPixel = 16; }},
+                                           RecordCase{"one_byte_short", [](Image& i) { i.dataSize -= 1; }},
+                                           RecordCase{"padding_past_the_end", [](Image& i) { i.rowPad = 3; }},
+                                           RecordCase{"negative_padding", [](Image& i) { i.rowPad = -3; }},
+                                           RecordCase{"too_narrow", [](Image& i) { i.width = 3; }},
+                                           RecordCase{"too_low", [](Image& i) { i.height = 3; }},
+                                           RecordCase{"negative_width", [](Image& i) { i.width = -64; }}),
+                         [](const ::testing::TestParamInfo<RecordCase>& row) { return std::string(row.param.name); });
+
+}  // namespace
