@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/codecs.h"
+#include "platform/png_chunk.h"
 #include "readers/readers.h"
 
 namespace {
@@ -37,24 +38,6 @@ struct Chunk {
     std::span<const uint8_t> typeAndData;  // what the CRC covers
 };
 
-// The CRC-32 of the PNG specification (polynomial 0xEDB88320, reflected),
-// written out here because the Windows build has no zlib.
-constexpr std::array<uint32_t, 256> crcTable = [] {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
-
-uint32_t crcOf(std::span<const uint8_t> bytes) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (uint8_t b : bytes) c = crcTable[(c ^ b) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
 uint32_t bigEndian32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
@@ -75,7 +58,7 @@ bool readCheckedData(ByteReader* reader, Chunk& chunk) {
     setCursor(reader, reader->cursor - 4);
     std::span<const uint8_t> crcBytes;
     if (!readSpan(reader, chunk.length + 4, chunk.typeAndData) || !readSpan(reader, 4, crcBytes)) return false;
-    return crcOf(chunk.typeAndData) == bigEndian32(crcBytes.data());
+    return pngChunkCrc(chunk.typeAndData.data(), chunk.typeAndData.size()) == bigEndian32(crcBytes.data());
 }
 
 bool isCritical(const Chunk& chunk) { return (chunk.type[0] & 0x20) == 0; }
@@ -88,16 +71,6 @@ bool depthAllowed(uint8_t colourType, uint8_t depth) {
         case 4:
         case 6: return depth == 8 || depth == 16;
         default: return false;
-    }
-}
-
-uint32_t channelsOf(uint8_t colourType) {
-    switch (colourType) {
-        case 0:
-        case 3: return 1;
-        case 4: return 2;
-        case 2: return 3;
-        default: return 4;
     }
 }
 
@@ -122,7 +95,7 @@ bool readHeader(ByteReader* reader, PngHeader& h) {
 // Bytes of the filtered, stored rows: one filter byte and the packed samples
 // per row, for each of the seven passes of an interlaced picture.
 uint64_t storedDataSize(const PngHeader& h) {
-    const uint64_t bits = uint64_t{h.depth} * channelsOf(h.colourType);
+    const uint64_t bits = uint64_t{h.depth} * pngChannels(h.colourType);
     auto rowsOf = [&](uint64_t width, uint64_t height) {
         return width == 0 || height == 0 ? 0 : height * (1 + (width * bits + 7) / 8);
     };
@@ -208,7 +181,7 @@ struct PngTarget {
 
 bool beginPicture(void* context, uint32_t width, uint32_t height, uint32_t channels) {
     auto& t = *static_cast<PngTarget*>(context);
-    if (width != t.header.width || height != t.header.height || channels != channelsOf(t.header.colourType))
+    if (width != t.header.width || height != t.header.height || channels != pngChannels(t.header.colourType))
         return false;
     return startRgbImage(t.image, width, height);
 }
@@ -232,7 +205,7 @@ void convertRow(void* context, uint32_t y, const uint8_t* in) {
     const uint32_t width = t.header.width;
     if (y >= t.header.height) return;
     uint8_t* out = t.image->pixels + size_t{3} * width * y;
-    const uint32_t channels = channelsOf(t.header.colourType);
+    const uint32_t channels = pngChannels(t.header.colourType);
     const bool colour = channels >= 3;
     if (t.header.colourType == 3) {
         paletteRow(t, in, out, width);

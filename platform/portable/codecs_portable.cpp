@@ -13,6 +13,7 @@
 
 #include "image/image.h"
 #include "platform/codecs.h"
+#include "platform/png_chunk.h"
 
 namespace {
 
@@ -138,16 +139,6 @@ int readCriticalStream(spng_ctx*, void* user, void* destination, size_t length) 
         }
     }
     return 0;
-}
-
-uint32_t pngChannels(uint8_t colourType) {
-    switch (colourType) {
-        case 0:
-        case 3: return 1;
-        case 4: return 2;
-        case 2: return 3;
-        default: return 4;
-    }
 }
 
 // libspng hands over 16-bit samples in the host's byte order; the seam

@@ -6,7 +6,6 @@
 #include <wincodec.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,6 +13,7 @@
 
 #include "image/image.h"
 #include "platform/codecs.h"
+#include "platform/png_chunk.h"
 
 namespace {
 
@@ -227,23 +227,6 @@ void putBigEndian32(uint8_t* p, uint32_t value) {
     p[3] = static_cast<uint8_t>(value);
 }
 
-// The CRC-32 of PNG chunks (ISO 3309, reflected polynomial 0xEDB88320).
-constexpr auto crcTable = [] {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
-
-uint32_t chunkCrc(const uint8_t* typeAndData, size_t size) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) c = crcTable[(c ^ typeAndData[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
 // Appends a chunk of `type` holding `size` bytes of `data`, under its CRC.
 void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
     const size_t start = out.size();
@@ -252,7 +235,7 @@ void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
     putBigEndian32(chunk, static_cast<uint32_t>(size));
     std::memcpy(chunk + 4, type, 4);
     if (size) std::memcpy(chunk + 8, data, size);
-    putBigEndian32(chunk + 8 + size, chunkCrc(chunk + 4, 4 + size));
+    putBigEndian32(chunk + 8 + size, pngChunkCrc(chunk + 4, 4 + size));
 }
 
 // The part of a PNG file that WIC is given: the signature, IHDR, PLTE and
@@ -293,7 +276,7 @@ bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
         // refused as libspng refuses it, even when its data holds the rest
         // of the picture.
         if (!whole) return false;
-        if (chunkCrc(head + 4, 4 + size_t{length}) != bigEndian32(head + 8 + length)) return false;
+        if (pngChunkCrc(head + 4, 4 + size_t{length}) != bigEndian32(head + 8 + length)) return false;
         if (idat)
             data.insert(data.end(), head + 8, head + 8 + length);
         else

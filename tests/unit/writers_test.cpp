@@ -118,8 +118,8 @@ TEST(WriteTga, UncompressedTrueColourBottomRowFirst) {
     ASSERT_TRUE(writeTga(dir.file("a.tga").c_str(), bitmap));
     const Bytes file = testing_files::readFile(dir.file("a.tga"));
     ASSERT_EQ(file.size(), 18u + 5 * 3 * 3);
-    // ID length, colour map type, image type 2, an empty colour map
-    // specification, origin 0,0, width 5, height 3, 24 bits, descriptor 0.
+    // ID length, colour map type, image type 2, five bytes of an unused
+    // colour map, origin 0,0, width 5, height 3, 24 bits, descriptor 0.
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 18),
               (Bytes{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 24, 0}));
     BitmapInfo info;
