@@ -10,19 +10,7 @@ set -uo pipefail
 cli=$1
 data=$2
 sample=$3
-work=$(mktemp -d)
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect_status STATUS COMMAND...: runs the command, keeps its output.
-expect_status() {
-  local want=$1; shift
-  "$@" >"$work/stdout" 2>"$work/stderr"
-  local got=$?
-  [ "$got" -eq "$want" ] || fail "$* exited $got, expected $want: $(head -c 300 "$work/stderr")"
-}
+source "$(dirname "$0")/cli_common.sh"
 
 # A 24-bit BMP stored top row first, made from a bottom-up one: the height's
 # sign flipped and the rows put in the other order.

@@ -6,19 +6,7 @@
 set -uo pipefail
 cli=$1
 data=$2/cli
-work=$(mktemp -d)
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect_status STATUS COMMAND...: runs the command, keeps its stderr.
-expect_status() {
-  local want=$1; shift
-  "$@" >"$work/stdout" 2>"$work/stderr"
-  local got=$?
-  [ "$got" -eq "$want" ] || fail "$* exited $got, expected $want: $(head -c 300 "$work/stderr")"
-}
+source "$(dirname "$0")/cli_common.sh"
 
 # Adjustments of the reference picture.
 # Each line: name|option|...|option| (the closing bar keeps an empty option).
