@@ -129,6 +129,7 @@ enum class ParseResult { run, exitOk, usage };
 ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) {
     bool optionsEnded = false;
     bool jobsGiven = false, recursiveGiven = false;
+    const char* scaleText = nullptr;  // noted once --quiet is known
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
@@ -177,7 +178,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         } else if (value("--scale", text)) {
             if (!text) return ParseResult::usage;
             args.options.scale = parseScaleText(text);
-            if (!args.quiet) noteScaleText(text, args.options.scale);
+            scaleText = text;
         } else if (value("--thumbnail", text)) {
             if (!text) return ParseResult::usage;
             args.thumbnail = text;
@@ -209,6 +210,8 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             return ParseResult::usage;
         }
     }
+
+    if (scaleText && !args.quiet) noteScaleText(scaleText, args.options.scale);
 
     // What goes with what.
     const bool many = args.outDir != nullptr;
