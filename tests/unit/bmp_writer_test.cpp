@@ -17,14 +17,10 @@ using testing_files::get32;
 
 // A display bitmap whose pixel bytes count up from 1 (padding left zero).
 BitmapHandle countingBitmap(int32_t w, int32_t h) {
-    BitmapHandle bitmap = createBlankBitmap(w, h);
-    BitmapInfo info;
-    platformQueryBitmap(bitmap, info);
-    const size_t stride = displayStride(static_cast<uint32_t>(w));
     uint8_t next = 1;
-    for (int32_t y = 0; y < h; ++y)
-        for (size_t i = 0; i < 3 * static_cast<size_t>(w); ++i) info.bits[static_cast<size_t>(y) * stride + i] = next++;
-    return bitmap;
+    return testing_files::paintedBitmap(w, h, [&next](int32_t, int32_t, uint8_t* p) {
+        for (int i = 0; i < 3; ++i) p[i] = next++;
+    });
 }
 
 TEST(WriteBmp, HeadersDescribeTheBitmapExactly) {

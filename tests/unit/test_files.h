@@ -9,9 +9,25 @@
 #include <string>
 #include <vector>
 
+#include "image/image.h"
+
 namespace testing_files {
 
 using Bytes = std::vector<uint8_t>;
+
+// A display bitmap of w x h whose pixels `paint(x, y, pixel)` fills, y
+// counting memory rows (bottom row first); the row padding stays zero.
+template <typename Paint>
+BitmapHandle paintedBitmap(int32_t w, int32_t h, Paint paint) {
+    BitmapHandle bitmap = createBlankBitmap(w, h);
+    BitmapInfo info;
+    if (!platformQueryBitmap(bitmap, info)) return bitmap;
+    const size_t stride = displayStride(static_cast<uint32_t>(w));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            paint(x, y, info.bits + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x));
+    return bitmap;
+}
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.

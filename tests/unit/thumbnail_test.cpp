@@ -8,6 +8,7 @@
 #include "app/session.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
+#include "tests/unit/test_files.h"
 
 namespace {
 
@@ -86,18 +87,11 @@ TEST(ThumbnailSize, FitsTheBoxOf298By299) {
 
 // A filled display bitmap of one colour.
 BitmapHandle solidBitmap(int32_t w, int32_t h, uint8_t blue, uint8_t green, uint8_t red) {
-    BitmapHandle bitmap = createBlankBitmap(w, h);
-    BitmapInfo info;
-    platformQueryBitmap(bitmap, info);
-    const size_t stride = displayStride(static_cast<uint32_t>(w));
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            uint8_t* p = info.bits + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x);
-            p[0] = blue;
-            p[1] = green;
-            p[2] = red;
-        }
-    return bitmap;
+    return testing_files::paintedBitmap(w, h, [=](int32_t, int32_t, uint8_t* p) {
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+    });
 }
 
 TEST(MakeThumbnailBitmap, ReducesOrStretchesToTheThumbnailSize) {

@@ -18,18 +18,11 @@ using testing_files::Bytes;
 
 // A display bitmap of distinct pixels; odd widths leave row padding.
 BitmapHandle patternBitmap(int32_t w, int32_t h) {
-    BitmapHandle bitmap = createBlankBitmap(w, h);
-    BitmapInfo info;
-    platformQueryBitmap(bitmap, info);
-    const size_t stride = displayStride(static_cast<uint32_t>(w));
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            uint8_t* p = info.bits + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
-            p[0] = static_cast<uint8_t>(x * 31 + y);       // blue
-            p[1] = static_cast<uint8_t>(y * 57 + 3);       // green
-            p[2] = static_cast<uint8_t>(x * y * 13 + 200);  // red
-        }
-    return bitmap;
+    return testing_files::paintedBitmap(w, h, [](int32_t x, int32_t y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x * 31 + y);       // blue
+        p[1] = static_cast<uint8_t>(y * 57 + 3);       // green
+        p[2] = static_cast<uint8_t>(x * y * 13 + 200);  // red
+    });
 }
 
 struct WriterCase {
