@@ -2,6 +2,7 @@
 
 #include "image/pixel_rows.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,6 +10,29 @@ bool imageSizeAllowed(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0) return false;
     if (width > static_cast<int64_t>(maxImagePixels) || height > static_cast<int64_t>(maxImagePixels)) return false;
     return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= maxImagePixels;
+}
+
+bool startImage(Image* image, uint32_t width, uint32_t height, int sampleBits, bool alpha) {
+    if (!image || !imageSizeAllowed(width, height) || (sampleBits != 8 && sampleBits != 16)) return false;
+    resetImage(image);
+    const uint32_t channels = alpha ? 4 : 3;
+    const uint64_t rowBytes = uint64_t{width} * channels * static_cast<uint32_t>(sampleBits / 8);
+    const uint64_t size = rowBytes * height;
+    // The record's sizes are 32-bit: a row within int32_t, the whole within uint32_t.
+    if (rowBytes > INT32_MAX || size > UINT32_MAX) return false;
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(height);
+    image->bitsPerPixel = static_cast<int32_t>(channels) * sampleBits;
+    image->sampleBits = sampleBits;
+    image->hasAlpha = alpha ? 1 : 0;
+    image->rowBytes = static_cast<int32_t>(rowBytes);
+    image->dataSize = static_cast<uint32_t>(size);
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(size));
+    if (!image->pixels) {
+        resetImage(image);
+        return false;
+    }
+    return true;
 }
 
 void releaseBitmap(Image* image) {
@@ -72,10 +96,41 @@ void convertRow(const uint8_t* source, uint8_t* destination, size_t count, size_
 
 }  // namespace
 
+namespace {
+
+// A 16-bit picture's display bitmap: each sample reduced to 8 bits, alpha
+// ignored.
+bool buildDisplayBitmapFromWords(Image* image) {
+    const size_t width = static_cast<uint32_t>(image->width);
+    const size_t height = static_cast<uint32_t>(image->height);
+    const size_t step = pixelBytes(*image) / 2;
+    if (step == 0 || image->bottomUp || image->bgrOrder || image->rowPad ||
+        uint64_t{width} * height * step * 2 > image->dataSize)
+        return false;
+    image->bitmap = platformCreateBitmap(image->width, image->height, false);
+    BitmapInfo info;
+    if (!image->bitmap || !platformQueryBitmap(image->bitmap, info) || !info.bits) return false;
+    const size_t stride = displayStride(static_cast<uint32_t>(width));
+    const auto* words = reinterpret_cast<const uint16_t*>(image->pixels);
+    for (size_t r = 0; r < height; ++r) {
+        const uint16_t* s = words + r * width * step;
+        uint8_t* d = info.bits + (height - 1 - r) * stride;
+        for (size_t c = 0; c < width; ++c, s += step, d += 3) {
+            d[0] = reduceSample(s[2]);
+            d[1] = reduceSample(s[1]);
+            d[2] = reduceSample(s[0]);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool buildDisplayBitmap(Image* image) {
-    if (!image || !image->pixels || (image->bitsPerPixel != 24 && image->bitsPerPixel != 32)) return false;
+    if (!image || !image->pixels || pixelBytes(*image) == 0) return false;
     releaseBitmap(image);
     if (image->width < 0 || image->height < 0) return false;
+    if (isSixteenBit(*image)) return buildDisplayBitmapFromWords(image);
     // Every pixel byte is written below (or cleared, should the pixels run
     // out), so the bitmap need not be cleared first; its padding starts zero.
     image->bitmap = platformCreateBitmap(image->width, image->height, false);
@@ -141,5 +196,7 @@ bool pixelsFromBitmap(Image* image) {
     image->adjustLocked = 0;
     image->bgrOrder = 0;
     image->reserved = 0;
+    image->sampleBits = 8;
+    image->hasAlpha = 0;
     return true;
 }

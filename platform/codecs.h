@@ -48,6 +48,21 @@ struct ByteSink {
     bool (*write)(void* context, const void* bytes, size_t size) = nullptr;
 };
 
+// A picture handed to an encoder: rows of interleaved samples, red-green-blue
+// (and alpha) or, for 8-bit samples when `bgr` is set, blue-green-red (and
+// alpha). `first` is the top row; `stride` is the distance in bytes from one
+// row to the row below it, negative when memory runs bottom row first (a
+// display bitmap).
+struct PixelRows {
+    const uint8_t* first = nullptr;
+    ptrdiff_t stride = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t channels = 3;    // 3 (colour) or 4 (colour and alpha)
+    uint32_t sampleBits = 8;  // 8, or 16 as native-endian words
+    bool bgr = false;         // 8-bit samples only
+};
+
 // Encodes a display bitmap (24-bit, bottom row first, blue-green-red) as an
 // 8-bit RGB PNG (colour type 2) with no ancillary chunks. False when the
 // encoder or the sink fails.

@@ -101,17 +101,5 @@ bool hasSixteenBitSamples(const char* path) {
 }
 
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
-    if (!image || !imageSizeAllowed(width, height)) return false;
-    resetImage(image);
-    image->width = static_cast<int32_t>(width);
-    image->height = static_cast<int32_t>(height);
-    image->bitsPerPixel = 24;
-    image->rowBytes = static_cast<int32_t>(3 * width);
-    image->dataSize = 3 * width * height;
-    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
-    if (!image->pixels) {
-        resetImage(image);
-        return false;
-    }
-    return true;
+    return startImage(image, width, height, 8, false);
 }

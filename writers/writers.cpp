@@ -80,3 +80,14 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
     errno = 0;
     return writeBmp(path, bitmap);
 }
+
+bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
+                SaveReport* report) {
+    SaveReport notes;
+    notes.alphaDropped = image.hasAlpha != 0;
+    notes.reduced = isSixteenBit(image);
+    (void)options;
+    const bool ok = writeImageFile(path, image.bitmap, format);
+    if (ok && report) *report = notes;
+    return ok;
+}

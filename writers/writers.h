@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image.h"
 #include "platform/platform.h"
 
 enum class OutputFormat { bmp, png, tga };
@@ -24,5 +25,24 @@ inline constexpr size_t rowFileHeaderMax = 54;
 size_t rowFileHeader(OutputFormat format, uint32_t width, uint32_t height, uint8_t (&header)[rowFileHeaderMax]);
 
 bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format);
+
+// How a picture beyond 8-bit RGB is saved.
+struct SaveOptions {
+    int32_t keepAlpha = 1;  // PNG, Targa, TIFF: write the alpha the picture has
+    int32_t depth = 0;      // PNG, TIFF: 0 keeps the picture's depth; 8 reduces, 16 widens
+};
+
+// What writeImage did beyond the bytes: the notes a front end passes on.
+struct SaveReport {
+    int32_t alphaDropped = 0;  // the picture had alpha that the format or the options left out
+    int32_t reduced = 0;       // 16-bit samples were written as 8 bits
+};
+
+// Saves an Image in `format`. A picture that is 8-bit RGB, or any picture
+// saved as BMP, is written from its display bitmap (which must be built),
+// exactly as writeImageFile writes it; otherwise from its pixels, keeping
+// 16 bits and alpha where the format and the options allow.
+bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
+                SaveReport* report = nullptr);
 bool writePng(const char* path, BitmapHandle bitmap);
 bool writeTga(const char* path, BitmapHandle bitmap);
