@@ -83,23 +83,25 @@ QUORVEL_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const 
     }
 }
 
-// Inverts and re-normalises `count` pixels of `step` bytes from `p`.
-template <size_t step>
+// Inverts and re-normalises `count` pixels of `step` bytes from `p`, whose
+// first byte is red, or blue when `bgr` is set. `invert` is in byte order.
+template <size_t step, bool bgr = false>
 QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3],
                                           float scale) {
+    constexpr size_t red = bgr ? 2 : 0, blue = bgr ? 0 : 2;
     Block block;
     while (count > 0) {
         const size_t n = count < blockPixels ? count : blockPixels;
         for (size_t i = 0; i < n; ++i) {
-            block.channel[0][i] = p[step * i] ^ invert[0];  // 255 - v when inverted
+            block.channel[0][i] = p[step * i + red] ^ invert[red];  // 255 - v when inverted
             block.channel[1][i] = p[step * i + 1] ^ invert[1];
-            block.channel[2][i] = p[step * i + 2] ^ invert[2];
+            block.channel[2][i] = p[step * i + blue] ^ invert[blue];
         }
         renormalizeBlock(block, n, scale);
         for (size_t i = 0; i < n; ++i) {
-            p[step * i] = block.channel[0][i];
+            p[step * i + red] = block.channel[0][i];
             p[step * i + 1] = block.channel[1][i];
-            p[step * i + 2] = block.channel[2][i];
+            p[step * i + blue] = block.channel[2][i];
         }
         p += step * n;
         count -= n;
@@ -131,7 +133,8 @@ struct Walk {
     size_t step;  // 3 or 4 bytes a pixel
     size_t dataSize;
     int64_t rowAdvance;  // bytes from one row's start to the next
-    uint8_t invert[3];
+    bool bgr;            // the first byte of a pixel is blue (3-byte pixels only)
+    uint8_t invert[3];   // in byte order
     bool renormalize;
     float scale;
 };
@@ -148,7 +151,9 @@ void adjustRows(const Walk& walk, size_t first, size_t last) {
         const size_t count = room < walk.width ? room : walk.width;
         uint8_t* p = walk.pixels + offset;
         if (walk.renormalize) {
-            if (walk.step == 3)
+            if (walk.bgr)
+                renormalizeRun<3, true>(p, count, walk.invert, walk.scale);
+            else if (walk.step == 3)
                 renormalizeRun<3>(p, count, walk.invert, walk.scale);
             else
                 renormalizeRun<4>(p, count, walk.invert, walk.scale);
@@ -204,4 +209,22 @@ void adjustPixels(Image* image, const AdjustOptions& options) {
     }
     adjustRows(walk, 0, std::min(height, band));
     for (std::thread& helper : helpers) helper.join();
+}
+
+void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options) {
+    if (!rows || width == 0 || height == 0 || stride < 3 * width) return;
+    Walk walk{};
+    walk.invert[2] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
+    walk.invert[1] = static_cast<uint8_t>(options.invertGreen == 1 ? 0xFF : 0);
+    walk.invert[0] = static_cast<uint8_t>(options.invertBlue == 1 ? 0xFF : 0);
+    walk.renormalize = options.renormalize == 1;
+    if (!walk.renormalize && !walk.invert[0] && !walk.invert[1] && !walk.invert[2]) return;
+    walk.scale = options.scale;
+    walk.pixels = rows;
+    walk.step = 3;
+    walk.bgr = true;
+    walk.width = width;
+    walk.dataSize = (height - 1) * stride + 3 * width;
+    walk.rowAdvance = static_cast<int64_t>(stride);
+    adjustRows(walk, 0, height);
 }

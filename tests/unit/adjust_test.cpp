@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "adjust/adjust.h"
@@ -171,6 +174,85 @@ TEST(AdjustPixels, LargePicturesGiveTheSameBytesAsRowByRow) {
     // The cut-short last pixel kept its bytes.
     EXPECT_EQ(big.pixels[rowBytes * height - 1], static_cast<uint8_t>((rowBytes * height - 1) * 7 + (rowBytes * height - 1) / 4099));
     resetImage(&big);
+}
+
+}  // namespace
+
+namespace {
+
+// Every red-green-blue triple once: 4096 x 4096 pixels, red-green-blue.
+std::vector<uint8_t> everyTriple() {
+    std::vector<uint8_t> pixels(size_t{3} << 24);
+    for (uint32_t v = 0; v < (1u << 24); ++v) {
+        pixels[3 * size_t{v}] = static_cast<uint8_t>(v >> 16);
+        pixels[3 * size_t{v} + 1] = static_cast<uint8_t>(v >> 8);
+        pixels[3 * size_t{v} + 2] = static_cast<uint8_t>(v);
+    }
+    return pixels;
+}
+
+struct BgrCase {
+    const char* name;
+    AdjustOptions options;
+};
+void PrintTo(const BgrCase& c, std::ostream* out) { *out << c.name; }
+
+class AdjustBgrRows : public ::testing::TestWithParam<BgrCase> {};
+
+// The streaming road adjusts blue-green-red rows as the files hold them; each
+// pixel must get the bytes the whole-picture road gives it, for every input.
+TEST_P(AdjustBgrRows, GiveEveryTripleTheBytesOfAdjustPixels) {
+    constexpr size_t side = 4096, pad = 5, stride = 3 * side + pad;
+    const AdjustOptions& options = GetParam().options;
+    std::vector<uint8_t> rgb = everyTriple();
+    // The same pixels blue first, each row followed by padding that must
+    // stay as it is.
+    std::vector<uint8_t> bgr(stride * side, 0xA5);
+    for (size_t row = 0; row < side; ++row)
+        for (size_t x = 0; x < side; ++x)
+            for (size_t c = 0; c < 3; ++c) bgr[row * stride + 3 * x + c] = rgb[3 * (row * side + x) + 2 - c];
+
+    Image image{};
+    image.pixels = rgb.data();
+    image.width = image.height = static_cast<int32_t>(side);
+    image.bitsPerPixel = 24;
+    image.rowBytes = static_cast<int32_t>(3 * side);
+    image.dataSize = static_cast<uint32_t>(rgb.size());
+    adjustPixels(&image, options);
+    adjustBgrRows(bgr.data(), side, side, stride, options);
+
+    size_t differing = 0, padChanged = 0;
+    for (size_t row = 0; row < side; ++row) {
+        const uint8_t* b = bgr.data() + row * stride;
+        for (size_t x = 0; x < side; ++x) {
+            const uint8_t* a = rgb.data() + 3 * (row * side + x);
+            differing += a[0] != b[3 * x + 2] || a[1] != b[3 * x + 1] || a[2] != b[3 * x];
+        }
+        for (size_t i = 3 * side; i < stride; ++i) padChanged += b[i] != 0xA5;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(padChanged, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, AdjustBgrRows,
+    ::testing::Values(BgrCase{"InvertGreen", {0, 1, 0, 0, 1.0f}}, BgrCase{"InvertRedAndBlue", {1, 0, 1, 0, 1.0f}},
+                      BgrCase{"Renormalize", {0, 0, 0, 1, 1.0f}},
+                      BgrCase{"InvertGreenRenormalizeScaleTwo", {0, 1, 0, 1, 2.0f}},
+                      BgrCase{"InvertRedRenormalizeScaleMinus", {1, 0, 0, 1, -1.75f}},
+                      BgrCase{"RenormalizeScaleZero", {0, 0, 1, 1, 0.0f}},
+                      BgrCase{"RenormalizeScaleInfinite", {0, 0, 0, 1, std::numeric_limits<float>::infinity()}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(AdjustBgrRowsEdges, NothingToDoLeavesTheBytes) {
+    std::vector<uint8_t> row = {10, 20, 30, 40, 50, 60};
+    const std::vector<uint8_t> before = row;
+    adjustBgrRows(row.data(), 2, 1, 6, defaultAdjustOptions);
+    adjustBgrRows(row.data(), 2, 0, 6, {1, 1, 1, 1, 2.0f});
+    adjustBgrRows(row.data(), 3, 1, 6, {1, 1, 1, 1, 2.0f});  // a stride too short for the width
+    EXPECT_EQ(row, before);
+    adjustBgrRows(row.data(), 2, 1, 6, {1, 0, 0, 0, 1.0f});  // red is the third byte
+    EXPECT_EQ(row, (std::vector<uint8_t>{10, 20, 225, 40, 50, 195}));
 }
 
 }  // namespace
