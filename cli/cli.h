@@ -23,6 +23,7 @@ struct Arguments {
     bool recursive = false;
     unsigned jobs = 0;  // 0: one per processor
     bool quiet = false;
+    bool update = false;  // folder runs skip the inputs whose output is up to date
     std::vector<const char*> inputs;
 };
 

@@ -21,7 +21,7 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
@@ -48,6 +48,10 @@ constexpr char usageText[] =
     "                        it is one of these, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
+    "  -u, --update          skip each INPUT whose output exists and is not older\n"
+    "                        than it, as cp -u does; the files are not read, so\n"
+    "                        changing the options does not make an output out\n"
+    "                        of date (remove it, or run without -u)\n"
     "  -j, --jobs N          work on N files at once (default: one per processor)\n"
     "  -q, --quiet           no progress line and no notes\n"
     "\n"
@@ -65,6 +69,7 @@ constexpr char usageText[] =
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
+    "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
     "\n"
     "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
@@ -175,6 +180,8 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             args.recursive = recursiveGiven = true;
         } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
             args.quiet = true;
+        } else if (std::strcmp(arg, "--update") == 0 || std::strcmp(arg, "-u") == 0) {
+            args.update = true;
         } else if (value("--scale", text)) {
             if (!text) return ParseResult::usage;
             args.options.scale = parseScaleText(text);
@@ -234,6 +241,10 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             status = usageError("OUTPUT must end in .bmp, .png or .tga: %s", args.inputs[1]);
             return ParseResult::usage;
         }
+    }
+    if (args.update && !many) {
+        status = usageError("--update goes with --out-dir");
+        return ParseResult::usage;
     }
     if (many && args.thumbnail) {
         status = usageError("--thumbnail goes with one INPUT and OUTPUT, not with --out-dir");

@@ -126,6 +126,45 @@ grep -q "blocked/reference.bmp: There was an error writing the file" "$work/stde
 [ -f "$work/blocked/targa.tga" ] || fail "the good file was not written beside the failed one"
 [ -z "$(find "$work/blocked" -name '*.tmp')" ] || fail "a failed write left a temporary file"
 
+# --update skips an input whose output exists and is not older than it, and
+# only then: a missing output and one older than its input are written. The
+# inputs of skipped files are not even read (a damaged one passes unnoticed),
+# and different options do not make an output out of date.
+up=$work/update_in
+mkdir "$up"
+cp "$data/cli/reference.bmp" "$up/a.bmp"
+cp "$data/tga/type2_bottom_up_24.tga" "$up/b.tga"
+cp "$data/pcx/three_planes.pcx" "$up/c.pcx"
+cp "$data/cli/reference.bmp" "$up/d.bmp"
+touch -d '2020-01-01 12:00' "$up"/*
+expect_status 0 "$cli" --invert-green -u --out-dir "$work/updated" "$up"
+grep -q "^4 files: 4 written, 0 up to date$" "$work/stdout" || fail "first --update run: $(cat "$work/stdout")"
+for f in a.bmp b.tga c.png d.bmp; do cp "$work/updated/$f" "$work/first_$f"; done
+touch -d '2021-01-01 12:00' "$work/updated"/*
+touch -d '2022-01-01 12:00' "$up/b.tga"       # the input changed after its output: written again
+rm "$work/updated/c.png"                       # no output: written
+echo "damaged" >"$up/d.bmp"                    # older than its output: skipped, never read
+touch -d '2020-01-01 12:00' "$up/d.bmp"
+expect_status 0 "$cli" --invert-red -u --out-dir "$work/updated" "$up"
+grep -q "^4 files: 2 written, 2 up to date$" "$work/stdout" || fail "--update summary: $(cat "$work/stdout")"
+[ ! -s "$work/stderr" ] || fail "--update read a skipped input: $(cat "$work/stderr")"
+cmp -s "$work/updated/a.bmp" "$work/first_a.bmp" || fail "--update rewrote an up-to-date output"
+cmp -s "$work/updated/d.bmp" "$work/first_d.bmp" || fail "--update rewrote the output of a skipped input"
+expect_status 0 "$cli" --invert-red "$up/b.tga" "$work/red_b.tga"
+cmp -s "$work/updated/b.tga" "$work/red_b.tga" || fail "--update did not rewrite an output older than its input"
+[ -f "$work/updated/c.png" ] || fail "--update did not write a missing output"
+# An output as new as its input counts as up to date, as with cp -u.
+touch -r "$up/b.tga" "$work/updated/b.tga"
+expect_status 0 "$cli" -u -q --out-dir "$work/updated" "$up/a.bmp" "$up/b.tga"
+grep -q "^2 files: 0 written, 2 up to date$" "$work/stdout" || fail "equal times: $(cat "$work/stdout")"
+# Failures are counted beside the skipped files; without -u nothing is skipped.
+expect_status 1 "$cli" -u --out-dir "$work/updated" "$up/a.bmp" "$in/broken.bmp"
+grep -q "^2 files: 0 written, 1 up to date, 1 failed$" "$work/stdout" || fail "failed beside skipped: $(cat "$work/stdout")"
+expect_status 0 "$cli" --out-dir "$work/updated" "$up/a.bmp"
+grep -q "^1 file: 1 written, 0 failed$" "$work/stdout" || fail "a run without -u skipped: $(cat "$work/stdout")"
+expect_status 2 "$cli" -u "$up/a.bmp" "$work/one.bmp"
+grep -q "update goes with --out-dir" "$work/stderr" || fail "--update without --out-dir not refused"
+
 # The progress line: on a terminal only.
 expect_status 1 "$cli" --out-dir "$work/quiet" "$in"
 grep -q "MB/s" "$work/stderr" && fail "a progress line was drawn into a pipe"
