@@ -34,3 +34,9 @@ bool writePng(const char* path, BitmapHandle bitmap) {
     rows.bgr = true;
     return writeFileAtomically(path, fillPng, &rows);
 }
+
+bool writePngRows(const char* path, const PixelRows& rows) {
+    errno = 0;
+    if (!path || !*path) return false;
+    return writeFileAtomically(path, fillPng, const_cast<PixelRows*>(&rows));
+}

@@ -169,7 +169,11 @@ bool decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, size_t rowBytes, const Row
     uint32_t delivered = 0;
     while (status == 0) {
         spng_row_info info{};
-        if (spng_get_row_info(ctx, &info) != 0) break;
+        const int next = spng_get_row_info(ctx, &info);
+        // A picture whose last passes are empty (1 x 1, interlaced) ends
+        // without the last row saying so.
+        if (next == SPNG_EOI) status = SPNG_EOI;
+        if (next != 0) break;
         uint8_t* row = buffer + (interlaced ? rowBytes * info.row_num : 0);
         status = spng_decode_row(ctx, row, rowBytes);
         if (status != 0 && status != SPNG_EOI) break;
