@@ -25,9 +25,9 @@ double squaredLength(Vector3 v);
 double vectorLength(Vector3 v);
 Vector3 normalized(Vector3 v);
 
-// Inverts and re-normalises the pixels of a 24- or 32-bit Image in place (the
-// fourth byte of a 32-bit pixel is left alone). Nothing happens while
-// `adjustLocked` is set.
+// Inverts and re-normalises the pixels of an Image in place, at 8 or 16 bits
+// a sample (the fourth sample of a pixel, padding or alpha, is left alone).
+// Nothing happens while `adjustLocked` is set.
 void adjustPixels(Image* image, const AdjustOptions& options);
 
 // Adjusts `height` rows of `width` blue-green-red pixels, 3 bytes each, the

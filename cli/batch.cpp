@@ -233,8 +233,6 @@ FileResult processFile(const Arguments& args, const InputFile& file, unsigned st
         result.outcome = Outcome::loadFailed;
         return result;
     }
-    if (!args.quiet && hasSixteenBitSamples(input.c_str()))
-        reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input.c_str());
     if (args.to != GreenConvention::unknown) {
         const ConventionGuess guess = detectGreenConvention(image);
         if (needsGreenFlip(guess.convention, args.to)) {
@@ -251,8 +249,10 @@ FileResult processFile(const Arguments& args, const InputFile& file, unsigned st
         }
     }
     adjustPixels(&image, args.options);
-    if (!buildDisplayBitmap(&image) || !writeImageFile(output.c_str(), image.bitmap, format)) {
+    if (!buildDisplayBitmap(&image)) {
         reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
+        result.outcome = Outcome::writeFailed;
+    } else if (!saveResult(args, input.c_str(), output.c_str(), image, format)) {
         result.outcome = Outcome::writeFailed;
     }
     resetImage(&image);

@@ -41,6 +41,13 @@ constexpr char usageText[] =
     "                        a warning. This comes before the other adjustments.\n"
     "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
     "\n"
+    "Output:\n"
+    "  --alpha keep|drop     keep an input's alpha channel in PNG and Targa output\n"
+    "                        (the default), or leave it out; BMP holds no alpha\n"
+    "  --depth 8|16          the bits a sample of PNG output: 8 reduces 16-bit\n"
+    "                        samples, 16 widens 8-bit ones; by default the input's\n"
+    "                        own depth. BMP and Targa hold 8 bits.\n"
+    "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
@@ -198,6 +205,20 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 status = usageError("--to takes opengl or directx, not '%s'", text);
                 return ParseResult::usage;
             }
+        } else if (value("--alpha", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "keep") != 0 && std::strcmp(text, "drop") != 0) {
+                status = usageError("--alpha takes keep or drop, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.keepAlpha = std::strcmp(text, "keep") == 0;
+        } else if (value("--depth", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "8") != 0 && std::strcmp(text, "16") != 0) {
+                status = usageError("--depth takes 8 or 16, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.depth = std::atoi(text);
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
@@ -262,6 +283,15 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     return ParseResult::run;
 }
 
+const char* formatLabel(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::bmp: return "BMP";
+        case OutputFormat::tga: return "Targa";
+        case OutputFormat::png: break;
+    }
+    return "PNG";
+}
+
 bool writeOrReport(const char* path, BitmapHandle bitmap) {
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
@@ -313,6 +343,21 @@ bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
     return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
 }
 
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format) {
+    SaveReport report;
+    if (!writeImage(output, image, format, args.save, &report)) {
+        reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+        return false;
+    }
+    if (!args.quiet && report.reduced)
+        reportLine("note: %s has 16-bit samples; %s keeps 8 bits", input, formatLabel(format));
+    if (!args.quiet && report.alphaDropped)
+        reportLine("note: %s has an alpha channel, which %s cannot hold; it was left out", input,
+                   formatLabel(format));
+    return true;
+}
+
 int runOneFile(const Arguments& args) {
     const char* input = args.inputs[0];
     const char* output = args.inputs[1];
@@ -338,8 +383,6 @@ int runOneFile(const Arguments& args) {
         reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
         status = exitLoadFailed;
     } else {
-        if (!args.quiet && hasSixteenBitSamples(input))
-            reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input);
         if (args.to != GreenConvention::unknown) {
             const ConventionGuess guess = detectGreenConvention(session->image);
             if (needsGreenFlip(guess.convention, args.to)) {
@@ -355,7 +398,9 @@ int runOneFile(const Arguments& args) {
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(output, session->image.bitmap)) status = exitWriteFailed;
+        OutputFormat format = OutputFormat::bmp;
+        outputFormatOf(output, format);
+        if (!saveResult(args, input, output, session->image, format)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
             if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -256,3 +258,83 @@ TEST(AdjustBgrRowsEdges, NothingToDoLeavesTheBytes) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------------ 16 bits
+
+// The 16-bit rule written out once more, a pixel at a time: components
+// decoded as (v - 32768) x K16 (K16 the float nearest 1/32767) and scaled in
+// float, the length in double rounded to float, each component q x c rounded
+// to float, and the integer part of t x 32767 + 32768.
+std::array<uint16_t, 3> renormalizedWords(std::array<uint16_t, 3> v, float scale) {
+    const float k = 1.0f / 32767.0f;
+    const double c[3] = {static_cast<float>(v[0] - 32768) * k * scale, static_cast<float>(v[1] - 32768) * k * scale,
+                         static_cast<float>(v[2] - 32768) * k};
+    const double length = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    std::array<uint16_t, 3> out{};
+    for (int i = 0; i < 3; ++i) {
+        const double t = length > 0 ? static_cast<float>(1.0 / static_cast<float>(length) * c[i]) : 0.0;
+        out[static_cast<size_t>(i)] = static_cast<uint16_t>(static_cast<int32_t>(t * 32767.0 + 32768.0));
+    }
+    return out;
+}
+
+// A 16-bit picture of width x 3 pixels with alpha `alpha`.
+struct WordPicture {
+    Image image{};
+    WordPicture(uint32_t width, bool alpha) { startImage(&image, width, 3, 16, alpha); }
+    ~WordPicture() { resetImage(&image); }
+    uint16_t* words() { return reinterpret_cast<uint16_t*>(image.pixels); }
+};
+
+TEST(AdjustSixteenBits, FixedPointsInversionAndAlpha) {
+    struct Case {
+        std::array<uint16_t, 3> in;
+        AdjustOptions options;
+        std::array<uint16_t, 3> out;
+    };
+    const Case cases[] = {
+        {{32768, 32768, 65535}, renormalizeAt(1), {32768, 32768, 65535}},  // +Z stays
+        {{1, 32768, 32768}, renormalizeAt(1), {1, 32768, 32768}},          // -1 encodes as 1
+        {{65535, 32768, 32768}, renormalizeAt(1), {65535, 32768, 32768}},  // +1 as 65535
+        {{32768, 32768, 32768}, renormalizeAt(1), {32768, 32768, 32768}},  // zero length
+        {{0, 0, 0}, renormalizeAt(1), renormalizedWords({0, 0, 0}, 1)},
+        {{100, 40000, 65535}, {0, 1, 0, 0, 1.0f}, {100, 25535, 65535}},  // 65535 - v
+        {{100, 40000, 65535}, {1, 0, 1, 0, 1.0f}, {65435, 40000, 0}},
+        // 128 x 257 is not the centre: an 8-bit flat pixel widened leans a little.
+        {{128 * 257, 128 * 257, 65535}, renormalizeAt(1), renormalizedWords({32896, 32896, 65535}, 1)},
+    };
+    for (const Case& c : cases) {
+        WordPicture p(1, true);
+        for (int row = 0; row < 3; ++row) {
+            std::copy(c.in.begin(), c.in.end(), p.words() + 4 * row);
+            p.words()[4 * row + 3] = 0xA55A;
+        }
+        adjustPixels(&p.image, c.options);
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ((std::array<uint16_t, 3>{p.words()[4 * row], p.words()[4 * row + 1], p.words()[4 * row + 2]}),
+                      c.out)
+                << c.in[0] << "," << c.in[1] << "," << c.in[2];
+            EXPECT_EQ(p.words()[4 * row + 3], 0xA55A);
+        }
+    }
+    EXPECT_EQ(renormalizedWords({1, 32768, 32768}, 1)[0], 1);  // the reference agrees with the fixed points
+}
+
+TEST(AdjustSixteenBits, EveryPixelOfALargePictureFollowsTheRule) {
+    // Wide enough to be shared out among threads, and spread over the range.
+    WordPicture p(1 << 20, false);
+    const size_t count = size_t{3} << 20;
+    std::vector<uint16_t> in(3 * count);
+    uint32_t state = 12345;
+    for (uint16_t& v : in) v = static_cast<uint16_t>((state = state * 1664525u + 1013904223u) >> 16);
+    for (const float scale : {1.0f, 2.0f}) {
+        std::copy(in.begin(), in.end(), p.words());
+        adjustPixels(&p.image, {0, 1, 0, 1, scale});
+        for (size_t i = 0; i < count; i += 97) {
+            const std::array<uint16_t, 3> want =
+                renormalizedWords({in[3 * i], static_cast<uint16_t>(65535 - in[3 * i + 1]), in[3 * i + 2]}, scale);
+            ASSERT_EQ((std::array<uint16_t, 3>{p.words()[3 * i], p.words()[3 * i + 1], p.words()[3 * i + 2]}), want)
+                << "pixel " << i << " at scale " << scale;
+        }
+    }
+}
