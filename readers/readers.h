@@ -24,6 +24,11 @@ const char* formatNameOf(const char* path);
 // loading reduces to 8 bits. Reads only the file's first bytes.
 bool hasSixteenBitSamples(const char* path);
 
+// True when `path` holds a picture its reader refuses for its kind rather
+// than as damaged; `text` (of `size` bytes) then names that kind, such as
+// "BC6H_UF16 (DXGI 95)" for a DDS file. Reads only the file's first bytes.
+bool unreadableKindOf(const char* path, char* text, size_t size);
+
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
@@ -36,6 +41,10 @@ bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
+
+// The DDS header at the start of the file names a format the reader does not
+// read; `text` names it.
+bool ddsUnreadableKind(const char* path, char* text, size_t size);
 
 // The signature and IHDR at the start of the file give 16-bit samples.
 bool pngHasSixteenBitSamples(const char* path);
