@@ -11,7 +11,6 @@
 
 namespace {
 
-uint32_t le16(const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8); }
 
 uint64_t le64(const uint8_t* p) {
     uint64_t v = 0;
@@ -20,15 +19,6 @@ uint64_t le64(const uint8_t* p) {
 }
 
 uint8_t* texel(uint8_t* out, size_t pitch, int i) { return out + static_cast<size_t>(i / 4) * pitch + 4 * (i % 4); }
-
-// BC1 ----------------------------------------------------------------------
-
-void expand565(uint32_t c, uint8_t* colour) {
-    colour[0] = static_cast<uint8_t>(((c >> 11) & 31) << 3);
-    colour[1] = static_cast<uint8_t>(((c >> 5) & 63) << 2);
-    colour[2] = static_cast<uint8_t>((c & 31) << 3);
-    colour[3] = 255;
-}
 
 // BC4 ----------------------------------------------------------------------
 
@@ -155,23 +145,12 @@ uint8_t mix(int e0, int e1, int w) { return static_cast<uint8_t>(((64 - w) * e0 
 }  // namespace
 
 void decodeBc1(const uint8_t* block, uint8_t* out, size_t pitch, bool alwaysFour) {
-    const uint32_t c0 = le16(block), c1 = le16(block + 2);
-    uint8_t colours[4][4];
-    expand565(c0, colours[0]);
-    expand565(c1, colours[1]);
-    if (c0 > c1 || alwaysFour) {
-        for (size_t k = 0; k < 3; ++k) {
-            const int first = colours[0][k], second = colours[1][k];
-            colours[2][k] = static_cast<uint8_t>((2 * first + second) / 3);
-            colours[3][k] = static_cast<uint8_t>((first + 2 * second) / 3);
-        }
-        colours[2][3] = colours[3][3] = 255;
-    } else {
-        for (size_t k = 0; k < 3; ++k) colours[2][k] = static_cast<uint8_t>((colours[0][k] + colours[1][k]) / 2);
-        colours[2][3] = 255;
-        std::memset(colours[3], 0, 4);
+    const std::array<uint32_t, 4> palette = bc1Palette(block, alwaysFour);
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t colour = palette[(block[4 + i / 4] >> (2 * (i % 4))) & 3];
+        uint8_t* t = texel(out, pitch, i);
+        for (int c = 0; c < 4; ++c) t[c] = static_cast<uint8_t>(colour >> (8 * c));
     }
-    for (int i = 0; i < 16; ++i) std::memcpy(texel(out, pitch, i), colours[(block[4 + i / 4] >> (2 * (i % 4))) & 3], 4);
 }
 
 void decodeBc2(const uint8_t* block, uint8_t* out, size_t pitch) {

@@ -4,6 +4,7 @@
 // The DDS reader decodes with them; encoders check their blocks with them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,23 @@
 // `alwaysFour` gives every block the four-colour table, as the colour half of
 // BC2 and BC3 blocks has. Alpha is 255 wherever it is not 0.
 void decodeBc1(const uint8_t* block, uint8_t* out, size_t pitch, bool alwaysFour);
+
+// The four colours of a BC1 colour block as decodeBc1 gives them, each packed
+// as red | green << 8 | blue << 16 | alpha << 24; texel i of the block takes
+// entry (block[4 + i / 4] >> (2 * (i % 4))) & 3. Inline: readers call it for
+// every block.
+inline std::array<uint32_t, 4> bc1Palette(const uint8_t* block, bool alwaysFour) {
+    const uint32_t c0 = block[0] | (uint32_t{block[1]} << 8), c1 = block[2] | (uint32_t{block[3]} << 8);
+    const uint32_t r0 = (c0 >> 11) << 3, g0 = ((c0 >> 5) & 63) << 2, b0 = (c0 & 31) << 3;
+    const uint32_t r1 = (c1 >> 11) << 3, g1 = ((c1 >> 5) & 63) << 2, b1 = (c1 & 31) << 3;
+    const auto pack = [](uint32_t r, uint32_t g, uint32_t b, uint32_t a) { return r | (g << 8) | (b << 16) | (a << 24); };
+    if (c0 > c1 || alwaysFour)
+        return {pack(r0, g0, b0, 255), pack(r1, g1, b1, 255),
+                pack((2 * r0 + r1) / 3, (2 * g0 + g1) / 3, (2 * b0 + b1) / 3, 255),   // (2 c0 + c1) / 3
+                pack((r0 + 2 * r1) / 3, (g0 + 2 * g1) / 3, (b0 + 2 * b1) / 3, 255)};  // (c0 + 2 c1) / 3
+    return {pack(r0, g0, b0, 255), pack(r1, g1, b1, 255),
+            pack((r0 + r1) / 2, (g0 + g1) / 2, (b0 + b1) / 2, 255), 0};  // (c0 + c1) / 2, transparent black
+}
 
 // A BC2 block (16 bytes): explicit 4-bit alphas, widened as v x 17, then a
 // four-colour BC1 block.

@@ -27,6 +27,9 @@
 #include "readers/block_decode.h"
 #include "readers/readers.h"
 
+// Block rows are assembled in words whose bytes are stored lowest first.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
 constexpr uint32_t headerBytes = 128;
@@ -326,16 +329,6 @@ uint16_t signedWord(uint16_t v) {
 // One block decoded into 16 RGBA texels (pitch 16) as the Image takes them.
 void decodeBlock(const Format& format, const uint8_t* block, uint8_t* texels) {
     switch (format.source) {
-    case Source::bc1:
-        decodeBc1(block, texels, 16, false);
-        // Index 3 of a three-colour block (transparent black) is shown as
-        // cyan, as this reader always has.
-        for (size_t i = 0; i < 64; i += 4)
-            if (texels[i + 3] == 0) {
-                texels[i] = 0;
-                texels[i + 1] = texels[i + 2] = 255;
-            }
-        break;
     case Source::bc2: decodeBc2(block, texels, 16); break;
     case Source::bc3: decodeBc3(block, texels, 16); break;
     case Source::bc7: decodeBc7(block, texels, 16); break;
@@ -354,21 +347,59 @@ void decodeBlock(const Format& format, const uint8_t* block, uint8_t* texels) {
     }
 }
 
+// The `columns` x `rows` texels of a block that lie inside the picture, as
+// `step`-byte pixels; `pitch` is the byte length of an output row.
+template <size_t step>
+void placeTexels(const uint8_t* texels, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
+    for (uint32_t y = 0; y < rows; ++y, out += pitch, texels += 16) {
+        if (step == 4 && columns == 4) {
+            std::memcpy(out, texels, 16);
+        } else {
+            for (uint32_t x = 0; x < columns; ++x) std::memcpy(out + step * x, texels + 4 * x, step);
+        }
+    }
+}
+
+// A BC1 block straight into 3-byte pixels. Index 3 of a three-colour block
+// (transparent black) is shown as cyan, as this reader always has.
+void placeBc1Block(const uint8_t* block, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
+    std::array<uint32_t, 4> table = bc1Palette(block, false);
+    for (uint32_t& colour : table)
+        colour = (colour >> 24) == 0 ? 0xFFFF00u : colour & 0xFFFFFFu;
+    for (uint32_t y = 0; y < rows; ++y, out += pitch) {
+        const uint32_t indices = block[4 + y];
+        if (columns == 4) {
+            // A whole row of the block, 12 bytes, assembled in two words.
+            const uint64_t p0 = table[indices & 3], p1 = table[(indices >> 2) & 3];
+            const uint64_t p2 = table[(indices >> 4) & 3], p3 = table[indices >> 6];
+            const uint64_t first = p0 | (p1 << 24) | (p2 << 48);
+            const uint32_t second = static_cast<uint32_t>((p2 >> 16) | (p3 << 8));
+            std::memcpy(out, &first, 8);
+            std::memcpy(out + 8, &second, 4);
+        } else {
+            for (uint32_t x = 0; x < columns; ++x) std::memcpy(out + 3 * x, &table[(indices >> (2 * x)) & 3], 3);
+        }
+    }
+}
+
 // Blocks as DDS files store them: ceil(width / 4) to a block row, block rows
 // from the top; the texels of edge blocks that fall outside are dropped.
+template <size_t step>
 void decodeBlocks(const Format& format, const uint8_t* in, uint8_t* pixels, uint32_t width, uint32_t height) {
-    const size_t step = format.alpha ? 4 : 3;
     const size_t pitch = step * width;
     const uint8_t* block = in;
     uint8_t texels[64];
     for (uint32_t top = 0; top < height; top += 4) {
         const uint32_t rows = std::min(4u, height - top);
         for (uint32_t left = 0; left < width; left += 4, block += format.unitBytes) {
-            decodeBlock(format, block, texels);
             const uint32_t columns = std::min(4u, width - left);
             uint8_t* out = pixels + top * pitch + step * left;
-            for (uint32_t y = 0; y < rows; ++y, out += pitch)
-                for (uint32_t x = 0; x < columns; ++x) std::memcpy(out + step * x, texels + 16 * y + 4 * x, step);
+            if (format.source == Source::bc1) {
+                placeBc1Block(block, out, pitch, columns, rows);
+            } else {
+                decodeBlock(format, block, texels);
+                placeTexels<step>(texels, out, pitch, columns, rows);
+            }
         }
     }
 }
@@ -476,8 +507,10 @@ bool parseDds(ByteReader* reader, Image* image) {
     if (!startImage(image, width, height, format.sampleBits, format.alpha)) return false;
     const size_t pixelCount = size_t{width} * height;
     const Layout& layout = choice.layout;
-    if (isBlockSource(format.source))
-        decodeBlocks(format, data.data(), image->pixels, width, height);
+    if (isBlockSource(format.source) && format.alpha)
+        decodeBlocks<4>(format, data.data(), image->pixels, width, height);
+    else if (isBlockSource(format.source))
+        decodeBlocks<3>(format, data.data(), image->pixels, width, height);
     else if (format.source != Source::masks)
         decodePixels(format, data.data(), image->pixels, pixelCount);
     else if (layout.alpha && layout.bytesPerPixel == 2)
