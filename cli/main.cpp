@@ -316,8 +316,12 @@ std::string loadFailureReason(const char* path) {
     if (!file) return std::strerror(errno);
     std::fclose(file);
     if (!platformFileExists(path)) return "not a regular file";
-    if (const char* format = formatNameOf(path))
+    if (const char* format = formatNameOf(path)) {
+        char kind[96];
+        if (unreadableKindOf(path, kind, sizeof kind))
+            return std::string("a ") + format + " file of " + kind + ", which quorvel-cli does not read";
         return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
+    }
     const char* name = std::strrchr(path, pathSeparator);
     if (pathSeparator != '/')
         if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;

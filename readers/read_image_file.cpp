@@ -95,6 +95,11 @@ const char* formatNameOf(const char* path) {
     return entry ? entry->formatName : nullptr;
 }
 
+bool unreadableKindOf(const char* path, char* text, size_t size) {
+    const ReaderEntry* entry = entryFor(path);
+    return entry && entry->run == withByteReader<readDds> && ddsUnreadableKind(path, text, size);
+}
+
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
     return startImage(image, width, height, 8, false);
 }

@@ -21,6 +21,11 @@ bool readImageFile(const char* path, Image* image);
 // reader takes that extension.
 const char* formatNameOf(const char* path);
 
+// True when `path` holds a picture its reader refuses for its kind rather
+// than as damaged; `text` (of `size` bytes) then names that kind, such as
+// "BC6H_UF16 (DXGI 95)" for a DDS file. Reads only the file's first bytes.
+bool unreadableKindOf(const char* path, char* text, size_t size);
+
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
@@ -33,6 +38,10 @@ bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
+
+// The DDS header at the start of the file names a format the reader does not
+// read; `text` names it.
+bool ddsUnreadableKind(const char* path, char* text, size_t size);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not
