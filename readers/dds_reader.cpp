@@ -9,7 +9,8 @@
 //   blocks: 32-bit RGBA. Premultiplied DXT2 and DXT4 are read as stored.
 // - BC4: grey. BC5 and the two-channel pixel formats (R8G8, R16G16): X in
 //   red, Y in green, Z rebuilt in blue. Signed values v are stored as
-//   v + 128 (v + 32768 at 16 bits), -128 counting as -127 since both are -1.
+//   v + 128 (v + 32768 at 16 bits); in BC4 and BC5 blocks, whose decoding
+//   counts an endpoint of -128 as -127, v is the decoded value.
 // - R16G16 and R16G16B16A16: 16-bit samples. R10G10B10A2: 16-bit RGBA, each
 //   10-bit sample widened by repeating its top bits below it, the 2-bit alpha
 //   likewise (0, 21845, 43690, 65535).
@@ -321,10 +322,9 @@ const uint8_t* zTable() {
     return table.data();
 }
 
-uint8_t signedByte(uint8_t v) { return static_cast<uint8_t>(std::max(static_cast<int>(static_cast<int8_t>(v)), -127) + 128); }
-uint16_t signedWord(uint16_t v) {
-    return static_cast<uint16_t>(std::max(static_cast<int>(static_cast<int16_t>(v)), -32767) + 32768);
-}
+// A signed value v is stored as v + 128 (v + 32768), -128 included.
+uint8_t signedByte(uint8_t v) { return static_cast<uint8_t>(v ^ 0x80); }
+uint16_t signedWord(uint16_t v) { return static_cast<uint16_t>(v ^ 0x8000); }
 
 // One block decoded into 16 RGBA texels (pitch 16) as the Image takes them.
 void decodeBlock(const Format& format, const uint8_t* block, uint8_t* texels) {

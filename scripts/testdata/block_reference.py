@@ -38,14 +38,14 @@ def z16(r, g):
 
 
 def signed8(v):
-    """A SNORM byte as stored in the picture: v + 128, with -128 read as -127."""
+    """A SNORM byte as stored in the picture: v + 128, -128 included."""
     v = v - 256 if v >= 128 else v
-    return max(v, -127) + 128
+    return v + 128
 
 
 def signed16(v):
     v = v - 65536 if v >= 32768 else v
-    return max(v, -32767) + 32768
+    return v + 32768
 
 
 # BC1 to BC5 --------------------------------------------------------------------
