@@ -20,6 +20,7 @@
 
 #include "image/image.h"
 #include "platform/png_chunk.h"
+#include "platform/png_image_data.h"
 #include "platform/portable/png_roads.h"
 #include "platform/portable/png_unfilter.h"
 
@@ -69,6 +70,9 @@ bool gatherImageData(std::span<const uint8_t> file, std::vector<uint8_t>& data) 
 // to (deflate's best is 1032 bytes out for one in); held here too, so that
 // no buffer is ever larger than the data can fill.
 constexpr uint64_t deflateMaxRatio = 1032;
+// Rows up to this size are inflated at once; beyond it the data is checked
+// first (the check costs about what zlib's inflate of the rows costs).
+constexpr uint64_t unprovenRowsMax = uint64_t{256} << 20;
 
 struct LibdeflateDecompressor {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
@@ -108,6 +112,14 @@ FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) 
         (data[0] * 256u + data[1]) % 31 != 0)
         return FastPngResult::notSure;
     if (filteredBytes > deflateMaxRatio * data.size()) return FastPngResult::refused;
+    // A picture this large must prove its data before its buffer is asked
+    // for: a stream of a couple of megabytes can claim gigabytes of rows
+    // and break at the last one. The proof inflates through a small window.
+    if (filteredBytes > unprovenRowsMax) {
+        bool runsOn = false;
+        const PngRowsLayout layout{h.width, h.height, h.channels * h.bytesPerSample * 8, false};
+        if (checkPngImageData(data, layout, runsOn) != PngImageDataCheck::complete) return FastPngResult::notSure;
+    }
 
     LibdeflateDecompressor inflater;
     LargeBlock rows(static_cast<size_t>(filteredBytes) + unfilterReadsPast);
