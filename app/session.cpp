@@ -151,7 +151,10 @@ bool saveImageTo(const char* path) {
     // extension (or none) still gets a BMP file, as the Save dialog expects.
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
-    if (!writeImageFile(path, session->image.bitmap, format)) return false;
+    // A DDS texture is encoded from the pixels, with the default choices.
+    const bool written = format == OutputFormat::dds ? writeImage(path, session->image, format, SaveOptions{})
+                                                      : writeImageFile(path, session->image.bitmap, format);
+    if (!written) return false;
     char current[pathBufferSize] = {};
     platformCurrentDirectory(current, sizeof current);
     rememberDirectory(session->saveDirectory, current);

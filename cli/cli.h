@@ -23,6 +23,8 @@ struct Arguments {
     bool recursive = false;
     unsigned jobs = 0;  // 0: one per processor
     bool quiet = false;
+    SaveOptions save;       // the DDS choices
+    bool ddsOptionsGiven = false;
     std::vector<const char*> inputs;
 };
 

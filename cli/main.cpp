@@ -21,12 +21,13 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|dds] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files:\n"
-    "OUTPUT's extension (.bmp, .png or .tga, any case) picks the format.\n"
+    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files\n"
+    "or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga or .dds,\n"
+    "any case) picks the format.\n"
     "\n"
     "Adjustments:\n"
     "  --invert-red          invert the red channel (X)\n"
@@ -41,11 +42,23 @@ constexpr char usageText[] =
     "                        a warning. This comes before the other adjustments.\n"
     "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
     "\n"
+    "DDS output:\n"
+    "  --dds FORMAT          bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
+    "                        bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
+    "                        is 255); bgra8: uncompressed\n"
+    "  --dds-dx10            write the DX10 header (DXGI format) instead of the\n"
+    "                        legacy one (ATI2, DXT1, DXT5 or bit masks)\n"
+    "  --mips N              at most N mip levels (default: every level down to\n"
+    "                        1 x 1; 1: none). Each level averages the one above\n"
+    "                        over its exact footprint and is re-normalised.\n"
+    "  --mip-keep-length     keep the averaged lengths in the levels below the top\n"
+    "                        (bgra8, bc1, bc3; bc5 always stores unit vectors)\n"
+    "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
-    "  --format FORMAT       bmp, png or tga; by default an input's own format when\n"
-    "                        it is one of these, otherwise png\n"
+    "  --format FORMAT       bmp, png, tga or dds; by default an input's own format\n"
+    "                        when it is bmp, png or tga, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
     "  -j, --jobs N          work on N files at once (default: one per processor)\n"
@@ -64,6 +77,7 @@ constexpr char usageText[] =
     "\n"
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
+    "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
     "\n"
@@ -107,6 +121,23 @@ void noteScaleText(const char* text, float scale) {
 bool parseFormat(const char* text, OutputFormat& format) {
     std::string name = std::string("x.") + text;
     return outputFormatOf(name.c_str(), format);
+}
+
+bool parseDdsFormat(const char* text, TextureFormat& format) {
+    if (std::strcmp(text, "bc5") == 0) format = TextureFormat::bc5;
+    else if (std::strcmp(text, "bc1") == 0) format = TextureFormat::bc1;
+    else if (std::strcmp(text, "bc3") == 0) format = TextureFormat::bc3;
+    else if (std::strcmp(text, "bgra8") == 0) format = TextureFormat::bgra8;
+    else return false;
+    return true;
+}
+
+bool parseMips(const char* text, uint32_t& mips) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end || value < 1 || value > 32) return false;
+    mips = static_cast<uint32_t>(value);
+    return true;
 }
 
 bool parseConvention(const char* text, GreenConvention& convention) {
@@ -169,6 +200,12 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             args.options.invertBlue = 1;
         } else if (std::strcmp(arg, "--renormalize") == 0) {
             args.options.renormalize = 1;
+        } else if (std::strcmp(arg, "--dds-dx10") == 0) {
+            args.save.ddsDx10 = 1;
+            args.ddsOptionsGiven = true;
+        } else if (std::strcmp(arg, "--mip-keep-length") == 0) {
+            args.save.mipKeepLength = 1;
+            args.ddsOptionsGiven = true;
         } else if (std::strcmp(arg, "--detect") == 0) {
             args.detect = true;
         } else if (std::strcmp(arg, "--recursive") == 0 || std::strcmp(arg, "-r") == 0) {
@@ -191,10 +228,24 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 status = usageError("--to takes opengl or directx, not '%s'", text);
                 return ParseResult::usage;
             }
+        } else if (value("--dds", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseDdsFormat(text, args.save.ddsFormat)) {
+                status = usageError("--dds takes bc5, bc1, bc3 or bgra8, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.ddsOptionsGiven = true;
+        } else if (value("--mips", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseMips(text, args.save.mips)) {
+                status = usageError("--mips takes a number of levels from 1 to 32, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.ddsOptionsGiven = true;
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
-                status = usageError("--format takes bmp, png or tga, not '%s'", text);
+                status = usageError("--format takes bmp, png, tga or dds, not '%s'", text);
                 return ParseResult::usage;
             }
             args.formatGiven = true;
@@ -231,9 +282,21 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         }
         OutputFormat format;
         if (!outputFormatOf(args.inputs[1], format)) {
-            status = usageError("OUTPUT must end in .bmp, .png or .tga: %s", args.inputs[1]);
+            status = usageError("OUTPUT must end in .bmp, .png, .tga or .dds: %s", args.inputs[1]);
             return ParseResult::usage;
         }
+        if (args.ddsOptionsGiven && format != OutputFormat::dds) {
+            status = usageError("--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT");
+            return ParseResult::usage;
+        }
+    }
+    if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds)) {
+        status = usageError("--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds");
+        return ParseResult::usage;
+    }
+    if (args.detect && args.ddsOptionsGiven) {
+        status = usageError("--detect only reads: it takes no DDS options");
+        return ParseResult::usage;
     }
     if (many && args.thumbnail) {
         status = usageError("--thumbnail goes with one INPUT and OUTPUT, not with --out-dir");
@@ -244,7 +307,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         return ParseResult::usage;
     }
     OutputFormat thumbnailFormat;
-    if (args.thumbnail && !outputFormatOf(args.thumbnail, thumbnailFormat)) {
+    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds)) {
         status = usageError("THUMB must end in .bmp, .png or .tga: %s", args.thumbnail);
         return ParseResult::usage;
     }
@@ -255,6 +318,17 @@ bool writeOrReport(const char* path, BitmapHandle bitmap) {
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
     if (writeImageFile(path, bitmap, format)) return true;
+    reportLine("%s: There was an error writing the file: %s", path, writeFailureReason().c_str());
+    return false;
+}
+
+// The output picture: a DDS texture is encoded from the Image's pixels with
+// the DDS choices, every other format written from the display bitmap.
+bool writeOrReport(const char* path, const Image& image, const SaveOptions& save) {
+    OutputFormat format = OutputFormat::bmp;
+    outputFormatOf(path, format);
+    if (format != OutputFormat::dds) return writeOrReport(path, image.bitmap);
+    if (writeImage(path, image, format, save)) return true;
     reportLine("%s: There was an error writing the file: %s", path, writeFailureReason().c_str());
     return false;
 }
@@ -344,7 +418,7 @@ int runOneFile(const Arguments& args) {
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(output, session->image.bitmap)) status = exitWriteFailed;
+        if (!writeOrReport(output, session->image, args.save)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
             if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;

@@ -1,0 +1,114 @@
+#include "encode/mip_chain.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "encode/bands.h"
+
+uint32_t mipLevelCount(uint32_t width, uint32_t height, uint32_t maxLevels) {
+    uint32_t levels = 1;
+    for (uint32_t side = std::max(width, height); side > 1; side /= 2) ++levels;
+    return maxLevels ? std::min(levels, maxLevels) : levels;
+}
+
+std::vector<FootprintTaps> footprintTaps(uint32_t sourceSide, uint32_t destinationSide) {
+    std::vector<FootprintTaps> taps(destinationSide);
+    // Positions in units of 1 / destinationSide source pixels: destination
+    // pixel i spans [i s, (i + 1) s), source pixel j spans [j d, (j + 1) d).
+    const uint64_t s = sourceSide, d = destinationSide;
+    for (uint64_t i = 0; i < d; ++i) {
+        const uint64_t begin = i * s, end = (i + 1) * s;
+        FootprintTaps& tap = taps[i];
+        tap.first = static_cast<uint32_t>(begin / d);
+        for (uint64_t j = tap.first; j * d < end && tap.count < 4; ++j) {
+            const uint64_t overlap = std::min(end, (j + 1) * d) - std::max(begin, j * d);
+            tap.weight[tap.count++] = static_cast<float>(static_cast<double>(overlap) / static_cast<double>(s));
+        }
+    }
+    return taps;
+}
+
+namespace {
+
+void copyLevelRow(const void* context, uint32_t y, float* xyz) {
+    const auto& level = *static_cast<const VectorLevel*>(context);
+    const size_t length = size_t{3} * level.width;
+    std::memcpy(xyz, level.xyz.data() + length * y, length * sizeof(float));
+}
+
+}  // namespace
+
+VectorRows rowsOf(const VectorLevel& level) { return {&level, copyLevelRow, level.width, level.height}; }
+
+void normalizeVector(float (&xyz)[3]) {
+    const double x = xyz[0], y = xyz[1], z = xyz[2];
+    const double squared = x * x + y * y + z * z;
+    const double length = squared == 0.0 ? 0.0 : std::sqrt(squared);
+    if (!(length > 0.0)) {
+        xyz[0] = xyz[1] = xyz[2] = 0.0f;
+        return;
+    }
+    const double q = 1.0 / static_cast<double>(static_cast<float>(length));
+    xyz[0] = static_cast<float>(q * x);
+    xyz[1] = static_cast<float>(q * y);
+    xyz[2] = static_cast<float>(q * z);
+}
+
+uint16_t encodeComponent(float c, int sampleBits) {
+    const double scale = sampleBits == 16 ? 32767.0 : 127.0, centre = sampleBits == 16 ? 32768.0 : 128.0;
+    const double top = sampleBits == 16 ? 65535.0 : 255.0;
+    const double v = std::clamp(static_cast<double>(c) * scale + centre, 0.0, top);
+    return static_cast<uint16_t>(static_cast<int32_t>(v));
+}
+
+bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, VectorLevel& below) {
+    below.width = std::max(1u, above.width / 2);
+    below.height = std::max(1u, above.height / 2);
+    try {
+        below.xyz.assign(size_t{3} * below.width * below.height, 0.0f);
+    } catch (const std::bad_alloc&) {
+        below.xyz.clear();
+        return false;
+    }
+    const std::vector<FootprintTaps> across = footprintTaps(above.width, below.width);
+    const std::vector<FootprintTaps> down = footprintTaps(above.height, below.height);
+    bool ok = true;
+    runInBands(below.height, workers, [&](uint32_t first, uint32_t last) {
+        std::vector<float> source, filtered;
+        try {
+            source.resize(size_t{3} * above.width);
+            filtered.resize(size_t{3} * below.width);
+        } catch (const std::bad_alloc&) {
+            ok = false;  // the level is then refused as a whole
+            return;
+        }
+        for (uint32_t y = first; y < last; ++y) {
+            float* out = below.xyz.data() + size_t{3} * below.width * y;
+            const FootprintTaps& rows = down[y];
+            for (uint32_t r = 0; r < rows.count; ++r) {
+                above.row(above.context, rows.first + r, source.data());
+                // Across first, then down: the weights are products of the
+                // two axes' shares, so the order changes nothing but the
+                // last bits.
+                for (uint32_t x = 0; x < below.width; ++x) {
+                    const FootprintTaps& columns = across[x];
+                    float sum[3] = {};
+                    for (uint32_t c = 0; c < columns.count; ++c) {
+                        const float* v = source.data() + size_t{3} * (columns.first + c);
+                        for (int k = 0; k < 3; ++k) sum[k] += columns.weight[c] * v[k];
+                    }
+                    for (int k = 0; k < 3; ++k) out[3 * x + k] += rows.weight[r] * sum[k];
+                }
+            }
+            if (keepLength) continue;
+            for (uint32_t x = 0; x < below.width; ++x) {
+                float v[3] = {out[3 * x], out[3 * x + 1], out[3 * x + 2]};
+                normalizeVector(v);
+                std::memcpy(out + 3 * x, v, sizeof v);
+            }
+        }
+    });
+    return ok;
+}
