@@ -44,15 +44,42 @@ QUORVEL_INLINE Sixteen<width> load(const float (&values)[16]) {
     return out;
 }
 
-// The sum of the 16 numbers, added pairwise.
+// Vectors of 8, 4 and 2 floats, for adding lanes together.
+typedef float Eight __attribute__((vector_size(32)));
+typedef float Four __attribute__((vector_size(16)));
+typedef float Two __attribute__((vector_size(8)));
+
+// Half of a vector plus its other half.
+template <typename Half, typename Whole>
+QUORVEL_INLINE void fold(const Whole& whole, Half& out) {
+    Half low, high;
+    std::memcpy(&low, &whole, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char*>(&whole) + sizeof low, sizeof high);
+    out = low + high;
+}
+
+// The sum of the 16 numbers, added pairwise (number i to number i + 8, then
+// i + 4, and so on), in the same order whatever the width.
 template <int width>
 QUORVEL_INLINE float total(const Sixteen<width>& x) {
-    float s[16];
-    std::memcpy(s, x.part, sizeof s);
-    for (int half = 8; half > 0; half /= 2)
-        for (int i = 0; i < half; ++i) s[i] += s[i + half];
-    return s[0];
+    Four four;
+    if constexpr (width == 16) {
+        Eight eight;
+        fold(x.part[0], eight);
+        fold(eight, four);
+    } else if constexpr (width == 8) {
+        const Eight eight = x.part[0] + x.part[1];
+        fold(eight, four);
+    } else {
+        four = (x.part[0] + x.part[2]) + (x.part[1] + x.part[3]);
+    }
+    Two two;
+    fold(four, two);
+    return two[0] + two[1];
 }
+
+// The nearest integer to a number from 0 to 255.
+QUORVEL_INLINE int nearest(float x) { return static_cast<int>(x + 0.5f); }
 
 template <int width>
 QUORVEL_INLINE int32_t lane(const SixteenInts<width>& x, int i) {
@@ -64,9 +91,9 @@ QUORVEL_INLINE int32_t lane(const SixteenInts<width>& x, int i) {
 enum class Bc4Mode { eight, six };
 
 // The six-value palette is another lattice of levels: it wins now and then
-// where the eight-value fit leaves an error of more than a level a sample
-// (a squared error above 16 for the block), and hardly ever below that.
-constexpr float sixModeWorthTrying = 16.0f;
+// where the eight-value fit leaves an error of more than 1.5 levels a
+// sample (a squared error above 36 for the block), and hardly ever below.
+constexpr float sixModeWorthTrying = 36.0f;
 
 template <int width>
 struct Bc4Fit {
@@ -109,6 +136,38 @@ QUORVEL_INLINE bool tryBc4(const Sixteen<width>& values, int e0, int e1, Bc4Mode
     const int32_t* order = mode == Bc4Mode::eight ? eightOrder : sixOrder;
     Sixteen<width> error;
     SixteenInts<width> chosen;
+    if (mode == Bc4Mode::eight && e0 - e1 >= 7) {
+        // Eight evenly spaced levels, each rounded down by less than one:
+        // a sample's nearest entry is the one whose exact level is nearest
+        // (rank r from e1 up) or the next one up, and only those two are
+        // measured. (With steps below one level the rounding can skip a
+        // rank, and every entry is measured below.)
+        using Floats = typename Lanes<width>::Floats;
+        const float span = static_cast<float>(e0 - e1), low = static_cast<float>(e1);
+        const float perStep = 7.0f / span;
+        for (int p = 0; p < Lanes<width>::parts; ++p) {
+            const auto v = values.part[p];
+            Floats x = (v - low) * perStep + 0.5f;
+            x = x < 0.0f ? Floats{} : x;
+            Ints r = __builtin_convertvector(x, Ints);
+            r = r > 7 ? Ints{} + 7 : r;
+            const Ints up = r < 7 ? r + 1 : r;
+            // Entry of rank r: (7 e1 + r (e0 - e1)) / 7, rounded down.
+            const Floats rankLevel = __builtin_convertvector(r, Floats), upLevel = __builtin_convertvector(up, Floats);
+            const Floats at = __builtin_convertvector(
+                __builtin_convertvector((7.0f * low + rankLevel * span + 0.5f) * (1.0f / 7.0f), Ints), Floats);
+            const Floats above = __builtin_convertvector(
+                __builtin_convertvector((7.0f * low + upLevel * span + 0.5f) * (1.0f / 7.0f), Ints), Floats);
+            const Floats d0 = v - at, d1 = v - above;
+            const Floats e = d0 * d0, f = d1 * d1;
+            const Ints higher = f < e;
+            error.part[p] = higher ? f : e;
+            const Ints rank = higher ? up : r;
+            // Rank 0 is e1 (index 1), rank 7 is e0 (index 0), rank r
+            // between is index 8 - r.
+            chosen.part[p] = rank == 0 ? Ints{} + 1 : rank == 7 ? Ints{} : 8 - rank;
+        }
+    } else {
     for (int p = 0; p < Lanes<width>::parts; ++p) {
         const auto v = values.part[p];
         auto d = v - entries[order[0]];
@@ -124,6 +183,7 @@ QUORVEL_INLINE bool tryBc4(const Sixteen<width>& values, int e0, int e1, Bc4Mode
         }
         error.part[p] = least;
         chosen.part[p] = index;
+    }
     }
     const float sum = total(error);
     if (!(sum < best.error)) return false;
@@ -160,6 +220,12 @@ template <int width>
 QUORVEL_INLINE bool leastSquaresBc4(const Sixteen<width>& values, const Bc4Fit<width>& fit, Bc4Mode mode, float& e0,
                                     float& e1) {
     using Floats = typename Lanes<width>::Floats;
+    // The decoders round the middle entries down, by 3/7 of a level on
+    // average in eight-value mode and 2/5 in six-value mode: the samples
+    // that take them are aimed that much higher, so that the solution
+    // rounded to the nearest integers is the pair they are served best by.
+    const bool eight = mode == Bc4Mode::eight;
+    const float bias = eight ? 3.0f / 7.0f : 2.0f / 5.0f;
     Sixteen<width> aa, ab, bb, av, bv;
     for (int p = 0; p < Lanes<width>::parts; ++p) {
         const auto index = fit.index.part[p];
@@ -173,11 +239,13 @@ QUORVEL_INLINE bool leastSquaresBc4(const Sixteen<width>& values, const Bc4Fit<w
             t = index == 0 ? Floats{} : index == 1 ? Floats{} + 1.0f : index >= 6 ? Floats{} : steps * (1.0f / 5.0f);
             s = index >= 6 ? Floats{} : 1.0f - t;
         }
+        const auto middle = (index >= 2) & (index < (eight ? 8 : 6));
+        const Floats target = values.part[p] + (middle ? Floats{} + bias : Floats{});
         aa.part[p] = s * s;
         ab.part[p] = s * t;
         bb.part[p] = t * t;
-        av.part[p] = s * values.part[p];
-        bv.part[p] = t * values.part[p];
+        av.part[p] = s * target;
+        bv.part[p] = t * target;
     }
     const float a = total(aa), b = total(ab), c = total(bb), u = total(av), v = total(bv);
     const float det = a * c - b * b;
@@ -187,25 +255,20 @@ QUORVEL_INLINE bool leastSquaresBc4(const Sixteen<width>& values, const Bc4Fit<w
     return true;
 }
 
-// The fit in one mode: the start, then rounds of least squares on the
-// chosen indices, each trying the four integer pairs around the solution
-// (the decoder rounds palette entries down, so the pair just above can be
-// the better one), until a round brings nothing.
+// The fit in one mode: the start, then up to two rounds of least squares on
+// the chosen indices, while a round lowers the error.
 template <int width>
 QUORVEL_INLINE Bc4Fit<width> fitBc4(const Sixteen<width>& values, float low, float high, Bc4Mode mode) {
     Bc4Fit<width> best;
     if (mode == Bc4Mode::eight)
-        tryOrderedBc4(values, static_cast<int>(std::lround(high)), static_cast<int>(std::lround(low)), mode, best);
+        tryOrderedBc4(values, nearest(high), nearest(low), mode, best);
     else
         tryOrderedBc4(values, static_cast<int>(std::floor(low)), static_cast<int>(std::ceil(high)), mode, best);
     for (int round = 0; round < 2 && best.error > 0.0f; ++round) {
         float a, b;
-        if (!leastSquaresBc4(values, best, mode, a, b)) break;
-        const int a0 = static_cast<int>(std::floor(a)), b0 = static_cast<int>(std::floor(b));
-        bool improved = false;
-        for (int da = 0; da < 2; ++da)
-            for (int db = 0; db < 2; ++db) improved |= tryOrderedBc4(values, a0 + da, b0 + db, mode, best);
-        if (!improved) break;
+        if (!leastSquaresBc4(values, best, mode, a, b) ||
+            !tryOrderedBc4(values, nearest(a), nearest(b), mode, best))
+            break;
     }
     return best;
 }

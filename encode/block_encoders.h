@@ -15,12 +15,12 @@
 #include <cstdint>
 
 // One channel as a BC4 UNORM block (8 bytes). The eight-value mode (e0 >
-// e1: e0, e1 and six steps between) is fitted from the samples' range; up
-// to two rounds of least squares on the chosen indices follow, each trying
-// the four integer endpoint pairs around the solution. Where that leaves
-// more than a level of error a sample, the six-value mode (e0 <= e1: four
-// steps between, and 0 and 255) is fitted the same way, and the better
-// block is kept. A block of one integer value is exact.
+// e1: e0, e1 and six steps between) is fitted from the samples' range, then
+// refined by up to two rounds of least squares on the chosen indices
+// (rounded to the nearest integer pair). Where that leaves more than 1.5
+// levels of error a sample, the six-value mode (e0 <= e1: four steps
+// between, and 0 and 255) is fitted the same way, and the better block is
+// kept. A block of one integer value is exact.
 void encodeBc4Block(const float (&values)[16], uint8_t* out);
 
 // The colours of a block, one array a channel.

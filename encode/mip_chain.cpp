@@ -63,6 +63,19 @@ uint16_t encodeComponent(float c, int sampleBits) {
     return static_cast<uint16_t>(static_cast<int32_t>(v));
 }
 
+void encodeComponents(const float* components, size_t count, int sampleBits, uint16_t* samples) {
+    if (sampleBits == 16) {
+        for (size_t i = 0; i < count; ++i) samples[i] = encodeComponent(components[i], 16);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        // As encodeComponent does for 8 bits, in a loop the compiler widens.
+        const double v = static_cast<double>(components[i]) * 127.0 + 128.0;
+        const double held = v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
+        samples[i] = static_cast<uint16_t>(static_cast<int32_t>(held));
+    }
+}
+
 bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, VectorLevel& below) {
     below.width = std::max(1u, above.width / 2);
     below.height = std::max(1u, above.height / 2);
@@ -74,6 +87,8 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
     }
     const std::vector<FootprintTaps> across = footprintTaps(above.width, below.width);
     const std::vector<FootprintTaps> down = footprintTaps(above.height, below.height);
+    // Even widths take the plain pairs, which the general taps also give.
+    const bool even = above.width == 2 * below.width;
     bool ok = true;
     runInBands(below.height, workers, [&](uint32_t first, uint32_t last) {
         std::vector<float> source, filtered;
@@ -92,15 +107,27 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
                 // Across first, then down: the weights are products of the
                 // two axes' shares, so the order changes nothing but the
                 // last bits.
-                for (uint32_t x = 0; x < below.width; ++x) {
-                    const FootprintTaps& columns = across[x];
-                    float sum[3] = {};
-                    for (uint32_t c = 0; c < columns.count; ++c) {
-                        const float* v = source.data() + size_t{3} * (columns.first + c);
-                        for (int k = 0; k < 3; ++k) sum[k] += columns.weight[c] * v[k];
+                const float* in = source.data();
+                float* h = filtered.data();
+                if (even) {
+                    for (uint32_t x = 0; x < below.width; ++x, in += 6, h += 3) {
+                        h[0] = (in[0] + in[3]) * 0.5f;
+                        h[1] = (in[1] + in[4]) * 0.5f;
+                        h[2] = (in[2] + in[5]) * 0.5f;
                     }
-                    for (int k = 0; k < 3; ++k) out[3 * x + k] += rows.weight[r] * sum[k];
+                } else {
+                    for (uint32_t x = 0; x < below.width; ++x, h += 3) {
+                        const FootprintTaps& columns = across[x];
+                        h[0] = h[1] = h[2] = 0.0f;
+                        for (uint32_t c = 0; c < columns.count; ++c) {
+                            const float* v = in + size_t{3} * (columns.first + c);
+                            for (int k = 0; k < 3; ++k) h[k] += columns.weight[c] * v[k];
+                        }
+                    }
                 }
+                const float weight = rows.weight[r];
+                const float* f = filtered.data();
+                for (size_t i = 0; i < size_t{3} * below.width; ++i) out[i] += weight * f[i];
             }
             if (keepLength) continue;
             for (uint32_t x = 0; x < below.width; ++x) {

@@ -12,6 +12,7 @@
 // happens once per level for the file and never piles up down the chain.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -70,3 +71,5 @@ void normalizeVector(float (&xyz)[3]);
 // integer part of c x 127 + 128 (8 bits) or c x 32767 + 32768 (16 bits),
 // held to the sample's range.
 uint16_t encodeComponent(float c, int sampleBits);
+// encodeComponent over `count` components.
+void encodeComponents(const float* components, size_t count, int sampleBits, uint16_t* samples);

@@ -59,15 +59,18 @@ struct SampleRows {
 void imageSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
     const auto& view = *static_cast<const ImageView*>(context);
     const uint8_t* p = view.first + view.rowAdvance * static_cast<int64_t>(y);
-    for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
-        for (int k = 0; k < 3; ++k) {
-            if (view.sixteen) {
-                uint16_t word;
-                std::memcpy(&word, p + view.offset[k], 2);
-                rgb[k] = word;
-            } else {
-                rgb[k] = p[view.offset[k]];
-            }
+    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    if (view.sixteen) {
+        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
+            std::memcpy(rgb, p + r, 2);
+            std::memcpy(rgb + 1, p + g, 2);
+            std::memcpy(rgb + 2, p + b, 2);
+        }
+    } else {
+        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
+            rgb[0] = p[r];
+            rgb[1] = p[g];
+            rgb[2] = p[b];
         }
     }
 }
@@ -84,10 +87,19 @@ void topVectorRow(const void* context, uint32_t y, float* xyz) {
                 std::memcpy(&word, p + view.offset[k], 2);
                 *xyz++ = static_cast<float>(static_cast<int32_t>(word) - 32768) * unit;
             }
-    } else {
-        constexpr float unit = 1.0f / 127.0f;
-        for (uint32_t x = 0; x < view.width; ++x, p += view.step)
-            for (int k = 0; k < 3; ++k) *xyz++ = static_cast<float>(p[view.offset[k]] - 128) * unit;
+        return;
+    }
+    constexpr float unit = 1.0f / 127.0f;
+    if (view.step == 3 && view.offset[0] == 0) {
+        // Red, green, blue bytes one after another: one run.
+        for (size_t i = 0; i < size_t{3} * view.width; ++i) xyz[i] = static_cast<float>(p[i] - 128) * unit;
+        return;
+    }
+    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    for (uint32_t x = 0; x < view.width; ++x, p += view.step, xyz += 3) {
+        xyz[0] = static_cast<float>(p[r] - 128) * unit;
+        xyz[1] = static_cast<float>(p[g] - 128) * unit;
+        xyz[2] = static_cast<float>(p[b] - 128) * unit;
     }
 }
 
@@ -99,35 +111,30 @@ struct EncodedLevel {
 void levelSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
     const auto& encoded = *static_cast<const EncodedLevel*>(context);
     const VectorLevel& level = *encoded.level;
-    const float* xyz = level.xyz.data() + size_t{3} * level.width * y;
-    for (size_t i = 0; i < size_t{3} * level.width; ++i) rgb[i] = encodeComponent(xyz[i], encoded.sampleBits);
+    const size_t length = size_t{3} * level.width;
+    encodeComponents(level.xyz.data() + length * y, length, encoded.sampleBits, rgb);
 }
 
 uint32_t blockBytes(TextureFormat format) { return format == TextureFormat::bc1 ? 8 : 16; }
 
-// The block encoders' scale: 8-bit samples as they are, 16-bit ones as
-// fractions of 255.
-float encoderScale(uint16_t sample, int sampleBits) {
-    return sampleBits == 16 ? static_cast<float>(sample) * (255.0f / 65535.0f) : static_cast<float>(sample);
-}
-
 void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_t left, uint32_t width,
                  int sampleBits, uint8_t* out) {
-    float red[16], green[16];
+    // Pixels past the right edge repeat the last column (rows past the
+    // bottom already repeat the last row).
+    size_t at[4];
+    for (uint32_t i = 0; i < 4; ++i) at[i] = size_t{3} * std::min(left + i, width - 1);
+    const float scale = sampleBits == 16 ? 255.0f / 65535.0f : 1.0f;
     ColourBlock colours;
     for (int i = 0; i < 16; ++i) {
-        // Pixels past the right edge repeat the last column (rows past the
-        // bottom already repeat the last row).
-        const uint32_t x = std::min(left + static_cast<uint32_t>(i % 4), width - 1);
-        const uint16_t* pixel = rows[i / 4] + size_t{3} * x;
-        colours.red[i] = red[i] = encoderScale(pixel[0], sampleBits);
-        colours.green[i] = green[i] = encoderScale(pixel[1], sampleBits);
-        colours.blue[i] = encoderScale(pixel[2], sampleBits);
+        const uint16_t* pixel = rows[i / 4] + at[i % 4];
+        colours.red[i] = static_cast<float>(pixel[0]) * scale;
+        colours.green[i] = static_cast<float>(pixel[1]) * scale;
+        colours.blue[i] = static_cast<float>(pixel[2]) * scale;
     }
     switch (format) {
         case TextureFormat::bc5:
-            encodeBc4Block(red, out);
-            encodeBc4Block(green, out + 8);
+            encodeBc4Block(colours.red, out);
+            encodeBc4Block(colours.green, out + 8);
             break;
         case TextureFormat::bc1: encodeColourBlock(colours, out); break;
         case TextureFormat::bc3:
