@@ -255,8 +255,8 @@ QUORVEL_INLINE bool leastSquaresBc4(const Sixteen<width>& values, const Bc4Fit<w
     return true;
 }
 
-// The fit in one mode: the start, then up to two rounds of least squares on
-// the chosen indices, while a round lowers the error.
+// The fit in one mode: the start, then up to four rounds of least squares
+// on the chosen indices, while a round lowers the error.
 template <int width>
 QUORVEL_INLINE Bc4Fit<width> fitBc4(const Sixteen<width>& values, float low, float high, Bc4Mode mode) {
     Bc4Fit<width> best;
@@ -264,11 +264,22 @@ QUORVEL_INLINE Bc4Fit<width> fitBc4(const Sixteen<width>& values, float low, flo
         tryOrderedBc4(values, nearest(high), nearest(low), mode, best);
     else
         tryOrderedBc4(values, static_cast<int>(std::floor(low)), static_cast<int>(std::ceil(high)), mode, best);
-    for (int round = 0; round < 2 && best.error > 0.0f; ++round) {
+    for (int round = 0; round < 4 && best.error > 0.0f; ++round) {
         float a, b;
         if (!leastSquaresBc4(values, best, mode, a, b) ||
             !tryOrderedBc4(values, nearest(a), nearest(b), mode, best))
             break;
+    }
+    // Blocks left with more than two levels of error a sample try the
+    // neighbouring endpoints too, while a step helps.
+    for (int step = 0; step < 4 && best.error > 64.0f; ++step) {
+        const int e0 = best.e0, e1 = best.e1;
+        bool moved = false;
+        moved |= tryOrderedBc4(values, e0 + 1, e1, mode, best);
+        moved |= tryOrderedBc4(values, e0 - 1, e1, mode, best);
+        moved |= tryOrderedBc4(values, e0, e1 + 1, mode, best);
+        moved |= tryOrderedBc4(values, e0, e1 - 1, mode, best);
+        if (!moved) break;
     }
     return best;
 }
@@ -294,7 +305,19 @@ QUORVEL_INLINE void encodeBc4With(const float (&values)[16], uint8_t* out) {
     } else {
         best = fitBc4(samples, *low, *high, Bc4Mode::eight);
         if (best.error > sixModeWorthTrying) {
-            const Bc4Fit<width> six = fitBc4(samples, *low, *high, Bc4Mode::six);
+            // The endpoints span the samples nearer the median than the
+            // fixed 0 and 255 are; the others are left to 0 and 255.
+            float sorted[16];
+            std::copy(values, values + 16, sorted);
+            std::nth_element(sorted, sorted + 8, sorted + 16);
+            const float median = sorted[8];
+            float inLow = median, inHigh = median;
+            for (const float v : values)
+                if (std::fabs(v - median) < std::min(v, 255.0f - v)) {
+                    inLow = std::min(inLow, v);
+                    inHigh = std::max(inHigh, v);
+                }
+            const Bc4Fit<width> six = fitBc4(samples, inLow, inHigh, Bc4Mode::six);
             if (six.error < best.error) best = six;
         }
     }

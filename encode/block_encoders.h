@@ -16,11 +16,13 @@
 
 // One channel as a BC4 UNORM block (8 bytes). The eight-value mode (e0 >
 // e1: e0, e1 and six steps between) is fitted from the samples' range, then
-// refined by up to two rounds of least squares on the chosen indices
-// (rounded to the nearest integer pair). Where that leaves more than 1.5
-// levels of error a sample, the six-value mode (e0 <= e1: four steps
-// between, and 0 and 255) is fitted the same way, and the better block is
-// kept. A block of one integer value is exact.
+// refined by up to four rounds of least squares on the chosen indices
+// (rounded to the nearest integer pair) while they help; a block left with
+// more than two levels of error a sample also tries the neighbouring
+// endpoint pairs. Where more than 1.5 levels a sample remain, the six-value
+// mode (e0 <= e1: four steps between, and 0 and 255) is fitted the same way
+// from the samples nearer the median than 0 and 255 are, and the better
+// block is kept. A block of one integer value is exact.
 void encodeBc4Block(const float (&values)[16], uint8_t* out);
 
 // The colours of a block, one array a channel.
