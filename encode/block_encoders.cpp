@@ -131,9 +131,6 @@ template <int width>
 QUORVEL_INLINE bool tryBc4(const Sixteen<width>& values, int e0, int e1, Bc4Mode mode, Bc4Fit<width>& best) {
     using Ints = typename Lanes<width>::Ints;
     if (e0 == best.e0 && e1 == best.e1) return false;
-    float entries[8];
-    bc4Entries(e0, e1, entries);
-    const int32_t* order = mode == Bc4Mode::eight ? eightOrder : sixOrder;
     Sixteen<width> error;
     SixteenInts<width> chosen;
     if (mode == Bc4Mode::eight && e0 - e1 >= 7) {
@@ -168,6 +165,9 @@ QUORVEL_INLINE bool tryBc4(const Sixteen<width>& values, int e0, int e1, Bc4Mode
             chosen.part[p] = rank == 0 ? Ints{} + 1 : rank == 7 ? Ints{} : 8 - rank;
         }
     } else {
+    float entries[8];
+    bc4Entries(e0, e1, entries);
+    const int32_t* order = mode == Bc4Mode::eight ? eightOrder : sixOrder;
     for (int p = 0; p < Lanes<width>::parts; ++p) {
         const auto v = values.part[p];
         auto d = v - entries[order[0]];
@@ -295,15 +295,19 @@ QUORVEL_INLINE void writeBc4(const Bc4Fit<width>& fit, uint8_t* out) {
 
 template <int width>
 QUORVEL_INLINE void encodeBc4With(const float (&values)[16], uint8_t* out) {
-    const auto [low, high] = std::minmax_element(values, values + 16);
     const Sixteen<width> samples = load<width>(values);
+    float lowest = values[0], highest = values[0];
+    for (int i = 1; i < 16; ++i) {
+        lowest = std::min(lowest, values[i]);
+        highest = std::max(highest, values[i]);
+    }
     Bc4Fit<width> best;
-    if (*low == *high && *low == std::round(*low)) {
+    if (lowest == highest && lowest == std::round(lowest)) {
         // One exact value: both endpoints on it (six-value mode), no error.
-        best.e0 = best.e1 = static_cast<int>(*low);
+        best.e0 = best.e1 = static_cast<int>(lowest);
         best.error = 0.0f;
     } else {
-        best = fitBc4(samples, *low, *high, Bc4Mode::eight);
+        best = fitBc4(samples, lowest, highest, Bc4Mode::eight);
         if (best.error > sixModeWorthTrying) {
             // The endpoints span the samples nearer the median than the
             // fixed 0 and 255 are; the others are left to 0 and 255.
