@@ -59,7 +59,7 @@ Level halve(const Level& above) {
 
 std::vector<uint8_t> encoded(const Image& image, TextureFormat format) {
     const uint32_t w = static_cast<uint32_t>(image.width), h = static_cast<uint32_t>(image.height);
-    std::vector<uint8_t> out(textureBytes(format, w, h, mipLevelCount(w, h, 0)));
+    std::vector<uint8_t> out(static_cast<size_t>(textureBytes(format, w, h, mipLevelCount(w, h, 0))));
     if (!encodeTexture(image, {format, 0, false}, out.data(), out.size())) out.clear();
     return out;
 }

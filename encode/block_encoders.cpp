@@ -638,9 +638,9 @@ __attribute__((target("avx2"))) void encodeColourAvx2(const ColourBlock& block, 
 }
 #endif
 
+#ifdef QUORVEL_WIDE_LANES
 // The lanes this processor runs: 16, 8 or 4.
 int laneWidth() {
-#ifdef QUORVEL_WIDE_LANES
     static const int width = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) return 16;
@@ -648,10 +648,8 @@ int laneWidth() {
         return 4;
     }();
     return width;
-#else
-    return 4;
-#endif
 }
+#endif
 
 }  // namespace
 

@@ -20,7 +20,7 @@ std::vector<FootprintTaps> footprintTaps(uint32_t sourceSide, uint32_t destinati
     const uint64_t s = sourceSide, d = destinationSide;
     for (uint64_t i = 0; i < d; ++i) {
         const uint64_t begin = i * s, end = (i + 1) * s;
-        FootprintTaps& tap = taps[i];
+        FootprintTaps& tap = taps[static_cast<size_t>(i)];
         tap.first = static_cast<uint32_t>(begin / d);
         for (uint64_t j = tap.first; j * d < end && tap.count < 4; ++j) {
             const uint64_t overlap = std::min(end, (j + 1) * d) - std::max(begin, j * d);

@@ -98,7 +98,7 @@ TEST_P(DdsHeader, FieldsAreThoseDirectXReadersExpect) {
             EXPECT_EQ(get32(file, 140), 1u);  // one slice
         }
         // The levels follow the header as the texture encoder lays them out.
-        Bytes levelsBytes(textureBytes(c.format, 9, 5, levels));
+        Bytes levelsBytes(static_cast<size_t>(textureBytes(c.format, 9, 5, levels)));
         ASSERT_TRUE(encodeTexture(map, {c.format, mips, false}, levelsBytes.data(), levelsBytes.size()));
         EXPECT_TRUE(std::equal(levelsBytes.begin(), levelsBytes.end(), file.begin() + static_cast<ptrdiff_t>(headerSize)));
     }

@@ -130,7 +130,7 @@ struct Picture {
 
 std::vector<uint8_t> encode(const Image& image, TextureFormat format, uint32_t maxLevels = 0, bool keepLength = false) {
     const uint32_t levels = mipLevelCount(static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), maxLevels);
-    std::vector<uint8_t> out(textureBytes(format, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), levels));
+    std::vector<uint8_t> out(static_cast<size_t>(textureBytes(format, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), levels)));
     EXPECT_TRUE(encodeTexture(image, {format, maxLevels, keepLength}, out.data(), out.size()));
     return out;
 }
@@ -288,7 +288,7 @@ TEST(TextureEncoder, Bc5AndBc1LevelsStayCloseToTheirSamples) {
 
 TEST(TextureEncoder, RefusesWhatItCannotEncode) {
     Picture picture(4, 4);
-    std::vector<uint8_t> out(textureBytes(TextureFormat::bc5, 4, 4, 3));
+    std::vector<uint8_t> out(static_cast<size_t>(textureBytes(TextureFormat::bc5, 4, 4, 3)));
     EXPECT_FALSE(encodeTexture(picture.image, {TextureFormat::bc5, 0, false}, out.data(), out.size() - 1));
     Image empty{};
     EXPECT_FALSE(encodeTexture(empty, {TextureFormat::bc5, 0, false}, out.data(), out.size()));
