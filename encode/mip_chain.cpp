@@ -56,6 +56,25 @@ void normalizeVector(float (&xyz)[3]) {
     xyz[2] = static_cast<float>(q * z);
 }
 
+namespace {
+
+// normalizeVector over a row, written without branches for the vectoriser:
+// the results are the same to the bit.
+void normalizeRow(float* xyz, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, xyz += 3) {
+        const double x = xyz[0], y = xyz[1], z = xyz[2];
+        // The squared length is never negative, and the root of 0 is 0.
+        const double length = __builtin_sqrt(x * x + y * y + z * z);
+        const bool positive = length > 0.0;
+        const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
+        xyz[0] = positive ? static_cast<float>(q * x) : 0.0f;
+        xyz[1] = positive ? static_cast<float>(q * y) : 0.0f;
+        xyz[2] = positive ? static_cast<float>(q * z) : 0.0f;
+    }
+}
+
+}  // namespace
+
 uint16_t encodeComponent(float c, int sampleBits) {
     const double scale = sampleBits == 16 ? 32767.0 : 127.0, centre = sampleBits == 16 ? 32768.0 : 128.0;
     const double top = sampleBits == 16 ? 65535.0 : 255.0;
@@ -130,11 +149,7 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
                 for (size_t i = 0; i < size_t{3} * below.width; ++i) out[i] += weight * f[i];
             }
             if (keepLength) continue;
-            for (uint32_t x = 0; x < below.width; ++x) {
-                float v[3] = {out[3 * x], out[3 * x + 1], out[3 * x + 2]};
-                normalizeVector(v);
-                std::memcpy(out + 3 * x, v, sizeof v);
-            }
+            normalizeRow(out, below.width);
         }
     });
     return ok;
