@@ -38,6 +38,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::bmp: return ".bmp";
         case OutputFormat::png: return ".png";
         case OutputFormat::tga: return ".tga";
+        case OutputFormat::dds: return ".dds";
     }
     return ".png";
 }
@@ -89,11 +90,12 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 }
 
 // The format an input is written in: the one asked for, else its own where
-// the program writes it, else PNG.
+// it is BMP, PNG or Targa, else PNG (a DDS file only on request).
 OutputFormat formatFor(const Arguments& args, const fs::path& input) {
     if (args.formatGiven) return args.format;
     OutputFormat own;
-    return outputFormatOf(input.filename().string().c_str(), own) ? own : OutputFormat::png;
+    const bool kept = outputFormatOf(input.filename().string().c_str(), own) && own != OutputFormat::dds;
+    return kept ? own : OutputFormat::png;
 }
 
 // A path's identity for comparisons: absolute and normal, the file's own

@@ -24,7 +24,8 @@ struct Arguments {
     unsigned jobs = 0;  // 0: one per processor
     bool quiet = false;
     bool update = false;  // folder runs skip the inputs whose output is up to date
-    SaveOptions save;  // --alpha and --depth
+    SaveOptions save;  // --alpha, --depth and the DDS choices
+    bool ddsOptionsGiven = false;
     std::vector<const char*> inputs;
 };
 

@@ -22,11 +22,13 @@ namespace {
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
     "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-u] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|dds] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files:\n"
-    "OUTPUT's extension (.bmp, .png or .tga, any case) picks the format.\n"
+    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files\n"
+    "or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga or .dds,\n"
+    "any case) picks the format.\n"
     "\n"
     "Adjustments:\n"
     "  --invert-red          invert the red channel (X)\n"
@@ -47,12 +49,23 @@ constexpr char usageText[] =
     "  --depth 8|16          the bits a sample of PNG output: 8 reduces 16-bit\n"
     "                        samples, 16 widens 8-bit ones; by default the input's\n"
     "                        own depth. BMP and Targa hold 8 bits.\n"
+    "DDS output:\n"
+    "  --dds FORMAT          bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
+    "                        bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
+    "                        is 255); bgra8: uncompressed\n"
+    "  --dds-dx10            write the DX10 header (DXGI format) instead of the\n"
+    "                        legacy one (ATI2, DXT1, DXT5 or bit masks)\n"
+    "  --mips N              at most N mip levels (default: every level down to\n"
+    "                        1 x 1; 1: none). Each level averages the one above\n"
+    "                        over its exact footprint and is re-normalised.\n"
+    "  --mip-keep-length     keep the averaged lengths in the levels below the top\n"
+    "                        (bgra8, bc1, bc3; bc5 always stores unit vectors)\n"
     "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
-    "  --format FORMAT       bmp, png or tga; by default an input's own format when\n"
-    "                        it is one of these, otherwise png\n"
+    "  --format FORMAT       bmp, png, tga or dds; by default an input's own format\n"
+    "                        when it is bmp, png or tga, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
     "  -u, --update          skip each INPUT whose output exists and is not older\n"
@@ -75,6 +88,7 @@ constexpr char usageText[] =
     "\n"
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
+    "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
@@ -119,6 +133,23 @@ void noteScaleText(const char* text, float scale) {
 bool parseFormat(const char* text, OutputFormat& format) {
     std::string name = std::string("x.") + text;
     return outputFormatOf(name.c_str(), format);
+}
+
+bool parseDdsFormat(const char* text, TextureFormat& format) {
+    if (std::strcmp(text, "bc5") == 0) format = TextureFormat::bc5;
+    else if (std::strcmp(text, "bc1") == 0) format = TextureFormat::bc1;
+    else if (std::strcmp(text, "bc3") == 0) format = TextureFormat::bc3;
+    else if (std::strcmp(text, "bgra8") == 0) format = TextureFormat::bgra8;
+    else return false;
+    return true;
+}
+
+bool parseMips(const char* text, uint32_t& mips) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end || value < 1 || value > 32) return false;
+    mips = static_cast<uint32_t>(value);
+    return true;
 }
 
 bool parseConvention(const char* text, GreenConvention& convention) {
@@ -181,6 +212,12 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             args.options.invertBlue = 1;
         } else if (std::strcmp(arg, "--renormalize") == 0) {
             args.options.renormalize = 1;
+        } else if (std::strcmp(arg, "--dds-dx10") == 0) {
+            args.save.ddsDx10 = 1;
+            args.ddsOptionsGiven = true;
+        } else if (std::strcmp(arg, "--mip-keep-length") == 0) {
+            args.save.mipKeepLength = 1;
+            args.ddsOptionsGiven = true;
         } else if (std::strcmp(arg, "--detect") == 0) {
             args.detect = true;
         } else if (std::strcmp(arg, "--recursive") == 0 || std::strcmp(arg, "-r") == 0) {
@@ -219,10 +256,24 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 return ParseResult::usage;
             }
             args.save.depth = std::atoi(text);
+        } else if (value("--dds", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseDdsFormat(text, args.save.ddsFormat)) {
+                status = usageError("--dds takes bc5, bc1, bc3 or bgra8, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.ddsOptionsGiven = true;
+        } else if (value("--mips", text)) {
+            if (!text) return ParseResult::usage;
+            if (!parseMips(text, args.save.mips)) {
+                status = usageError("--mips takes a number of levels from 1 to 32, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.ddsOptionsGiven = true;
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
-                status = usageError("--format takes bmp, png or tga, not '%s'", text);
+                status = usageError("--format takes bmp, png, tga or dds, not '%s'", text);
                 return ParseResult::usage;
             }
             args.formatGiven = true;
@@ -259,9 +310,21 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         }
         OutputFormat format;
         if (!outputFormatOf(args.inputs[1], format)) {
-            status = usageError("OUTPUT must end in .bmp, .png or .tga: %s", args.inputs[1]);
+            status = usageError("OUTPUT must end in .bmp, .png, .tga or .dds: %s", args.inputs[1]);
             return ParseResult::usage;
         }
+        if (args.ddsOptionsGiven && format != OutputFormat::dds) {
+            status = usageError("--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT");
+            return ParseResult::usage;
+        }
+    }
+    if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds)) {
+        status = usageError("--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds");
+        return ParseResult::usage;
+    }
+    if (args.detect && args.ddsOptionsGiven) {
+        status = usageError("--detect only reads: it takes no DDS options");
+        return ParseResult::usage;
     }
     if (args.update && !many) {
         status = usageError("--update goes with --out-dir");
@@ -276,7 +339,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         return ParseResult::usage;
     }
     OutputFormat thumbnailFormat;
-    if (args.thumbnail && !outputFormatOf(args.thumbnail, thumbnailFormat)) {
+    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds)) {
         status = usageError("THUMB must end in .bmp, .png or .tga: %s", args.thumbnail);
         return ParseResult::usage;
     }
@@ -287,6 +350,7 @@ const char* formatLabel(OutputFormat format) {
     switch (format) {
         case OutputFormat::bmp: return "BMP";
         case OutputFormat::tga: return "Targa";
+        case OutputFormat::dds: return "DDS";
         case OutputFormat::png: break;
     }
     return "PNG";

@@ -113,7 +113,8 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
     switch (inputFormat) {
         case OutputFormat::bmp: return planFromBmp(path, plan);
         case OutputFormat::tga: return planFromTga(path, plan);
-        case OutputFormat::png: break;
+        case OutputFormat::png:
+        case OutputFormat::dds: break;
     }
     return false;
 }

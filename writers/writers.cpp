@@ -18,6 +18,29 @@ void put32(uint8_t* p, uint32_t value) {
     put16(p + 2, value >> 16);
 }
 
+// A display bitmap saved as DDS with the default choices: its rows seen as
+// the 24-bit blue-green-red Image they are.
+bool writeDdsFromBitmap(const char* path, BitmapHandle bitmap) {
+    errno = 0;
+    BitmapInfo info;
+    if (!platformQueryBitmap(bitmap, info) || !info.bits || info.width <= 0 || info.height == 0) return false;
+    const uint32_t width = static_cast<uint32_t>(info.width);
+    const uint32_t height = info.height < 0 ? 0u - static_cast<uint32_t>(info.height) : static_cast<uint32_t>(info.height);
+    const uint64_t size = uint64_t{displayStride(width)} * height;
+    if (height > 0x7FFFFFFF || size > 0xFFFFFFFFu) return false;
+    Image view{};
+    view.pixels = info.bits;
+    view.width = info.width;
+    view.height = static_cast<int32_t>(height);
+    view.bitsPerPixel = 24;
+    view.dataSize = static_cast<uint32_t>(size);
+    view.rowBytes = static_cast<int32_t>(3 * width);
+    view.rowPad = static_cast<int32_t>(displayStride(width) - 3 * width);
+    view.bgrOrder = 1;
+    view.bottomUp = info.height > 0;
+    return writeDds(path, view, SaveOptions{});
+}
+
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
@@ -36,6 +59,7 @@ bool outputFormatOf(const char* path, OutputFormat& format) {
     if (std::strcmp(extension, "bmp") == 0) format = OutputFormat::bmp;
     else if (std::strcmp(extension, "png") == 0) format = OutputFormat::png;
     else if (std::strcmp(extension, "tga") == 0) format = OutputFormat::tga;
+    else if (std::strcmp(extension, "dds") == 0) format = OutputFormat::dds;
     else return false;
     return true;
 }
@@ -76,6 +100,7 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
     switch (format) {
         case OutputFormat::png: return writePng(path, bitmap);
         case OutputFormat::tga: return writeTga(path, bitmap);
+        case OutputFormat::dds: return writeDdsFromBitmap(path, bitmap);
         case OutputFormat::bmp: break;
     }
     errno = 0;
@@ -93,7 +118,13 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
     notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
     bool ok = false;
     errno = 0;
-    if (format == OutputFormat::bmp || (!sixteen && !alpha)) {
+    if (format == OutputFormat::dds) {
+        // The encoders read the pixels in any layout, 16 bits included; only
+        // the uncompressed layout stores 8-bit samples, and none stores alpha.
+        notes.reduced = words && options.ddsFormat == TextureFormat::bgra8;
+        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
+        ok = image.pixels ? writeDds(path, image, options) : writeImageFile(path, image.bitmap, format);
+    } else if (format == OutputFormat::bmp || (!sixteen && !alpha)) {
         // The display bitmap holds the picture in 8 bits without alpha.
         ok = writeImageFile(path, image.bitmap, format);
     } else {

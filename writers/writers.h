@@ -4,14 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "encode/texture_encoder.h"
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/platform.h"
 
-enum class OutputFormat { bmp, png, tga };
+enum class OutputFormat { bmp, png, tga, dds };
 
-// The format that `path`'s extension names (".bmp", ".png" or ".tga", ASCII
-// case ignored); false when it names none of the three.
+// The format that `path`'s extension names (".bmp", ".png", ".tga" or
+// ".dds", ASCII case ignored); false when it names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 
 // Each writer saves atomically: the file is written beside the target under a
@@ -31,6 +32,13 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format);
 struct SaveOptions {
     int32_t keepAlpha = 1;  // PNG, Targa, TIFF: write the alpha the picture has
     int32_t depth = 0;      // PNG, TIFF: 0 keeps the picture's depth; 8 reduces, 16 widens
+    // DDS: the texture format, the DX10 header (DXGI format) instead of the
+    // legacy one (FourCC or bit masks), at most this many mip levels (0:
+    // down to 1 x 1), and lower levels that keep their averaged lengths.
+    TextureFormat ddsFormat = TextureFormat::bc5;
+    int32_t ddsDx10 = 0;
+    uint32_t mips = 0;
+    int32_t mipKeepLength = 0;
 };
 
 // What writeImage did that the options did not ask for: the notes a front
@@ -47,6 +55,9 @@ struct SaveReport {
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report = nullptr);
 bool writePng(const char* path, BitmapHandle bitmap);
+// A DDS texture of the Image's pixels (any layout; see encode/texture_encoder.h)
+// with its mip chain, as `options` choose.
+bool writeDds(const char* path, const Image& image, const SaveOptions& options);
 bool writeTga(const char* path, BitmapHandle bitmap);
 // A 32-bit Targa file from 8-bit rows with alpha.
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);

@@ -37,6 +37,7 @@ constexpr FileType saveTypes[] = {
     {"Bitmap files", "*.bmp"},
     {"PNG files", "*.png"},
     {"Targa files", "*.tga"},
+    {"DDS files", "*.dds"},
 };
 
 template <size_t count>

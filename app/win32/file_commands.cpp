@@ -28,7 +28,8 @@ constexpr char openFilter[] =
 constexpr char saveFilter[] =
     "Bitmap files (*.bmp)\0*.bmp\0"
     "PNG files (*.png)\0*.png\0"
-    "Targa files (*.tga)\0*.tga\0";
+    "Targa files (*.tga)\0*.tga\0"
+    "DDS files (*.dds)\0*.dds\0";
 
 constexpr char openError[] = "There was an error opening the file.";
 constexpr char saveError[] = "There was an error saving the file.";

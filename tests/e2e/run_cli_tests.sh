@@ -61,7 +61,7 @@ done <<EOF
 1|folder.bmp: Failed to load open file: not a regular file|"$work/folder.bmp" "$work/o.bmp"
 3|o.bmp: There was an error writing the file: No such file or directory|"$data/reference.bmp" "$work/none/o.bmp"
 3|o.png: There was an error writing the file: No such file or directory|--thumbnail "$work/t.bmp" "$data/reference.bmp" "$work/none/o.png"
-2|OUTPUT must end in .bmp, .png or .tga: |"$data/reference.bmp" "$work/o.jpg"
+2|OUTPUT must end in .bmp, .png, .tga or .dds: |"$data/reference.bmp" "$work/o.jpg"
 2|THUMB must end in .bmp, .png or .tga: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
 2|--format, --jobs and --recursive go with --out-dir|-j 2 "$data/reference.bmp" "$work/o.bmp"
 2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"

@@ -259,6 +259,22 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(session->savePath), saved);
     }
 
+    // A DDS texture (BC5 with its mip chain) of the picture shown.
+    void savingADdsNameWritesATexture() {
+        WindowFixture fixture;
+        fixture.openThroughDialog(testData("cli/reference.bmp"));
+        const QString saved = fixture.file("saved.dds");
+        fixture.saveThroughDialog(saved);
+        QVERIFY(fixture.dialogs.messages.empty());
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.size() > 128);
+        QCOMPARE(bytes.left(4), QByteArray("DDS "));
+        QCOMPARE(bytes.mid(84, 4), QByteArray("ATI2"));
+        QCOMPARE(QString::fromLocal8Bit(session->savePath), saved);
+    }
+
     void theSaveDialogOffersTheWrittenFormatsBmpFirst() {
         WindowFixture fixture;
         fixture.openThroughDialog(testData("cli/reference.bmp"));
@@ -270,8 +286,9 @@ private slots:
         QCOMPARE(request.initialName, QStringLiteral("Untitled"));
         QCOMPARE(request.directory, fixture.file(""));
         QCOMPARE(request.filters, (QStringList{QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("PNG files (*.png)"),
-                                               QStringLiteral("Targa files (*.tga)")}));
-        QCOMPARE(request.suffixes, (QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga")}));
+                                               QStringLiteral("Targa files (*.tga)"), QStringLiteral("DDS files (*.dds)")}));
+        QCOMPARE(request.suffixes,
+                 (QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga"), QStringLiteral("dds")}));
         QVERIFY(fixture.dialogs.messages.empty());
     }
 

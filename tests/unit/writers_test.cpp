@@ -130,7 +130,7 @@ TEST(OutputFormats, TheExtensionPicksTheFormat) {
         bool known;
         OutputFormat format;
     } cases[] = {{"a.bmp", true, OutputFormat::bmp}, {"b.PNG", true, OutputFormat::png},
-                 {"dir/c.Tga", true, OutputFormat::tga}, {"d.jpg", false, {}}, {"e", false, {}},
+                 {"dir/c.Tga", true, OutputFormat::tga}, {"f.DdS", true, OutputFormat::dds}, {"d.jpg", false, {}}, {"e", false, {}},
                  {"f.pngx", false, {}}, {"g.pn", false, {}}, {"h.png/i", false, {}}, {"j.tga.bak", false, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);

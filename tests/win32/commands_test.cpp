@@ -189,7 +189,8 @@ TEST_F(MainDialogTest, FileDialogsOfferTheFormatsTheProgramReadsAndWrites) {
     click(IDC_SAVE);
     ASSERT_EQ(answerer.seen.size(), 1u);
     EXPECT_EQ(answerer.seen[0].fileTypes,
-              (std::vector<std::string>{"Bitmap files (*.bmp)", "PNG files (*.png)", "Targa files (*.tga)"}));
+              (std::vector<std::string>{"Bitmap files (*.bmp)", "PNG files (*.png)", "Targa files (*.tga)",
+                                        "DDS files (*.dds)"}));
     EXPECT_EQ(answerer.seen[0].fileType, 0);
 }
 
@@ -242,6 +243,33 @@ TEST_F(MainDialogTest, SaveWritesTheFormatOfTheExtension) {
         EXPECT_EQ(back.height, 5);
         EXPECT_EQ(shownRows(back), shown) << saved;
         resetImage(&back);
+    }
+}
+
+// The DDS choice writes a texture (BC5 with its mip chain), by a typed
+// extension or by the chosen type.
+TEST_F(MainDialogTest, SaveWritesADdsTexture) {
+    const std::string picture = work.file("in.bmp");
+    writePicture(picture, 7, 5, gradient);
+    openThroughDialog(picture);
+    const struct {
+        const char* typed;
+        int fileType;
+        const char* savedAs;
+    } cases[] = {{"out.dds", -1, "out.dds"}, {"typed", 3, "typed.dds"}};
+    for (const auto& c : cases) {
+        WorkFolder target;
+        DialogAnswerer answerer(dialog);
+        answerer.chooseFile(target.file(c.typed), c.fileType);
+        click(IDC_SAVE);
+        ASSERT_EQ(answerer.seen.size(), 1u) << c.typed;
+        const std::string saved = target.file(c.savedAs);
+        const std::vector<uint8_t> bytes = readFileBytes(saved);
+        // The header, then 2 x 2 + 1 + 1 BC5 blocks (7 x 5, 3 x 2, 1 x 1).
+        ASSERT_EQ(bytes.size(), 128u + 6 * 16) << saved;
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 4, "DDS "));
+        EXPECT_TRUE(std::equal(bytes.begin() + 84, bytes.begin() + 88, "ATI2"));
+        EXPECT_STREQ(session->savePath, saved.c_str());
     }
 }
 

@@ -1,0 +1,249 @@
+#include "encode/texture_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "encode/bands.h"
+#include "encode/block_encoders.h"
+#include "encode/mip_chain.h"
+
+namespace {
+
+// Where the samples of an Image lie.
+struct ImageView {
+    const uint8_t* first = nullptr;  // the top row
+    int64_t rowAdvance = 0;          // bytes from a row to the one below
+    size_t step = 0;                 // bytes a pixel
+    size_t offset[3] = {};           // bytes from a pixel's start to its red, green and blue
+    bool sixteen = false;
+    uint32_t width = 0, height = 0;
+};
+
+bool viewImage(const Image& image, ImageView& view) {
+    const size_t bytes = pixelBytes(image);
+    if (!image.pixels || !bytes || image.width <= 0 || image.height <= 0) return false;
+    view.width = static_cast<uint32_t>(image.width);
+    view.height = static_cast<uint32_t>(image.height);
+    view.step = bytes;
+    view.sixteen = isSixteenBit(image);
+    const int64_t rowLength = static_cast<int64_t>(bytes) * view.width;
+    // 16-bit pictures are always top row first, red-green-blue, unpadded.
+    const int64_t advance = view.sixteen ? rowLength : rowLength + image.rowPad;
+    const bool bottomUp = !view.sixteen && image.bottomUp;
+    const int64_t topOffset = bottomUp ? advance * (view.height - 1) : 0;
+    view.rowAdvance = bottomUp ? -advance : advance;
+    // Every row must lie inside the buffer.
+    const int64_t lastOffset = topOffset + view.rowAdvance * (view.height - 1);
+    if (std::min(topOffset, lastOffset) < 0 || std::max(topOffset, lastOffset) + rowLength > image.dataSize)
+        return false;
+    view.first = image.pixels + topOffset;
+    const size_t sample = view.sixteen ? 2 : 1;
+    const bool bgr = !view.sixteen && image.bgrOrder;
+    view.offset[0] = (bgr ? 2 : 0) * sample;
+    view.offset[1] = sample;
+    view.offset[2] = (bgr ? 0 : 2) * sample;
+    return true;
+}
+
+// The rows of a level as samples (8 or 16 bits, red, green, blue), which
+// the block encoders and the uncompressed layout read.
+struct SampleRows {
+    const void* context = nullptr;
+    void (*row)(const void* context, uint32_t y, uint16_t* rgb) = nullptr;
+    uint32_t width = 0, height = 0;
+    int sampleBits = 8;
+};
+
+void imageSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
+    const auto& view = *static_cast<const ImageView*>(context);
+    const uint8_t* p = view.first + view.rowAdvance * static_cast<int64_t>(y);
+    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    if (view.sixteen) {
+        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
+            std::memcpy(rgb, p + r, 2);
+            std::memcpy(rgb + 1, p + g, 2);
+            std::memcpy(rgb + 2, p + b, 2);
+        }
+    } else {
+        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
+            rgb[0] = p[r];
+            rgb[1] = p[g];
+            rgb[2] = p[b];
+        }
+    }
+}
+
+// The top level as vectors, decoded as the re-normalisation decodes.
+void topVectorRow(const void* context, uint32_t y, float* xyz) {
+    const auto& view = *static_cast<const ImageView*>(context);
+    const uint8_t* p = view.first + view.rowAdvance * static_cast<int64_t>(y);
+    if (view.sixteen) {
+        constexpr float unit = 1.0f / 32767.0f;
+        for (uint32_t x = 0; x < view.width; ++x, p += view.step)
+            for (int k = 0; k < 3; ++k) {
+                uint16_t word;
+                std::memcpy(&word, p + view.offset[k], 2);
+                *xyz++ = static_cast<float>(static_cast<int32_t>(word) - 32768) * unit;
+            }
+        return;
+    }
+    constexpr float unit = 1.0f / 127.0f;
+    if (view.step == 3 && view.offset[0] == 0) {
+        // Red, green, blue bytes one after another: one run.
+        for (size_t i = 0; i < size_t{3} * view.width; ++i) xyz[i] = static_cast<float>(p[i] - 128) * unit;
+        return;
+    }
+    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    for (uint32_t x = 0; x < view.width; ++x, p += view.step, xyz += 3) {
+        xyz[0] = static_cast<float>(p[r] - 128) * unit;
+        xyz[1] = static_cast<float>(p[g] - 128) * unit;
+        xyz[2] = static_cast<float>(p[b] - 128) * unit;
+    }
+}
+
+struct EncodedLevel {
+    const VectorLevel* level;
+    int sampleBits;
+};
+
+void levelSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
+    const auto& encoded = *static_cast<const EncodedLevel*>(context);
+    const VectorLevel& level = *encoded.level;
+    const size_t length = size_t{3} * level.width;
+    encodeComponents(level.xyz.data() + length * y, length, encoded.sampleBits, rgb);
+}
+
+uint32_t blockBytes(TextureFormat format) { return format == TextureFormat::bc1 ? 8 : 16; }
+
+void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_t left, uint32_t width,
+                 int sampleBits, uint8_t* out) {
+    // Pixels past the right edge repeat the last column (rows past the
+    // bottom already repeat the last row).
+    size_t at[4];
+    for (uint32_t i = 0; i < 4; ++i) at[i] = size_t{3} * std::min(left + i, width - 1);
+    const float scale = sampleBits == 16 ? 255.0f / 65535.0f : 1.0f;
+    ColourBlock colours;
+    for (int i = 0; i < 16; ++i) {
+        const uint16_t* pixel = rows[i / 4] + at[i % 4];
+        colours.red[i] = static_cast<float>(pixel[0]) * scale;
+        colours.green[i] = static_cast<float>(pixel[1]) * scale;
+        colours.blue[i] = static_cast<float>(pixel[2]) * scale;
+    }
+    switch (format) {
+        case TextureFormat::bc5:
+            encodeBc4Block(colours.red, out);
+            encodeBc4Block(colours.green, out + 8);
+            break;
+        case TextureFormat::bc1: encodeColourBlock(colours, out); break;
+        case TextureFormat::bc3:
+            opaqueAlphaBlock(out);
+            encodeColourBlock(colours, out + 8);
+            break;
+        case TextureFormat::bgra8: break;
+    }
+}
+
+// Encodes one level from its sample rows into `out`.
+bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
+    const uint32_t width = rows.width, height = rows.height;
+    if (format == TextureFormat::bgra8) {
+        const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
+        bool ok = true;
+        runInBands(height, workers, [&](uint32_t first, uint32_t last) {
+            std::vector<uint16_t> samples;
+            try {
+                samples.resize(size_t{3} * width);
+            } catch (const std::bad_alloc&) {
+                ok = false;
+                return;
+            }
+            for (uint32_t y = first; y < last; ++y) {
+                rows.row(rows.context, y, samples.data());
+                uint8_t* pixel = out + size_t{4} * width * y;
+                for (uint32_t x = 0; x < width; ++x, pixel += 4) {
+                    const uint16_t* s = samples.data() + size_t{3} * x;
+                    for (int k = 0; k < 3; ++k)
+                        pixel[2 - k] = rows.sampleBits == 16 ? reduceSample(s[k]) : static_cast<uint8_t>(s[k]);
+                    pixel[3] = 255;
+                }
+            }
+        });
+        return ok;
+    }
+    const uint32_t blocksAcross = (width + 3) / 4, blocksDown = (height + 3) / 4;
+    const size_t rowBytes = size_t{blocksAcross} * blockBytes(format);
+    // About a microsecond a block; a thread is worth it from a few
+    // thousand blocks on.
+    const unsigned workers = bandWorkers(blocksDown, blocksAcross, 4096);
+    bool ok = true;
+    runInBands(blocksDown, workers, [&](uint32_t first, uint32_t last) {
+        std::vector<uint16_t> band;
+        try {
+            band.resize(size_t{12} * width);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+            return;
+        }
+        for (uint32_t by = first; by < last; ++by) {
+            const uint16_t* lines[4];
+            for (uint32_t r = 0; r < 4; ++r) {
+                const uint32_t y = 4 * by + r;
+                if (y < height) {
+                    uint16_t* line = band.data() + size_t{3} * width * r;
+                    rows.row(rows.context, y, line);
+                    lines[r] = line;
+                } else {
+                    lines[r] = lines[r - 1];  // below the bottom: the last row again
+                }
+            }
+            uint8_t* block = out + rowBytes * by;
+            for (uint32_t bx = 0; bx < blocksAcross; ++bx, block += blockBytes(format))
+                encodeBlock(format, lines, 4 * bx, width, rows.sampleBits, block);
+        }
+    });
+    return ok;
+}
+
+}  // namespace
+
+uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height) {
+    if (format == TextureFormat::bgra8) return uint64_t{4} * width * height;
+    return uint64_t{(width + 3) / 4} * ((height + 3) / 4) * blockBytes(format);
+}
+
+uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uint32_t levels) {
+    uint64_t total = 0;
+    for (uint32_t level = 0; level < levels; ++level)
+        total += textureLevelBytes(format, mipSide(width, level), mipSide(height, level));
+    return total;
+}
+
+bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* out, uint64_t outSize) {
+    ImageView view;
+    if (!out || !viewImage(image, view)) return false;
+    const uint32_t levels = mipLevelCount(view.width, view.height, options.maxLevels);
+    if (outSize != textureBytes(options.format, view.width, view.height, levels)) return false;
+    const int sampleBits = view.sixteen ? 16 : 8;
+    // BC5 keeps X and Y of unit vectors only.
+    const bool keepLength = options.keepLength && options.format != TextureFormat::bc5;
+
+    const SampleRows top{&view, imageSampleRow, view.width, view.height, sampleBits};
+    if (!encodeLevel(top, options.format, out)) return false;
+    out += textureLevelBytes(options.format, view.width, view.height);
+
+    VectorLevel above, below;
+    VectorRows source{&view, topVectorRow, view.width, view.height};
+    for (uint32_t level = 1; level < levels; ++level) {
+        const unsigned workers = bandWorkers(mipSide(view.height, level), source.width, uint64_t{1} << 19);
+        if (!makeNextLevel(source, keepLength, workers, below)) return false;
+        std::swap(above, below);
+        source = rowsOf(above);
+        const EncodedLevel encoded{&above, sampleBits};
+        const SampleRows rows{&encoded, levelSampleRow, above.width, above.height, sampleBits};
+        if (!encodeLevel(rows, options.format, out)) return false;
+        out += textureLevelBytes(options.format, above.width, above.height);
+    }
+    return true;
+}
