@@ -21,12 +21,13 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files:\n"
-    "OUTPUT's extension (.bmp, .png or .tga, any case) picks the format.\n"
+    "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
+    "files: OUTPUT's extension (.bmp, .png, .tga, .tif or .tiff, any case) picks\n"
+    "the format.\n"
     "\n"
     "Adjustments:\n"
     "  --invert-red          invert the red channel (X)\n"
@@ -39,13 +40,14 @@ constexpr char usageText[] =
     "                        is detected and green inverted where it differs; a map\n"
     "                        whose convention is unclear is written unchanged, with\n"
     "                        a warning. This comes before the other adjustments.\n"
-    "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
+    "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png, .tga or\n"
+    "                        .tif)\n"
     "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
-    "  --format FORMAT       bmp, png or tga; by default an input's own format when\n"
-    "                        it is one of these, otherwise png\n"
+    "  --format FORMAT       bmp, png, tga or tif (tiff); by default an input's own\n"
+    "                        format when it is one of these, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
     "  -j, --jobs N          work on N files at once (default: one per processor)\n"
@@ -194,7 +196,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
-                status = usageError("--format takes bmp, png or tga, not '%s'", text);
+                status = usageError("--format takes bmp, png, tga or tif, not '%s'", text);
                 return ParseResult::usage;
             }
             args.formatGiven = true;
@@ -231,7 +233,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         }
         OutputFormat format;
         if (!outputFormatOf(args.inputs[1], format)) {
-            status = usageError("OUTPUT must end in .bmp, .png or .tga: %s", args.inputs[1]);
+            status = usageError("OUTPUT must end in .bmp, .png, .tga, .tif or .tiff: %s", args.inputs[1]);
             return ParseResult::usage;
         }
     }
@@ -245,7 +247,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     }
     OutputFormat thumbnailFormat;
     if (args.thumbnail && !outputFormatOf(args.thumbnail, thumbnailFormat)) {
-        status = usageError("THUMB must end in .bmp, .png or .tga: %s", args.thumbnail);
+        status = usageError("THUMB must end in .bmp, .png, .tga, .tif or .tiff: %s", args.thumbnail);
         return ParseResult::usage;
     }
     return ParseResult::run;
@@ -275,14 +277,17 @@ std::string loadFailureReason(const char* path) {
     if (!file) return std::strerror(errno);
     std::fclose(file);
     if (!platformFileExists(path)) return "not a regular file";
-    if (const char* format = formatNameOf(path))
-        return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
+    if (const char* format = formatNameOf(path)) {
+        const std::string text = std::string("not a ") + format + " file that quorvel-cli can read";
+        if (*readRefusalReason()) return text + ": " + readRefusalReason();
+        return text + " (damaged, or a kind it does not read)";
+    }
     const char* name = std::strrchr(path, pathSeparator);
     if (pathSeparator != '/')
         if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
     const char* dot = std::strrchr(name ? name : path, '.');
     const std::string kind = dot ? std::string(".") + (dot + 1) + " files" : std::string("files without an extension");
-    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG and JPEG)";
+    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG, JPEG and TIFF)";
 }
 
 std::string writeFailureReason() {

@@ -1,3 +1,5 @@
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "readers/pnm_reader.h"
@@ -54,7 +56,11 @@ constexpr ReaderEntry readerTable[] = {
     {"png", withByteReader<readPng>, "PNG"},
     {"jpg", withByteReader<readJpeg>, "JPEG"},
     {"jpeg", withByteReader<readJpeg>, "JPEG"},
+    {"tif", withByteReader<readTiff>, "TIFF"},
+    {"tiff", withByteReader<readTiff>, "TIFF"},
 };
+
+thread_local char refusal[256] = {};
 
 // The entry that the extension of `path`'s last component names, or null.
 const ReaderEntry* entryFor(const char* path) {
@@ -85,9 +91,20 @@ bool extractFileName(char* destination, const char* path) {
 }
 
 bool readImageFile(const char* path, Image* image) {
+    refusal[0] = '\0';
     if (!image || !path) return false;
     const ReaderEntry* entry = entryFor(path);
     return entry && entry->run(image, path);
+}
+
+const char* readRefusalReason() { return refusal; }
+
+bool refuseRead(const char* format, ...) {
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(refusal, sizeof refusal, format, list);
+    va_end(list);
+    return false;
 }
 
 const char* formatNameOf(const char* path) {

@@ -16,9 +16,19 @@ inline constexpr size_t nameBufferSize = 256;
 bool readImageFile(const char* path, Image* image);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
-// "PCX", "Photoshop", "DDS", "Netpbm", "PNG" or "JPEG"), or null when no
-// reader takes that extension.
+// "PCX", "Photoshop", "DDS", "Netpbm", "PNG", "JPEG" or "TIFF"), or null
+// when no reader takes that extension.
 const char* formatNameOf(const char* path);
+
+// Why the calling thread's last readImageFile refused its file, when the
+// reader could tell more than that the file is damaged or of a kind it does
+// not read: a phrase such as "its samples are 32-bit floating point; ...".
+// Empty otherwise. Each thread has its own.
+const char* readRefusalReason();
+
+// Records the reason for readRefusalReason (printf-style); returns false so
+// that a reader can `return refuseRead(...)`.
+bool refuseRead(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // True when `path` is a PNG file whose IHDR gives 16-bit samples, which
 // loading reduces to 8 bits. Reads only the file's first bytes.
@@ -36,6 +46,9 @@ bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
+// TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
+// the file has an alpha sample.
+bool readTiff(ByteReader* reader, Image* image, const char* path);
 
 // The signature and IHDR at the start of the file give 16-bit samples.
 bool pngHasSixteenBitSamples(const char* path);

@@ -26,15 +26,17 @@ bool outputFormatOf(const char* path, OutputFormat& format) {
     const char* dot = std::strrchr(path, '.');
     // A dot inside a folder name is no extension.
     if (!dot || std::strchr(dot, '/') || std::strchr(dot, '\\')) return false;
-    char extension[5] = {};
-    for (size_t i = 0; i < 4; ++i) {
+    char extension[6] = {};
+    for (size_t i = 0; i < 5; ++i) {
         if (!dot[1 + i]) break;
         extension[i] = lowerAscii(dot[1 + i]);
     }
-    if (std::strlen(dot + 1) != 3) return false;
+    const size_t length = std::strlen(dot + 1);
+    if (length != 3 && length != 4) return false;
     if (std::strcmp(extension, "bmp") == 0) format = OutputFormat::bmp;
     else if (std::strcmp(extension, "png") == 0) format = OutputFormat::png;
     else if (std::strcmp(extension, "tga") == 0) format = OutputFormat::tga;
+    else if (std::strcmp(extension, "tif") == 0 || std::strcmp(extension, "tiff") == 0) format = OutputFormat::tif;
     else return false;
     return true;
 }
@@ -75,6 +77,7 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
     switch (format) {
         case OutputFormat::png: return writePng(path, bitmap);
         case OutputFormat::tga: return writeTga(path, bitmap);
+        case OutputFormat::tif: return writeTiff(path, bitmap);
         case OutputFormat::bmp: break;
     }
     errno = 0;
@@ -83,6 +86,7 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
 
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report) {
+    if (format == OutputFormat::tif) return writeTiff(path, image, options, report);
     SaveReport notes;
     notes.alphaDropped = image.hasAlpha != 0;
     notes.reduced = isSixteenBit(image);

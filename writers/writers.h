@@ -7,10 +7,10 @@
 #include "image/image.h"
 #include "platform/platform.h"
 
-enum class OutputFormat { bmp, png, tga };
+enum class OutputFormat { bmp, png, tga, tif };
 
-// The format that `path`'s extension names (".bmp", ".png" or ".tga", ASCII
-// case ignored); false when it names none of the three.
+// The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif"
+// or ".tiff", ASCII case ignored); false when it names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 
 // Each writer saves atomically: the file is written beside the target under a
@@ -20,7 +20,7 @@ bool outputFormatOf(const char* path, OutputFormat& format);
 // The bytes that stand before the pixel rows in a BMP or Targa file of a
 // 24-bit picture of width x height, whose rows follow bottom row first,
 // blue-green-red (padded to 4 bytes in BMP, unpadded in Targa). Returns their
-// count; 0 for PNG, or for a size the format cannot hold.
+// count; 0 for PNG and TIFF, or for a size the format cannot hold.
 inline constexpr size_t rowFileHeaderMax = 54;
 size_t rowFileHeader(OutputFormat format, uint32_t width, uint32_t height, uint8_t (&header)[rowFileHeaderMax]);
 
@@ -46,3 +46,10 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
                 SaveReport* report = nullptr);
 bool writePng(const char* path, BitmapHandle bitmap);
 bool writeTga(const char* path, BitmapHandle bitmap);
+// TIFF of the display bitmap: 8-bit red-green-blue, as writeImageFile saves.
+bool writeTiff(const char* path, BitmapHandle bitmap);
+// TIFF of an Image: 8 or 16 bits a sample as the picture has them or
+// options.depth says, with unassociated alpha when the picture has alpha
+// and options.keepAlpha; 8-bit red-green-blue comes from the display
+// bitmap, which must be built.
+bool writeTiff(const char* path, const Image& image, const SaveOptions& options, SaveReport* report);
