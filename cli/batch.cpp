@@ -215,7 +215,13 @@ FileResult processFile(const Arguments& args, const InputFile& file) {
         }
     }
     adjustPixels(&image, args.options);
-    if (!buildDisplayBitmap(&image) || !writeImageFile(output.c_str(), image.bitmap, format)) {
+    // TIFF keeps the picture's 16 bits and alpha; the other formats are
+    // written from the display bitmap.
+    const auto write = [&] {
+        return format == OutputFormat::tif ? writeImage(output.c_str(), image, format, SaveOptions{})
+                                           : writeImageFile(output.c_str(), image.bitmap, format);
+    };
+    if (!buildDisplayBitmap(&image) || !write()) {
         reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
         result.outcome = Outcome::writeFailed;
     }

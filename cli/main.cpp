@@ -253,10 +253,14 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     return ParseResult::run;
 }
 
-bool writeOrReport(const char* path, BitmapHandle bitmap) {
+bool writeOrReport(const char* path, const Image& image) {
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
-    if (writeImageFile(path, bitmap, format)) return true;
+    // TIFF keeps the picture's 16 bits and alpha; the other formats are
+    // written from the display bitmap.
+    const bool written = format == OutputFormat::tif ? writeImage(path, image, format, SaveOptions{})
+                                                     : writeImageFile(path, image.bitmap, format);
+    if (written) return true;
     reportLine("%s: There was an error writing the file: %s", path, writeFailureReason().c_str());
     return false;
 }
@@ -349,10 +353,10 @@ int runOneFile(const Arguments& args) {
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(output, session->image.bitmap)) status = exitWriteFailed;
+        if (!writeOrReport(output, session->image)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
-            if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;
+            if (!writeOrReport(args.thumbnail, session->thumbnail)) status = exitWriteFailed;
         }
     }
     destroySession(session);

@@ -12,14 +12,17 @@ independently of any TIFF library:
     kind         grey8, grey16, greyalpha8, greyalpha16, rgb8, rgb16, rgba8,
                  rgba16 (unassociated alpha), premultiplied8/16 (associated
                  alpha), rgbextra8 (a fourth sample of unspecified data),
-                 rgbaextra16 (alpha and then unspecified data), greyextra8
+                 rgbaextra16 (alpha and then unspecified data), greyextra8,
+                 reference (the reference picture of reference.py, 8-bit
+                 RGB, which the other formats' test files also store)
     layout       strips (5 rows each), onestrip (no RowsPerStrip), tiles
                  (16 x 16, partly outside the picture), planar (strips, one
                  plane a sample), planartiles
     compression  none, lzw, deflate, packbits
     _pred        horizontal differencing (Predictor 2)
     _mm          big-endian (Motorola) byte order; little-endian otherwise
-Each file's expected samples are in expected/<file name>.samples: four
+refused/float32.tif and refused/orientation3.tif are refused by the reader,
+each with its reason. Each file's expected samples are in expected/<file name>.samples: four
 little-endian 32-bit numbers (width, height, bits a sample, samples a
 pixel: 3, or 4 with alpha), then the samples top row first, red, green,
 blue (grey repeated) and alpha, bytes or little-endian 16-bit words; extra
@@ -34,6 +37,9 @@ import subprocess
 import sys
 import tempfile
 import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import reference  # noqa: E402
 
 WIDTH = 19   # neither side a multiple of 16: tiles run past both edges,
 HEIGHT = 13  # and the last strip of 5 rows holds 3
@@ -55,6 +61,7 @@ KINDS = {
     'rgbextra8': (3, 8, (0,)),
     'rgbaextra16': (3, 16, (2, 0)),
     'greyextra8': (1, 8, (0,)),
+    'reference': (3, 8, ()),
 }
 
 SOFTWARE = b'make_tiff.py\0'  # ASCII, NUL-terminated
@@ -62,15 +69,31 @@ SOFTWARE = b'make_tiff.py\0'  # ASCII, NUL-terminated
 COMPRESSION = {'none': 1, 'lzw': 5, 'deflate': 8, 'packbits': 32773}
 
 
-def sample(x, y, c, bits):
+class Picture:
     """The stored sample c of pixel (x, y): distinct neighbours, both ends of
     the range reached, 16-bit samples with unlike high and low bytes."""
-    top = (1 << bits) - 1
-    if (x, y) == (0, 0):
-        return 0
-    if (x, y) == (WIDTH - 1, HEIGHT - 1):
-        return top
-    return (x * 7919 + y * 104729 + c * 31337 + x * y * 613 + x * x * y * 131) % (top + 1)
+    width, height = WIDTH, HEIGHT
+
+    @staticmethod
+    def sample(x, y, c, bits):
+        top = (1 << bits) - 1
+        if (x, y) == (0, 0):
+            return 0
+        if (x, y) == (WIDTH - 1, HEIGHT - 1):
+            return top
+        return (x * 7919 + y * 104729 + c * 31337 + x * y * 613 + x * x * y * 131) % (top + 1)
+
+
+class ReferencePicture:
+    width, height = reference.WIDTH, reference.HEIGHT
+
+    @staticmethod
+    def sample(x, y, c, bits):
+        return reference.rgb(x, y)[c]
+
+
+def picture_of(kind):
+    return ReferencePicture if kind == 'reference' else Picture
 
 
 def stored_samples(kind):
@@ -80,19 +103,20 @@ def stored_samples(kind):
 
 def expected_samples(kind):
     colour, bits, extras = KINDS[kind]
+    pic = picture_of(kind)
     alpha = next((colour + i for i, e in enumerate(extras) if e in (1, 2)), None)
     out = bytearray()
-    for y in range(HEIGHT):
-        for x in range(WIDTH):
-            values = [sample(x, y, c, bits) for c in range(colour)]
+    for y in range(pic.height):
+        for x in range(pic.width):
+            values = [pic.sample(x, y, c, bits) for c in range(colour)]
             if colour == 1:
                 values *= 3
             if alpha is not None:
-                values.append(sample(x, y, alpha, bits))
+                values.append(pic.sample(x, y, alpha, bits))
             for v in values:
                 out += struct.pack('<H', v) if bits == 16 else bytes([v])
     channels = 4 if alpha is not None else 3
-    return struct.pack('<4I', WIDTH, HEIGHT, bits, channels) + bytes(out)
+    return struct.pack('<4I', pic.width, pic.height, bits, channels) + bytes(out)
 
 
 # ----------------------------------------------------------------- coding
@@ -195,6 +219,7 @@ def units(kind, layout, compression, predict, order):
     """The strips or tiles of the picture, in the order of their offsets in
     the directory (plane by plane when planar)."""
     colour, bits, extras = KINDS[kind]
+    pic = picture_of(kind)
     spp = stored_samples(kind)
     planar = layout.startswith('planar')
     tiled = layout.endswith('tiles')
@@ -203,32 +228,36 @@ def units(kind, layout, compression, predict, order):
     for plane in planes:
         step = len(plane)
         if tiled:
-            for ty in range(0, HEIGHT, TILE):
-                for tx in range(0, WIDTH, TILE):
+            for ty in range(0, pic.height, TILE):
+                for tx in range(0, pic.width, TILE):
                     rows = []
                     for y in range(ty, ty + TILE):
                         row = []
                         for x in range(tx, tx + TILE):
                             for c in plane:
                                 # Tile parts outside the picture hold noise.
-                                inside = x < WIDTH and y < HEIGHT
-                                row.append(sample(x, y, c, bits) if inside else (x * 41 + y * 17 + c) & ((1 << bits) - 1))
+                                inside = x < pic.width and y < pic.height
+                                row.append(pic.sample(x, y, c, bits) if inside
+                                           else (x * 41 + y * 17 + c) & ((1 << bits) - 1))
                         rows.append(row)
                     found.append(compress(unit_bytes(rows, bits, order, predict, step), compression))
         else:
-            per = HEIGHT if layout == 'onestrip' else ROWS_PER_STRIP
-            for top in range(0, HEIGHT, per):
-                rows = [[sample(x, y, c, bits) for x in range(WIDTH) for c in plane]
-                        for y in range(top, min(top + per, HEIGHT))]
+            per = pic.height if layout == 'onestrip' else ROWS_PER_STRIP
+            for top in range(0, pic.height, per):
+                rows = [[pic.sample(x, y, c, bits) for x in range(pic.width) for c in plane]
+                        for y in range(top, min(top + per, pic.height))]
                 found.append(compress(unit_bytes(rows, bits, order, predict, step), compression))
     return found
 
 
-def tiff(kind, layout, compression, predict=False, big_endian=False):
+def tiff(kind, layout, compression, predict=False, big_endian=False, retag=None, data=None):
+    """The file; `retag` replaces entries ({tag: (type, values)}) and
+    `data` the strips."""
     colour, bits, extras = KINDS[kind]
+    pic = picture_of(kind)
     spp = stored_samples(kind)
     order = '>' if big_endian else '<'
-    data = units(kind, layout, compression, predict, order)
+    data = data or units(kind, layout, compression, predict, order)
     out = bytearray(b'MM' if big_endian else b'II') + struct.pack(order + 'HI', 42, 0)
     # The Software text, which the reader passes over, comes first, so that
     # whatever follows the strips is needed to read the picture.
@@ -242,8 +271,8 @@ def tiff(kind, layout, compression, predict=False, big_endian=False):
             out.append(0)
     tiled = layout.endswith('tiles')
     entries = [
-        (256, 4, [WIDTH]),
-        (257, 4, [HEIGHT]),
+        (256, 4, [pic.width]),
+        (257, 4, [pic.height]),
         (258, 3, [bits] * spp),
         (259, 3, [COMPRESSION[compression]]),
         (262, 3, [2 if colour == 3 else 1]),
@@ -262,6 +291,8 @@ def tiff(kind, layout, compression, predict=False, big_endian=False):
         entries.append((317, 3, [2]))
     if extras:
         entries.append((338, 3, list(extras)))
+    for tag, (type_, items) in (retag or {}).items():
+        entries = [e for e in entries if e[0] != tag] + [(tag, type_, items)]
     entries.sort()
     # The directory follows the data; values longer than four bytes follow it.
     ifd = len(out)
@@ -306,6 +337,16 @@ def variants():
         yield kind, 'strips', 'deflate', False, False
     yield 'rgb8', 'onestrip', 'none', False, False
     yield 'rgba16', 'onestrip', 'lzw', True, True
+    yield 'reference', 'strips', 'lzw', True, False
+
+
+def refused_files():
+    """Files of kinds the reader refuses with its reason, for quorvel-cli's
+    messages: (name, bytes)."""
+    floats = b''.join(struct.pack('<3f', x / WIDTH, y / HEIGHT, 1.0) for y in range(HEIGHT) for x in range(WIDTH))
+    yield 'float32.tif', tiff('rgb8', 'onestrip', 'none', retag={258: (3, [32] * 3), 339: (3, [3] * 3)},
+                              data=[floats])
+    yield 'orientation3.tif', tiff('rgb8', 'strips', 'none', retag={274: (3, [3])})
 
 
 def file_name(kind, layout, compression, predict, big_endian):
@@ -348,6 +389,10 @@ def main():
             if seen != expected[16:]:
                 sys.exit(f'{name}: ImageMagick decodes other samples')
             checked += 1
+    os.makedirs(os.path.join(outdir, 'refused'), exist_ok=True)
+    for name, data in refused_files():
+        with open(os.path.join(outdir, 'refused', name), 'wb') as f:
+            f.write(data)
     print(f'{len(list(variants()))} TIFF files written to {outdir}'
           + (f', {checked} checked against ImageMagick' if magick else ''))
 

@@ -61,13 +61,16 @@ done <<EOF
 1|folder.bmp: Failed to load open file: not a regular file|"$work/folder.bmp" "$work/o.bmp"
 3|o.bmp: There was an error writing the file: No such file or directory|"$data/reference.bmp" "$work/none/o.bmp"
 3|o.png: There was an error writing the file: No such file or directory|--thumbnail "$work/t.bmp" "$data/reference.bmp" "$work/none/o.png"
-2|OUTPUT must end in .bmp, .png or .tga: |"$data/reference.bmp" "$work/o.jpg"
-2|THUMB must end in .bmp, .png or .tga: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
+2|OUTPUT must end in .bmp, .png, .tga, .tif or .tiff: |"$data/reference.bmp" "$work/o.jpg"
+2|THUMB must end in .bmp, .png, .tga, .tif or .tiff: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
 2|--format, --jobs and --recursive go with --out-dir|-j 2 "$data/reference.bmp" "$work/o.bmp"
 2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"
 0|note: --scale 'wide' is not a number; the scale is 0|--renormalize --scale wide "$data/reference.bmp" "$work/o.bmp"
 0|note: --scale '2x' reads as 2|--renormalize --scale 2x "$data/reference.bmp" "$work/o.bmp"
 0|has 16-bit samples; the result keeps 8 bits|"$2/png/ct2_d16_plain.png" "$work/o.png"
+1|float32.tif: Failed to load open file: not a TIFF file that quorvel-cli can read: its samples are 32-bit floating point|"$2/tiff/refused/float32.tif" "$work/o.bmp"
+1|not a TIFF file that quorvel-cli can read: its Orientation tag is 3, not 1|"$2/tiff/refused/orientation3.tif" "$work/o.bmp"
+2|--format takes bmp, png, tga or tif, not 'jpg'|--format jpg --out-dir "$work/x" "$data/reference.bmp"
 EOF
 # Upper-case extensions pick the format too, and a written PNG and Targa
 # read back as the same picture.
