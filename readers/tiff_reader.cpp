@@ -71,6 +71,9 @@ constexpr uint32_t maxSamples = 8;
 // A tile may be larger than the picture (writers tile small pictures in
 // 256 x 256 tiles), but not larger than the picture's bytes or this.
 constexpr uint64_t maxSpareTileBytes = uint64_t{1} << 22;
+// No tile side is longer than this (which also keeps the sizes below in
+// 64 bits).
+constexpr uint32_t maxTileSide = 65536;
 
 struct Field {
     bool present = false;
@@ -285,7 +288,7 @@ bool checkUnits(ByteReader* reader, const Directory& dir, TiffLayout& layout, ui
     if (layout.tiled) {
         uint32_t tw = 0, th = 0;
         if (!singleValue(reader, dir, tileWidth, 0, tw) || !singleValue(reader, dir, tileLength, 0, th) || tw == 0 ||
-            th == 0)
+            th == 0 || tw > maxTileSide || th > maxTileSide)
             return false;
         unitWidth = tw;
         unitHeight = th;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/unit/reader_test_support.h"
@@ -48,16 +49,66 @@ uint32_t expectedAt(const ExpectedSamples& e, size_t i) {
     return e.bits == 16 ? uint32_t{e.samples[2 * i]} | uint32_t{e.samples[2 * i + 1]} << 8 : e.samples[i];
 }
 
-// The Windows Imaging Component under Wine (8.0, over libtiff) takes no more
-// than one extra sample, and no 16-bit grey with alpha: those files are
-// refused there.
-bool decodedOnThisPlatform(const std::string& name) {
+// How the platform's codec reads a data file. Wine's TIFF decoder (8.0,
+// over libtiff), which the Windows build is tested with, falls short of the
+// Windows Imaging Component: it hands 16-bit samples of big-endian files in
+// the file's byte order instead of as native words, and refuses 16-bit grey
+// with alpha, planar pictures of more than one sample and pictures of more
+// than one extra sample.
+enum class Decoded { asGenerated, refused, wordsSwapped };
+
+Decoded decodedOnThisPlatform(const std::string& name) {
 #ifdef _WIN32
-    return name.rfind("rgbaextra16_", 0) != 0 && name.rfind("greyalpha16_", 0) != 0;
+    const auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    const bool planar = name.find("_planar") != std::string::npos && !startsWith("grey");
+    if (startsWith("greyalpha16_") || startsWith("rgbaextra16_") || planar) return Decoded::refused;
+    if (name.find("16_") != std::string::npos && name.ends_with("_mm.tif")) return Decoded::wordsSwapped;
 #else
     (void)name;
-    return true;
 #endif
+    return Decoded::asGenerated;
+}
+
+// One data file against its expected samples (a failed assertion ends only
+// this file's check).
+void checkDataFile(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    SCOPED_TRACE(name);
+    Loaded loaded;
+    loadPath(path, loaded);
+    const Decoded decoded = decodedOnThisPlatform(name);
+    if (decoded == Decoded::refused) {
+        expectFailed(loaded);
+        return;
+    }
+    ASSERT_TRUE(loaded.ok) << readRefusalReason();
+    ExpectedSamples e = expectedSamplesOf(path);
+    if (decoded == Decoded::wordsSwapped)
+        for (size_t i = 0; i + 1 < e.samples.size(); i += 2) std::swap(e.samples[i], e.samples[i + 1]);
+    const Image& image = loaded.image;
+    ASSERT_EQ(image.width, static_cast<int32_t>(e.width));
+    ASSERT_EQ(image.height, static_cast<int32_t>(e.height));
+    EXPECT_EQ(image.sampleBits, static_cast<int32_t>(e.bits));
+    EXPECT_EQ(image.hasAlpha, e.channels == 4 ? 1 : 0);
+    ASSERT_EQ(image.bitsPerPixel, static_cast<int32_t>(e.bits * e.channels));
+    EXPECT_EQ(image.rowPad, 0);
+    EXPECT_EQ(image.bottomUp, 0);
+    EXPECT_EQ(image.bgrOrder, 0);
+    const size_t count = size_t{e.width} * e.height * e.channels;
+    ASSERT_EQ(image.dataSize, count * (e.bits / 8));
+    for (size_t i = 0; i < count; ++i)
+        ASSERT_EQ(sampleAt(image, i), expectedAt(e, i)) << "sample " << i % e.channels << " of pixel " << i / e.channels;
+    // The display bitmap shows the colour samples, 16-bit ones reduced.
+    BitmapInfo info;
+    ASSERT_TRUE(platformQueryBitmap(image.bitmap, info));
+    const size_t stride = displayStride(e.width);
+    for (uint32_t y = 0; y < e.height; ++y)
+        for (uint32_t x = 0; x < e.width; ++x)
+            for (uint32_t c = 0; c < 3; ++c) {
+                const uint32_t v = expectedAt(e, (size_t{y} * e.width + x) * e.channels + c);
+                const uint8_t shown = info.bits[(e.height - 1 - y) * stride + 3 * x + 2 - c];
+                ASSERT_EQ(shown, e.bits == 16 ? reduceSample(v) : v) << "bitmap at " << x << "," << y;
+            }
 }
 
 TEST(TiffVariants, EveryFileLoadsToTheGeneratorsSamples) {
@@ -66,43 +117,7 @@ TEST(TiffVariants, EveryFileLoadsToTheGeneratorsSamples) {
     // predictor, 8 big-endian, 5 with premultiplied or extra samples, 2 in
     // one strip, and the reference picture (make_tiff.py).
     ASSERT_EQ(files.size(), 65u);
-    for (const auto& path : files) {
-        const std::string name = path.filename().string();
-        SCOPED_TRACE(name);
-        Loaded loaded;
-        loadPath(path, loaded);
-        if (!decodedOnThisPlatform(name)) {
-            expectFailed(loaded);
-            continue;
-        }
-        ASSERT_TRUE(loaded.ok) << readRefusalReason();
-        const ExpectedSamples e = expectedSamplesOf(path);
-        const Image& image = loaded.image;
-        ASSERT_EQ(image.width, static_cast<int32_t>(e.width));
-        ASSERT_EQ(image.height, static_cast<int32_t>(e.height));
-        EXPECT_EQ(image.sampleBits, static_cast<int32_t>(e.bits));
-        EXPECT_EQ(image.hasAlpha, e.channels == 4 ? 1 : 0);
-        ASSERT_EQ(image.bitsPerPixel, static_cast<int32_t>(e.bits * e.channels));
-        EXPECT_EQ(image.rowPad, 0);
-        EXPECT_EQ(image.bottomUp, 0);
-        EXPECT_EQ(image.bgrOrder, 0);
-        const size_t count = size_t{e.width} * e.height * e.channels;
-        ASSERT_EQ(image.dataSize, count * (e.bits / 8));
-        for (size_t i = 0; i < count; ++i)
-            ASSERT_EQ(sampleAt(image, i), expectedAt(e, i)) << "sample " << i % e.channels << " of pixel "
-                                                              << i / e.channels;
-        // The display bitmap shows the colour samples, 16-bit ones reduced.
-        BitmapInfo info;
-        ASSERT_TRUE(platformQueryBitmap(image.bitmap, info));
-        const size_t stride = displayStride(e.width);
-        for (uint32_t y = 0; y < e.height; ++y)
-            for (uint32_t x = 0; x < e.width; ++x)
-                for (uint32_t c = 0; c < 3; ++c) {
-                    const uint32_t v = expectedAt(e, (size_t{y} * e.width + x) * e.channels + c);
-                    const uint8_t shown = info.bits[(e.height - 1 - y) * stride + 3 * x + 2 - c];
-                    ASSERT_EQ(shown, e.bits == 16 ? reduceSample(v) : v) << "bitmap at " << x << "," << y;
-                }
-    }
+    for (const auto& path : files) checkDataFile(path);
 }
 
 TEST(TiffVariants, TruncatedCompressedFilesFail) {
@@ -158,6 +173,11 @@ TEST(TiffBuilt, BigEndianGreyWithAlphaKeepsItsAlpha) {
                                  {data}, true);
     Loaded loaded;
     loadBytes(file, "tif", loaded);
+#ifdef _WIN32
+    // Wine's decoder refuses 16-bit grey with alpha (see decodedOnThisPlatform).
+    expectFailed(loaded);
+    return;
+#endif
     ASSERT_TRUE(loaded.ok) << readRefusalReason();
     ASSERT_EQ(loaded.image.sampleBits, 16);
     ASSERT_EQ(loaded.image.hasAlpha, 1);
@@ -269,6 +289,9 @@ INSTANTIATE_TEST_SUITE_P(
                     base(setEntries({{322, 4, {0}}, {323, 4, {16}}, {324, 4, {8}}, {325, 4, {36}}})), ""},
         RefusedCase{"TileFarLargerThanThePicture",
                     base(setEntries({{322, 4, {65536}}, {323, 4, {65536}}, {324, 4, {8}}, {325, 4, {36}}})), ""},
+        RefusedCase{"TileSidesOfFourBillion",
+                    base(setEntries({{322, 4, {0xFFFFFFF0u}}, {323, 4, {0xFFFFFFF0u}}, {324, 4, {8}}, {325, 4, {36}}})),
+                    ""},
         RefusedCase{"TileByteCountsMissing", base(setEntries({{322, 4, {16}}, {323, 4, {16}}, {324, 4, {8}}})), ""},
         // Data that the codec cannot decode.
         RefusedCase{"LzwCodesPastTheTable", base(compressedStrips(5, 0xFF)), ""},
