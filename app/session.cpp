@@ -151,11 +151,7 @@ bool saveImageTo(const char* path) {
     // extension (or none) still gets a BMP file, as the Save dialog expects.
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
-    // TIFF keeps the picture's 16 bits and alpha; the other formats are
-    // written from the display bitmap.
-    const bool written = format == OutputFormat::tif ? writeImage(path, session->image, format, SaveOptions{})
-                                                     : writeImageFile(path, session->image.bitmap, format);
-    if (!written) return false;
+    if (!writeImage(path, session->image, format, SaveOptions{})) return false;
     char current[pathBufferSize] = {};
     platformCurrentDirectory(current, sizeof current);
     rememberDirectory(session->saveDirectory, current);

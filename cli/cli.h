@@ -23,6 +23,8 @@ struct Arguments {
     bool recursive = false;
     unsigned jobs = 0;  // 0: one per processor
     bool quiet = false;
+    bool update = false;  // folder runs skip the inputs whose output is up to date
+    SaveOptions save;  // --alpha and --depth
     std::vector<const char*> inputs;
 };
 
@@ -44,6 +46,12 @@ const char* conventionName(GreenConvention convention);
 // The green inversion that makes a map of convention `found` one of
 // convention `wanted`: true when they are known and differ.
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted);
+
+// Writes an adjusted Image (its display bitmap built) to `output` in
+// `format` as the options ask, with the notes the write calls for (16 bits
+// or alpha the format cannot hold) and the message when it fails.
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format);
 
 int runOneFile(const Arguments& args);
 int runFolder(const Arguments& args);

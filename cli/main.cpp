@@ -21,7 +21,7 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
@@ -43,6 +43,13 @@ constexpr char usageText[] =
     "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png, .tga or\n"
     "                        .tif)\n"
     "\n"
+    "Output:\n"
+    "  --alpha keep|drop     keep an input's alpha channel in PNG and Targa output\n"
+    "                        (the default), or leave it out; BMP holds no alpha\n"
+    "  --depth 8|16          the bits a sample of PNG output: 8 reduces 16-bit\n"
+    "                        samples, 16 widens 8-bit ones; by default the input's\n"
+    "                        own depth. BMP and Targa hold 8 bits.\n"
+    "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
@@ -50,6 +57,10 @@ constexpr char usageText[] =
     "                        format when it is one of these, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
+    "  -u, --update          skip each INPUT whose output exists and is not older\n"
+    "                        than it, as cp -u does; the files are not read, so\n"
+    "                        changing the options does not make an output out\n"
+    "                        of date (remove it, or run without -u)\n"
     "  -j, --jobs N          work on N files at once (default: one per processor)\n"
     "  -q, --quiet           no progress line and no notes\n"
     "\n"
@@ -67,6 +78,7 @@ constexpr char usageText[] =
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
+    "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
     "\n"
     "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
@@ -177,6 +189,8 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             args.recursive = recursiveGiven = true;
         } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
             args.quiet = true;
+        } else if (std::strcmp(arg, "--update") == 0 || std::strcmp(arg, "-u") == 0) {
+            args.update = true;
         } else if (value("--scale", text)) {
             if (!text) return ParseResult::usage;
             args.options.scale = parseScaleText(text);
@@ -193,6 +207,20 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 status = usageError("--to takes opengl or directx, not '%s'", text);
                 return ParseResult::usage;
             }
+        } else if (value("--alpha", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "keep") != 0 && std::strcmp(text, "drop") != 0) {
+                status = usageError("--alpha takes keep or drop, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.keepAlpha = std::strcmp(text, "keep") == 0;
+        } else if (value("--depth", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "8") != 0 && std::strcmp(text, "16") != 0) {
+                status = usageError("--depth takes 8 or 16, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.depth = std::atoi(text);
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
@@ -237,6 +265,10 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             return ParseResult::usage;
         }
     }
+    if (args.update && !many) {
+        status = usageError("--update goes with --out-dir");
+        return ParseResult::usage;
+    }
     if (many && args.thumbnail) {
         status = usageError("--thumbnail goes with one INPUT and OUTPUT, not with --out-dir");
         return ParseResult::usage;
@@ -253,14 +285,20 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     return ParseResult::run;
 }
 
-bool writeOrReport(const char* path, const Image& image) {
+const char* formatLabel(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::bmp: return "BMP";
+        case OutputFormat::tga: return "Targa";
+        case OutputFormat::tif: return "TIFF";
+        case OutputFormat::png: break;
+    }
+    return "PNG";
+}
+
+bool writeOrReport(const char* path, BitmapHandle bitmap) {
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
-    // TIFF keeps the picture's 16 bits and alpha; the other formats are
-    // written from the display bitmap.
-    const bool written = format == OutputFormat::tif ? writeImage(path, image, format, SaveOptions{})
-                                                     : writeImageFile(path, image.bitmap, format);
-    if (written) return true;
+    if (writeImageFile(path, bitmap, format)) return true;
     reportLine("%s: There was an error writing the file: %s", path, writeFailureReason().c_str());
     return false;
 }
@@ -311,6 +349,21 @@ bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
     return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
 }
 
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format) {
+    SaveReport report;
+    if (!writeImage(output, image, format, args.save, &report)) {
+        reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+        return false;
+    }
+    if (!args.quiet && report.reduced)
+        reportLine("note: %s has 16-bit samples; %s keeps 8 bits", input, formatLabel(format));
+    if (!args.quiet && report.alphaDropped)
+        reportLine("note: %s has an alpha channel, which %s cannot hold; it was left out", input,
+                   formatLabel(format));
+    return true;
+}
+
 int runOneFile(const Arguments& args) {
     const char* input = args.inputs[0];
     const char* output = args.inputs[1];
@@ -336,8 +389,6 @@ int runOneFile(const Arguments& args) {
         reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
         status = exitLoadFailed;
     } else {
-        if (!args.quiet && hasSixteenBitSamples(input))
-            reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input);
         if (args.to != GreenConvention::unknown) {
             const ConventionGuess guess = detectGreenConvention(session->image);
             if (needsGreenFlip(guess.convention, args.to)) {
@@ -353,10 +404,12 @@ int runOneFile(const Arguments& args) {
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(output, session->image)) status = exitWriteFailed;
+        OutputFormat format = OutputFormat::bmp;
+        outputFormatOf(output, format);
+        if (!saveResult(args, input, output, session->image, format)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
-            if (!writeOrReport(args.thumbnail, session->thumbnail)) status = exitWriteFailed;
+            if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;
         }
     }
     destroySession(session);

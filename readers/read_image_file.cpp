@@ -112,11 +112,6 @@ const char* formatNameOf(const char* path) {
     return entry ? entry->formatName : nullptr;
 }
 
-bool hasSixteenBitSamples(const char* path) {
-    const ReaderEntry* entry = entryFor(path);
-    return entry && entry->run == withByteReader<readPng> && pngHasSixteenBitSamples(path);
-}
-
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
     return startImage(image, width, height, 8, false);
 }

@@ -11,8 +11,9 @@ inline constexpr size_t nameBufferSize = 256;
 
 // Loads `path` into `image` (which should be reset) with the reader that the
 // extension after the last dot names, ignoring ASCII case. On success the
-// Image is filled: pixels top row first, red-green-blue, 24 or 32 bits, and a
-// display bitmap. Nothing is shown to the user.
+// Image is filled: pixels top row first, red-green-blue, at 8 or 16 bits a
+// sample, with alpha where the file has it (image/image.h), and a display
+// bitmap. Nothing is shown to the user.
 bool readImageFile(const char* path, Image* image);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
@@ -30,10 +31,6 @@ const char* readRefusalReason();
 // that a reader can `return refuseRead(...)`.
 bool refuseRead(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// True when `path` is a PNG file whose IHDR gives 16-bit samples, which
-// loading reduces to 8 bits. Reads only the file's first bytes.
-bool hasSixteenBitSamples(const char* path);
-
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
@@ -49,9 +46,6 @@ bool readJpeg(ByteReader* reader, Image* image, const char* path);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
 // the file has an alpha sample.
 bool readTiff(ByteReader* reader, Image* image, const char* path);
-
-// The signature and IHDR at the start of the file give 16-bit samples.
-bool pngHasSixteenBitSamples(const char* path);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not

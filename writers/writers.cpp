@@ -5,6 +5,7 @@
 
 #include "image/image.h"
 #include "writers/bmp_writer.h"
+#include "writers/pixel_source.h"
 
 namespace {
 
@@ -86,12 +87,26 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
 
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report) {
-    if (format == OutputFormat::tif) return writeTiff(path, image, options, report);
     SaveReport notes;
-    notes.alphaDropped = image.hasAlpha != 0;
-    notes.reduced = isSixteenBit(image);
-    (void)options;
-    const bool ok = writeImageFile(path, image.bitmap, format);
+    const bool words = isSixteenBit(image);
+    const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
+    // PNG and TIFF keep 16 bits unless told otherwise; BMP and Targa hold 8 bits.
+    const bool deep = format == OutputFormat::png || format == OutputFormat::tif;
+    const bool sixteen = deep && (options.depth == 16 || (options.depth == 0 && words));
+    notes.reduced = words && !sixteen && options.depth != 8;
+    notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
+    bool ok = false;
+    errno = 0;
+    if (format == OutputFormat::bmp || (!sixteen && !alpha)) {
+        // The display bitmap holds the picture in 8 bits without alpha.
+        ok = writeImageFile(path, image.bitmap, format);
+    } else {
+        PixelSource source;
+        ok = source.prepare(image, sixteen ? 16 : 8, alpha);
+        if (ok && format == OutputFormat::png) ok = writePngRows(path, source.rows());
+        else if (ok && format == OutputFormat::tif) ok = writeTiffRows(path, source.rows());
+        else ok = ok && writeTgaWithAlpha(path, source.rows());
+    }
     if (ok && report) *report = notes;
     return ok;
 }

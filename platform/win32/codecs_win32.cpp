@@ -1,5 +1,5 @@
-// PNG, JPEG and TIFF through the Windows Imaging Component. Each frame is
-// taken in the pixel format the decoder reports for it, never through a
+// PNG, JPEG and TIFF decoding and TIFF encoding through the Windows Imaging
+// Component. Each frame is taken in the pixel format the decoder reports for it, never through a
 // format converter (Wine's refuses 16-bit, palette and packed grey frames),
 // and its samples are put back into the order the file stores them: PNG's
 // 16-bit samples most significant byte first, TIFF's as native words.
@@ -345,114 +345,6 @@ bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout,
     const uint32_t channels = layout.colourSamples + (layout.alphaSample >= 0 ? 1 : 0);
     const StoredLayout stored{channels, layout.sampleBits, false, true, true};
     return decodeFile(file, GUID_ContainerFormatTiff, stored, sink);
-}
-
-namespace {
-
-// A write-only stream that hands every byte straight to a ByteSink, so the
-// encoded file is never held whole in memory. It answers the position
-// queries an encoder makes (a seek of zero from the current position, Stat)
-// and refuses every other seek.
-class SinkStream final : public IStream {
-public:
-    explicit SinkStream(const ByteSink& sink) : sink_(sink) {}
-    bool failed() const { return failed_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
-            IsEqualIID(iid, IID_IStream)) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The stream lives on the encoding call's stack and outlives the encoder.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
-        if (read) *read = 0;
-        return STG_E_ACCESSDENIED;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void* bytes, ULONG size, ULONG* written) override {
-        if (written) *written = 0;
-        if (failed_ || (size && !sink_.write(sink_.context, bytes, size))) {
-            failed_ = true;
-            return STG_E_WRITEFAULT;
-        }
-        position_ += size;
-        if (written) *written = size;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        const bool stays = (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
-                           (origin == STREAM_SEEK_SET && static_cast<uint64_t>(move.QuadPart) == position_);
-        if (!stays) return STG_E_INVALIDFUNCTION;
-        if (position) position->QuadPart = position_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return failed_ ? STG_E_WRITEFAULT : S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (!stat) return E_POINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = position_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
-        if (clone) *clone = nullptr;
-        return E_NOTIMPL;
-    }
-
-private:
-    ByteSink sink_;
-    uint64_t position_ = 0;
-    bool failed_ = false;
-};
-
-}  // namespace
-
-bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink) {
-    BitmapInfo info{};
-    if (!sink.write || !platformQueryBitmap(bitmap, info) || !info.bits || info.bitsPerPixel != 24 ||
-        !imageSizeAllowed(info.width, info.height < 0 ? -int64_t{info.height} : info.height))
-        return false;
-    const auto width = static_cast<uint32_t>(info.width);
-    const uint32_t height = info.height < 0 ? static_cast<uint32_t>(-info.height) : static_cast<uint32_t>(info.height);
-    const size_t stride = displayStride(width);
-
-    ComScope com;
-    if (!com.usable()) return false;
-    SinkStream stream(sink);
-    Com<IWICImagingFactory> factory;
-    Com<IWICBitmapEncoder> encoder;
-    Com<IWICBitmapFrameEncode> frame;
-    Com<IPropertyBag2> options;
-    if (!createFactory(factory) || FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.out())) ||
-        FAILED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) ||
-        FAILED(encoder->CreateNewFrame(frame.out(), options.out())) || FAILED(frame->Initialize(options.p)) ||
-        FAILED(frame->SetSize(width, height)))
-        return false;
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) return false;
-    // Rows go to the encoder top row first, straight from the bitmap's memory.
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t stored = info.height > 0 ? height - 1 - y : y;
-        if (FAILED(frame->WritePixels(1, static_cast<UINT>(stride), static_cast<UINT>(stride),
-                                      info.bits + size_t{stored} * stride)))
-            return false;
-    }
-    return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && !stream.failed();
 }
 
 namespace {

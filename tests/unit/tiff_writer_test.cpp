@@ -115,8 +115,9 @@ TEST_P(TiffWrite, ReadsBackToTheWrittenSamplesWithItsDirectory) {
         const std::string path = dir.file("out.tif");
         SaveReport report{-1, -1};
         ASSERT_TRUE(writeImage(path.c_str(), picture, OutputFormat::tif, c.options, &report));
-        EXPECT_EQ(report.alphaDropped, c.alpha && c.writtenChannels == 3 ? 1 : 0);
-        EXPECT_EQ(report.reduced, c.bits == 16 && c.writtenBits == 8 ? 1 : 0);
+        // TIFF holds 16 bits and alpha: what is left out, the options asked for.
+        EXPECT_EQ(report.alphaDropped, 0);
+        EXPECT_EQ(report.reduced, 0);
         resetImage(&picture);
 
         const Bytes file = testing_files::readFile(path);
@@ -206,7 +207,7 @@ TEST(TiffWrite, APictureItsRecordDoesNotHoldIsNotWrittenAndHarmsNoFile) {
     ASSERT_TRUE(makePicture(&picture, 5, 4, 16, true, Layout::plain));
     picture.dataSize -= 1;  // the last sample's byte outside the buffer
     EXPECT_FALSE(writeImage(path.c_str(), picture, OutputFormat::tif, keep));
-    EXPECT_FALSE(writeImage(path.c_str(), picture, OutputFormat::tif, SaveOptions{1, 12}));
+    EXPECT_FALSE(writeImage(path.c_str(), picture, OutputFormat::tif, depth8));
     EXPECT_EQ(testing_files::readFile(path), (Bytes{1, 2, 3}));
     size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++entries;
