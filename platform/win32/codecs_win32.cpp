@@ -78,6 +78,10 @@ constexpr WicLayout wicLayouts[] = {
     {&GUID_WICPixelFormat48bppBGR, 48, 2, 2, 1, 0, -1},
     {&GUID_WICPixelFormat64bppRGBA, 64, 2, 0, 1, 2, 3},
     {&GUID_WICPixelFormat64bppBGRA, 64, 2, 2, 1, 0, 3},
+    // TIFF's colour with a padding sample (an extra sample that is not alpha).
+    {&GUID_WICPixelFormat32bppBGR, 32, 1, 2, 1, 0, -1},
+    {&GUID_WICPixelFormat32bppRGB, 32, 1, 0, 1, 2, -1},
+    {&GUID_WICPixelFormat64bppRGB, 64, 2, 0, 1, 2, -1},
     // TIFF's associated alpha: the colour samples as stored, premultiplied.
     {&GUID_WICPixelFormat32bppPBGRA, 32, 1, 2, 1, 0, 3},
     {&GUID_WICPixelFormat32bppPRGBA, 32, 1, 0, 1, 2, 3},
