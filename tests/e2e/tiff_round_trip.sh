@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # TIFF through quorvel-cli: every generated TIFF file, saved as TIFF with no
 # options, gives ImageMagick the samples its generator computed (16 bits and
-# alpha kept), reads back to the same BMP as the input does, and a folder
-# run keeps TIFF inputs as TIFF and writes .tif for --format tif and tiff.
+# alpha kept) and reads back to the same BMP as the input does; the
+# adjustment, --depth and --alpha give ImageMagick's samples for the same
+# operation; a folder run keeps TIFF inputs as TIFF and writes .tif for
+# --format tif and tiff.
 # Usage: tiff_round_trip.sh QUORVEL_CLI TESTS_DATA_DIR
 set -uo pipefail
 cli=$1
@@ -31,6 +33,30 @@ for file in "$data"/*.tif; do
   count=$((count + 1))
 done
 [ "$count" -ge 60 ] || fail "only $count TIFF files found"
+
+# Options: the adjustment at 16 bits, --depth and --alpha, and 16-bit PNG in.
+deep=$data/rgba16_strips_deflate.tif
+samples16() { convert "$1" -depth 16 -endian LSB "$2:-"; }
+expect_status 0 "$cli" --invert-green "$deep" "$work/inverted.tif"
+cmp -s <(samples16 "$work/inverted.tif" rgba) <(convert "$deep" -channel G -negate +channel -depth 16 -endian LSB rgba:-) ||
+  fail "--invert-green: the 16-bit TIFF written is not the input with green inverted"
+expect_status 0 "$cli" --depth 8 "$deep" "$work/eight.tif"
+[ "$(convert "$work/eight.tif" -format %z info:)" = 8 ] || fail "--depth 8: the TIFF written is not 8-bit"
+# (ImageMagick's own reduction to 8 bits truncates: the rounding is done here.)
+rounded() { python3 -c 'import sys, struct; d = sys.stdin.buffer.read()
+sys.stdout.buffer.write(bytes((v * 255 + 32767) // 65535 for v in struct.unpack("<%dH" % (len(d) // 2), d)))'; }
+cmp -s <(convert "$work/eight.tif" -depth 8 rgba:-) <(samples16 "$deep" rgba | rounded) ||
+  fail "--depth 8: the TIFF written is not the input rounded to 8 bits"
+expect_status 0 "$cli" --alpha drop "$deep" "$work/opaque.tif"
+cmp -s <(samples16 "$work/opaque.tif" rgb) <(samples16 "$deep" rgb) ||
+  fail "--alpha drop: the TIFF written is not the input's colour"
+[ "$(convert "$work/opaque.tif" -format %A info:)" = False ] || fail "--alpha drop: the TIFF written has alpha"
+expect_status 0 "$cli" --depth 16 "$data/rgb8_strips_none.tif" "$work/wide.tif"
+cmp -s <(samples16 "$work/wide.tif" rgb) <(samples16 "$data/rgb8_strips_none.tif" rgb) ||
+  fail "--depth 16: the TIFF written is not the input widened"
+expect_status 0 "$cli" "$2/png/ct6_d16_plain.png" "$work/from_png.tif"
+cmp -s <(samples16 "$work/from_png.tif" rgba) <(samples16 "$2/png/ct6_d16_plain.png" rgba) ||
+  fail "a 16-bit PNG with alpha does not come out as the same 16-bit TIFF"
 
 # Folder runs: TIFF inputs stay TIFF (.tiff written as .tif), other
 # formats follow --format.
