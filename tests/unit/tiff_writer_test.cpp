@@ -193,7 +193,10 @@ TEST(TiffWrite, LargePicturesReadBackToTheirSamples) {
         ASSERT_TRUE(readImageFile(path.c_str(), &back));
         ASSERT_EQ(back.dataSize, picture.dataSize);
         EXPECT_EQ(std::memcmp(back.pixels, picture.pixels, picture.dataSize), 0);
-        EXPECT_GT(tifftest::readTags(testing_files::readFile(path))[273].size(), 2u);  // strips
+#ifndef _WIN32
+        // (The Windows Imaging Component lays out its own strips.)
+        EXPECT_GT(tifftest::readTags(testing_files::readFile(path))[273].size(), 2u);
+#endif
         resetImage(&back);
         resetImage(&picture);
     }
