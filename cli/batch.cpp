@@ -14,7 +14,6 @@
 #ifdef _WIN32
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -147,16 +146,12 @@ unsigned workerCount(const Arguments& args, size_t files) {
 }
 
 // Runs `work(index)` for every file on `workers` threads, each taking the
-// next file when it is done with one. `claimed(index)` runs as a file is
-// taken, before its work.
-template <typename Work, typename Claimed>
-void runPool(size_t count, unsigned workers, Work work, Claimed claimed) {
+// next file when it is done with one.
+template <typename Work>
+void runPool(size_t count, unsigned workers, Work work) {
     std::atomic<size_t> next{0};
     auto loop = [&] {
-        for (size_t index; (index = next.fetch_add(1)) < count;) {
-            claimed(index);
-            work(index);
-        }
+        for (size_t index; (index = next.fetch_add(1)) < count;) work(index);
     };
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < workers; ++i) threads.emplace_back(loop);
@@ -164,27 +159,7 @@ void runPool(size_t count, unsigned workers, Work work, Claimed claimed) {
     for (std::thread& thread : threads) thread.join();
 }
 
-template <typename Work>
-void runPool(size_t count, unsigned workers, Work work) {
-    runPool(count, workers, work, [](size_t) {});
-}
-
 bool showProgress(const Arguments& args) { return !args.quiet && isatty(fileno(stderr)); }
-
-// Asks the system to read `path` into its cache in the background, so that
-// the file is in memory by the time a worker reads it; meanwhile the workers
-// adjust and write the files before it. The file's bytes stay the system's:
-// the pictures held by the program stay one per worker.
-void readAhead(const fs::path& path) {
-#ifdef _WIN32
-    (void)path;
-#else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-    ::close(fd);
-#endif
-}
 
 // True when `file`'s output exists and is not older than the input, as
 // cp -u decides: only the two files' times are looked at, never the input's
@@ -303,16 +278,11 @@ int runFolder(const Arguments& args) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned streamThreads = std::max(1u, cores / workers);
     startProgress(showProgress(args), static_cast<unsigned>(todo.size()), totalBytes);
-    runPool(
-        todo.size(), workers,
-        [&](size_t k) {
-            const InputFile& file = files[todo[k]];
-            results[todo[k]] = processFile(args, file, streamThreads);
-            advanceProgress(file.size);
-        },
-        [&](size_t k) {
-            if (k + 1 < todo.size()) readAhead(files[todo[k + 1]].path);
-        });
+    runPool(todo.size(), workers, [&](size_t k) {
+        const InputFile& file = files[todo[k]];
+        results[todo[k]] = processFile(args, file, streamThreads);
+        advanceProgress(file.size);
+    });
     stopProgress();
 
     unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;

@@ -321,9 +321,10 @@ std::string loadFailureReason(const char* path) {
     std::fclose(file);
     if (!platformFileExists(path)) return "not a regular file";
     if (const char* format = formatNameOf(path)) {
-        const std::string text = std::string("not a ") + format + " file that quorvel-cli can read";
-        if (*readRefusalReason()) return text + ": " + readRefusalReason();
-        return text + " (damaged, or a kind it does not read)";
+        char kind[96];
+        if (unreadableKindOf(path, kind, sizeof kind))
+            return std::string("a ") + format + " file of " + kind + ", which quorvel-cli does not read";
+        return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
     }
     const char* name = std::strrchr(path, pathSeparator);
     if (pathSeparator != '/')

@@ -1,5 +1,3 @@
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "readers/pnm_reader.h"
@@ -60,7 +58,6 @@ constexpr ReaderEntry readerTable[] = {
     {"tiff", withByteReader<readTiff>, "TIFF"},
 };
 
-thread_local char refusal[256] = {};
 
 // The entry that the extension of `path`'s last component names, or null.
 const ReaderEntry* entryFor(const char* path) {
@@ -91,25 +88,21 @@ bool extractFileName(char* destination, const char* path) {
 }
 
 bool readImageFile(const char* path, Image* image) {
-    refusal[0] = '\0';
     if (!image || !path) return false;
     const ReaderEntry* entry = entryFor(path);
     return entry && entry->run(image, path);
 }
 
-const char* readRefusalReason() { return refusal; }
-
-bool refuseRead(const char* format, ...) {
-    va_list list;
-    va_start(list, format);
-    std::vsnprintf(refusal, sizeof refusal, format, list);
-    va_end(list);
-    return false;
-}
-
 const char* formatNameOf(const char* path) {
     const ReaderEntry* entry = entryFor(path);
     return entry ? entry->formatName : nullptr;
+}
+
+bool unreadableKindOf(const char* path, char* text, size_t size) {
+    const ReaderEntry* entry = entryFor(path);
+    if (!entry) return false;
+    if (entry->run == withByteReader<readDds>) return ddsUnreadableKind(path, text, size);
+    return entry->run == withByteReader<readTiff> && tiffUnreadableKind(path, text, size);
 }
 
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {

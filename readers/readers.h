@@ -21,15 +21,12 @@ bool readImageFile(const char* path, Image* image);
 // when no reader takes that extension.
 const char* formatNameOf(const char* path);
 
-// Why the calling thread's last readImageFile refused its file, when the
-// reader could tell more than that the file is damaged or of a kind it does
-// not read: a phrase such as "its samples are 32-bit floating point; ...".
-// Empty otherwise. Each thread has its own.
-const char* readRefusalReason();
-
-// Records the reason for readRefusalReason (printf-style); returns false so
-// that a reader can `return refuseRead(...)`.
-bool refuseRead(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// True when `path` holds a picture its reader refuses for its kind rather
+// than as damaged; `text` (of `size` bytes) then names that kind, such as
+// "BC6H_UF16 (DXGI 95)" for a DDS file or "32-bit floating-point samples"
+// for a TIFF file. Reads only the file's first bytes (the whole of a TIFF
+// file, whose directory may lie anywhere).
+bool unreadableKindOf(const char* path, char* text, size_t size);
 
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
@@ -46,6 +43,14 @@ bool readJpeg(ByteReader* reader, Image* image, const char* path);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
 // the file has an alpha sample.
 bool readTiff(ByteReader* reader, Image* image, const char* path);
+
+// The DDS header at the start of the file names a format the reader does not
+// read; `text` names it.
+bool ddsUnreadableKind(const char* path, char* text, size_t size);
+// The first directory of the TIFF file describes a picture of a kind the
+// reader does not read (floating-point samples, an orientation other than
+// top-left, CMYK, JPEG compression...); `text` names it.
+bool tiffUnreadableKind(const char* path, char* text, size_t size);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not

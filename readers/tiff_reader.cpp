@@ -13,8 +13,11 @@
 // - every other extra sample is dropped, and no colour management is done.
 // Kinds that are read differently by different decoders, or not at all by
 // some (floating-point and signed samples, other orientations, palettes,
-// CMYK, YCbCr, JPEG compression, BigTIFF), are refused with their reason.
+// CMYK, YCbCr, JPEG compression, BigTIFF), are refused as such, and
+// tiffUnreadableKind names them.
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -74,6 +77,19 @@ constexpr uint64_t maxSpareTileBytes = uint64_t{1} << 22;
 // No tile side is longer than this (which also keeps the sizes below in
 // 64 bits).
 constexpr uint32_t maxTileSide = 65536;
+
+// The kind of picture the calling thread's last readTiffLayout refused, for
+// tiffUnreadableKind; empty when it refused the file as damaged.
+thread_local char refusedKind[128];
+
+bool refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool refuse(const char* format, ...) {
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(refusedKind, sizeof refusedKind, format, list);
+    va_end(list);
+    return false;
+}
 
 struct Field {
     bool present = false;
@@ -145,7 +161,7 @@ bool readDirectory(ByteReader* reader, Directory& dir) {
         return false;
     uint32_t magic = 0, first = 0;
     if (!readNumber(reader, dir.bigEndian, 2, 2, magic)) return false;
-    if (magic == 43) return refuseRead("it is a BigTIFF file, which is not read");
+    if (magic == 43) return refuse("the BigTIFF layout");
     if (magic != 42 || !readNumber(reader, dir.bigEndian, 4, 4, first) || first < 8) return false;
     uint32_t entries = 0;
     if (!readNumber(reader, dir.bigEndian, first, 2, entries) || entries == 0) return false;
@@ -177,9 +193,9 @@ const char* photometricName(uint32_t value) {
         case 0: return "white-is-zero grey";
         case 3: return "palette colour";
         case 4: return "a transparency mask";
-        case 5: return "CMYK";
-        case 6: return "YCbCr";
-        case 8: case 9: case 10: return "CIE L*a*b*";
+        case 5: return "CMYK colour";
+        case 6: return "YCbCr colour";
+        case 8: case 9: case 10: return "CIE L*a*b* colour";
         default: return nullptr;
     }
 }
@@ -210,22 +226,22 @@ bool sameForEverySample(ByteReader* reader, const Directory& dir, Tag tag, uint3
 bool readSampleLayout(ByteReader* reader, const Directory& dir, TiffLayout& layout) {
     uint32_t samples = 0, bits = 0, format = 0, colourSpace = 0;
     if (!singleValue(reader, dir, samplesPerPixel, 1, samples) || samples == 0) return false;
-    if (samples > maxSamples) return refuseRead("it has %u samples a pixel; at most %u are read", samples, maxSamples);
+    if (samples > maxSamples) return refuse("%u samples a pixel", samples);
     if (!singleValue(reader, dir, sampleFormat, 1, format)) return false;
     if (!singleValue(reader, dir, bitsPerSample, 1, bits)) return false;
     if (!sameForEverySample(reader, dir, sampleFormat, samples, format) ||
         !sameForEverySample(reader, dir, bitsPerSample, samples, bits))
-        return refuseRead("its samples are not all of one kind and size");
-    if (format == 3) return refuseRead("its samples are %u-bit floating point; 8- and 16-bit integer samples are read", bits);
-    if (format == 2) return refuseRead("its samples are signed; unsigned 8- and 16-bit samples are read");
-    if (format != 1) return refuseRead("its SampleFormat is %u; unsigned 8- and 16-bit samples are read", format);
-    if (bits != 8 && bits != 16) return refuseRead("its samples are %u bits; 8- and 16-bit samples are read", bits);
+        return refuse("samples of different kinds or sizes");
+    if (format == 3) return refuse("%u-bit floating-point samples", bits);
+    if (format == 2) return refuse("signed integer samples");
+    if (format != 1) return refuse("samples of SampleFormat %u", format);
+    if (bits != 8 && bits != 16) return refuse("%u-bit samples", bits);
 
     if (!dir[photometric].present || !fieldValue(reader, dir, dir[photometric], 0, colourSpace)) return false;
     if (colourSpace != 1 && colourSpace != 2) {
         if (const char* name = photometricName(colourSpace))
-            return refuseRead("its colour space is %s; RGB and grey pictures are read", name);
-        return refuseRead("its PhotometricInterpretation is %u; RGB and grey pictures are read", colourSpace);
+            return refuse("%s", name);
+        return refuse("PhotometricInterpretation %u", colourSpace);
     }
     layout.colourSamples = colourSpace == 2 ? 3 : 1;
     if (samples < layout.colourSamples) return false;
@@ -254,20 +270,18 @@ bool readStorage(ByteReader* reader, const Directory& dir, TiffLayout& layout, u
         !singleValue(reader, dir, planarConfiguration, 1, planes))
         return false;
     if (turn != 1)
-        return refuseRead("its Orientation tag is %u, not 1: only pictures stored top row first, left to right, are "
-                          "read",
-                          turn);
+        return refuse("Orientation %u (rows not stored top row first, left to right)", turn);
     const auto known = std::find_if(std::begin(readCompressions), std::end(readCompressions),
                                     [&](const Compression& c) { return c.code == scheme; });
     if (known == std::end(readCompressions)) {
         if (const char* name = compressionName(scheme))
-            return refuseRead("it is compressed with %s; uncompressed, LZW, Deflate and PackBits files are read", name);
-        return refuseRead("its Compression is %u; uncompressed, LZW, Deflate and PackBits files are read", scheme);
+            return refuse("%s compression", name);
+        return refuse("Compression %u", scheme);
     }
     maxRatio = known->maxRatio;
     if (prediction != 1 && prediction != 2)
-        return refuseRead("its Predictor is %u; none (1) and horizontal differencing (2) are read", prediction);
-    if (bitOrder != 1) return refuseRead("its FillOrder is %u: the bits of each byte are stored reversed", bitOrder);
+        return refuse("Predictor %u", prediction);
+    if (bitOrder != 1) return refuse("FillOrder %u (the bits of each byte reversed)", bitOrder);
     if (planes != 1 && planes != 2) return false;
     layout.planar = planes == 2 && layout.samples > 1;
     return true;
@@ -322,6 +336,7 @@ bool checkUnits(ByteReader* reader, const Directory& dir, TiffLayout& layout, ui
 }
 
 bool readTiffLayout(ByteReader* reader, TiffLayout& layout) {
+    refusedKind[0] = '\0';
     Directory dir;
     uint32_t width = 0, height = 0;
     uint64_t maxRatio = 0;
@@ -330,8 +345,7 @@ bool readTiffLayout(ByteReader* reader, TiffLayout& layout) {
         width == 0 || height == 0)
         return false;
     if (!imageSizeAllowed(width, height))
-        return refuseRead("its picture of %u x %u pixels is larger than the largest read (2^28 pixels)", width,
-                          height);
+        return refuse("%u x %u pixels (more than 2^28)", width, height);
     layout.width = width;
     layout.height = height;
     return readSampleLayout(reader, dir, layout) && readStorage(reader, dir, layout, maxRatio) &&
@@ -406,4 +420,14 @@ bool readTiff(ByteReader* reader, Image* image, const char* path) {
         return false;
     }
     return true;
+}
+
+bool tiffUnreadableKind(const char* path, char* text, size_t size) {
+    if (!path || !text || size == 0) return false;
+    ByteReader reader{};
+    TiffLayout layout;
+    const bool refused = loadWholeFile(&reader, path, false) && !readTiffLayout(&reader, layout) && refusedKind[0];
+    resetReader(&reader);
+    if (refused) std::snprintf(text, size, "%s", refusedKind);
+    return refused;
 }

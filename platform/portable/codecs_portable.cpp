@@ -1,4 +1,6 @@
-// The picture codecs on every system but Windows: libspng over zlib for PNG,
+// The picture codecs on every system but Windows: PNG through libdeflate and
+// our own unfiltering for the common layouts (png_fast_road.cpp), libspng
+// over zlib for the rest and for every file the fast road is not sure of;
 // libjpeg-turbo for JPEG.
 #include <algorithm>
 #include <csetjmp>
@@ -13,6 +15,7 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
+#include "platform/portable/png_roads.h"
 
 namespace {
 
@@ -250,7 +253,7 @@ bool decodeJpegWith(jpeg_decompress_struct* info, JpegErrors* errors, std::span<
 
 }  // namespace
 
-bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
+bool decodePngWithLibspng(std::span<const uint8_t> file, const RowSink& sink) {
     CriticalStream stream;
     if (!findCriticalPieces(file, stream)) return false;
     // The Adler-32 checksum follows the last row's data: trouble there must
@@ -268,6 +271,15 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     ok = ok && decodeRows(ctx, ihdr, size / ihdr.height, sink) && lastImageChunkIntact(stream);
     spng_ctx_free(ctx);
     return ok;
+}
+
+bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
+    switch (decodePngFast(file, sink)) {
+        case FastPngResult::decoded: return true;
+        case FastPngResult::refused: return false;
+        case FastPngResult::notSure: break;
+    }
+    return decodePngWithLibspng(file, sink);
 }
 
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {

@@ -15,6 +15,7 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
+#include "platform/png_image_data.h"
 
 namespace {
 
@@ -268,9 +269,16 @@ void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 //   four spare bytes: the checksum is then read only once the picture is
 //   complete, where a mismatch is a warning, and a stream without one finds
 //   something to read instead of running out of data.
+// - The image data is checked first (platform/png_image_data.h): data that
+//   cannot make the picture is refused here, after inflating no more than
+//   the picture's own size, and a stream that runs on past the last row is
+//   replaced by the rows alone in stored blocks, so that the decoder never
+//   inflates more than the picture either, whatever the stream would
+//   inflate to.
 // False for a CRC error, a critical chunk cut short or unknown before the
-// image data ends, or when there is no image data.
-bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
+// image data ends, image data that breaks or ends before the last row or
+// has a filter type that does not exist, or when there is no image data.
+bool pngImagePart(std::span<const uint8_t> file, const PngRowsLayout& layout, std::vector<uint8_t>& part) {
     constexpr size_t signatureSize = 8;
     part.assign(file.begin(), file.begin() + signatureSize);
     std::vector<uint8_t> data;
@@ -302,6 +310,13 @@ bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
         at += 12 + size_t{length};
     }
     if (!inImageData) return false;
+    bool runsOn = false;
+    if (checkPngImageData(data, layout, runsOn) != PngImageDataCheck::complete) return false;
+    if (runsOn) {
+        std::vector<uint8_t> rebuilt;
+        if (!pngRowsAsStoredStream(data, layout, rebuilt)) return false;
+        data.swap(rebuilt);
+    }
     const size_t tail = std::min<size_t>(4, data.size());
     appendChunk(part, "IDAT", data.data(), data.size() - tail);
     appendChunk(part, "IDAT", data.data() + data.size() - tail, tail);
@@ -326,9 +341,11 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     case 6: stored.channels = 4; break;
     default: return false;
     }
+    const PngRowsLayout layout{bigEndian32(file.data() + 16), bigEndian32(file.data() + 20),
+                               uint32_t{depth} * stored.channels, file[28] != 0};
     std::vector<uint8_t> part;
     try {
-        if (!pngImagePart(file, part)) return false;
+        if (!pngImagePart(file, layout, part)) return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
