@@ -17,16 +17,22 @@ def encode(nx, ny, nz):
     return tuple(min(255, max(0, int(round((c / length * 0.5 + 0.5) * 255)))) for c in (nx, ny, nz))
 
 
-def rivet(x, y):
+def encode16(nx, ny, nz):
+    """The same normal in 16-bit samples."""
+    length = math.sqrt(nx * nx + ny * ny + nz * nz)
+    return tuple(min(65535, max(0, int(round((c / length * 0.5 + 0.5) * 65535)))) for c in (nx, ny, nz))
+
+
+def rivet(x, y, code=encode):
     dx, dy, radius = x - CELL / 2 + 0.5, y - CELL / 2 + 0.5, 80.0
     r2 = dx * dx + dy * dy
     if r2 >= radius * radius:
-        return 128, 128, 255
-    return encode(dx / radius, -dy / radius, math.sqrt(radius * radius - r2) / radius)
+        return code(0.0, 0.0, 1.0)
+    return code(dx / radius, -dy / radius, math.sqrt(radius * radius - r2) / radius)
 
 
-def ripple(x, y):
-    return encode(-0.35 * math.sin(2 * math.pi * x / CELL), 0.25 * math.sin(4 * math.pi * y / CELL), 1.0)
+def ripple(x, y, code=encode):
+    return code(-0.35 * math.sin(2 * math.pi * x / CELL), 0.25 * math.sin(4 * math.pi * y / CELL), 1.0)
 
 
 def cell_rows(pixel):

@@ -38,6 +38,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::bmp: return ".bmp";
         case OutputFormat::png: return ".png";
         case OutputFormat::tga: return ".tga";
+        case OutputFormat::tif: return ".tif";
         case OutputFormat::dds: return ".dds";
     }
     return ".png";

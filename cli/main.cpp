@@ -21,14 +21,13 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-u] [-j N] INPUT...\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|dds] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files\n"
-    "or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga or .dds,\n"
-    "any case) picks the format.\n"
+    "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
+    "files or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga,\n"
+    ".tif, .tiff or .dds, any case) picks the format.\n"
     "\n"
     "Adjustments:\n"
     "  --invert-red          invert the red channel (X)\n"
@@ -41,14 +40,17 @@ constexpr char usageText[] =
     "                        is detected and green inverted where it differs; a map\n"
     "                        whose convention is unclear is written unchanged, with\n"
     "                        a warning. This comes before the other adjustments.\n"
-    "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
+    "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png, .tga or\n"
+    "                        .tif)\n"
     "\n"
     "Output:\n"
-    "  --alpha keep|drop     keep an input's alpha channel in PNG and Targa output\n"
-    "                        (the default), or leave it out; BMP holds no alpha\n"
-    "  --depth 8|16          the bits a sample of PNG output: 8 reduces 16-bit\n"
-    "                        samples, 16 widens 8-bit ones; by default the input's\n"
-    "                        own depth. BMP and Targa hold 8 bits.\n"
+    "  --alpha keep|drop     keep an input's alpha channel in PNG, Targa and TIFF\n"
+    "                        output (the default), or leave it out; BMP holds no\n"
+    "                        alpha\n"
+    "  --depth 8|16          the bits a sample of PNG and TIFF output: 8 reduces\n"
+    "                        16-bit samples, 16 widens 8-bit ones; by default the\n"
+    "                        input's own depth. BMP and Targa hold 8 bits.\n"
+    "\n"
     "DDS output:\n"
     "  --dds FORMAT          bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
     "                        bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
@@ -64,8 +66,9 @@ constexpr char usageText[] =
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
-    "  --format FORMAT       bmp, png, tga or dds; by default an input's own format\n"
-    "                        when it is bmp, png or tga, otherwise png\n"
+    "  --format FORMAT       bmp, png, tga, tif (tiff) or dds; by default an input's\n"
+    "                        own format when it is bmp, png, tga or tif, otherwise\n"
+    "                        png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
     "  -u, --update          skip each INPUT whose output exists and is not older\n"
@@ -273,7 +276,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
-                status = usageError("--format takes bmp, png, tga or dds, not '%s'", text);
+                status = usageError("--format takes bmp, png, tga, tif or dds, not '%s'", text);
                 return ParseResult::usage;
             }
             args.formatGiven = true;
@@ -310,7 +313,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         }
         OutputFormat format;
         if (!outputFormatOf(args.inputs[1], format)) {
-            status = usageError("OUTPUT must end in .bmp, .png, .tga or .dds: %s", args.inputs[1]);
+            status = usageError("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: %s", args.inputs[1]);
             return ParseResult::usage;
         }
         if (args.ddsOptionsGiven && format != OutputFormat::dds) {
@@ -340,7 +343,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     }
     OutputFormat thumbnailFormat;
     if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds)) {
-        status = usageError("THUMB must end in .bmp, .png or .tga: %s", args.thumbnail);
+        status = usageError("THUMB must end in .bmp, .png, .tga, .tif or .tiff: %s", args.thumbnail);
         return ParseResult::usage;
     }
     return ParseResult::run;
@@ -350,6 +353,7 @@ const char* formatLabel(OutputFormat format) {
     switch (format) {
         case OutputFormat::bmp: return "BMP";
         case OutputFormat::tga: return "Targa";
+        case OutputFormat::tif: return "TIFF";
         case OutputFormat::dds: return "DDS";
         case OutputFormat::png: break;
     }
@@ -391,7 +395,7 @@ std::string loadFailureReason(const char* path) {
         if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
     const char* dot = std::strrchr(name ? name : path, '.');
     const std::string kind = dot ? std::string(".") + (dot + 1) + " files" : std::string("files without an extension");
-    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG and JPEG)";
+    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG, JPEG and TIFF)";
 }
 
 std::string writeFailureReason() {

@@ -114,6 +114,7 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
         case OutputFormat::bmp: return planFromBmp(path, plan);
         case OutputFormat::tga: return planFromTga(path, plan);
         case OutputFormat::png:
+        case OutputFormat::tif:
         case OutputFormat::dds: break;
     }
     return false;

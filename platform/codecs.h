@@ -1,11 +1,11 @@
-// The picture codecs the system provides: PNG and JPEG decoding. On Windows
-// they are the Windows Imaging Component; elsewhere libspng (over zlib, with
-// libdeflate for the common PNG layouts) and libjpeg-turbo. The codecs only
-// unpack bytes: a decoded picture is handed over in the form the file stores
-// it, and the readers in readers/ apply the format's rules (rounding,
-// palettes, what is refused), so that both back ends give the same pixels.
-// PNG encoding is our own portable code (writers/png_encoder.h), which takes
-// the PixelRows below.
+// The picture codecs the system provides: PNG, JPEG and TIFF decoding, TIFF
+// encoding. On Windows they are the Windows Imaging Component; elsewhere
+// libspng (over zlib, with libdeflate for the common PNG layouts),
+// libjpeg-turbo and libtiff. The codecs only unpack and pack bytes: a
+// decoded picture is handed over in the form the file stores it, and the
+// readers in readers/ apply the format's rules (rounding, palettes, what is
+// refused), so that both back ends give the same pixels. PNG encoding is our
+// own portable code (writers/png_encoder.h), which takes the PixelRows below.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +44,30 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink);
 // when the file is corrupt or ends early.
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink);
 
+// What the TIFF reader found in a file's first directory: the picture the
+// codec must find there too, and the samples it hands on.
+struct TiffLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t samples = 0;        // samples a pixel, as stored
+    uint32_t sampleBits = 8;     // 8 or 16, every sample alike
+    uint32_t colourSamples = 3;  // 1 (grey) or 3 (red, green, blue): the first samples of a pixel
+    int32_t alphaSample = -1;    // the stored sample that is alpha, or -1
+    bool planar = false;         // each sample in planes of its own
+    bool tiled = false;
+};
+
+// Decodes the first picture of a TIFF file whose first directory the reader
+// has read and checked (stored top row first, unsigned integer samples,
+// compression none, LZW, Deflate or PackBits). Each row handed on holds,
+// for every pixel, the colour samples and then the alpha sample when the
+// layout has one (`channels` is colourSamples, plus one for alpha); any
+// other extra sample is left out. 16-bit samples come as native-endian
+// words, whatever the file's byte order; nothing else is changed (no
+// colour management, premultiplied colour as stored). False on any fault
+// in the image data, or when the codec sees a picture other than `layout`.
+bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout, const RowSink& sink);
+
 // Receives an encoded file's bytes, in order; false stops the encoding.
 struct ByteSink {
     void* context = nullptr;
@@ -64,3 +88,9 @@ struct PixelRows {
     uint32_t sampleBits = 8;  // 8, or 16 as native-endian words
     bool bgr = false;         // 8-bit samples only
 };
+
+// Encodes `rows` as a TIFF file of one picture: red-green-blue, or
+// red-green-blue-alpha with unassociated alpha (ExtraSamples 2) when
+// `rows.channels` is 4, samples of `rows.sampleBits`, Deflate compression.
+// False when the encoder or the sink fails.
+bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink);

@@ -54,7 +54,10 @@ constexpr ReaderEntry readerTable[] = {
     {"png", withByteReader<readPng>, "PNG"},
     {"jpg", withByteReader<readJpeg>, "JPEG"},
     {"jpeg", withByteReader<readJpeg>, "JPEG"},
+    {"tif", withByteReader<readTiff>, "TIFF"},
+    {"tiff", withByteReader<readTiff>, "TIFF"},
 };
+
 
 // The entry that the extension of `path`'s last component names, or null.
 const ReaderEntry* entryFor(const char* path) {
@@ -97,7 +100,9 @@ const char* formatNameOf(const char* path) {
 
 bool unreadableKindOf(const char* path, char* text, size_t size) {
     const ReaderEntry* entry = entryFor(path);
-    return entry && entry->run == withByteReader<readDds> && ddsUnreadableKind(path, text, size);
+    if (!entry) return false;
+    if (entry->run == withByteReader<readDds>) return ddsUnreadableKind(path, text, size);
+    return entry->run == withByteReader<readTiff> && tiffUnreadableKind(path, text, size);
 }
 
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {

@@ -17,13 +17,15 @@ inline constexpr size_t nameBufferSize = 256;
 bool readImageFile(const char* path, Image* image);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
-// "PCX", "Photoshop", "DDS", "Netpbm", "PNG" or "JPEG"), or null when no
-// reader takes that extension.
+// "PCX", "Photoshop", "DDS", "Netpbm", "PNG", "JPEG" or "TIFF"), or null
+// when no reader takes that extension.
 const char* formatNameOf(const char* path);
 
 // True when `path` holds a picture its reader refuses for its kind rather
 // than as damaged; `text` (of `size` bytes) then names that kind, such as
-// "BC6H_UF16 (DXGI 95)" for a DDS file. Reads only the file's first bytes.
+// "BC6H_UF16 (DXGI 95)" for a DDS file or "32-bit floating-point samples"
+// for a TIFF file. Reads only the file's first bytes (the whole of a TIFF
+// file, whose directory may lie anywhere).
 bool unreadableKindOf(const char* path, char* text, size_t size);
 
 // Copies the last component of `path` (separators `\` and `/`) into
@@ -38,10 +40,17 @@ bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
+// TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
+// the file has an alpha sample.
+bool readTiff(ByteReader* reader, Image* image, const char* path);
 
 // The DDS header at the start of the file names a format the reader does not
 // read; `text` names it.
 bool ddsUnreadableKind(const char* path, char* text, size_t size);
+// The first directory of the TIFF file describes a picture of a kind the
+// reader does not read (floating-point samples, an orientation other than
+// top-left, CMYK, JPEG compression...); `text` names it.
+bool tiffUnreadableKind(const char* path, char* text, size_t size);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not

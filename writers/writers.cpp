@@ -50,15 +50,17 @@ bool outputFormatOf(const char* path, OutputFormat& format) {
     const char* dot = std::strrchr(path, '.');
     // A dot inside a folder name is no extension.
     if (!dot || std::strchr(dot, '/') || std::strchr(dot, '\\')) return false;
-    char extension[5] = {};
-    for (size_t i = 0; i < 4; ++i) {
+    char extension[6] = {};
+    for (size_t i = 0; i < 5; ++i) {
         if (!dot[1 + i]) break;
         extension[i] = lowerAscii(dot[1 + i]);
     }
-    if (std::strlen(dot + 1) != 3) return false;
+    const size_t length = std::strlen(dot + 1);
+    if (length != 3 && length != 4) return false;
     if (std::strcmp(extension, "bmp") == 0) format = OutputFormat::bmp;
     else if (std::strcmp(extension, "png") == 0) format = OutputFormat::png;
     else if (std::strcmp(extension, "tga") == 0) format = OutputFormat::tga;
+    else if (std::strcmp(extension, "tif") == 0 || std::strcmp(extension, "tiff") == 0) format = OutputFormat::tif;
     else if (std::strcmp(extension, "dds") == 0) format = OutputFormat::dds;
     else return false;
     return true;
@@ -100,6 +102,7 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
     switch (format) {
         case OutputFormat::png: return writePng(path, bitmap);
         case OutputFormat::tga: return writeTga(path, bitmap);
+        case OutputFormat::tif: return writeTiff(path, bitmap);
         case OutputFormat::dds: return writeDdsFromBitmap(path, bitmap);
         case OutputFormat::bmp: break;
     }
@@ -112,8 +115,9 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
     SaveReport notes;
     const bool words = isSixteenBit(image);
     const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
-    // PNG keeps 16 bits unless told otherwise; BMP and Targa hold 8 bits.
-    const bool sixteen = format == OutputFormat::png && (options.depth == 16 || (options.depth == 0 && words));
+    // PNG and TIFF keep 16 bits unless told otherwise; BMP and Targa hold 8 bits.
+    const bool deep = format == OutputFormat::png || format == OutputFormat::tif;
+    const bool sixteen = deep && (options.depth == 16 || (options.depth == 0 && words));
     notes.reduced = words && !sixteen && options.depth != 8;
     notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
     bool ok = false;
@@ -129,9 +133,10 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         ok = writeImageFile(path, image.bitmap, format);
     } else {
         PixelSource source;
-        ok = source.prepare(image, sixteen ? 16 : 8, alpha) &&
-             (format == OutputFormat::png ? writePngRows(path, source.rows())
-                                          : writeTgaWithAlpha(path, source.rows()));
+        ok = source.prepare(image, sixteen ? 16 : 8, alpha);
+        if (ok && format == OutputFormat::png) ok = writePngRows(path, source.rows());
+        else if (ok && format == OutputFormat::tif) ok = writeTiffRows(path, source.rows());
+        else ok = ok && writeTgaWithAlpha(path, source.rows());
     }
     if (ok && report) *report = notes;
     return ok;

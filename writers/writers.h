@@ -9,10 +9,10 @@
 #include "platform/codecs.h"
 #include "platform/platform.h"
 
-enum class OutputFormat { bmp, png, tga, dds };
+enum class OutputFormat { bmp, png, tga, tif, dds };
 
-// The format that `path`'s extension names (".bmp", ".png", ".tga" or
-// ".dds", ASCII case ignored); false when it names none of them.
+// The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
+// ".tiff" or ".dds", ASCII case ignored); false when it names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 
 // Each writer saves atomically: the file is written beside the target under a
@@ -22,7 +22,7 @@ bool outputFormatOf(const char* path, OutputFormat& format);
 // The bytes that stand before the pixel rows in a BMP or Targa file of a
 // 24-bit picture of width x height, whose rows follow bottom row first,
 // blue-green-red (padded to 4 bytes in BMP, unpadded in Targa). Returns their
-// count; 0 for PNG, or for a size the format cannot hold.
+// count; 0 for PNG and TIFF, or for a size the format cannot hold.
 inline constexpr size_t rowFileHeaderMax = 54;
 size_t rowFileHeader(OutputFormat format, uint32_t width, uint32_t height, uint8_t (&header)[rowFileHeaderMax]);
 
@@ -63,3 +63,7 @@ bool writeTga(const char* path, BitmapHandle bitmap);
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);
 // A PNG file from rows of any depth and channels PixelRows holds.
 bool writePngRows(const char* path, const PixelRows& rows);
+// TIFF of the display bitmap: 8-bit red-green-blue, as writeImageFile saves.
+bool writeTiff(const char* path, BitmapHandle bitmap);
+// A TIFF file from rows of any depth and channels PixelRows holds.
+bool writeTiffRows(const char* path, const PixelRows& rows);

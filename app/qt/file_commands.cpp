@@ -18,7 +18,7 @@ struct FileType {
 
 // Every format the readers take; the first entry lists them all.
 constexpr FileType openTypes[] = {
-    {"Supported files", "*.bmp *.tga *.pcx *.psd *.dds *.ppm *.pgm *.pbm *.png *.jpg *.jpeg"},
+    {"Supported files", "*.bmp *.tga *.pcx *.psd *.dds *.ppm *.pgm *.pbm *.png *.jpg *.jpeg *.tif *.tiff"},
     {"Bitmap files", "*.bmp"},
     {"Targa files", "*.tga"},
     {"PCX files", "*.pcx"},
@@ -29,6 +29,7 @@ constexpr FileType openTypes[] = {
     {"Portable Bitmap Format files", "*.pbm"},
     {"PNG files", "*.png"},
     {"JPEG files", "*.jpg *.jpeg"},
+    {"TIFF files", "*.tif *.tiff"},
     {"All files", "*"},
 };
 
@@ -37,6 +38,7 @@ constexpr FileType saveTypes[] = {
     {"Bitmap files", "*.bmp"},
     {"PNG files", "*.png"},
     {"Targa files", "*.tga"},
+    {"TIFF files", "*.tif"},
     {"DDS files", "*.dds"},
 };
 

@@ -10,8 +10,8 @@
 namespace {
 
 constexpr char openFilter[] =
-    "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg)\0"
-    "*.bmp;*.tga;*.pcx;*.psd;*.dds;*.ppm;*.pgm;*.pbm;*.png;*.jpg;*.jpeg\0"
+    "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg,*.tif,*.tiff)\0"
+    "*.bmp;*.tga;*.pcx;*.psd;*.dds;*.ppm;*.pgm;*.pbm;*.png;*.jpg;*.jpeg;*.tif;*.tiff\0"
     "Bitmap files (*.bmp)\0*.bmp\0"
     "Targa files (*.tga)\0*.tga\0"
     "PCX files (*.pcx)\0*.pcx\0"
@@ -22,6 +22,7 @@ constexpr char openFilter[] =
     "Portable Bitmap Format files (*.pbm)\0*.pbm\0"
     "PNG files (*.png)\0*.png\0"
     "JPEG files (*.jpg,*.jpeg)\0*.jpg;*.jpeg\0"
+    "TIFF files (*.tif,*.tiff)\0*.tif;*.tiff\0"
     "All files (*.*)\0*.*\0";
 // The file is written in the format its extension names (saveImageTo), BMP
 // when it names none of these.
@@ -29,6 +30,7 @@ constexpr char saveFilter[] =
     "Bitmap files (*.bmp)\0*.bmp\0"
     "PNG files (*.png)\0*.png\0"
     "Targa files (*.tga)\0*.tga\0"
+    "TIFF files (*.tif)\0*.tif\0"
     "DDS files (*.dds)\0*.dds\0";
 
 constexpr char openError[] = "There was an error opening the file.";

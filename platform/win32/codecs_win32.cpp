@@ -1,7 +1,8 @@
-// PNG and JPEG through the Windows Imaging Component. Each frame is taken in
-// the pixel format the decoder reports for it, never through a format
-// converter (Wine's refuses 16-bit, palette and packed grey frames), and its
-// samples are put back into the order and byte order the file stores them.
+// PNG, JPEG and TIFF decoding and TIFF encoding through the Windows Imaging
+// Component. Each frame is taken in the pixel format the decoder reports for it, never through a
+// format converter (Wine's refuses 16-bit, palette and packed grey frames),
+// and its samples are put back into the order the file stores them: PNG's
+// 16-bit samples most significant byte first, TIFF's as native words.
 #include <windows.h>
 #include <wincodec.h>
 
@@ -78,6 +79,15 @@ constexpr WicLayout wicLayouts[] = {
     {&GUID_WICPixelFormat48bppBGR, 48, 2, 2, 1, 0, -1},
     {&GUID_WICPixelFormat64bppRGBA, 64, 2, 0, 1, 2, 3},
     {&GUID_WICPixelFormat64bppBGRA, 64, 2, 2, 1, 0, 3},
+    // TIFF's colour with a padding sample (an extra sample that is not alpha).
+    {&GUID_WICPixelFormat32bppBGR, 32, 1, 2, 1, 0, -1},
+    {&GUID_WICPixelFormat32bppRGB, 32, 1, 0, 1, 2, -1},
+    {&GUID_WICPixelFormat64bppRGB, 64, 2, 0, 1, 2, -1},
+    // TIFF's associated alpha: the colour samples as stored, premultiplied.
+    {&GUID_WICPixelFormat32bppPBGRA, 32, 1, 2, 1, 0, 3},
+    {&GUID_WICPixelFormat32bppPRGBA, 32, 1, 0, 1, 2, 3},
+    {&GUID_WICPixelFormat64bppPRGBA, 64, 2, 0, 1, 2, 3},
+    {&GUID_WICPixelFormat64bppPBGRA, 64, 2, 2, 1, 0, 3},
     {&GUID_WICPixelFormat8bppGray, 8, 1, 0, 0, 0, -1},
     {&GUID_WICPixelFormat16bppGray, 16, 2, 0, 0, 0, -1},
     {&GUID_WICPixelFormatBlackWhite, 1, 0, -1, -1, -1, -1},
@@ -101,13 +111,16 @@ const WicLayout* findLayout(const GUID& format) {
 struct StoredLayout {
     uint32_t channels;
     uint32_t depth;
-    bool palette;  // indices (or grey that WIC reports as indices)
+    bool palette;              // indices (or grey that WIC reports as indices)
+    bool nativeWords = false;  // 16-bit samples handed on as native words, not most significant byte first
+    bool wholeSamples = false;  // only formats of whole samples will do
 };
 
 // The samples of the WIC layout that make up a stored pixel, in stored
 // order; false when the frame's format cannot give the stored layout.
 bool pickSamples(const WicLayout& wic, const StoredLayout& stored, bool& raw, int8_t (&picks)[4]) {
     raw = wic.sampleBytes == 0;
+    if (raw && stored.wholeSamples) return false;
     if (raw) {
         // Grey with a transparent level comes as indices whose values are the levels.
         return stored.channels == 1 && stored.depth == wic.bitsPerPixel;
@@ -182,6 +195,10 @@ bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, cons
             } else if (sampleBytes == 1) {
                 for (UINT x = 0; x < width; ++x, in += wicBytes)
                     for (uint32_t c = 0; c < stored.channels; ++c) *out++ = in[picks[c]];
+            } else if (stored.nativeWords) {
+                // Little-endian words in the frame, as Windows stores words.
+                for (UINT x = 0; x < width; ++x, in += wicBytes)
+                    for (uint32_t c = 0; c < stored.channels; ++c, out += 2) std::memcpy(out, in + 2 * picks[c], 2);
             } else {
                 // Little-endian words in the frame, most significant byte first in the file.
                 for (UINT x = 0; x < width; ++x, in += wicBytes)
@@ -338,4 +355,101 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
     // JPEG frames come as 8-bit grey or blue-green-red; any other (CMYK) is refused.
     return decodeFile(file, GUID_ContainerFormatJpeg, StoredLayout{0, 8, false}, sink);
+}
+
+bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout, const RowSink& sink) {
+    // The decoder reports grey as grey, grey with alpha and colour with
+    // alpha as four samples (alpha last), colour as three; the samples the
+    // reader keeps are picked from those. Extra samples it cannot place in
+    // one of its formats make it refuse the frame.
+    if (layout.sampleBits != 8 && layout.sampleBits != 16) return false;
+    const uint32_t channels = layout.colourSamples + (layout.alphaSample >= 0 ? 1 : 0);
+    const StoredLayout stored{channels, layout.sampleBits, false, true, true};
+    return decodeFile(file, GUID_ContainerFormatTiff, stored, sink);
+}
+
+namespace {
+
+// The WIC format a TIFF is encoded from, for rows of 3 or 4 samples of 8 or
+// 16 bits: 8-bit rows go as blue-green-red(-alpha), 16-bit ones as
+// red-green-blue(-alpha) words.
+const GUID& tiffFormatFor(const PixelRows& rows) {
+    if (rows.sampleBits == 16) return rows.channels == 4 ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB;
+    return rows.channels == 4 ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+}
+
+// Row y of `rows` in the encoder's format: 8-bit samples swapped to
+// blue-green-red unless they are already.
+void encoderRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
+    const uint8_t* in = rows.first + static_cast<ptrdiff_t>(y) * rows.stride;
+    const size_t bytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
+    if (rows.sampleBits == 16 || rows.bgr) {
+        std::memcpy(out, in, bytes);
+        return;
+    }
+    for (uint32_t x = 0; x < rows.width; ++x, in += rows.channels, out += rows.channels) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        if (rows.channels == 4) out[3] = in[3];
+    }
+}
+
+// Asks the frame for Deflate compression.
+bool askForDeflate(IPropertyBag2* options) {
+    PROPBAG2 name{};
+    name.pstrName = const_cast<LPOLESTR>(L"TiffCompressionMethod");
+    VARIANT value{};
+    value.vt = VT_UI1;
+    value.bVal = WICTiffCompressionZIP;
+    return SUCCEEDED(options->Write(1, &name, &value));
+}
+
+// Hands the bytes of a memory stream to the sink.
+bool drainStream(IStream* stream, const ByteSink& sink) {
+    HGLOBAL memory = nullptr;
+    STATSTG stat{};
+    if (FAILED(GetHGlobalFromStream(stream, &memory)) || FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
+    const auto size = static_cast<size_t>(stat.cbSize.QuadPart);
+    const void* bytes = GlobalLock(memory);
+    if (!bytes) return false;
+    const bool ok = sink.write(sink.context, bytes, size);
+    GlobalUnlock(memory);
+    return ok;
+}
+
+}  // namespace
+
+bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {
+    if (!sink.write || !rows.first || (rows.channels != 3 && rows.channels != 4) ||
+        (rows.sampleBits != 8 && rows.sampleBits != 16) || !imageSizeAllowed(rows.width, rows.height))
+        return false;
+    const size_t rowBytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
+    if (rowBytes > 0x7FFFFFFFu) return false;
+    ComScope com;
+    if (!com.usable()) return false;
+    // The encoder seeks back to finish the directory: it writes into a
+    // growing memory stream, handed to the sink once complete.
+    Com<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()))) return false;
+    Com<IWICImagingFactory> factory;
+    Com<IWICBitmapEncoder> encoder;
+    Com<IWICBitmapFrameEncode> frame;
+    Com<IPropertyBag2> options;
+    if (!createFactory(factory) || FAILED(factory->CreateEncoder(GUID_ContainerFormatTiff, nullptr, encoder.out())) ||
+        FAILED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->CreateNewFrame(frame.out(), options.out())) || !askForDeflate(options.p) ||
+        FAILED(frame->Initialize(options.p)) || FAILED(frame->SetSize(rows.width, rows.height)))
+        return false;
+    const GUID& wanted = tiffFormatFor(rows);
+    WICPixelFormatGUID format = wanted;
+    if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, wanted)) return false;
+    Block row(rowBytes);
+    if (!row.bytes) return false;
+    for (uint32_t y = 0; y < rows.height; ++y) {
+        encoderRow(rows, y, row.bytes);
+        if (FAILED(frame->WritePixels(1, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes), row.bytes)))
+            return false;
+    }
+    return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && drainStream(stream.p, sink);
 }

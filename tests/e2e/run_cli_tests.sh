@@ -61,8 +61,8 @@ done <<EOF
 1|folder.bmp: Failed to load open file: not a regular file|"$work/folder.bmp" "$work/o.bmp"
 3|o.bmp: There was an error writing the file: No such file or directory|"$data/reference.bmp" "$work/none/o.bmp"
 3|o.png: There was an error writing the file: No such file or directory|--thumbnail "$work/t.bmp" "$data/reference.bmp" "$work/none/o.png"
-2|OUTPUT must end in .bmp, .png, .tga or .dds: |"$data/reference.bmp" "$work/o.jpg"
-2|THUMB must end in .bmp, .png or .tga: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
+2|OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: |"$data/reference.bmp" "$work/o.jpg"
+2|THUMB must end in .bmp, .png, .tga, .tif or .tiff: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
 2|--format, --jobs and --recursive go with --out-dir|-j 2 "$data/reference.bmp" "$work/o.bmp"
 2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"
 0|note: --scale 'wide' is not a number; the scale is 0|--renormalize --scale wide "$data/reference.bmp" "$work/o.bmp"
@@ -71,6 +71,9 @@ done <<EOF
 0|has an alpha channel, which BMP cannot hold|"$2/png/ct6_d8_plain.png" "$work/o.bmp"
 2|--depth takes 8 or 16|--depth 12 "$data/reference.bmp" "$work/o.png"
 2|--alpha takes keep or drop|--alpha off "$data/reference.bmp" "$work/o.png"
+1|float32.tif: Failed to load open file: a TIFF file of 32-bit floating-point samples, which quorvel-cli does not read|"$2/tiff/refused/float32.tif" "$work/o.bmp"
+1|a TIFF file of Orientation 3 (rows not stored top row first, left to right), which quorvel-cli does not read|"$2/tiff/refused/orientation3.tif" "$work/o.bmp"
+2|--format takes bmp, png, tga, tif or dds, not 'jpg'|--format jpg --out-dir "$work/x" "$data/reference.bmp"
 EOF
 # Upper-case extensions pick the format too, and a written PNG and Targa
 # read back as the same picture.

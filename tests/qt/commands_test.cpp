@@ -201,7 +201,7 @@ private slots:
         QTest::addColumn<QString>("file");
         for (const char* file : {"bmp/rgb24.bmp", "bmp/pal8_rle8.bmp", "tga/type2_top_down_24.tga",
                                  "tga/type10_bottom_up_32.tga", "pcx/three_planes.pcx", "psd/rgb_packbits.psd",
-                                 "dds/rgb888.dds", "pnm/p6_raw_255.ppm"})
+                                 "dds/rgb888.dds", "pnm/p6_raw_255.ppm", "tiff/reference_strips_lzw_pred.tif"})
             QTest::newRow(file) << testData(file);
     }
     void openingEveryFormatShowsTheReferencePicture() {
@@ -224,10 +224,11 @@ private slots:
         QCOMPARE(first.directory, fixture.file(""));
         QCOMPARE(first.initialName, QStringLiteral("Untitled"));
         QCOMPARE(first.filters.front(), QStringLiteral("Supported files (*.bmp *.tga *.pcx *.psd *.dds *.ppm *.pgm "
-                                                       "*.pbm *.png *.jpg *.jpeg)"));
+                                                       "*.pbm *.png *.jpg *.jpeg *.tif *.tiff)"));
         for (const char* type : {"Bitmap files (*.bmp)", "Targa files (*.tga)", "PCX files (*.pcx)",
                                  "Photoshop files (*.psd)", "DDS files (*.dds)", "PNG files (*.png)",
-                                 "JPEG files (*.jpg *.jpeg)", "Portable Pixel Format files (*.ppm)"})
+                                 "JPEG files (*.jpg *.jpeg)", "Portable Pixel Format files (*.ppm)",
+                                 "TIFF files (*.tif *.tiff)"})
             QVERIFY2(first.filters.contains(QString::fromLatin1(type)), type);
         QCOMPARE(first.filters.back(), QStringLiteral("All files (*)"));
         // The second dialog opens where the first file was chosen.
@@ -243,6 +244,9 @@ private slots:
         QTest::newRow("png") << "saved.png" << QByteArray("\x89PNG\r\n\x1a\n");
         // Targa: no image ID, no colour map, uncompressed true colour.
         QTest::newRow("tga") << "saved.tga" << QByteArray("\0\0\x02", 3);
+        // TIFF: little-endian, 42.
+        QTest::newRow("tif") << "saved.tif" << QByteArray("II*\0", 4);
+        QTest::newRow("tiff") << "saved.tiff" << QByteArray("II*\0", 4);
     }
     void savingWritesTheFormatOfTheExtension() {
         QFETCH(QString, name);
@@ -286,9 +290,10 @@ private slots:
         QCOMPARE(request.initialName, QStringLiteral("Untitled"));
         QCOMPARE(request.directory, fixture.file(""));
         QCOMPARE(request.filters, (QStringList{QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("PNG files (*.png)"),
-                                               QStringLiteral("Targa files (*.tga)"), QStringLiteral("DDS files (*.dds)")}));
-        QCOMPARE(request.suffixes,
-                 (QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga"), QStringLiteral("dds")}));
+                                               QStringLiteral("Targa files (*.tga)"), QStringLiteral("TIFF files (*.tif)"),
+                                               QStringLiteral("DDS files (*.dds)")}));
+        QCOMPARE(request.suffixes, (QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga"),
+                                                QStringLiteral("tif"), QStringLiteral("dds")}));
         QVERIFY(fixture.dialogs.messages.empty());
     }
 

@@ -74,7 +74,7 @@ TEST_P(WriterRoundTrip, AFailedSaveKeepsTheEarlierFileAndLeavesNoTemporaryFile) 
 
 INSTANTIATE_TEST_SUITE_P(Formats, WriterRoundTrip,
                          ::testing::Values(WriterCase{"png", OutputFormat::png}, WriterCase{"tga", OutputFormat::tga},
-                                           WriterCase{"bmp", OutputFormat::bmp}),
+                                           WriterCase{"bmp", OutputFormat::bmp}, WriterCase{"tif", OutputFormat::tif}),
                          [](const auto& param) { return std::string(param.param.extension); });
 
 uint32_t big32(const Bytes& b, size_t at) {
@@ -130,8 +130,11 @@ TEST(OutputFormats, TheExtensionPicksTheFormat) {
         bool known;
         OutputFormat format;
     } cases[] = {{"a.bmp", true, OutputFormat::bmp}, {"b.PNG", true, OutputFormat::png},
-                 {"dir/c.Tga", true, OutputFormat::tga}, {"f.DdS", true, OutputFormat::dds}, {"d.jpg", false, {}}, {"e", false, {}},
-                 {"f.pngx", false, {}}, {"g.pn", false, {}}, {"h.png/i", false, {}}, {"j.tga.bak", false, {}}};
+                 {"dir/c.Tga", true, OutputFormat::tga}, {"d.jpg", false, {}}, {"e", false, {}},
+                 {"f.pngx", false, {}}, {"g.pn", false, {}}, {"h.png/i", false, {}}, {"j.tga.bak", false, {}},
+                 {"k.tif", true, OutputFormat::tif}, {"l.TIFF", true, OutputFormat::tif},
+                 {"m.Tiff", true, OutputFormat::tif}, {"n.tiffs", false, {}}, {"o.ti", false, {}},
+                 {"p.bmpx", false, {}}, {"q.DdS", true, OutputFormat::dds}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         OutputFormat format = OutputFormat::bmp;
@@ -152,7 +155,7 @@ TEST(SaveImageTo, WritesTheFormatOfTheExtensionAndBmpForAnyOther) {
         const char* name;
         Bytes start;
     } cases[] = {{"a.tga", {0, 0, 2}}, {"b.png", {137, 'P', 'N'}}, {"c.bmp", {'B', 'M'}}, {"d.jpg", {'B', 'M'}},
-                 {"e", {'B', 'M'}}};
+                 {"e", {'B', 'M'}},      {"f.tif", {'I', 'I', 42, 0}}, {"g.tiff", {'I', 'I', 42, 0}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(saveImageTo(dir.file(c.name).c_str()));
@@ -160,6 +163,29 @@ TEST(SaveImageTo, WritesTheFormatOfTheExtensionAndBmpForAnyOther) {
         ASSERT_GE(file.size(), c.start.size());
         EXPECT_EQ(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(c.start.size())), c.start);
     }
+    destroySession(session);
+    session = saved;
+}
+
+TEST(SaveImageTo, TiffKeepsSixteenBitsAndAlpha) {
+    testing_files::TempDir dir;
+    Session* saved = session;
+    session = createSession();
+    ASSERT_NE(session, nullptr);
+    // 2 x 1, red-green-blue-alpha words.
+    ASSERT_TRUE(startImage(&session->image, 2, 1, 16, true));
+    const uint16_t samples[8] = {0x0102, 0xFFFF, 0x8000, 0x1234, 0, 0x7FFF, 0xFEDC, 0xABCD};
+    std::memcpy(session->image.pixels, samples, sizeof samples);
+    ASSERT_TRUE(buildDisplayBitmap(&session->image));
+    const std::string path = dir.file("deep.tif");
+    ASSERT_TRUE(saveImageTo(path.c_str()));
+    Image back{};
+    ASSERT_TRUE(readImageFile(path.c_str(), &back));
+    EXPECT_EQ(back.sampleBits, 16);
+    EXPECT_EQ(back.hasAlpha, 1);
+    ASSERT_EQ(back.dataSize, sizeof samples);
+    EXPECT_EQ(std::memcmp(back.pixels, samples, sizeof samples), 0);
+    resetImage(&back);
     destroySession(session);
     session = saved;
 }

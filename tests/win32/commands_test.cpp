@@ -169,7 +169,7 @@ TEST_F(MainDialogTest, FileDialogsOfferTheFormatsTheProgramReadsAndWrites) {
     const std::vector<SeenDialog> opened = openThroughDialog(picture);
     ASSERT_EQ(opened.size(), 1u);
     const std::vector<std::string> openTypes = {
-        "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg)",
+        "Supported files (*.bmp,*.tga,*.pcx,*.psd,*.dds,*.ppm,*.pgm,*.pbm,*.png,*.jpg,*.jpeg,*.tif,*.tiff)",
         "Bitmap files (*.bmp)",
         "Targa files (*.tga)",
         "PCX files (*.pcx)",
@@ -180,6 +180,7 @@ TEST_F(MainDialogTest, FileDialogsOfferTheFormatsTheProgramReadsAndWrites) {
         "Portable Bitmap Format files (*.pbm)",
         "PNG files (*.png)",
         "JPEG files (*.jpg,*.jpeg)",
+        "TIFF files (*.tif,*.tiff)",
         "All files (*.*)"};
     EXPECT_EQ(opened[0].fileTypes, openTypes);
     EXPECT_EQ(opened[0].fileType, 0);
@@ -190,7 +191,7 @@ TEST_F(MainDialogTest, FileDialogsOfferTheFormatsTheProgramReadsAndWrites) {
     ASSERT_EQ(answerer.seen.size(), 1u);
     EXPECT_EQ(answerer.seen[0].fileTypes,
               (std::vector<std::string>{"Bitmap files (*.bmp)", "PNG files (*.png)", "Targa files (*.tga)",
-                                        "DDS files (*.dds)"}));
+                                        "TIFF files (*.tif)", "DDS files (*.dds)"}));
     EXPECT_EQ(answerer.seen[0].fileType, 0);
 }
 
@@ -208,12 +209,16 @@ TEST_F(MainDialogTest, SaveWritesTheFormatOfTheExtension) {
     const std::vector<uint8_t> pngStart = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
     // A Targa header: no image ID, no colour map, type 2 (true colour).
     const std::vector<uint8_t> tgaStart = {0, 0, 2};
+    // A little-endian TIFF header.
+    const std::vector<uint8_t> tifStart = {'I', 'I', 42, 0};
     const Case cases[] = {
         {"out.png", -1, "out.png", "check.png", pngStart},
         {"OUT2.PNG", -1, "OUT2.PNG", "check.png", pngStart},
         {"out.tga", -1, "out.tga", "check.tga", tgaStart},
         {"typed", 1, "typed.png", "check.png", pngStart},
         {"typed", 2, "typed.tga", "check.tga", tgaStart},
+        {"out.tiff", -1, "out.tiff", "check.tif", tifStart},
+        {"typed", 3, "typed.tif", "check.tif", tifStart},
         {"typed", 0, "typed.bmp", "check.bmp", {'B', 'M'}},
         {"other.txt", 1, "other.txt", "check.bmp", {'B', 'M'}},
     };

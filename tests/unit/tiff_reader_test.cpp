@@ -1,0 +1,343 @@
+// TIFF reading: the generated files of tests/data/tiff against the samples
+// the generator computed, and files built here byte by byte for what must be
+// refused, with or without a reason. Nothing here uses libtiff, so the same
+// tests hold the Windows codec to the same samples.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/unit/reader_test_support.h"
+#include "tests/unit/tiff_test_support.h"
+
+namespace {
+
+using namespace readertest;
+using namespace tifftest;
+
+// ------------------------------------------------------------ data files
+
+struct ExpectedSamples {
+    uint32_t width = 0, height = 0, bits = 0, channels = 0;
+    Bytes samples;  // bytes, or little-endian words
+};
+
+ExpectedSamples expectedSamplesOf(const std::filesystem::path& file) {
+    const Bytes b = fileBytes(file.parent_path() / "expected" / (file.filename().string() + ".samples"));
+    ExpectedSamples e;
+    if (b.size() < 16) return e;
+    e.width = testing_files::get32(b, 0);
+    e.height = testing_files::get32(b, 4);
+    e.bits = testing_files::get32(b, 8);
+    e.channels = testing_files::get32(b, 12);
+    e.samples.assign(b.begin() + 16, b.end());
+    return e;
+}
+
+// Sample i of the Image's pixels, whatever its depth.
+uint32_t sampleAt(const Image& image, size_t i) {
+    if (!isSixteenBit(image)) return image.pixels[i];
+    uint16_t v;
+    std::memcpy(&v, image.pixels + 2 * i, 2);
+    return v;
+}
+
+uint32_t expectedAt(const ExpectedSamples& e, size_t i) {
+    return e.bits == 16 ? uint32_t{e.samples[2 * i]} | uint32_t{e.samples[2 * i + 1]} << 8 : e.samples[i];
+}
+
+// How the platform's codec reads a data file. Wine's TIFF decoder (8.0,
+// over libtiff), which the Windows build is tested with, falls short of the
+// Windows Imaging Component: it hands 16-bit samples of big-endian files in
+// the file's byte order instead of as native words, and refuses 16-bit grey
+// with alpha, planar pictures of more than one sample and pictures of more
+// than one extra sample.
+enum class Decoded { asGenerated, refused, wordsSwapped };
+
+Decoded decodedOnThisPlatform(const std::string& name) {
+#ifdef _WIN32
+    const auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    const bool planar = name.find("_planar") != std::string::npos && !startsWith("grey");
+    if (startsWith("greyalpha16_") || startsWith("rgbaextra16_") || planar) return Decoded::refused;
+    if (name.find("16_") != std::string::npos && name.ends_with("_mm.tif")) return Decoded::wordsSwapped;
+#else
+    (void)name;
+#endif
+    return Decoded::asGenerated;
+}
+
+// The kind unreadableKindOf names for a file, or "" when none.
+std::string kindOf(const std::string& path) {
+    char kind[128] = {};
+    return unreadableKindOf(path.c_str(), kind, sizeof kind) ? kind : "";
+}
+
+// One data file against its expected samples (a failed assertion ends only
+// this file's check).
+void checkDataFile(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    SCOPED_TRACE(name);
+    Loaded loaded;
+    loadPath(path, loaded);
+    const Decoded decoded = decodedOnThisPlatform(name);
+    if (decoded == Decoded::refused) {
+        expectFailed(loaded);
+        return;
+    }
+    ASSERT_TRUE(loaded.ok) << kindOf(path.string());
+    ExpectedSamples e = expectedSamplesOf(path);
+    if (decoded == Decoded::wordsSwapped)
+        for (size_t i = 0; i + 1 < e.samples.size(); i += 2) std::swap(e.samples[i], e.samples[i + 1]);
+    const Image& image = loaded.image;
+    ASSERT_EQ(image.width, static_cast<int32_t>(e.width));
+    ASSERT_EQ(image.height, static_cast<int32_t>(e.height));
+    EXPECT_EQ(image.sampleBits, static_cast<int32_t>(e.bits));
+    EXPECT_EQ(image.hasAlpha, e.channels == 4 ? 1 : 0);
+    ASSERT_EQ(image.bitsPerPixel, static_cast<int32_t>(e.bits * e.channels));
+    EXPECT_EQ(image.rowPad, 0);
+    EXPECT_EQ(image.bottomUp, 0);
+    EXPECT_EQ(image.bgrOrder, 0);
+    const size_t count = size_t{e.width} * e.height * e.channels;
+    ASSERT_EQ(image.dataSize, count * (e.bits / 8));
+    for (size_t i = 0; i < count; ++i)
+        ASSERT_EQ(sampleAt(image, i), expectedAt(e, i)) << "sample " << i % e.channels << " of pixel " << i / e.channels;
+    // The display bitmap shows the colour samples, 16-bit ones reduced.
+    BitmapInfo info;
+    ASSERT_TRUE(platformQueryBitmap(image.bitmap, info));
+    const size_t stride = displayStride(e.width);
+    for (uint32_t y = 0; y < e.height; ++y)
+        for (uint32_t x = 0; x < e.width; ++x)
+            for (uint32_t c = 0; c < 3; ++c) {
+                const uint32_t v = expectedAt(e, (size_t{y} * e.width + x) * e.channels + c);
+                const uint8_t shown = info.bits[(e.height - 1 - y) * stride + 3 * x + 2 - c];
+                ASSERT_EQ(shown, e.bits == 16 ? reduceSample(v) : v) << "bitmap at " << x << "," << y;
+            }
+}
+
+TEST(TiffVariants, EveryFileLoadsToTheGeneratorsSamples) {
+    const auto files = dataFiles("tiff");
+    // 8 kinds x 4 compressions in strips, 9 in tiles and planes, 8 with the
+    // predictor, 8 big-endian, 5 with premultiplied or extra samples, 2 in
+    // one strip, and the reference picture (make_tiff.py).
+    ASSERT_EQ(files.size(), 65u);
+    for (const auto& path : files) checkDataFile(path);
+}
+
+TEST(TiffVariants, TruncatedCompressedFilesFail) {
+    // Every seventh length through the strips, and every length of the
+    // directory and its values at the end.
+    for (const char* name : {"rgb16_strips_lzw_pred.tif", "rgba16_tiles_deflate_pred.tif", "grey16_planar_packbits.tif"}) {
+        SCOPED_TRACE(name);
+        const Bytes file = fileBytes(dataDirectory("tiff") / name);
+        const size_t directory = testing_files::get32(file, 4);
+        for (size_t length = 0; length < file.size(); length += length < directory ? 7 : 1) {
+            Loaded loaded;
+            loadBytes(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)), "tif", loaded);
+            ASSERT_FALSE(loaded.ok) << "truncated to " << length << " of " << file.size();
+        }
+    }
+}
+
+TEST(TiffVariants, BothExtensionsReadTiff) {
+    const Bytes file = fileBytes(dataDirectory("tiff") / "rgb8_strips_none.tif");
+    for (const char* extension : {"tif", "tiff", "TIF", "Tiff"}) {
+        SCOPED_TRACE(extension);
+        Loaded loaded;
+        loadBytes(file, extension, loaded);
+        EXPECT_TRUE(loaded.ok);
+        EXPECT_STREQ(formatNameOf((std::string("a.") + extension).c_str()), "TIFF");
+    }
+}
+
+// ------------------------------------------------------ files built here
+
+// The base of every built case: 4 x 3 RGB, 8 bits, two uncompressed strips.
+Bytes base(const Mutation& mutate = {}) { return tinyRgbTiff(mutate); }
+
+TEST(TiffBuilt, TheBaseFileLoads) {
+    Loaded loaded;
+    loadBytes(base(), "tif", loaded);
+    expectPicture(loaded, 4, 3, [](int x, int y) { return tinyRgbPixel(x, y); });
+}
+
+TEST(TiffBuilt, BigEndianGreyWithAlphaKeepsItsAlpha) {
+    // 2 x 2 grey and alpha, 16 bits, Motorola order, one strip.
+    const Bytes data = {0x12, 0x34, 0xFF, 0xFE, 0x00, 0x00, 0xAB, 0xCD, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00, 0x7F, 0xFF};
+    const Bytes file = buildTiff({{256, 3, {2}},
+                                  {257, 3, {2}},
+                                  {258, 3, {16, 16}},
+                                  {259, 3, {1}},
+                                  {262, 3, {1}},
+                                  {273, 4, {}},
+                                  {277, 3, {2}},
+                                  {279, 4, {}},
+                                  {338, 3, {2}}},
+                                 {data}, true);
+    Loaded loaded;
+    loadBytes(file, "tif", loaded);
+#ifdef _WIN32
+    // Wine's decoder refuses 16-bit grey with alpha (see decodedOnThisPlatform).
+    expectFailed(loaded);
+    return;
+#endif
+    ASSERT_TRUE(loaded.ok);
+    ASSERT_EQ(loaded.image.sampleBits, 16);
+    ASSERT_EQ(loaded.image.hasAlpha, 1);
+    const uint16_t expected[] = {0x1234, 0x1234, 0x1234, 0xFFFE, 0x0000, 0x0000, 0x0000, 0xABCD,
+                                 0xFFFF, 0xFFFF, 0xFFFF, 0x0001, 0x8000, 0x8000, 0x8000, 0x7FFF};
+    ASSERT_EQ(loaded.image.dataSize, sizeof expected);
+    EXPECT_EQ(std::memcmp(loaded.image.pixels, expected, sizeof expected), 0);
+}
+
+Mutation setEntry(uint16_t tag, uint16_t type, std::vector<uint32_t> values) {
+    return [=](TiffParts& parts) { putEntry(parts.entries, {tag, type, values}); };
+}
+
+Mutation setEntries(std::vector<Entry> entries) {
+    return [=](TiffParts& parts) {
+        for (const Entry& e : entries) putEntry(parts.entries, e);
+    };
+}
+
+Mutation dropEntry(uint16_t tag) {
+    return [=](TiffParts& parts) { std::erase_if(parts.entries, [&](const Entry& e) { return e.tag == tag; }); };
+}
+
+// Compressed with `scheme`, the strips filled with `byte`.
+Mutation compressedStrips(uint32_t scheme, uint8_t byte) {
+    return [=](TiffParts& parts) {
+        putEntry(parts.entries, {259, 3, {scheme}});
+        for (Bytes& strip : parts.strips) std::fill(strip.begin(), strip.end(), byte);
+    };
+}
+
+// The finished file changed by `edit`.
+Bytes edited(Bytes file, const std::function<void(Bytes&)>& edit) {
+    edit(file);
+    return file;
+}
+
+Bytes withByte(Bytes file, size_t at, uint8_t value) {
+    file.at(at) = value;
+    return file;
+}
+
+struct RefusedCase {
+    const char* name;
+    Bytes file;
+    const char* kind;  // the kind unreadableKindOf names; empty when the file is simply damaged
+    friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class TiffRefused : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(TiffRefused, FailsLeavingTheImageResetAndIsNamedWhenOfAKindNotRead) {
+    Loaded loaded;
+    loadBytes(GetParam().file, "tif", loaded);
+    expectFailed(loaded);
+    testing_files::TempDir dir;
+    const std::string path = dir.file("picture.tif");
+    testing_files::writeFile(path, GetParam().file);
+    char kind[128] = {};
+    EXPECT_EQ(unreadableKindOf(path.c_str(), kind, sizeof kind), *GetParam().kind != '\0');
+    EXPECT_STREQ(kind, GetParam().kind);
+}
+
+// The strip offsets of the base file start at 8: the first strip holds
+// two rows of 12 bytes, the second one row.
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, TiffRefused,
+    ::testing::Values(
+        // The header and the directory.
+        RefusedCase{"Empty", {}, ""},
+        RefusedCase{"ByteOrderUnknown", withByte(base(), 1, 'M'), ""},
+        RefusedCase{"MagicNot42", withByte(base(), 2, 41), ""},
+        RefusedCase{"BigTiff", withByte(base(), 2, 43), "the BigTIFF layout"},
+        RefusedCase{"DirectoryPastTheEnd", edited(base(), [](Bytes& b) { putLittle32(b, 4, 0x7FFFFFF0); }), ""},
+        RefusedCase{"DirectoryInTheHeader", edited(base(), [](Bytes& b) { putLittle32(b, 4, 2); }), ""},
+        RefusedCase{"DirectoryCutShort", edited(base(), [](Bytes& b) { b.resize(directoryOffset(b) + 20); }), ""},
+        RefusedCase{"NoEntries", edited(base(), [](Bytes& b) { b[directoryOffset(b)] = b[directoryOffset(b) + 1] = 0; }), ""},
+        RefusedCase{"ValuesPastTheEnd", base(setEntries({{258, 3, {8, 8, 8}, 0x7FFFFF00}})), ""},
+        RefusedCase{"ValuesRunOverTheEnd", base(setEntries({{273, 4, {8, 32}, 0xFFFFFFFCu}})), ""},
+        RefusedCase{"TagTwice", base([](TiffParts& p) { p.entries.push_back({256, 3, {4}}); }), ""},
+        RefusedCase{"WidthAsARational", base(setEntry(256, 5, {4, 1})), ""},
+        RefusedCase{"WidthMissing", base(dropEntry(256)), ""},
+        RefusedCase{"ZeroWidth", base(setEntry(256, 4, {0})), ""},
+        RefusedCase{"ZeroHeight", base(setEntry(257, 4, {0})), ""},
+        RefusedCase{"LargerThanAnyPicture", base(setEntries({{256, 4, {70000}}, {257, 4, {70000}}})),
+                    "70000 x 70000 pixels (more than 2^28)"},
+        RefusedCase{"PhotometricMissing", base(dropEntry(262)), ""},
+        RefusedCase{"RgbOfTwoSamples", base(setEntries({{277, 3, {2}}, {258, 3, {8, 8}}})), ""},
+        RefusedCase{"MoreExtraSamplesThanSamples", base(setEntry(338, 3, {2})), ""},
+        RefusedCase{"PlanarConfiguration3", base(setEntry(284, 3, {3})), ""},
+        // Strips and tiles.
+        RefusedCase{"StripPastTheEnd", base(setEntry(273, 4, {8, 0x7FFFFF00})), ""},
+        RefusedCase{"StripCountPastTheEnd", base(setEntry(279, 4, {24, 0x10000})), ""},
+        RefusedCase{"StripEndWraps", base(setEntries({{273, 4, {8, 0xFFFFFFF0u}}, {279, 4, {24, 0x20}}})), ""},
+        RefusedCase{"StripShorterThanItsRows", base(setEntry(279, 4, {23, 12})), ""},
+        RefusedCase{"FewerStripsThanRows", base(setEntries({{273, 4, {8}}, {279, 4, {24}}})), ""},
+        RefusedCase{"StripByteCountsMissing", base(dropEntry(279)), ""},
+        RefusedCase{"StripOffsetsMissing", base(dropEntry(273)), ""},
+        RefusedCase{"RowsPerStripZero", base(setEntry(278, 3, {0})), ""},
+        // A 16384 x 16384 picture from a few dozen bytes: too little data
+        // at Deflate's best ratio, refused before the picture is allocated.
+        RefusedCase{"DeflateDataTooShortForThePicture",
+                    base(setEntries({{256, 4, {16384}},
+                                     {257, 4, {16384}},
+                                     {259, 3, {8}},
+                                     {278, 4, {16384}},
+                                     {273, 4, {8}},
+                                     {279, 4, {36}}})),
+                    ""},
+        RefusedCase{"TileWidthZero",
+                    base(setEntries({{322, 4, {0}}, {323, 4, {16}}, {324, 4, {8}}, {325, 4, {36}}})), ""},
+        RefusedCase{"TileFarLargerThanThePicture",
+                    base(setEntries({{322, 4, {65536}}, {323, 4, {65536}}, {324, 4, {8}}, {325, 4, {36}}})), ""},
+        RefusedCase{"TileSidesOfFourBillion",
+                    base(setEntries({{322, 4, {0xFFFFFFF0u}}, {323, 4, {0xFFFFFFF0u}}, {324, 4, {8}}, {325, 4, {36}}})),
+                    ""},
+        RefusedCase{"TileByteCountsMissing", base(setEntries({{322, 4, {16}}, {323, 4, {16}}, {324, 4, {8}}})), ""},
+        // Data that the codec cannot decode.
+        RefusedCase{"LzwCodesPastTheTable", base(compressedStrips(5, 0xFF)), ""},
+        RefusedCase{"DeflateWithoutAZlibHeader", base(compressedStrips(8, 0xFF)), ""},
+        RefusedCase{"PackBitsDataEndsEarly", base(compressedStrips(32773, 0x00)), ""},
+        // Kinds that are not read, each with its reason.
+        RefusedCase{"FloatSamples", base(setEntries({{258, 3, {32, 32, 32}}, {339, 3, {3, 3, 3}}})),
+                    "32-bit floating-point samples"},
+        RefusedCase{"SignedSamples", base(setEntry(339, 3, {2, 2, 2})), "signed integer samples"},
+        RefusedCase{"UndefinedSampleFormat", base(setEntry(339, 3, {4, 4, 4})), "samples of SampleFormat 4"},
+        RefusedCase{"FourBitSamples", base(setEntry(258, 3, {4, 4, 4})), "4-bit samples"},
+        RefusedCase{"ThirtyTwoBitIntegers", base(setEntry(258, 3, {32, 32, 32})), "32-bit samples"},
+        RefusedCase{"SamplesOfTwoSizes", base(setEntry(258, 3, {8, 8, 16})), "samples of different kinds or sizes"},
+        RefusedCase{"NineSamples", base(setEntries({{277, 3, {9}}, {258, 3, std::vector<uint32_t>(9, 8)}})),
+                    "9 samples a pixel"},
+        RefusedCase{"OrientationBottomLeft", base(setEntry(274, 3, {4})), "Orientation 4 (rows not stored top row first, left to right)"},
+        RefusedCase{"OrientationLeftTop", base(setEntry(274, 3, {5})), "Orientation 5 (rows not stored top row first, left to right)"},
+        RefusedCase{"WhiteIsZero", base(setEntry(262, 3, {0})), "white-is-zero grey"},
+        RefusedCase{"Palette", base(setEntry(262, 3, {3})), "palette colour"},
+        RefusedCase{"Cmyk", base(setEntry(262, 3, {5})), "CMYK colour"},
+        RefusedCase{"YCbCr", base(setEntry(262, 3, {6})), "YCbCr colour"},
+        RefusedCase{"PhotometricUnknown", base(setEntry(262, 3, {99})), "PhotometricInterpretation 99"},
+        RefusedCase{"JpegCompression", base(setEntry(259, 3, {7})), "JPEG compression"},
+        RefusedCase{"LzmaCompression", base(setEntry(259, 3, {34925})), "LZMA compression"},
+        RefusedCase{"UnknownCompression", base(setEntry(259, 3, {99})), "Compression 99"},
+        RefusedCase{"FloatingPointPredictor", base(setEntry(317, 3, {3})), "Predictor 3"},
+        RefusedCase{"FillOrderReversed", base(setEntry(266, 3, {2})), "FillOrder 2 (the bits of each byte reversed)"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(TiffBuilt, AFileThatLoadsOrIsMissingHasNoKindNotRead) {
+    testing_files::TempDir dir;
+    const std::string path = dir.file("good.tif");
+    testing_files::writeFile(path, base());
+    char kind[128] = {};
+    EXPECT_FALSE(unreadableKindOf(path.c_str(), kind, sizeof kind));
+    EXPECT_FALSE(unreadableKindOf(dir.file("missing.tif").c_str(), kind, sizeof kind));
+    EXPECT_STREQ(kind, "");
+}
+
+TEST(TiffBuilt, EveryTruncationFails) { expectEveryTruncationFails(base(), "tif"); }
+
+}  // namespace
