@@ -79,7 +79,7 @@ void show(const char* what, const Case& c, const CheckResult& result) {
                 "blueMode %.2f fill %.2f conv %s %.2f\n",
                 what, c.name().c_str(), r.medianX, r.medianY, r.unitShare, r.meanLength, r.medianLength,
                 r.negativeZShare, r.uprightShare, r.invertedUprightShare, r.rebuiltGap, r.insideShare, m.greyShare,
-                m.channelCorrelation, m.blueModeShare, static_cast<double>(m.fill) / static_cast<double>(m.pixels),
+                m.channelCorrelation, m.blueModeShare, static_cast<double>(m.fill) / static_cast<double>(m.sampled),
                 result.convention.convention == GreenConvention::openGl    ? "gl"
                 : result.convention.convention == GreenConvention::directX ? "dx"
                                                                             : "?",

@@ -54,7 +54,7 @@ constexpr double minimumMeasuredShare = 0.01;
 struct Tally {
     std::vector<uint32_t> colours;
     std::vector<uint32_t> packed;
-    int64_t fill = 0, measured = 0, grey = 0, blueLikeGreen = 0, packedCount = 0;
+    int64_t sampled = 0, fill = 0, measured = 0, grey = 0, blueLikeGreen = 0, packedCount = 0;
     int64_t sum[3] = {}, square[3] = {}, redGreen = 0, greenBlue = 0;
     std::array<int64_t, 256> blues{};  // exact, for a blue that holds one value
 
@@ -70,7 +70,7 @@ struct Tally {
     void add(const Tally& other) {
         for (size_t i = 0; i < colours.size(); ++i) colours[i] += other.colours[i];
         for (size_t i = 0; i < packed.size(); ++i) packed[i] += other.packed[i];
-        fill += other.fill, measured += other.measured, grey += other.grey, blueLikeGreen += other.blueLikeGreen;
+        sampled += other.sampled, fill += other.fill, measured += other.measured, grey += other.grey, blueLikeGreen += other.blueLikeGreen;
         packedCount += other.packedCount;
         for (int k = 0; k < 3; ++k) sum[k] += other.sum[k], square[k] += other.square[k];
         redGreen += other.redGreen, greenBlue += other.greenBlue;
@@ -78,64 +78,88 @@ struct Tally {
     }
 };
 
-inline bool near(const uint8_t* a, const uint8_t* b) {
-    return std::abs(a[0] - b[0]) <= flatTolerance && std::abs(a[1] - b[1]) <= flatTolerance &&
-           std::abs(a[2] - b[2]) <= flatTolerance;
+inline bool near(const uint8_t* a, const uint8_t* b, size_t red, size_t blue) {
+    return std::abs(a[red] - b[red]) <= flatTolerance && std::abs(a[1] - b[1]) <= flatTolerance &&
+           std::abs(a[blue] - b[blue]) <= flatTolerance;
 }
 
-// Counts memory rows [first, last) into `tally`. With `skipFill` false,
-// every pixel is measured.
-bool tallyRows(const PixelSource& source, int32_t first, int32_t last, bool skipFill, Tally& tally) {
-    const size_t width = static_cast<size_t>(source.width);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[8 * width]);
-    if (!buffer) return false;
-    uint8_t* above = buffer.get();
-    uint8_t* row = buffer.get() + 4 * width;
-    if (first > 0) readRow8(source, source.pixels + (first - 1) * source.rowAdvance, above);
+// Counts the pixels c = 0, every, 2 every, ... of one memory row. The
+// neighbours are only looked at for the few pixels that could be padding.
+template <size_t step, size_t red, size_t blue>
+void tallyRow(const uint8_t* row, const uint8_t* above, size_t width, size_t every, bool skipFill, Tally& tally) {
     uint32_t* const colours = tally.colours.data();
     int64_t* const blues = tally.blues.data();
-    uint32_t* const packed = tally.packed.empty() ? nullptr : tally.packed.data();
-    int64_t fill = 0, measured = 0, grey = 0, like = 0, packedCount = 0;
+    int64_t sampled = 0, measured = 0, grey = 0;
     int64_t sum[3] = {}, square[3] = {}, redGreen = 0, greenBlue = 0;
-    for (int32_t r = first; r < last; ++r) {
-        readRow8(source, source.pixels + r * source.rowAdvance, row);
-        const bool hasAbove = r > 0;
-        for (size_t c = 0; c < width; ++c) {
-            const uint8_t* p = row + 4 * c;
-            const int red = p[0], green = p[1], blue = p[2];
-            if (packed) {
-                // Alpha and green as X and Y: only pairs that no normal has
-                // (black padding among them) are left out.
-                const int ax = p[3] - 128, gy = green - 128;
-                if (!skipFill || ax * ax + gy * gy < impossibleSlope) {
-                    ++packed[(p[3] >> binShift) << binBits | green >> binShift];
-                    ++packedCount;
-                }
-            }
-            const int dx = red - 128, dy = green - 128, dz = blue - 128;
-            const int flat = dx * dx + dy * dy;
-            if (skipFill && (flat >= impossibleSlope ||
-                             (blue <= fillMaxBlue && std::abs(flat + dz * dz - unitSquared) > fillOffUnit &&
-                              ((c > 0 && near(p, p - 4)) || (c + 1 < width && near(p, p + 4)) ||
-                               (hasAbove && near(p, above + 4 * c)))))) {
-                ++fill;
+    for (size_t c = 0; c < width; c += every) {
+        const uint8_t* p = row + c * step;
+        const int r = p[red], g = p[1], b = p[blue];
+        ++sampled;
+        if (skipFill) {
+            const int dx = r - 128, dy = g - 128, dz = b - 128;
+            const int slope = dx * dx + dy * dy;
+            if (slope >= impossibleSlope) continue;
+            if (b <= fillMaxBlue && std::abs(slope + dz * dz - unitSquared) > fillOffUnit &&
+                ((c > 0 && near(p, p - step, red, blue)) || (c + 1 < width && near(p, p + step, red, blue)) ||
+                 (above && near(p, above + c * step, red, blue))))
                 continue;
-            }
-            ++measured;
-            ++blues[blue];
-            ++colours[(red >> binShift) << (2 * binBits) | (green >> binShift) << binBits | blue >> binShift];
-            grey += std::max({red, green, blue}) - std::min({red, green, blue}) <= greyTolerance;
-            sum[0] += red, sum[1] += green, sum[2] += blue;
-            square[0] += red * red, square[1] += green * green, square[2] += blue * blue;
-            redGreen += red * green, greenBlue += green * blue;
-            if (packed) like += std::abs(blue - green) <= likeTolerance;
         }
-        std::swap(above, row);
+        ++measured;
+        ++blues[b];
+        ++colours[(r >> binShift) << (2 * binBits) | (g >> binShift) << binBits | b >> binShift];
+        grey += std::max({r, g, b}) - std::min({r, g, b}) <= greyTolerance;
+        sum[0] += r, sum[1] += g, sum[2] += b;
+        square[0] += r * r, square[1] += g * g, square[2] += b * b;
+        redGreen += r * g, greenBlue += g * b;
     }
-    tally.fill += fill, tally.measured += measured, tally.grey += grey, tally.blueLikeGreen += like;
-    tally.packedCount += packedCount;
+    tally.sampled += sampled, tally.measured += measured, tally.fill += sampled - measured, tally.grey += grey;
     for (int k = 0; k < 3; ++k) tally.sum[k] += sum[k], tally.square[k] += square[k];
     tally.redGreen += redGreen, tally.greenBlue += greenBlue;
+}
+
+// Counts memory rows first, first + every, ... below last into `tally`,
+// every `every`-th pixel of each. With `skipFill` false, every pixel
+// counted is measured.
+bool tallyRows(const PixelSource& source, int32_t first, int32_t last, size_t every, bool skipFill, Tally& tally) {
+    const size_t width = static_cast<size_t>(source.width);
+    // 8-bit red-green-blue rows are read where they lie; every other layout
+    // is first read into rows of four 8-bit samples.
+    const bool direct = !source.sixteen && !source.hasAlpha;
+    std::unique_ptr<uint8_t[]> buffer(direct ? nullptr : new (std::nothrow) uint8_t[8 * width]);
+    if (!direct && !buffer) return false;
+    const bool swapped = source.red == 2;
+    for (int32_t r = first; r < last; r += static_cast<int32_t>(every)) {
+        const uint8_t* memory = source.pixels + r * source.rowAdvance;
+        const uint8_t* up = r > 0 ? memory - source.rowAdvance : nullptr;
+        if (direct) {
+            if (source.step == 3) {
+                if (swapped) tallyRow<3, 2, 0>(memory, up, width, every, skipFill, tally);
+                else tallyRow<3, 0, 2>(memory, up, width, every, skipFill, tally);
+            } else {
+                if (swapped) tallyRow<4, 2, 0>(memory, up, width, every, skipFill, tally);
+                else tallyRow<4, 0, 2>(memory, up, width, every, skipFill, tally);
+            }
+            continue;
+        }
+        uint8_t* row = buffer.get();
+        uint8_t* above = up ? buffer.get() + 4 * width : nullptr;
+        readRow8(source, memory, row);
+        if (above) readRow8(source, up, above);
+        tallyRow<4, 0, 2>(row, above, width, every, skipFill, tally);
+        if (source.hasAlpha) {
+            // Alpha and green as X and Y: only pairs that no normal has
+            // (black padding among them) are left out.
+            uint32_t* const packed = tally.packed.data();
+            for (size_t c = 0; c < width; c += every) {
+                const uint8_t* p = row + 4 * c;
+                tally.blueLikeGreen += std::abs(p[2] - p[1]) <= likeTolerance;
+                const int ax = p[3] - 128, gy = p[1] - 128;
+                if (skipFill && ax * ax + gy * gy >= impossibleSlope) continue;
+                ++packed[(p[3] >> binShift) << binBits | p[1] >> binShift];
+                ++tally.packedCount;
+            }
+        }
+    }
     return true;
 }
 
@@ -148,18 +172,34 @@ unsigned workersFor(const PixelSource& source) {
     return static_cast<unsigned>(std::min<int64_t>({cores ? cores : 1, 8, pixels / pixelsWorthAThread}));
 }
 
+// Pictures larger than this are measured on a regular grid of samples
+// (every second pixel of every second row and so on): the measurements are
+// shares, and 4 million samples pin them down as well as 16 million.
+constexpr int64_t samplesEnough = int64_t{4} << 20;
+
+size_t samplingStep(const PixelSource& source) {
+    const int64_t pixels = int64_t{source.width} * source.height;
+    size_t every = 1;
+    while (pixels / static_cast<int64_t>(every * every) > samplesEnough) ++every;
+    return every;
+}
+
 // The whole picture in bands of memory rows, one a core.
 bool tallyPicture(const PixelSource& source, bool skipFill, Tally& total) {
     const unsigned workers = workersFor(source);
+    const size_t every = samplingStep(source);
     std::vector<Tally> tallies(workers);
     for (Tally& tally : tallies)
         if (!tally.start(source.hasAlpha)) return false;
     std::vector<std::thread> helpers;
     std::vector<char> ok(workers, 0);
     auto band = [&](unsigned k) {
-        const int32_t top = static_cast<int32_t>(int64_t{source.height} * k / workers);
-        const int32_t end = static_cast<int32_t>(int64_t{source.height} * (k + 1) / workers);
-        ok[k] = tallyRows(source, top, end, skipFill, tallies[k]);
+        // Bands start on a sampled row, so that the samples do not depend
+        // on how many threads ran.
+        const auto onGrid = [every](int64_t row) { return (row + static_cast<int64_t>(every) - 1) / static_cast<int64_t>(every) * static_cast<int64_t>(every); };
+        const auto top = static_cast<int32_t>(onGrid(int64_t{source.height} * k / workers));
+        const auto end = static_cast<int32_t>(onGrid(int64_t{source.height} * (k + 1) / workers));
+        ok[k] = tallyRows(source, top, std::min(end, source.height), every, skipFill, tallies[k]);
     };
     for (unsigned k = 1; k < workers; ++k) {
         try {
@@ -321,8 +361,9 @@ Measurements measureMap(const Image& image) {
     Tally tally;
     if (!tallyPicture(source, true, tally)) return m;
     m.fill = tally.fill;
+    m.sampled = tally.sampled;
     // A picture that is nearly all flat padding is measured whole.
-    if (static_cast<double>(tally.measured) < minimumMeasuredShare * static_cast<double>(m.pixels) &&
+    if (static_cast<double>(tally.measured) < minimumMeasuredShare * static_cast<double>(tally.sampled) &&
         !tallyPicture(source, false, tally))
         return m;
     m.measured = tally.measured;
@@ -350,7 +391,7 @@ Measurements measureMap(const Image& image) {
         std::array<int64_t, binsPerChannel> alphaMarginal{};
         for (size_t i = 0; i < tally.packed.size(); ++i) alphaMarginal[i >> binBits] += tally.packed[i];
         m.alphaModeShare = modeShare(alphaMarginal, tally.packedCount);
-        m.blueLikeGreenShare = static_cast<double>(tally.blueLikeGreen) / n;
+        m.blueLikeGreenShare = static_cast<double>(tally.blueLikeGreen) / static_cast<double>(tally.sampled);
         for (int t = 0; t < transferCount; ++t) m.packed[t] = readPacked(tally.packed, static_cast<Transfer>(t));
     }
     return m;
