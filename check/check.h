@@ -47,6 +47,7 @@ struct Reading {
     double unitShare = 0;       // squared length within 0.1 of 1
     double meanLength = 0;
     double medianLength = 0;
+    double consistentShare = 0; // lengths within a quarter of the median length
     double negativeZShare = 0;  // blue below the middle
     double uprightShare = 0;    // Z positive and at least as large as |X| and |Y|
     double invertedUprightShare = 0;  // the same with Z read the other way

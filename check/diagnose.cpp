@@ -44,8 +44,11 @@ constexpr double missingGap = 0.25;
 // real tangent-space maps have under 1% of pixels with negative Z.
 constexpr double invertedShare = 0.75;
 // An object-space map's normals face every way: a good share of them point
-// away from the viewer, but not nearly all.
+// away from the viewer, but not nearly all. Its vectors are unit, or (when
+// they were all shortened alike) mostly within a quarter of their median
+// length, which colours that are no vectors at all are not.
 constexpr double objectSpaceShare = 0.10;
+constexpr double consistentShare = 0.7;
 
 // --- Lengths --------------------------------------------------------------
 // Box-averaged and JPEG-compressed maps keep median lengths of 0.75 and more
@@ -107,7 +110,7 @@ Diagnosis diagnose(const Measurements& m) {
         tangentLike = d.zInverted;
         if (d.zInverted) d.findings |= findingZInverted;
     } else if (r.negativeZShare >= objectSpaceShare) {
-        objectSpace = r.unitShare >= unitShare || centred(r);
+        objectSpace = r.unitShare >= unitShare || (centred(r) && r.consistentShare >= consistentShare);
     } else {
         // Z stands up nearly everywhere: centred X and Y, or the vectors
         // mostly upright or unit, make a tangent-space map.

@@ -2,9 +2,9 @@
 //
 // Each pixel is read as 8-bit red, green, blue and alpha. Pixels of flat
 // padding (a colour within 2 levels of its left, right or upper neighbour
-// that is no unit vector and whose blue is at most 153, Z at most 0.2: the
-// black or grey fill that bakers put outside UV islands) and pixels whose X
-// and Y alone are too long for a normal are only counted; every other pixel is counted in a
+// that is grey or no unit vector and whose blue is at most 153, Z at most
+// 0.2: the black or grey fill that bakers put outside UV islands) and
+// pixels whose X and Y alone are too long for a normal are only counted; every other pixel is counted in a
 // histogram of colours at 6 bits a channel, and in exact sums for the
 // channel correlations. Everything the rules need is then read off the
 // histogram, for each way the samples may have been run through the sRGB
@@ -37,8 +37,9 @@ constexpr size_t packedBins = size_t{1} << (2 * binBits);
 constexpr int flatTolerance = 2;
 constexpr int fillMaxBlue = 153;
 // ... and is no unit vector (squared length more than 0.3 from 1, in units
-// of 127^2): the back of an object-space map and flat maps with Z inverted
-// are normals, not padding.
+// of 127^2) or is grey: the back of an object-space map and flat maps with
+// Z inverted are normals, not padding, but black padding re-normalised
+// (54, 54, 54) is still padding.
 constexpr int unitSquared = 127 * 127;
 constexpr int fillOffUnit = 4839;
 // X^2 + Y^2 of at least 1.5 (in units of 127^2): no vector near unit length
@@ -99,7 +100,9 @@ void tallyRow(const uint8_t* row, const uint8_t* above, size_t width, size_t eve
             const int dx = r - 128, dy = g - 128, dz = b - 128;
             const int slope = dx * dx + dy * dy;
             if (slope >= impossibleSlope) continue;
-            if (b <= fillMaxBlue && std::abs(slope + dz * dz - unitSquared) > fillOffUnit &&
+            if (b <= fillMaxBlue &&
+                (std::abs(slope + dz * dz - unitSquared) > fillOffUnit ||
+                 std::max({r, g, b}) - std::min({r, g, b}) <= greyTolerance) &&
                 ((c > 0 && near(p, p - step, red, blue)) || (c + 1 < width && near(p, p + step, red, blue)) ||
                  (above && near(p, above + c * step, red, blue))))
                 continue;
@@ -303,6 +306,13 @@ Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64
     reading.unitShare = unit / n;
     reading.meanLength = lengthSum / n;
     reading.medianLength = medianLength(lengths, n);
+    // Lengths within a quarter of the median.
+    double consistent = 0;
+    for (int i = 0; i < lengthBins; ++i) {
+        const double centre = (i + 0.5) / (lengthBins / 2.0);
+        if (std::fabs(centre - reading.medianLength) <= 0.25 * reading.medianLength) consistent += lengths[i];
+    }
+    reading.consistentShare = consistent / n;
     reading.negativeZShare = negative / n;
     reading.uprightShare = upright / n;
     reading.invertedUprightShare = invertedUpright / n;
