@@ -96,12 +96,13 @@ struct RepairOptions {
     bool flipGreen = false;   // convert to the other green convention
     bool keepAlpha = true;    // keep the alpha samples the picture has
     bool eightBit = false;    // write 8-bit samples whatever the input holds
+    bool renormalize = true;  // false: the vectors as the repairs leave them
 };
 
 // Writes the repaired map into `output` (reset first): the DXT5nm layout
 // unpacked, the transfer undone, Z rebuilt or un-inverted, green inverted
-// when asked, and every vector re-normalised and encoded as the adjustment
-// encodes it. The result is a top-row-first red-green-blue(-alpha) picture
+// when asked, and every vector re-normalised (unless asked not to) and
+// encoded as the adjustment encodes it. The result is a top-row-first red-green-blue(-alpha) picture
 // with the input's sample size (or 8 bits), without a display bitmap. False
 // when the input cannot be read or there is no memory.
 bool repairMap(const Image& input, const Diagnosis& diagnosis, const RepairOptions& options, Image* output);

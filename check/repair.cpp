@@ -92,7 +92,14 @@ void repairRows(const Plan& plan, int32_t first, int32_t last) {
             const double x = component[0], y = component[1];
             const double z = d.zMissing ? std::sqrt(std::max(0.0, 1.0 - x * x - y * y)) : double{component[2]};
             uint32_t encoded[3];
-            normaliseInto(x, y, z, plan.out, encoded);
+            if (plan.options.renormalize) {
+                normaliseInto(x, y, z, plan.out, encoded);
+            } else {
+                const double v[3] = {x, y, z};
+                for (int k = 0; k < 3; ++k)
+                    encoded[k] = static_cast<uint32_t>(
+                        std::lround(std::clamp(v[k] * plan.out.encodeUnit + plan.out.encodeMiddle, 0.0, plan.out.top)));
+            }
             if (plan.outSixteen) {
                 uint16_t* p = out16 + c * outChannels;
                 for (int k = 0; k < 3; ++k) p[k] = static_cast<uint16_t>(encoded[k]);
@@ -173,15 +180,22 @@ CheckResult checkMap(const Image& image, GreenConvention expected) {
     result.diagnosis = diagnose(result.measurements);
     result.findings = result.diagnosis.findings;
     if (result.findings & unfixableFindings) return result;
-    // The convention is told on the map as the repairs leave it, in 8 bits.
+    // The convention is told on an 8-bit copy of the map as the repairs
+    // leave it, re-normalised only when most vectors are not unit (the
+    // detection reads unit vectors only); a map that needs neither is read
+    // as it is.
     const Diagnosis& d = result.diagnosis;
-    const bool repaired = d.packed || d.zMissing || d.zInverted || d.transfer != Transfer::linear ||
-                          (d.findings & findingNotNormalized) || isSixteenBit(image);
-    if (repaired) {
+    const Measurements& m = result.measurements;
+    const Reading& reading = (d.packed ? m.packed : m.reading)[static_cast<int>(d.transfer)];
+    const bool shortVectors = !d.zMissing && reading.unitShare < 0.5;
+    const bool copied = d.packed || d.zMissing || d.zInverted || d.transfer != Transfer::linear || shortVectors ||
+                        isSixteenBit(image);
+    if (copied) {
         Image fixed{};
         RepairOptions options;
         options.keepAlpha = false;
         options.eightBit = true;
+        options.renormalize = shortVectors;
         if (repairMap(image, d, options, &fixed)) result.convention = detectGreenConvention(fixed);
         resetImage(&fixed);
     } else {
