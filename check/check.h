@@ -61,7 +61,7 @@ struct Measurements {
     int sampleBits = 8;
     bool alpha = false;
     int64_t pixels = 0;
-    int64_t sampled = 0;    // pixels looked at: all, or a regular grid of 4 million or more
+    int64_t sampled = 0;    // pixels looked at: all, or a regular grid of a million or more
     int64_t fill = 0;       // of those, padding: flat runs of a colour that is no normal, black or grey
     int64_t measured = 0;   // pixels the shares below are over (all pixels when nearly all are fill)
     double greyShare = 0;   // red, green and blue within 3 levels of each other

@@ -176,9 +176,10 @@ unsigned workersFor(const PixelSource& source) {
 }
 
 // Pictures larger than this are measured on a regular grid of samples
-// (every second pixel of every second row and so on): the measurements are
-// shares, and 4 million samples pin them down as well as 16 million.
-constexpr int64_t samplesEnough = int64_t{4} << 20;
+// (every second pixel of every second row, every third of every third, ...):
+// the measurements are shares, and a million samples pin them to a tenth
+// of a percent.
+constexpr int64_t samplesEnough = int64_t{1} << 20;
 
 size_t samplingStep(const PixelSource& source) {
     const int64_t pixels = int64_t{source.width} * source.height;
