@@ -103,8 +103,11 @@ Diagnosis diagnose(const Measurements& m) {
     // Is it a tangent-space normal map, read the way the rules settle on?
     bool tangentLike = false, objectSpace = false;
     if (d.zMissing) {
+        // Most X and Y pairs must lie in the unit disc for Z to be rebuilt.
         tangentLike = r.insideShare >= uprightShare;
     } else if (r.negativeZShare >= invertedShare) {
+        // Albedo is mostly dark in blue too: only centred or unit vectors
+        // that stand up once Z is turned round are a map with Z inverted.
         const bool unit = r.unitShare >= unitShare;
         d.zInverted = (centred(r) || unit) && (r.invertedUprightShare >= uprightShare || unit);
         tangentLike = d.zInverted;

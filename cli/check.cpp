@@ -185,24 +185,30 @@ bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int&
     if (arg == "--check") return check.check = true;
     if (arg == "--fix") return check.fix = true;
     if (arg == "--json") return check.json = true;
+    const auto refuse = [&](const std::string& text) {
+        usageError(status, text);
+        bad = true;
+        return true;
+    };
     for (const std::string_view name : {std::string_view("--expect"), std::string_view("--alpha")}) {
-        const char* value = nullptr;
+        // The value attached with '=' or in the next argument.
+        std::string_view value;
         if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-            value = argv[i] + name.size() + 1;
-        else if (arg == name && i + 1 < argc)
+            value = arg.substr(name.size() + 1);
+        else if (arg != name)
+            continue;
+        else if (i + 1 < argc)
             value = argv[++i];
-        else if (arg == name)
-            return bad = true, usageError(status, "option '" + std::string(name) + "' needs a value"), true;
-        if (!value) continue;
-        const std::string_view text(value);
+        else
+            return refuse("option '" + std::string(name) + "' needs a value");
         if (name == "--expect") {
-            if (text == "opengl") check.expect = GreenConvention::openGl;
-            else if (text == "directx") check.expect = GreenConvention::directX;
-            else return bad = true, usageError(status, "--expect takes opengl or directx, not '" + std::string(text) + "'"), true;
+            if (value == "opengl") check.expect = GreenConvention::openGl;
+            else if (value == "directx") check.expect = GreenConvention::directX;
+            else return refuse("--expect takes opengl or directx, not '" + std::string(value) + "'");
         } else {
-            if (text == "keep") check.alpha = 1;
-            else if (text == "drop") check.alpha = 0;
-            else return bad = true, usageError(status, "--alpha takes keep or drop, not '" + std::string(text) + "'"), true;
+            if (value == "keep") check.alpha = 1;
+            else if (value == "drop") check.alpha = 0;
+            else return refuse("--alpha takes keep or drop, not '" + std::string(value) + "'");
         }
         return true;
     }
@@ -212,21 +218,24 @@ bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int&
 bool checkUsageAllowed(const Arguments& args, int& status) {
     const CheckArguments& c = args.check;
     const bool checking = c.check || c.fix;
-    if (c.check && c.fix) return usageError(status, "--check only reads; --fix checks and writes: give one of them"), false;
-    if (c.json && !checking && !args.detect) return usageError(status, "--json goes with --check, --fix or --detect"), false;
-    if (c.expect != GreenConvention::unknown && !checking)
-        return usageError(status, "--expect goes with --check or --fix (--to converts without checking)"), false;
-    if (!checking) return true;
-    if (args.detect) return usageError(status, "--detect and --check/--fix are separate runs"), false;
-    if (args.to != GreenConvention::unknown) return usageError(status, "--fix converts with --expect, not --to"), false;
-    if (args.thumbnail) return usageError(status, "--thumbnail does not go with --check or --fix"), false;
-    if (c.check && (args.outDir || args.formatGiven))
-        return usageError(status, "--check only reads: it takes no --out-dir or --format"), false;
-    if (c.check && (args.options.invertRed || args.options.invertGreen || args.options.invertBlue ||
-                    args.options.renormalize))
-        return usageError(status, "--check only reads: the adjustments go with --fix"), false;
-    if (args.inputs.empty()) return usageError(status, "no INPUT given"), false;
-    return true;
+    const char* problem = nullptr;
+    if (c.check && c.fix) problem = "--check only reads; --fix checks and writes: give one of them";
+    else if (c.json && !checking && !args.detect) problem = "--json goes with --check, --fix or --detect";
+    else if (c.expect != GreenConvention::unknown && !checking)
+        problem = "--expect goes with --check or --fix (--to converts without checking)";
+    else if (c.alpha >= 0 && !c.fix) problem = "--alpha goes with --fix";
+    else if (!checking) return true;
+    else if (args.detect) problem = "--detect and --check/--fix are separate runs";
+    else if (args.to != GreenConvention::unknown) problem = "--fix converts with --expect, not --to";
+    else if (args.thumbnail) problem = "--thumbnail does not go with --check or --fix";
+    else if (c.check && (args.outDir || args.formatGiven)) problem = "--check only reads: it takes no --out-dir or --format";
+    else if (c.check && (args.options.invertRed || args.options.invertGreen || args.options.invertBlue ||
+                         args.options.renormalize))
+        problem = "--check only reads: the adjustments go with --fix";
+    else if (args.inputs.empty()) problem = "no INPUT given";
+    if (!problem) return true;
+    usageError(status, problem);
+    return false;
 }
 
 std::string detectJsonLine(const std::string& path, const ConventionGuess& guess) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <numbers>
 
 #include "check/check.h"
 #include "check/transfer.h"
@@ -137,7 +138,8 @@ inline Image applyDamage(const Image& source, Damage damage) {
                 case Damage::objectSpace: {
                     // Longitude across, latitude down; the tangent runs east and
                     // the bitangent north, so the map's own X and Y are kept.
-                    const double theta = 2 * M_PI * (c + 0.5) / w - M_PI, phi = M_PI / 2 - M_PI * (r + 0.5) / h;
+                    constexpr double pi = std::numbers::pi;
+                    const double theta = 2 * pi * (c + 0.5) / w - pi, phi = pi / 2 - pi * (r + 0.5) / h;
                     const double n[3] = {std::cos(phi) * std::sin(theta), std::sin(phi), std::cos(phi) * std::cos(theta)};
                     const double t[3] = {std::cos(theta), 0, -std::sin(theta)};
                     const double b[3] = {-std::sin(phi) * std::sin(theta), std::cos(phi), -std::sin(phi) * std::cos(theta)};
