@@ -83,24 +83,80 @@ QUORVEL_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const 
     }
 }
 
-// Inverts and re-normalises `count` pixels of `step` bytes from `p`.
-template <size_t step>
+// Inverts and re-normalises `count` pixels of `step` bytes from `p`, whose
+// first byte is red, or blue when `bgr` is set. `invert` is in byte order.
+template <size_t step, bool bgr = false>
 QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3],
                                           float scale) {
+    constexpr size_t red = bgr ? 2 : 0, blue = bgr ? 0 : 2;
     Block block;
     while (count > 0) {
         const size_t n = count < blockPixels ? count : blockPixels;
         for (size_t i = 0; i < n; ++i) {
-            block.channel[0][i] = p[step * i] ^ invert[0];  // 255 - v when inverted
+            block.channel[0][i] = p[step * i + red] ^ invert[red];  // 255 - v when inverted
             block.channel[1][i] = p[step * i + 1] ^ invert[1];
-            block.channel[2][i] = p[step * i + 2] ^ invert[2];
+            block.channel[2][i] = p[step * i + blue] ^ invert[blue];
         }
         renormalizeBlock(block, n, scale);
         for (size_t i = 0; i < n; ++i) {
-            p[step * i] = block.channel[0][i];
+            p[step * i + red] = block.channel[0][i];
             p[step * i + 1] = block.channel[1][i];
-            p[step * i + 2] = block.channel[2][i];
+            p[step * i + blue] = block.channel[2][i];
         }
+        p += step * n;
+        count -= n;
+    }
+}
+
+// The same arithmetic at 16 bits: centre 32768, a step of the float nearest
+// 1/32767, and the integer part of t x 32767 + 32768 as the encoding (-1
+// gives 1, 0 gives 32768, +1 gives 65535).
+struct WordBlock {
+    alignas(64) uint16_t channel[3][blockPixels];
+};
+
+QUORVEL_VECTOR_CLONES void renormalizeWordBlock(WordBlock& block, size_t count, float scale) {
+    uint16_t* const r = block.channel[0];
+    uint16_t* const g = block.channel[1];
+    uint16_t* const b = block.channel[2];
+    constexpr float unit = 1.0f / 32767.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const double x = static_cast<float>(r[i] - 32768) * unit * scale;
+        const double y = static_cast<float>(g[i] - 32768) * unit * scale;
+        const double z = static_cast<float>(b[i] - 32768) * unit;
+        const double length = __builtin_sqrt(x * x + y * y + z * z);
+        const bool positive = length > 0.0;
+        const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
+        const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
+        const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
+        const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
+        r[i] = static_cast<uint16_t>(static_cast<int32_t>(nx * 32767.0 + 32768.0));
+        g[i] = static_cast<uint16_t>(static_cast<int32_t>(ny * 32767.0 + 32768.0));
+        b[i] = static_cast<uint16_t>(static_cast<int32_t>(nz * 32767.0 + 32768.0));
+    }
+}
+
+// Inverts (65535 - v is v ^ 65535) and, when asked, re-normalises `count`
+// pixels of `step` words from `p`; a fourth word (alpha) is left alone.
+template <size_t step>
+QUORVEL_VECTOR_CLONES void adjustWordRun(uint16_t* __restrict p, size_t count, const uint16_t (&invert)[3],
+                                         bool renormalize, float scale) {
+    if (!renormalize) {
+        for (size_t i = 0; i < count; ++i) {
+            p[step * i] ^= invert[0];
+            p[step * i + 1] ^= invert[1];
+            p[step * i + 2] ^= invert[2];
+        }
+        return;
+    }
+    WordBlock block;
+    while (count > 0) {
+        const size_t n = count < blockPixels ? count : blockPixels;
+        for (size_t i = 0; i < n; ++i)
+            for (size_t c = 0; c < 3; ++c) block.channel[c][i] = p[step * i + c] ^ invert[c];
+        renormalizeWordBlock(block, n, scale);
+        for (size_t i = 0; i < n; ++i)
+            for (size_t c = 0; c < 3; ++c) p[step * i + c] = block.channel[c][i];
         p += step * n;
         count -= n;
     }
@@ -128,10 +184,12 @@ namespace {
 struct Walk {
     uint8_t* pixels;
     size_t width;
-    size_t step;  // 3 or 4 bytes a pixel
+    size_t step;  // 3 or 4 bytes a pixel (words, when `words`)
+    bool words;   // 16-bit samples
     size_t dataSize;
     int64_t rowAdvance;  // bytes from one row's start to the next
-    uint8_t invert[3];
+    bool bgr;            // the first byte of a pixel is blue (3-byte pixels only)
+    uint8_t invert[3];   // in byte order
     bool renormalize;
     float scale;
 };
@@ -141,6 +199,20 @@ struct Walk {
 // whenever rows are shared out, row offsets only grow, so every later row
 // would stop there too.
 void adjustRows(const Walk& walk, size_t first, size_t last) {
+    if (walk.words) {
+        // 16-bit pictures are top row first and unpadded: the rows are whole.
+        const uint16_t invert[3] = {static_cast<uint16_t>(walk.invert[0] ? 0xFFFF : 0),
+                                    static_cast<uint16_t>(walk.invert[1] ? 0xFFFF : 0),
+                                    static_cast<uint16_t>(walk.invert[2] ? 0xFFFF : 0)};
+        const size_t wordsARow = walk.width * walk.step;
+        uint16_t* p = reinterpret_cast<uint16_t*>(walk.pixels) + first * wordsARow;
+        const size_t count = (last - first) * walk.width;
+        if (walk.step == 3)
+            adjustWordRun<3>(p, count, invert, walk.renormalize, walk.scale);
+        else
+            adjustWordRun<4>(p, count, invert, walk.renormalize, walk.scale);
+        return;
+    }
     for (size_t row = first; row < last; ++row) {
         const int64_t offset = static_cast<int64_t>(row) * walk.rowAdvance;
         if (offset < 0 || static_cast<uint64_t>(offset) + 2 >= walk.dataSize) return;
@@ -148,7 +220,9 @@ void adjustRows(const Walk& walk, size_t first, size_t last) {
         const size_t count = room < walk.width ? room : walk.width;
         uint8_t* p = walk.pixels + offset;
         if (walk.renormalize) {
-            if (walk.step == 3)
+            if (walk.bgr)
+                renormalizeRun<3, true>(p, count, walk.invert, walk.scale);
+            else if (walk.step == 3)
                 renormalizeRun<3>(p, count, walk.invert, walk.scale);
             else
                 renormalizeRun<4>(p, count, walk.invert, walk.scale);
@@ -176,7 +250,8 @@ unsigned workersFor(const Walk& walk, size_t height) {
 
 void adjustPixels(Image* image, const AdjustOptions& options) {
     if (!image || !image->pixels || image->adjustLocked != 0) return;
-    if (image->bitsPerPixel != 24 && image->bitsPerPixel != 32) return;
+    const size_t bytes = pixelBytes(*image);
+    if (bytes == 0) return;
     Walk walk{};
     walk.invert[0] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
     walk.invert[1] = static_cast<uint8_t>(options.invertGreen == 1 ? 0xFF : 0);
@@ -185,11 +260,15 @@ void adjustPixels(Image* image, const AdjustOptions& options) {
     if (!walk.renormalize && !walk.invert[0] && !walk.invert[1] && !walk.invert[2]) return;
     walk.scale = options.scale;
     walk.pixels = image->pixels;
-    walk.step = image->bitsPerPixel == 24 ? 3 : 4;
+    walk.words = isSixteenBit(*image);
+    walk.step = walk.words ? bytes / 2 : bytes;
     walk.width = image->width > 0 ? static_cast<size_t>(image->width) : 0;
+    const size_t height = image->height > 0 ? static_cast<size_t>(image->height) : 0;
+    // A 16-bit picture's rows must all lie within its pixels.
+    if (walk.words && (image->rowPad != 0 || image->bottomUp || walk.width * height * bytes > image->dataSize))
+        return;
     walk.dataSize = image->dataSize;
     walk.rowAdvance = static_cast<int64_t>(walk.width * walk.step) + image->rowPad;
-    const size_t height = image->height > 0 ? static_cast<size_t>(image->height) : 0;
     // Rows that overlap (a negative padding) are walked in order, alone.
     const unsigned workers = image->rowPad < 0 ? 1 : workersFor(walk, height);
     std::vector<std::thread> helpers;
@@ -204,4 +283,22 @@ void adjustPixels(Image* image, const AdjustOptions& options) {
     }
     adjustRows(walk, 0, std::min(height, band));
     for (std::thread& helper : helpers) helper.join();
+}
+
+void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options) {
+    if (!rows || width == 0 || height == 0 || stride < 3 * width) return;
+    Walk walk{};
+    walk.invert[2] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
+    walk.invert[1] = static_cast<uint8_t>(options.invertGreen == 1 ? 0xFF : 0);
+    walk.invert[0] = static_cast<uint8_t>(options.invertBlue == 1 ? 0xFF : 0);
+    walk.renormalize = options.renormalize == 1;
+    if (!walk.renormalize && !walk.invert[0] && !walk.invert[1] && !walk.invert[2]) return;
+    walk.scale = options.scale;
+    walk.pixels = rows;
+    walk.step = 3;
+    walk.bgr = true;
+    walk.width = width;
+    walk.dataSize = (height - 1) * stride + 3 * width;
+    walk.rowAdvance = static_cast<int64_t>(stride);
+    adjustRows(walk, 0, height);
 }

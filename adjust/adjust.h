@@ -2,6 +2,7 @@
 // re-normalisation of tangent-space normals stored as red, green, blue bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/image.h"
@@ -24,7 +25,14 @@ double squaredLength(Vector3 v);
 double vectorLength(Vector3 v);
 Vector3 normalized(Vector3 v);
 
-// Inverts and re-normalises the pixels of a 24- or 32-bit Image in place (the
-// fourth byte of a 32-bit pixel is left alone). Nothing happens while
-// `adjustLocked` is set.
+// Inverts and re-normalises the pixels of an Image in place, at 8 or 16 bits
+// a sample (the fourth sample of a pixel, padding or alpha, is left alone).
+// Nothing happens while `adjustLocked` is set.
 void adjustPixels(Image* image, const AdjustOptions& options);
+
+// Adjusts `height` rows of `width` blue-green-red pixels, 3 bytes each, the
+// rows `stride` bytes apart, in place and on the calling thread alone: each
+// pixel gets the bytes adjustPixels gives it in red-green-blue order. For
+// the streaming road, which adjusts the rows of BMP and Targa files as the
+// files hold them.
+void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options);

@@ -151,7 +151,7 @@ bool saveImageTo(const char* path) {
     // extension (or none) still gets a BMP file, as the Save dialog expects.
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(path, format);
-    if (!writeImageFile(path, session->image.bitmap, format)) return false;
+    if (!writeImage(path, session->image, format, SaveOptions{})) return false;
     char current[pathBufferSize] = {};
     platformCurrentDirectory(current, sizeof current);
     rememberDirectory(session->saveDirectory, current);

@@ -12,10 +12,8 @@
 namespace check {
 namespace {
 
-// The sample scale of one side of a repair: 8 bits (128 is 0, 127 a unit)
-// or 16 bits on the same scale, 257 times finer (128 x 257 = 32896 is 0,
-// 127 x 257 = 32639 a unit), so that a widened 8-bit map and its 8-bit
-// original repair alike.
+// The sample scale of one side of a repair, as the adjustment has it: 8
+// bits (128 is 0, 127 a unit) or 16 bits (32768 is 0, 32767 a unit).
 struct Scale {
     double top;        // the largest sample
     float middle;
@@ -24,7 +22,7 @@ struct Scale {
     double encodeMiddle;
 };
 constexpr Scale eightBits{255.0, 128.0f, 1.0f / 127.0f, 127.0, 128.0};
-constexpr Scale sixteenBits{65535.0, 32896.0f, 1.0f / 32639.0f, 32639.0, 32896.0};
+constexpr Scale sixteenBits{65535.0, 32768.0f, 1.0f / 32767.0f, 32767.0, 32768.0};
 
 struct Plan {
     const PixelSource* source;

@@ -14,6 +14,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -145,7 +146,34 @@ using namespace batch;
 
 namespace {
 
-enum class Outcome { written, loadFailed, writeFailed };
+// Asks the system to read `path` into its cache in the background, so that
+// the file is in memory by the time a worker reads it; meanwhile the workers
+// adjust and write the files before it. The file's bytes stay the system's:
+// the pictures held by the program stay one per worker.
+void readAhead(const fs::path& path) {
+#ifdef _WIN32
+    (void)path;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+    ::close(fd);
+#endif
+}
+
+// True when `file`'s output exists and is not older than the input, as
+// cp -u decides: only the two files' times are looked at, never the input's
+// content.
+bool upToDate(const InputFile& file) {
+    std::error_code error;
+    if (!fs::is_regular_file(file.output, error) || error) return false;
+    const auto written = fs::last_write_time(file.output, error);
+    if (error) return false;
+    const auto changed = fs::last_write_time(file.path, error);
+    return !error && written >= changed;
+}
+
+enum class Outcome { written, loadFailed, writeFailed, upToDate };
 enum class Conversion { none, converted, unchanged, undecided };
 
 struct FileResult {
@@ -154,14 +182,14 @@ struct FileResult {
 };
 
 // One file of a folder run, as the one-file run does it: read, convert,
-// adjust, write.
-FileResult processFile(const Arguments& args, const InputFile& file) {
+// adjust, write. A file that streams uses `streamThreads` threads.
+FileResult processFile(const Arguments& args, const InputFile& file, unsigned streamThreads) {
     FileResult result;
     const std::string input = display(file.path);
     const std::string output = display(file.output);
     const OutputFormat format = formatFor(args, file.path);
     if (args.to == GreenConvention::unknown) {
-        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options)) {
+        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options, streamThreads)) {
             case StreamResult::written: return result;
             case StreamResult::loadFailed:
                 reportLine("%s: Failed to load open file: it changed while it was read", input.c_str());
@@ -181,8 +209,6 @@ FileResult processFile(const Arguments& args, const InputFile& file) {
         result.outcome = Outcome::loadFailed;
         return result;
     }
-    if (!args.quiet && hasSixteenBitSamples(input.c_str()))
-        reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input.c_str());
     if (args.to != GreenConvention::unknown) {
         const ConventionGuess guess = detectGreenConvention(image);
         if (needsGreenFlip(guess.convention, args.to)) {
@@ -199,8 +225,10 @@ FileResult processFile(const Arguments& args, const InputFile& file) {
         }
     }
     adjustPixels(&image, args.options);
-    if (!buildDisplayBitmap(&image) || !writeImageFile(output.c_str(), image.bitmap, format)) {
+    if (!buildDisplayBitmap(&image)) {
         reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
+        result.outcome = Outcome::writeFailed;
+    } else if (!saveResult(args, input.c_str(), output.c_str(), image, format)) {
         result.outcome = Outcome::writeFailed;
     }
     resetImage(&image);
@@ -231,27 +259,54 @@ int runFolder(const Arguments& args) {
         }
     }
 
-    uint64_t totalBytes = 0;
-    for (const InputFile& file : files) totalBytes += file.size;
+    // With --update, the files whose output is up to date are settled here,
+    // before anything is read.
     std::vector<FileResult> results(files.size());
-    startProgress(showProgress(args), static_cast<unsigned>(files.size()), totalBytes);
-    runPool(files.size(), workerCount(args, files.size()), [&](size_t index) {
-        results[index] = processFile(args, files[index]);
-        advanceProgress(files[index].size);
-    });
+    std::vector<size_t> todo;
+    uint64_t totalBytes = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (args.update && upToDate(files[i])) {
+            results[i].outcome = Outcome::upToDate;
+            continue;
+        }
+        todo.push_back(i);
+        totalBytes += files[i].size;
+    }
+    // Every worker streams its files alone when there are workers enough
+    // for the processors; a picture of its own is what a worker holds.
+    const unsigned workers = workerCount(args, todo.size());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned streamThreads = std::max(1u, cores / workers);
+    startProgress(showProgress(args), static_cast<unsigned>(todo.size()), totalBytes);
+    runPool(
+        todo.size(), workers,
+        [&](size_t k) {
+            const InputFile& file = files[todo[k]];
+            results[todo[k]] = processFile(args, file, streamThreads);
+            advanceProgress(file.size);
+        },
+        [&](size_t k) {
+            if (k + 1 < todo.size()) readAhead(files[todo[k + 1]].path);
+        });
     stopProgress();
 
-    unsigned written = 0, loadFailed = 0, writeFailed = 0, converted = 0, unchanged = 0, undecided = 0;
+    unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;
     for (const FileResult& result : results) {
         written += result.outcome == Outcome::written;
         loadFailed += result.outcome == Outcome::loadFailed;
         writeFailed += result.outcome == Outcome::writeFailed;
+        skipped += result.outcome == Outcome::upToDate;
         converted += result.conversion == Conversion::converted;
         unchanged += result.conversion == Conversion::unchanged;
         undecided += result.conversion == Conversion::undecided;
     }
-    std::printf("%u file%s: %u written, %u failed", static_cast<unsigned>(files.size()), files.size() == 1 ? "" : "s",
-                written, loadFailed + writeFailed);
+    std::printf("%u file%s: %u written", static_cast<unsigned>(files.size()), files.size() == 1 ? "" : "s", written);
+    if (args.update) {
+        std::printf(", %u up to date", skipped);
+        if (loadFailed + writeFailed) std::printf(", %u failed", loadFailed + writeFailed);
+    } else {
+        std::printf(", %u failed", loadFailed + writeFailed);
+    }
     if (args.to != GreenConvention::unknown)
         std::printf("; %u converted to %s, %u unchanged, %u undecided", converted, conventionName(args.to), unchanged,
                     undecided);

@@ -93,8 +93,6 @@ struct FileResult {
     bool converted = false;
 };
 
-bool keepAlpha(const Arguments& args) { return args.check.alpha != 0; }
-
 // Repairs one map, applies the other options and writes it.
 Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image, FileResult& result) {
     const std::string input = display(file.path), output = display(file.output);
@@ -104,7 +102,7 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
         return Outcome::skipped;
     }
     RepairOptions options;
-    options.keepAlpha = keepAlpha(args);
+    options.keepAlpha = args.save.keepAlpha != 0;
     options.flipGreen = (check.findings & findingWrongConvention) != 0;
     result.converted = options.flipGreen;
     if (check.findings & findingConventionUnknown)
@@ -119,10 +117,9 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
     OutputFormat format = OutputFormat::png;
     if (args.outDir) format = formatFor(args, file.path);
     else outputFormatOf(output.c_str(), format);
-    SaveOptions save;
-    save.keepAlpha = options.keepAlpha ? 1 : 0;
-    bool ok = buildDisplayBitmap(&fixed) && writeImage(output.c_str(), fixed, format, save);
-    if (!ok) reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
+    bool ok = buildDisplayBitmap(&fixed);
+    if (!ok) reportLine("%s: There was an error writing the file: there is not enough memory", output.c_str());
+    ok = ok && saveResult(args, input.c_str(), output.c_str(), fixed, format);
     resetImage(&fixed);
     return ok ? Outcome::written : Outcome::writeFailed;
 }
@@ -190,29 +187,21 @@ bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int&
         bad = true;
         return true;
     };
-    for (const std::string_view name : {std::string_view("--expect"), std::string_view("--alpha")}) {
-        // The value attached with '=' or in the next argument.
-        std::string_view value;
-        if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-            value = arg.substr(name.size() + 1);
-        else if (arg != name)
-            continue;
-        else if (i + 1 < argc)
-            value = argv[++i];
-        else
-            return refuse("option '" + std::string(name) + "' needs a value");
-        if (name == "--expect") {
-            if (value == "opengl") check.expect = GreenConvention::openGl;
-            else if (value == "directx") check.expect = GreenConvention::directX;
-            else return refuse("--expect takes opengl or directx, not '" + std::string(value) + "'");
-        } else {
-            if (value == "keep") check.alpha = 1;
-            else if (value == "drop") check.alpha = 0;
-            else return refuse("--alpha takes keep or drop, not '" + std::string(value) + "'");
-        }
-        return true;
-    }
-    return false;
+    // The value of --expect, attached with '=' or in the next argument.
+    const std::string_view name = "--expect";
+    std::string_view value;
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+        value = arg.substr(name.size() + 1);
+    else if (arg != name)
+        return false;
+    else if (i + 1 < argc)
+        value = argv[++i];
+    else
+        return refuse("option '--expect' needs a value");
+    if (value == "opengl") check.expect = GreenConvention::openGl;
+    else if (value == "directx") check.expect = GreenConvention::directX;
+    else return refuse("--expect takes opengl or directx, not '" + std::string(value) + "'");
+    return true;
 }
 
 bool checkUsageAllowed(const Arguments& args, int& status) {
@@ -223,7 +212,6 @@ bool checkUsageAllowed(const Arguments& args, int& status) {
     else if (c.json && !checking && !args.detect) problem = "--json goes with --check, --fix or --detect";
     else if (c.expect != GreenConvention::unknown && !checking)
         problem = "--expect goes with --check or --fix (--to converts without checking)";
-    else if (c.alpha >= 0 && !c.fix) problem = "--alpha goes with --fix";
     else if (!checking) return true;
     else if (args.detect) problem = "--detect and --check/--fix are separate runs";
     else if (args.to != GreenConvention::unknown) problem = "--fix converts with --expect, not --to";

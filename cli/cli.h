@@ -22,7 +22,6 @@ struct CheckArguments {
     bool fix = false;
     bool json = false;  // JSON Lines for --check, --fix and --detect
     GreenConvention expect = GreenConvention::unknown;
-    int alpha = -1;  // --alpha: -1 not given, 0 drop, 1 keep
 };
 
 struct Arguments {
@@ -36,6 +35,8 @@ struct Arguments {
     bool recursive = false;
     unsigned jobs = 0;  // 0: one per processor
     bool quiet = false;
+    bool update = false;  // folder runs skip the inputs whose output is up to date
+    SaveOptions save;  // --alpha and --depth
     std::vector<const char*> inputs;
     CheckArguments check;
 };
@@ -59,12 +60,18 @@ const char* conventionName(GreenConvention convention);
 // convention `wanted`: true when they are known and differ.
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted);
 
+// Writes an adjusted Image (its display bitmap built) to `output` in
+// `format` as the options ask, with the notes the write calls for (16 bits
+// or alpha the format cannot hold) and the message when it fails.
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format);
+
 int runOneFile(const Arguments& args);
 int runFolder(const Arguments& args);
 int runDetect(const Arguments& args);
 
 // Takes argv[i] when it is one of the check's options (--check, --fix,
-// --json, --expect, --alpha), with its value (i then names the value).
+// --json, --expect), with its value (i then names the value).
 // Returns false for any other argument. On a bad value it prints the usage
 // error and sets `status` and `bad`.
 bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int& status, bool& bad);
@@ -100,17 +107,26 @@ unsigned workerCount(const Arguments& args, size_t files);
 bool showProgress(const Arguments& args);
 
 // Runs `work(index)` for every file on `workers` threads, each taking the
-// next file when it is done with one.
-template <typename Work>
-void runPool(size_t count, unsigned workers, Work work) {
+// next file when it is done with one. `claimed(index)` runs as a file is
+// taken, before its work.
+template <typename Work, typename Claimed>
+void runPool(size_t count, unsigned workers, Work work, Claimed claimed) {
     std::atomic<size_t> next{0};
     auto loop = [&] {
-        for (size_t index; (index = next.fetch_add(1)) < count;) work(index);
+        for (size_t index; (index = next.fetch_add(1)) < count;) {
+            claimed(index);
+            work(index);
+        }
     };
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < workers; ++i) threads.emplace_back(loop);
     loop();
     for (std::thread& thread : threads) thread.join();
+}
+
+template <typename Work>
+void runPool(size_t count, unsigned workers, Work work) {
+    runPool(count, workers, work, [](size_t) {});
 }
 
 }  // namespace batch

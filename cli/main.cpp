@@ -21,11 +21,11 @@ namespace {
 
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
-    "       quorvel-cli --fix [--expect opengl|directx] [--alpha keep|drop] [OPTIONS]\n"
-    "                   INPUT OUTPUT | --out-dir DIR [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] --out-dir DIR [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
     "JPEG), adjusts their normals and saves them as 24-bit BMP, PNG or Targa files:\n"
@@ -44,6 +44,13 @@ constexpr char usageText[] =
     "                        a warning. This comes before the other adjustments.\n"
     "  --thumbnail THUMB     also save the dialog's thumbnail (.bmp, .png or .tga)\n"
     "\n"
+    "Output:\n"
+    "  --alpha keep|drop     keep an input's alpha channel in PNG and Targa output\n"
+    "                        (the default), or leave it out; BMP holds no alpha\n"
+    "  --depth 8|16          the bits a sample of PNG output: 8 reduces 16-bit\n"
+    "                        samples, 16 widens 8-bit ones; by default the input's\n"
+    "                        own depth. BMP and Targa hold 8 bits.\n"
+    "\n"
     "Many files:\n"
     "  --out-dir DIR         write each INPUT (a file, or every readable file in a\n"
     "                        folder) to DIR/NAME.FORMAT; DIR is made when missing\n"
@@ -51,6 +58,10 @@ constexpr char usageText[] =
     "                        it is one of these, otherwise png\n"
     "  -r, --recursive       also take the files in sub-folders, keeping the\n"
     "                        sub-folders under DIR\n"
+    "  -u, --update          skip each INPUT whose output exists and is not older\n"
+    "                        than it, as cp -u does; the files are not read, so\n"
+    "                        changing the options does not make an output out\n"
+    "                        of date (remove it, or run without -u)\n"
     "  -j, --jobs N          work on N files at once (default: one per processor)\n"
     "  -q, --quiet           no progress line and no notes\n"
     "\n"
@@ -78,7 +89,6 @@ constexpr char usageText[] =
     "                        maps and pictures that are no normal map are skipped\n"
     "  --expect CONVENTION   opengl or directx: a map of the other convention is\n"
     "                        wrong-convention (--fix converts it)\n"
-    "  --alpha keep|drop     keep or drop the alpha samples a map has (default keep)\n"
     "\n"
     "  -h, --help            show this text\n"
     "  --version             show the version\n"
@@ -86,6 +96,7 @@ constexpr char usageText[] =
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
+    "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
     "  quorvel-cli --check --expect directx -r textures/\n"
     "  quorvel-cli --fix -r --out-dir fixed textures/\n"
@@ -199,6 +210,8 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             args.recursive = recursiveGiven = true;
         } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
             args.quiet = true;
+        } else if (std::strcmp(arg, "--update") == 0 || std::strcmp(arg, "-u") == 0) {
+            args.update = true;
         } else if (value("--scale", text)) {
             if (!text) return ParseResult::usage;
             args.options.scale = parseScaleText(text);
@@ -215,6 +228,20 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 status = usageError("--to takes opengl or directx, not '%s'", text);
                 return ParseResult::usage;
             }
+        } else if (value("--alpha", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "keep") != 0 && std::strcmp(text, "drop") != 0) {
+                status = usageError("--alpha takes keep or drop, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.keepAlpha = std::strcmp(text, "keep") == 0;
+        } else if (value("--depth", text)) {
+            if (!text) return ParseResult::usage;
+            if (std::strcmp(text, "8") != 0 && std::strcmp(text, "16") != 0) {
+                status = usageError("--depth takes 8 or 16, not '%s'", text);
+                return ParseResult::usage;
+            }
+            args.save.depth = std::atoi(text);
         } else if (value("--format", text)) {
             if (!text) return ParseResult::usage;
             if (!parseFormat(text, args.format)) {
@@ -262,6 +289,10 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
             return ParseResult::usage;
         }
     }
+    if (args.update && !many) {
+        status = usageError("--update goes with --out-dir");
+        return ParseResult::usage;
+    }
     if (many && args.thumbnail) {
         status = usageError("--thumbnail goes with one INPUT and OUTPUT, not with --out-dir");
         return ParseResult::usage;
@@ -276,6 +307,15 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
         return ParseResult::usage;
     }
     return ParseResult::run;
+}
+
+const char* formatLabel(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::bmp: return "BMP";
+        case OutputFormat::tga: return "Targa";
+        case OutputFormat::png: break;
+    }
+    return "PNG";
 }
 
 bool writeOrReport(const char* path, BitmapHandle bitmap) {
@@ -302,8 +342,12 @@ std::string loadFailureReason(const char* path) {
     if (!file) return std::strerror(errno);
     std::fclose(file);
     if (!platformFileExists(path)) return "not a regular file";
-    if (const char* format = formatNameOf(path))
+    if (const char* format = formatNameOf(path)) {
+        char kind[96];
+        if (unreadableKindOf(path, kind, sizeof kind))
+            return std::string("a ") + format + " file of " + kind + ", which quorvel-cli does not read";
         return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
+    }
     const char* name = std::strrchr(path, pathSeparator);
     if (pathSeparator != '/')
         if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
@@ -327,6 +371,21 @@ const char* conventionName(GreenConvention convention) {
 
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
     return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
+}
+
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format) {
+    SaveReport report;
+    if (!writeImage(output, image, format, args.save, &report)) {
+        reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+        return false;
+    }
+    if (!args.quiet && report.reduced)
+        reportLine("note: %s has 16-bit samples; %s keeps 8 bits", input, formatLabel(format));
+    if (!args.quiet && report.alphaDropped)
+        reportLine("note: %s has an alpha channel, which %s cannot hold; it was left out", input,
+                   formatLabel(format));
+    return true;
 }
 
 int runOneFile(const Arguments& args) {
@@ -354,8 +413,6 @@ int runOneFile(const Arguments& args) {
         reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
         status = exitLoadFailed;
     } else {
-        if (!args.quiet && hasSixteenBitSamples(input))
-            reportLine("note: %s has 16-bit samples; the result keeps 8 bits", input);
         if (args.to != GreenConvention::unknown) {
             const ConventionGuess guess = detectGreenConvention(session->image);
             if (needsGreenFlip(guess.convention, args.to)) {
@@ -371,7 +428,9 @@ int runOneFile(const Arguments& args) {
         // adjustment run without reading the file a second time.
         session->options = args.options;
         adjustLoadedImage();
-        if (!writeOrReport(output, session->image.bitmap)) status = exitWriteFailed;
+        OutputFormat format = OutputFormat::bmp;
+        outputFormatOf(output, format);
+        if (!saveResult(args, input, output, session->image, format)) status = exitWriteFailed;
         if (status == exitOk && args.thumbnail) {
             buildThumbnail();
             if (!writeOrReport(args.thumbnail, session->thumbnail.bitmap)) status = exitWriteFailed;

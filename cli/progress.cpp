@@ -88,7 +88,11 @@ void startProgress(bool show, unsigned totalFiles, uint64_t totalBytes) {
     progress.doneFiles = 0;
     progress.doneBytes = 0;
     progress.start = Clock::now();
-    if (show) progress.painter = std::thread(paint);
+    if (!show) return;
+    // Drawn once here, so that even a run over before the painter starts
+    // shows the line.
+    drawLine();
+    progress.painter = std::thread(paint);
 }
 
 void advanceProgress(uint64_t bytes) {

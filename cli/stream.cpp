@@ -1,12 +1,16 @@
-// The streaming road for the commonest large job: an uncompressed 24-bit BMP
-// adjusted into a BMP or Targa file. The picture passes through in bands of
-// rows, read, converted, adjusted and written by one thread a core, each
-// band in small buffers that every later band reuses. No picture-sized
-// memory is ever asked of the system, which on a desktop whose memory is
-// fragmented costs more than all the pixel work (fresh pages, and the
-// compaction that huge pages wait for). The bytes written are those of the
-// whole-picture road: the rows are converted and adjusted by the same code.
+// The streaming road for the commonest large jobs: an uncompressed 24-bit
+// BMP or Targa file adjusted into a BMP or Targa file. Both formats store
+// blue-green-red rows, so the picture passes through in bands of rows that
+// are read, adjusted where they lie and written, by one thread a core: while
+// one band is written the next ones are read and adjusted. Each worker keeps
+// one band buffer for the whole run. No picture-sized memory is ever asked
+// of the system, which on a desktop whose memory is fragmented costs more
+// than all the pixel work (fresh pages, and the compaction that huge pages
+// wait for). The bytes written are those of the whole-picture road: the
+// readers' pixels are the file's, and adjustBgrRows gives each pixel the
+// bytes adjustPixels gives it.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -17,17 +21,21 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "cli/stream.h"
 #include "image/byte_reader.h"
-#include "image/pixel_rows.h"
 #include "platform/bmp_header.h"
 #include "writers/atomic_file.h"
 
 namespace {
 
-// Rows a band: small enough for a core's cache, large enough that handing
-// bands round costs nothing.
-constexpr uint32_t bandBytes = 512 * 1024;
+// Bytes a band: enough that the atomic save hands every band to the system
+// as it is (its blocks are 1 MiB), and enough bands of a large picture to
+// keep every core busy while one band is written.
+constexpr size_t bandBytes = 2 * 1024 * 1024;
 
 struct Plan {
     uint32_t width = 0;
@@ -40,23 +48,33 @@ struct Plan {
     uint8_t header[rowFileHeaderMax] = {};
 };
 
-// The headers of `path` when it is an uncompressed 24-bit BMP whose rows all
-// lie in the file; false for every other file, which then takes the
-// whole-picture road (and its messages).
-bool planFromBmp(const char* path, Plan& plan) {
+// The first bytes of `path` and its length; false when it cannot be read or
+// is too long for any reader.
+bool readHead(const char* path, uint8_t (&head)[256], size_t& got, uint32_t& length) {
     FILE* file = std::fopen(path, "rb");
     if (!file) return false;
-    uint8_t head[256];
-    const size_t got = std::fread(head, 1, sizeof head, file);
+    got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
     std::error_code error;
     const uintmax_t end = std::filesystem::file_size(path, error);
     if (error || end > 0xFFFFFFFFu) return false;
+    length = static_cast<uint32_t>(end);
+    return true;
+}
+
+// The headers of `path` when it is an uncompressed 24-bit BMP whose rows all
+// lie in the file; false for every other file, which then takes the
+// whole-picture road (and its messages).
+bool planFromBmp(const char* path, Plan& plan) {
+    uint8_t head[256];
+    size_t got = 0;
+    uint32_t end = 0;
+    if (!readHead(path, head, got, end)) return false;
     // The reader only borrows the bytes and is never reset.
     ByteReader reader{head, 0, static_cast<uint32_t>(got)};
     BmpHeader header;
     if (!readBmpHeader(&reader, header) || header.compression != biRgb || header.bitCount != 24 ||
-        !bmpPixelsCanFit(header, static_cast<uint32_t>(end)))
+        !bmpPixelsCanFit(header, end))
         return false;
     plan.width = header.width;
     plan.height = header.height;
@@ -64,6 +82,40 @@ bool planFromBmp(const char* path, Plan& plan) {
     plan.dataOffset = header.dataOffset;
     plan.inStride = displayStride(header.width);
     return true;
+}
+
+// The same for an uncompressed 24-bit true-colour Targa file (type 2), whose
+// rows are blue-green-red without padding, bottom row first unless the
+// descriptor says otherwise. The image ID and a declared colour map (which
+// such a file does not use) lie before the pixels; what follows them (the
+// developer area, the footer) is not read.
+bool planFromTga(const char* path, Plan& plan) {
+    uint8_t head[256];
+    size_t got = 0;
+    uint32_t end = 0;
+    if (!readHead(path, head, got, end) || got < 18) return false;
+    const uint32_t idLength = head[0], colourMapType = head[1], imageType = head[2];
+    const uint32_t mapLength = head[5] | uint32_t{head[6]} << 8, mapEntryBits = head[7];
+    const uint32_t width = head[12] | uint32_t{head[13]} << 8, height = head[14] | uint32_t{head[15]} << 8;
+    const uint32_t depth = head[16], descriptor = head[17];
+    if (imageType != 2 || depth != 24 || colourMapType > 1 || !imageSizeAllowed(width, height)) return false;
+    const uint64_t offset = 18 + idLength + (colourMapType ? uint64_t{mapLength} * ((mapEntryBits + 7) / 8) : 0);
+    if (offset + uint64_t{3} * width * height > end) return false;
+    plan.width = width;
+    plan.height = height;
+    plan.topDown = (descriptor & 0x20) != 0;
+    plan.dataOffset = offset;
+    plan.inStride = size_t{3} * width;
+    return true;
+}
+
+bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
+    switch (inputFormat) {
+        case OutputFormat::bmp: return planFromBmp(path, plan);
+        case OutputFormat::tga: return planFromTga(path, plan);
+        case OutputFormat::png: break;
+    }
+    return false;
 }
 
 struct Run {
@@ -74,98 +126,117 @@ struct Run {
     const ByteSink* out = nullptr;
     uint32_t bandRows = 1;
     uint32_t bands = 0;
-    std::mutex lock;  // guards the input, the turn and the flags
+    std::atomic<uint32_t> nextBand{0};
+    std::atomic<bool> readFailed{false};
+    std::atomic<bool> writeFailed{false};
+    std::mutex lock;  // guards the turn (and, on Windows, the input's position)
     std::condition_variable turnChanged;
-    uint32_t nextBand = 0;
-    uint32_t writeTurn = 0;
-    bool readFailed = false;
-    bool writeFailed = false;
+    uint32_t writeTurn = 0;  // the band whose turn it is to be written
+
+    bool failed() const { return readFailed || writeFailed; }
 };
 
-bool seekTo(FILE* file, uint64_t offset) {
+// `size` bytes of the input from `offset`, from any thread.
+bool readAt(Run& run, uint64_t offset, uint8_t* buffer, size_t size) {
 #ifdef _WIN32
-    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+    std::lock_guard guard(run.lock);
+    return _fseeki64(run.input, static_cast<long long>(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, size, run.input) == size;
 #else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+    const int fd = fileno(run.input);
+    while (size > 0) {
+        const ssize_t got = pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;  // an error, or the file got shorter
+        buffer += got;
+        offset += static_cast<uint64_t>(got);
+        size -= static_cast<size_t>(got);
+    }
+    return true;
 #endif
 }
 
 // Band rows [firstRow, firstRow + rows) in the order they are written, bottom
-// row first: the same file rows of a bottom-up input, one run of bytes; the
-// mirrored rows of a top-down input, one at a time.
-bool readBand(Run& run, uint32_t firstRow, uint32_t rows, uint8_t* raw) {
+// row first, `inStride` bytes apart: the same file rows of a bottom-up input,
+// one run of bytes; the mirrored rows of a top-down input, one at a time.
+bool readBand(Run& run, uint32_t firstRow, uint32_t rows, uint8_t* band) {
     const Plan& plan = run.plan;
     const size_t rowBytes = size_t{3} * plan.width;
     if (!plan.topDown) {
         // The last row of the file need not carry its padding.
         const size_t span = size_t{rows - 1} * plan.inStride + rowBytes;
-        return seekTo(run.input, plan.dataOffset + uint64_t{firstRow} * plan.inStride) &&
-               std::fread(raw, 1, span, run.input) == span;
+        return readAt(run, plan.dataOffset + uint64_t{firstRow} * plan.inStride, band, span);
     }
     for (uint32_t i = 0; i < rows; ++i) {
         const uint32_t fileRow = plan.height - 1 - (firstRow + i);
-        if (!seekTo(run.input, plan.dataOffset + uint64_t{fileRow} * plan.inStride) ||
-            std::fread(raw + size_t{i} * plan.inStride, 1, rowBytes, run.input) != rowBytes)
+        if (!readAt(run, plan.dataOffset + uint64_t{fileRow} * plan.inStride, band + size_t{i} * plan.inStride,
+                    rowBytes))
             return false;
     }
     return true;
 }
 
+// Moves the band's rows from `inStride` to `outStride` apart where they lie,
+// each followed by zero padding, as the display bitmap holds them.
+void layOutRows(const Plan& plan, uint8_t* band, uint32_t rows) {
+    const size_t rowBytes = size_t{3} * plan.width;
+    const size_t padding = plan.outStride - rowBytes;
+    auto place = [&](uint32_t i) {
+        uint8_t* to = band + size_t{i} * plan.outStride;
+        if (plan.outStride != plan.inStride) std::memmove(to, band + size_t{i} * plan.inStride, rowBytes);
+        if (padding) std::memset(to + rowBytes, 0, padding);
+    };
+    if (plan.outStride > plan.inStride) {
+        for (uint32_t i = rows; i-- > 0;) place(i);
+    } else {
+        for (uint32_t i = 0; i < rows; ++i) place(i);
+    }
+}
+
 void work(Run& run) {
     const Plan& plan = run.plan;
-    const size_t rowBytes = size_t{3} * plan.width;
-    const size_t rows = run.bandRows;
-    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[rows * plan.inStride]);
-    std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[rows * rowBytes]);
-    std::unique_ptr<uint8_t[]> written(new (std::nothrow) uint8_t[rows * plan.outStride]());
-    for (;;) {
-        uint32_t band = 0;
+    const size_t rowSpace = std::max(plan.inStride, plan.outStride);
+    std::unique_ptr<uint8_t[]> band(new (std::nothrow) uint8_t[size_t{run.bandRows} * rowSpace]);
+    if (!band) run.writeFailed = true;
+    while (!run.failed()) {
+        const uint32_t index = run.nextBand.fetch_add(1);
+        if (index >= run.bands) break;
+        const uint32_t first = index * run.bandRows;
+        const uint32_t count = std::min(run.bandRows, plan.height - first);
+        const bool readOk = readBand(run, first, count, band.get());
+        if (readOk) {
+            adjustBgrRows(band.get(), plan.width, count, plan.inStride, run.options);
+            layOutRows(plan, band.get(), count);
+        }
         {
             std::unique_lock guard(run.lock);
-            if (!raw || !pixels || !written) run.writeFailed = true;
-            if (run.readFailed || run.writeFailed || run.nextBand >= run.bands) break;
-            band = run.nextBand++;
+            if (!readOk) run.readFailed = true;
+            run.turnChanged.wait(guard, [&] { return run.writeTurn == index || run.failed(); });
         }
-        const uint32_t first = band * run.bandRows;
-        const uint32_t count = std::min(run.bandRows, plan.height - first);
-        bool readOk;
-        {
-            std::lock_guard guard(run.lock);
-            readOk = readBand(run, first, count, raw.get());
-        }
-        if (readOk) {
-            // As the whole-picture road does it: blue-green-red rows become
-            // red-green-blue pixels, are adjusted, and go back.
-            for (uint32_t i = 0; i < count; ++i)
-                copyPixelsSwapped(raw.get() + i * plan.inStride, 3, pixels.get() + i * rowBytes, plan.width);
-            Image part{};
-            part.pixels = pixels.get();
-            part.width = static_cast<int32_t>(plan.width);
-            part.height = static_cast<int32_t>(count);
-            part.bitsPerPixel = 24;
-            part.rowBytes = static_cast<int32_t>(rowBytes);
-            part.dataSize = static_cast<uint32_t>(rowBytes * count);
-            adjustPixels(&part, run.options);
-            for (uint32_t i = 0; i < count; ++i)
-                copyPixelsSwapped(pixels.get() + i * rowBytes, 3, written.get() + i * plan.outStride, plan.width);
-        }
-        std::unique_lock guard(run.lock);
-        run.turnChanged.wait(guard, [&] { return run.writeTurn == band || run.readFailed || run.writeFailed; });
-        if (!readOk) run.readFailed = true;
-        if (run.readFailed || run.writeFailed) break;
-        if (!run.out->write(run.out->context, written.get(), plan.outStride * count)) run.writeFailed = true;
+        // Only the band whose turn it is gets here, so the sink is never
+        // used by two threads at once.
+        if (run.failed()) break;
+        const bool written = run.out->write(run.out->context, band.get(), plan.outStride * count);
+        std::lock_guard guard(run.lock);
+        if (!written) run.writeFailed = true;
         ++run.writeTurn;
         run.turnChanged.notify_all();
     }
+    std::lock_guard guard(run.lock);
     run.turnChanged.notify_all();
 }
 
+struct Fill {
+    Run* run;
+    unsigned threads;
+};
+
 bool fillStream(void* context, const ByteSink& out) {
-    Run& run = *static_cast<Run*>(context);
+    const Fill& fill = *static_cast<const Fill*>(context);
+    Run& run = *fill.run;
     run.out = &out;
     if (!out.write(out.context, run.plan.header, run.plan.headerSize)) return false;
-    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    const unsigned workers = std::min<unsigned>(cores, run.bands);
+    const unsigned workers = std::min(fill.threads, run.bands);
     std::vector<std::thread> helpers;
     for (unsigned i = 1; i < workers; ++i) {
         try {
@@ -176,17 +247,17 @@ bool fillStream(void* context, const ByteSink& out) {
     }
     work(run);
     for (std::thread& helper : helpers) helper.join();
-    return !run.readFailed && !run.writeFailed;
+    return !run.failed();
 }
 
 }  // namespace
 
-StreamResult streamAdjust(const char* input, const char* output, OutputFormat format, const AdjustOptions& options) {
+StreamResult streamAdjust(const char* input, const char* output, OutputFormat format, const AdjustOptions& options,
+                          unsigned threads) {
     OutputFormat inputFormat;
-    if (format == OutputFormat::png || !outputFormatOf(input, inputFormat) || inputFormat != OutputFormat::bmp)
-        return StreamResult::notStreamable;
+    if (format == OutputFormat::png || !outputFormatOf(input, inputFormat)) return StreamResult::notStreamable;
     Plan plan;
-    if (!planFromBmp(input, plan)) return StreamResult::notStreamable;
+    if (!planFor(input, inputFormat, plan)) return StreamResult::notStreamable;
     plan.headerSize = rowFileHeader(format, plan.width, plan.height, plan.header);
     if (plan.headerSize == 0) return StreamResult::notStreamable;
     plan.outStride = format == OutputFormat::bmp ? displayStride(plan.width) : size_t{3} * plan.width;
@@ -194,9 +265,12 @@ StreamResult streamAdjust(const char* input, const char* output, OutputFormat fo
     FILE* file = std::fopen(input, "rb");
     if (!file) return StreamResult::notStreamable;
     Run run(plan, options, file);
-    run.bandRows = static_cast<uint32_t>(std::clamp<size_t>(bandBytes / plan.inStride, 1, plan.height));
+    const size_t rowSpace = std::max(plan.inStride, plan.outStride);
+    run.bandRows = static_cast<uint32_t>(std::clamp<size_t>(bandBytes / rowSpace, 1, plan.height));
     run.bands = (plan.height + run.bandRows - 1) / run.bandRows;
-    const bool ok = writeFileAtomically(output, fillStream, &run);
+    if (threads == 0) threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    Fill fill{&run, threads};
+    const bool ok = writeFileAtomically(output, fillStream, &fill);
     const int reason = errno;
     std::fclose(file);
     errno = reason;

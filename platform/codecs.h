@@ -1,9 +1,11 @@
-// The picture codecs the system provides: PNG and JPEG decoding, PNG
-// encoding. On Windows they are the Windows Imaging Component; elsewhere
-// libspng (over zlib) and libjpeg-turbo. The codecs only unpack and pack
-// bytes: a decoded picture is handed over in the form the file stores it,
-// and the readers in readers/ apply the format's rules (rounding, palettes,
-// what is refused), so that both back ends give the same pixels.
+// The picture codecs the system provides: PNG and JPEG decoding. On Windows
+// they are the Windows Imaging Component; elsewhere libspng (over zlib, with
+// libdeflate for the common PNG layouts) and libjpeg-turbo. The codecs only
+// unpack bytes: a decoded picture is handed over in the form the file stores
+// it, and the readers in readers/ apply the format's rules (rounding,
+// palettes, what is refused), so that both back ends give the same pixels.
+// PNG encoding is our own portable code (writers/png_encoder.h), which takes
+// the PixelRows below.
 #pragma once
 
 #include <cstddef>
@@ -62,8 +64,3 @@ struct PixelRows {
     uint32_t sampleBits = 8;  // 8, or 16 as native-endian words
     bool bgr = false;         // 8-bit samples only
 };
-
-// Encodes a display bitmap (24-bit, bottom row first, blue-green-red) as an
-// 8-bit RGB PNG (colour type 2) with no ancillary chunks. False when the
-// encoder or the sink fails.
-bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink);

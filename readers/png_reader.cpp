@@ -1,12 +1,11 @@
 // PNG files: colour types 0, 2, 3, 4 and 6 at every depth they allow,
 // interlaced or not. The reader checks the signature, IHDR and PLTE itself;
 // the system's codec (platform/codecs.h) unpacks the image data, and every
-// stored row is turned into 24-bit red-green-blue here, by the same rules on
-// every platform: 16-bit samples rounded to 8 bits, packed grey scaled to
-// 0..255, palettes expanded, grey repeated, alpha and tRNS dropped, and no
-// colour management (a normal map is data, not colour).
-#include <array>
-#include <cstdio>
+// stored row is turned into red-green-blue here, by the same rules on every
+// platform: 16-bit samples kept as 16-bit words, packed grey scaled to
+// 0..255, palettes expanded, grey repeated, the alpha of colour types 4 and
+// 6 kept beside the colour (tRNS is not alpha of its own and is dropped),
+// and no colour management (a normal map is data, not colour).
 #include <cstring>
 
 #include "platform/codecs.h"
@@ -160,16 +159,6 @@ uint64_t imageDataLength(ByteReader reader) {
     return total;
 }
 
-// (v x 255 + 32767) / 65535 for every 16-bit sample v.
-const uint8_t* eightBitsOfSixteen() {
-    static const std::array<uint8_t, 65536> table = [] {
-        std::array<uint8_t, 65536> t{};
-        for (uint32_t v = 0; v < 65536; ++v) t[v] = static_cast<uint8_t>((v * 255 + 32767) / 65535);
-        return t;
-    }();
-    return table.data();
-}
-
 // Where the codec's rows go.
 struct PngTarget {
     Image* image;
@@ -183,7 +172,8 @@ bool beginPicture(void* context, uint32_t width, uint32_t height, uint32_t chann
     auto& t = *static_cast<PngTarget*>(context);
     if (width != t.header.width || height != t.header.height || channels != pngChannels(t.header.colourType))
         return false;
-    return startRgbImage(t.image, width, height);
+    const bool alpha = t.header.colourType == 4 || t.header.colourType == 6;
+    return startImage(t.image, width, height, t.header.depth == 16 ? 16 : 8, alpha);
 }
 
 void paletteRow(PngTarget& t, const uint8_t* in, uint8_t* out, uint32_t width) {
@@ -204,27 +194,33 @@ void convertRow(void* context, uint32_t y, const uint8_t* in) {
     auto& t = *static_cast<PngTarget*>(context);
     const uint32_t width = t.header.width;
     if (y >= t.header.height) return;
-    uint8_t* out = t.image->pixels + size_t{3} * width * y;
     const uint32_t channels = pngChannels(t.header.colourType);
-    const bool colour = channels >= 3;
+    const bool colour = channels >= 3, alpha = channels % 2 == 0;
+    const size_t outStep = alpha ? 4 : 3;
+    if (t.header.depth == 16) {
+        // Big-endian samples become native words; grey is repeated.
+        uint16_t* out = reinterpret_cast<uint16_t*>(t.image->pixels) + outStep * width * y;
+        const size_t step = size_t{2} * channels;
+        for (uint32_t x = 0; x < width; ++x, in += step, out += outStep) {
+            const auto sample = [in](size_t k) { return static_cast<uint16_t>((in[2 * k] << 8) | in[2 * k + 1]); };
+            out[0] = sample(0);
+            out[1] = colour ? sample(1) : out[0];
+            out[2] = colour ? sample(2) : out[0];
+            if (alpha) out[3] = sample(channels - 1);
+        }
+        return;
+    }
+    uint8_t* out = t.image->pixels + outStep * width * y;
     if (t.header.colourType == 3) {
         paletteRow(t, in, out, width);
-    } else if (t.header.depth == 16) {
-        const uint8_t* eight = eightBitsOfSixteen();
-        const size_t step = size_t{2} * channels;
-        for (uint32_t x = 0; x < width; ++x, in += step, out += 3) {
-            const uint8_t r = eight[(in[0] << 8) | in[1]];
-            out[0] = r;
-            out[1] = colour ? eight[(in[2] << 8) | in[3]] : r;
-            out[2] = colour ? eight[(in[4] << 8) | in[5]] : r;
-        }
     } else if (t.header.depth == 8) {
-        if (channels == 3) {
-            std::memcpy(out, in, size_t{3} * width);
-        } else if (channels == 4) {
-            for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
+        if (channels == 3 || channels == 4) {
+            std::memcpy(out, in, size_t{channels} * width);
         } else {
-            for (uint32_t x = 0; x < width; ++x, in += channels, out += 3) out[0] = out[1] = out[2] = in[0];
+            for (uint32_t x = 0; x < width; ++x, in += channels, out += outStep) {
+                out[0] = out[1] = out[2] = in[0];
+                if (alpha) out[3] = in[1];
+            }
         }
     } else {
         const uint32_t depth = t.header.depth, mask = (1u << depth) - 1;
@@ -262,14 +258,4 @@ bool readPng(ByteReader* reader, Image* image, const char* path) {
         return false;
     }
     return true;
-}
-
-bool pngHasSixteenBitSamples(const char* path) {
-    FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) return false;
-    uint8_t start[25];
-    const bool whole = std::fread(start, 1, sizeof start, file) == sizeof start;
-    std::fclose(file);
-    return whole && std::memcmp(start, pngSignature, 8) == 0 && std::memcmp(start + 12, "IHDR", 4) == 0 &&
-           start[24] == 16;
 }

@@ -1,7 +1,8 @@
 // Netpbm files: bitmaps (P1 plain, P4 raw), greymaps (P2, P5) and pixmaps
 // (P3, P6), told apart by the magic. Samples are scaled from 0..maxval to
-// 0..255; the result is always 32 bits a pixel, red, green, blue and 255, top
-// row first.
+// 0..255 and the result is 32 bits a pixel, red, green, blue and 255, top row
+// first; a raw greymap or pixmap with a maxval above 255 (two bytes a sample)
+// keeps 16 bits instead, scaled to 0..65535.
 #include "readers/pnm_reader.h"
 
 #include <cstdlib>
@@ -112,23 +113,20 @@ bool readPlainRaster(PnmReaderState* state, std::span<const uint8_t> text) {
     return true;
 }
 
-// Levels of the raw raster written straight into the pixels: `channels`
-// samples a pixel, of two bytes (most significant first) when `wide`. Fails at
-// a sample above maxval.
-template <size_t channels, bool wide>
+// Levels of the raw raster of one-byte samples written straight into the
+// pixels, `channels` samples a pixel. Fails at a sample above maxval.
+template <size_t channels>
 bool convertRaw(std::span<const uint8_t> raster, uint32_t maxval, uint8_t* out) {
     uint8_t table[256] = {};
-    if (!wide)
-        for (uint32_t v = 0; v <= maxval; ++v) table[v] = scaleSample(v, maxval);
+    for (uint32_t v = 0; v <= maxval; ++v) table[v] = scaleSample(v, maxval);
     const uint8_t* in = raster.data();
-    const size_t pixels = raster.size() / (channels * (wide ? 2 : 1));
+    const size_t pixels = raster.size() / channels;
     for (size_t i = 0; i < pixels; ++i, out += 4) {
         uint8_t level[channels];
         for (size_t c = 0; c < channels; ++c) {
-            const uint32_t v = wide ? (uint32_t{in[0]} << 8) | in[1] : in[0];
-            in += wide ? 2 : 1;
+            const uint32_t v = *in++;
             if (v > maxval) return false;
-            level[c] = wide ? scaleSample(v, maxval) : table[v];
+            level[c] = table[v];
         }
         if constexpr (channels == 1) {
             out[0] = out[1] = out[2] = level[0];
@@ -152,6 +150,22 @@ void convertRawBits(std::span<const uint8_t> raster, size_t width, uint8_t* out)
             out[0] = out[1] = out[2] = level;
             out[3] = 255;
         }
+}
+
+// Two-byte samples (most significant first) scaled to 0..65535, rounded to
+// nearest, as 16-bit red-green-blue words. Fails at a sample above maxval.
+template <size_t channels>
+bool convertWords(std::span<const uint8_t> raster, uint32_t maxval, uint16_t* out) {
+    const uint8_t* in = raster.data();
+    const size_t pixels = raster.size() / (2 * channels);
+    for (size_t i = 0; i < pixels; ++i, out += 3)
+        for (size_t c = 0; c < 3; ++c) {
+            const uint32_t v = (uint32_t{in[0]} << 8) | in[1];
+            if (v > maxval) return false;
+            out[c] = static_cast<uint16_t>((v * 65535u + maxval / 2) / maxval);
+            if (channels == 3 || c == 2) in += 2;
+        }
+    return true;
 }
 
 // Bytes that are already levels (maxval 255), copied with the fourth byte set.
@@ -178,10 +192,8 @@ bool convertRawRaster(const PnmReaderState* state, std::span<const uint8_t> rast
     }
     switch (state->variant) {
         case 4: convertRawBits(raster, static_cast<uint32_t>(state->width), out); return true;
-        case 5:
-            return maxval > 255 ? convertRaw<1, true>(raster, maxval, out) : convertRaw<1, false>(raster, maxval, out);
-        default:
-            return maxval > 255 ? convertRaw<3, true>(raster, maxval, out) : convertRaw<3, false>(raster, maxval, out);
+        case 5: return convertRaw<1>(raster, maxval, out);
+        default: return convertRaw<3>(raster, maxval, out);
     }
 }
 
@@ -224,6 +236,13 @@ bool decodePnm(PnmReaderState* state, Image* image) {
         !readSpan(&state->reader, plain ? bytesLeft(&state->reader) : static_cast<uint32_t>(needed), data))
         return false;
 
+    const uint32_t maxval = static_cast<uint32_t>(state->maxval);
+    if (!plain && maxval > 255 && state->variant != 4) {
+        if (!startImage(image, static_cast<uint32_t>(state->width), static_cast<uint32_t>(state->height), 16, false))
+            return false;
+        auto* words = reinterpret_cast<uint16_t*>(image->pixels);
+        return state->variant == 5 ? convertWords<1>(data, maxval, words) : convertWords<3>(data, maxval, words);
+    }
     image->width = state->width;
     image->height = state->height;
     image->bitsPerPixel = 32;

@@ -1,7 +1,9 @@
-// Photoshop documents (the Adobe Photoshop file format, version 1, 8 bits a
-// channel): only the merged image data at the end of the file is read, raw or
-// PackBits-compressed. Greyscale, indexed and RGB files keep their colours;
-// every other colour mode becomes the average of its channels.
+// Photoshop documents (the Adobe Photoshop file format, version 1, 8 or 16
+// bits a channel): only the merged image data at the end of the file is
+// read, raw or PackBits-compressed (at 16 bits the packed rows are rows of
+// bytes, two a sample, most significant first). Greyscale, indexed and RGB
+// files keep their colours, and an RGB file's fourth channel is kept as its
+// alpha; every other colour mode becomes the average of its channels.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -109,54 +111,65 @@ bool unpackPlanes(PsdReaderState* state) {
     return true;
 }
 
-bool composeImage(const PsdReaderState* state, Image* image) {
-    const size_t count = state->planeSize;
-    image->width = static_cast<int32_t>(state->width);
-    image->height = static_cast<int32_t>(state->height);
-    image->bitsPerPixel = 24;
-    image->rowBytes = static_cast<int32_t>(3 * state->width);
-    image->dataSize = static_cast<uint32_t>(3 * count);
-    image->rowPad = 0;
-    image->bottomUp = 0;
-    image->pixels = static_cast<uint8_t*>(platformAllocLarge(image->dataSize));
-    if (!image->pixels) return false;
+// The k-th sample of a plane: a byte, or a big-endian word.
+template <typename Sample>
+Sample sampleAt(const uint8_t* plane, size_t k) {
+    if constexpr (sizeof(Sample) == 1)
+        return plane[k];
+    else
+        return be16(plane + 2 * k);
+}
 
-    uint8_t* out = image->pixels;
+template <typename Sample>
+void composePixels(const PsdReaderState* state, Sample* out, size_t step) {
+    const size_t count = state->planeSize / sizeof(Sample);
     uint8_t* const* planes = state->planes;
-    const int32_t channels = state->channelCount;
+    const int32_t channels = state->colorMode == rgbMode ? std::min<int32_t>(state->channelCount, 3)
+                                                           : state->channelCount;
     switch (state->colorMode) {
     case greyscaleMode:
-        for (size_t k = 0; k < count; ++k, out += 3) out[0] = out[1] = out[2] = planes[0][k];
+        for (size_t k = 0; k < count; ++k, out += step) out[0] = out[1] = out[2] = sampleAt<Sample>(planes[0], k);
         break;
     case indexedMode:
-        for (size_t k = 0; k < count; ++k, out += 3) std::memcpy(out, state->palette[planes[0][k]], 3);
+        if constexpr (sizeof(Sample) == 1)
+            for (size_t k = 0; k < count; ++k, out += step) std::memcpy(out, state->palette[planes[0][k]], 3);
         break;
     case rgbMode:
-        if (channels >= 3) {
-            const uint8_t *red = planes[0], *green = planes[1], *blue = planes[2];
-            for (size_t k = 0; k < count; ++k, out += 3) {
-                out[0] = red[k];
-                out[1] = green[k];
-                out[2] = blue[k];
-            }
-        } else {
-            // Components without a plane are 0.
-            std::memset(out, 0, image->dataSize);
-            for (int32_t c = 0; c < channels; ++c)
-                for (size_t k = 0; k < count; ++k) out[3 * k + static_cast<size_t>(c)] = planes[c][k];
-        }
+        // Components without a plane are 0.
+        for (size_t k = 0; k < count; ++k, out += step)
+            for (int32_t c = 0; c < 3; ++c) out[c] = c < channels ? sampleAt<Sample>(planes[c], k) : Sample{0};
         break;
     default: {
         // The mean of all channels: the sum times 1 / channels rounded to a
         // float, multiplied exactly (in a double) and truncated.
         const double factor = static_cast<double>(1.0f / static_cast<float>(channels));
-        for (size_t k = 0; k < count; ++k, out += 3) {
+        for (size_t k = 0; k < count; ++k, out += step) {
             uint32_t sum = 0;
-            for (int32_t c = 0; c < channels; ++c) sum += planes[c][k];
-            out[0] = out[1] = out[2] = static_cast<uint8_t>(static_cast<double>(sum) * factor);
+            for (int32_t c = 0; c < channels; ++c) sum += sampleAt<Sample>(planes[c], k);
+            out[0] = out[1] = out[2] = static_cast<Sample>(static_cast<double>(sum) * factor);
         }
         break;
     }
+    }
+}
+
+bool composeImage(const PsdReaderState* state, Image* image) {
+    const bool alpha = state->colorMode == rgbMode && state->channelCount >= 4;
+    const bool words = state->depth == 16;
+    if (!startImage(image, state->width, state->height, words ? 16 : 8, alpha)) return false;
+    const size_t step = alpha ? 4 : 3;
+    if (words)
+        composePixels(state, reinterpret_cast<uint16_t*>(image->pixels), step);
+    else
+        composePixels(state, image->pixels, step);
+    if (alpha) {
+        const size_t count = size_t{state->width} * state->height;
+        for (size_t k = 0; k < count; ++k) {
+            if (words)
+                reinterpret_cast<uint16_t*>(image->pixels)[4 * k + 3] = be16(state->planes[3] + 2 * k);
+            else
+                image->pixels[4 * k + 3] = state->planes[3][k];
+        }
     }
     return true;
 }
@@ -174,7 +187,8 @@ bool parsePsd(PsdReaderState* state) {
     const uint32_t width = be32(&header[18]);
     const uint16_t depth = be16(&header[22]);
     const uint16_t colorMode = be16(&header[24]);
-    if (version != 1 || channels == 0 || depth != 8) return false;
+    if (version != 1 || channels == 0 || (depth != 8 && depth != 16) || (depth == 16 && colorMode == indexedMode))
+        return false;
 
     // Only an indexed file whose colour mode data is exactly one palette has
     // colours; any other length leaves the palette black.
@@ -200,9 +214,9 @@ bool parsePsd(PsdReaderState* state) {
     // The picture must be allowed and its data able to fit in the rest of the
     // file before any plane is allocated.
     if (!imageSizeAllowed(width, height)) return false;
-    const uint64_t sampleCount = uint64_t{width} * height * channels;
-    if (sampleCount > UINT32_MAX ||
-        smallestDataSize(compression, sampleCount, uint64_t{height} * channels) > bytesLeft(reader))
+    const uint64_t sampleBytes = uint64_t{width} * height * channels * (depth / 8);
+    if (sampleBytes > UINT32_MAX ||
+        smallestDataSize(compression, sampleBytes, uint64_t{height} * channels) > bytesLeft(reader))
         return false;
 
     if (!makePsdPlanes(state, colorMode, depth, width, height, channels)) return false;

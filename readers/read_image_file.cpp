@@ -95,9 +95,9 @@ const char* formatNameOf(const char* path) {
     return entry ? entry->formatName : nullptr;
 }
 
-bool hasSixteenBitSamples(const char* path) {
+bool unreadableKindOf(const char* path, char* text, size_t size) {
     const ReaderEntry* entry = entryFor(path);
-    return entry && entry->run == withByteReader<readPng> && pngHasSixteenBitSamples(path);
+    return entry && entry->run == withByteReader<readDds> && ddsUnreadableKind(path, text, size);
 }
 
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {

@@ -11,8 +11,9 @@ inline constexpr size_t nameBufferSize = 256;
 
 // Loads `path` into `image` (which should be reset) with the reader that the
 // extension after the last dot names, ignoring ASCII case. On success the
-// Image is filled: pixels top row first, red-green-blue, 24 or 32 bits, and a
-// display bitmap. Nothing is shown to the user.
+// Image is filled: pixels top row first, red-green-blue, at 8 or 16 bits a
+// sample, with alpha where the file has it (image/image.h), and a display
+// bitmap. Nothing is shown to the user.
 bool readImageFile(const char* path, Image* image);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
@@ -20,9 +21,10 @@ bool readImageFile(const char* path, Image* image);
 // reader takes that extension.
 const char* formatNameOf(const char* path);
 
-// True when `path` is a PNG file whose IHDR gives 16-bit samples, which
-// loading reduces to 8 bits. Reads only the file's first bytes.
-bool hasSixteenBitSamples(const char* path);
+// True when `path` holds a picture its reader refuses for its kind rather
+// than as damaged; `text` (of `size` bytes) then names that kind, such as
+// "BC6H_UF16 (DXGI 95)" for a DDS file. Reads only the file's first bytes.
+bool unreadableKindOf(const char* path, char* text, size_t size);
 
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
@@ -37,8 +39,9 @@ bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
 
-// The signature and IHDR at the start of the file give 16-bit samples.
-bool pngHasSixteenBitSamples(const char* path);
+// The DDS header at the start of the file names a format the reader does not
+// read; `text` names it.
+bool ddsUnreadableKind(const char* path, char* text, size_t size);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not

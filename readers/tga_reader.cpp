@@ -1,6 +1,7 @@
 // Truevision TGA files: colour-mapped (types 1 and 9), true-colour (2 and 10)
 // and greyscale (3), uncompressed or run-length encoded, in either row order.
-// The result is always 24 bits a pixel, red-green-blue, top row first.
+// The result is 24 bits a pixel, red-green-blue, top row first; a 32-bit
+// true-colour file keeps its alpha as a fourth byte.
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -85,7 +86,10 @@ struct PixelFormat {
     const uint8_t* palette;   // red-green-blue triples of a colour-mapped file, else null
     uint32_t paletteLength;
     bool grey;                // one byte g gives g, g, g
+    bool alpha;               // 4-byte values keep their alpha: red-green-blue-alpha pixels
 };
+
+size_t pixelStep(const PixelFormat& f) { return f.alpha ? 4 : 3; }
 
 // Converts `count` stored values to red-green-blue pixels. Fails at an index
 // past the colour map.
@@ -102,6 +106,11 @@ bool convertValues(const PixelFormat& f, const uint8_t* in, uint8_t* out, size_t
         for (size_t i = 0; i < count; ++i, out += 3) out[0] = out[1] = out[2] = in[i];
     } else if (f.valueBytes == 2) {
         for (size_t i = 0; i < count; ++i, in += 2, out += 3) storedColour(in, 2, out);
+    } else if (f.alpha) {
+        for (size_t i = 0; i < count; ++i, in += 4, out += 4) {
+            storedColour(in, 4, out);
+            out[3] = in[3];
+        }
     } else {
         copyPixelsSwapped(in, f.valueBytes, out, count);
     }
@@ -116,6 +125,7 @@ struct PixelSink {
     size_t width;
     size_t height;
     bool bottomRowFirst;
+    size_t step;        // bytes a pixel
     size_t row = 0;     // rows completed, in file order
     size_t column = 0;  // pixels written in the current row
 
@@ -123,7 +133,7 @@ struct PixelSink {
     size_t leftInRow() const { return width - column; }
     uint8_t* next() const {
         const size_t y = bottomRowFirst ? height - 1 - row : row;
-        return pixels + (y * width + column) * 3;
+        return pixels + (y * width + column) * step;
     }
     void advance(size_t count) {
         column += count;
@@ -155,12 +165,12 @@ bool decodeRunLength(ByteReader* reader, const PixelFormat& f, PixelSink& sink) 
         if (count > left) return false;
         std::span<const uint8_t> in;
         if (header & 0x80) {
-            uint8_t colour[3];
+            uint8_t colour[4];
             if (!readSpan(reader, f.valueBytes, in) || !convertValues(f, in.data(), colour, 1)) return false;
             while (count > 0) {
                 const size_t n = count < sink.leftInRow() ? count : sink.leftInRow();
                 uint8_t* out = sink.next();
-                for (size_t i = 0; i < n; ++i, out += 3) std::memcpy(out, colour, 3);
+                for (size_t i = 0; i < n; ++i, out += sink.step) std::memcpy(out, colour, sink.step);
                 sink.advance(n);
                 count -= n;
             }
@@ -201,7 +211,7 @@ uint8_t* readPalette(ByteReader* reader, const TgaHeader& h) {
 // Decodes the image data that starts at the cursor into `image`, whose fields
 // are already set.
 bool decodeTga(ByteReader* reader, const TgaHeader& h, Image* image) {
-    PixelFormat format{static_cast<uint32_t>(h.pixelDepth / 8), nullptr, 0, h.imageType == 3};
+    PixelFormat format{static_cast<uint32_t>(h.pixelDepth / 8), nullptr, 0, h.imageType == 3, image->hasAlpha != 0};
     uint8_t* palette = nullptr;
     if (isColourMapped(h.imageType)) {
         palette = readPalette(reader, h);
@@ -220,7 +230,7 @@ bool decodeTga(ByteReader* reader, const TgaHeader& h, Image* image) {
         ok = image->pixels != nullptr;
     }
     if (ok) {
-        PixelSink sink{image->pixels, h.width, h.height, image->bottomUp != 0};
+        PixelSink sink{image->pixels, h.width, h.height, image->bottomUp != 0, pixelStep(format)};
         ok = isRunLength(h.imageType) ? decodeRunLength(reader, format, sink)
                                       : decodeUncompressed(reader, format, sink);
     }
@@ -245,8 +255,9 @@ bool readTga(ByteReader* reader, Image* image, const char* path) {
     if (ok) {
         image->width = header.width;
         image->height = header.height;
-        image->bitsPerPixel = 24;
-        image->rowBytes = 3 * image->width;
+        image->hasAlpha = !isColourMapped(header.imageType) && header.pixelDepth == 32;
+        image->bitsPerPixel = image->hasAlpha ? 32 : 24;
+        image->rowBytes = image->bitsPerPixel / 8 * image->width;
         image->dataSize = static_cast<uint32_t>(image->rowBytes) * static_cast<uint32_t>(image->height);
         image->bottomUp = (header.descriptor & topRowFirstBit) ? 0 : 1;
         ok = decodeTga(reader, header, image);

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -22,17 +24,49 @@ bool temporaryNameBeside(const char* path, std::string& name) {
     return false;
 }
 
+// The file receives its bytes in blocks of blockBytes (the last one shorter)
+// or, when a writer hands over more than a block at once, in that one piece:
+// the system is asked a few dozen times for a picture of many megabytes, not
+// once every 4 KiB as through the C library's own buffer.
+constexpr size_t blockBytes = size_t{1} << 20;
+
 struct FileSink {
     FILE* file;
+    uint8_t* block;  // blockBytes; null leaves the buffering to the C library
+    size_t used = 0;
     int error = 0;  // errno of the first failed write
 };
+
+bool writeThrough(FileSink& sink, const void* bytes, size_t size) {
+    if (std::fwrite(bytes, 1, size, sink.file) == size) return true;
+    sink.error = errno ? errno : EIO;
+    return false;
+}
 
 bool writeToFile(void* context, const void* bytes, size_t size) {
     auto& sink = *static_cast<FileSink*>(context);
     if (sink.error) return false;
-    if (size == 0 || std::fwrite(bytes, 1, size, sink.file) == size) return true;
-    sink.error = errno ? errno : EIO;
-    return false;
+    if (size == 0) return true;
+    if (!sink.block) return writeThrough(sink, bytes, size);
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    if (sink.used + size < blockBytes) {
+        std::memcpy(sink.block + sink.used, p, size);
+        sink.used += size;
+        return true;
+    }
+    if (sink.used > 0) {
+        // The block is topped up and goes out whole.
+        const size_t room = blockBytes - sink.used;
+        std::memcpy(sink.block + sink.used, p, room);
+        p += room;
+        size -= room;
+        sink.used = 0;
+        if (!writeThrough(sink, sink.block, blockBytes)) return false;
+    }
+    if (size >= blockBytes) return writeThrough(sink, p, size);
+    std::memcpy(sink.block, p, size);
+    sink.used = size;
+    return true;
 }
 
 }  // namespace
@@ -44,12 +78,18 @@ bool writeFileAtomically(const char* path, bool (*fill)(void* context, const Byt
     if (!temporaryNameBeside(path, temporary)) return false;
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) return false;
-    FileSink fileSink{file};
+    // With a block of its own the stream needs no buffer: every write the
+    // sink makes goes to the system as it is.
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockBytes]);
+    if (block) std::setvbuf(file, nullptr, _IONBF, 0);
+    FileSink fileSink{file, block.get()};
     const ByteSink sink{&fileSink, writeToFile};
     errno = 0;
     bool ok = fill(context, sink) && !fileSink.error;
+    if (ok && fileSink.used > 0) ok = writeThrough(fileSink, fileSink.block, fileSink.used);
     int reason = fileSink.error;
-    // Buffered bytes reach the disk at the close, where a full disk shows.
+    // Bytes the C library still holds reach the disk at the close, where a
+    // full disk may show.
     errno = 0;
     if (std::fclose(file) != 0 && ok) {
         ok = false;

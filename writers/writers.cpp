@@ -5,6 +5,7 @@
 
 #include "image/image.h"
 #include "writers/bmp_writer.h"
+#include "writers/pixel_source.h"
 
 namespace {
 
@@ -84,10 +85,23 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report) {
     SaveReport notes;
-    notes.alphaDropped = image.hasAlpha != 0;
-    notes.reduced = isSixteenBit(image);
-    (void)options;
-    const bool ok = writeImageFile(path, image.bitmap, format);
+    const bool words = isSixteenBit(image);
+    const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
+    // PNG keeps 16 bits unless told otherwise; BMP and Targa hold 8 bits.
+    const bool sixteen = format == OutputFormat::png && (options.depth == 16 || (options.depth == 0 && words));
+    notes.reduced = words && !sixteen && options.depth != 8;
+    notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
+    bool ok = false;
+    errno = 0;
+    if (format == OutputFormat::bmp || (!sixteen && !alpha)) {
+        // The display bitmap holds the picture in 8 bits without alpha.
+        ok = writeImageFile(path, image.bitmap, format);
+    } else {
+        PixelSource source;
+        ok = source.prepare(image, sixteen ? 16 : 8, alpha) &&
+             (format == OutputFormat::png ? writePngRows(path, source.rows())
+                                          : writeTgaWithAlpha(path, source.rows()));
+    }
     if (ok && report) *report = notes;
     return ok;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "image/image.h"
+#include "platform/codecs.h"
 #include "platform/platform.h"
 
 enum class OutputFormat { bmp, png, tga };
@@ -32,10 +33,11 @@ struct SaveOptions {
     int32_t depth = 0;      // PNG, TIFF: 0 keeps the picture's depth; 8 reduces, 16 widens
 };
 
-// What writeImage did beyond the bytes: the notes a front end passes on.
+// What writeImage did that the options did not ask for: the notes a front
+// end passes on.
 struct SaveReport {
-    int32_t alphaDropped = 0;  // the picture had alpha that the format or the options left out
-    int32_t reduced = 0;       // 16-bit samples were written as 8 bits
+    int32_t alphaDropped = 0;  // the picture's alpha, which the format cannot hold, was left out
+    int32_t reduced = 0;       // 16-bit samples were written as 8 bits, the most the format holds
 };
 
 // Saves an Image in `format`. A picture that is 8-bit RGB, or any picture
@@ -46,3 +48,7 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
                 SaveReport* report = nullptr);
 bool writePng(const char* path, BitmapHandle bitmap);
 bool writeTga(const char* path, BitmapHandle bitmap);
+// A 32-bit Targa file from 8-bit rows with alpha.
+bool writeTgaWithAlpha(const char* path, const PixelRows& rows);
+// A PNG file from rows of any depth and channels PixelRows holds.
+bool writePngRows(const char* path, const PixelRows& rows);

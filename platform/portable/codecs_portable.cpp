@@ -1,11 +1,12 @@
-// The picture codecs on every system but Windows: libspng over zlib for PNG,
+// The picture codecs on every system but Windows: PNG through libdeflate and
+// our own unfiltering for the common layouts (png_fast_road.cpp), libspng
+// over zlib for the rest and for every file the fast road is not sure of;
 // libjpeg-turbo for JPEG.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include <jpeglib.h>
 #include <spng.h>
@@ -14,6 +15,7 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
+#include "platform/portable/png_roads.h"
 
 namespace {
 
@@ -170,7 +172,11 @@ bool decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, size_t rowBytes, const Row
     uint32_t delivered = 0;
     while (status == 0) {
         spng_row_info info{};
-        if (spng_get_row_info(ctx, &info) != 0) break;
+        const int next = spng_get_row_info(ctx, &info);
+        // A picture whose last passes are empty (1 x 1, interlaced) ends
+        // without the last row saying so.
+        if (next == SPNG_EOI) status = SPNG_EOI;
+        if (next != 0) break;
         uint8_t* row = buffer + (interlaced ? rowBytes * info.row_num : 0);
         status = spng_decode_row(ctx, row, rowBytes);
         if (status != 0 && status != SPNG_EOI) break;
@@ -245,151 +251,9 @@ bool decodeJpegWith(jpeg_decompress_struct* info, JpegErrors* errors, std::span<
     return true;
 }
 
-// --------------------------------------------------------------- PNG output
-//
-// The image data is filtered with the Up filter (each row less the row above
-// it, so that the long flat runs and repeated rows of a normal map deflate
-// to almost nothing) and deflated at zlib's default level with a shorter
-// match search, in two bands of rows at once: each band is a raw deflate
-// stream ending in a full flush (the last one in the final block), so their
-// bytes follow each other as one zlib stream, whose Adler-32 is put together
-// from the bands' own. libspng writes the signature and IHDR. Measured in
-// bench/png-vs-convert.
-
-constexpr int pngDeflateLevel = 6;
-// Level 6 searches chains of 128 candidate matches; 64 costs a fifth less
-// time on the benchmark picture for a file about 6% larger (still 0.95x
-// ImageMagick's).
-constexpr int pngMatchChain = 64;
-constexpr uint8_t upFilter = 2;
-// Below this many bytes of image data a second thread costs more than it saves.
-constexpr size_t parallelFromBytes = size_t{1} << 20;
-
-int writeToSink(spng_ctx*, void* user, void* bytes, size_t length) {
-    const ByteSink& sink = *static_cast<const ByteSink*>(user);
-    return sink.write(sink.context, bytes, length) ? 0 : SPNG_IO_ERROR;
-}
-
-struct DeflatedBand {
-    uint32_t first = 0;  // rows first .. end - 1, top row 0
-    uint32_t end = 0;
-    bool last = false;
-    uint8_t* bytes = nullptr;  // malloc
-    size_t size = 0;
-    uLong adler = 1;
-    bool ok = false;
-
-    DeflatedBand() = default;
-    DeflatedBand(const DeflatedBand&) = delete;
-    DeflatedBand& operator=(const DeflatedBand&) = delete;
-    ~DeflatedBand() { std::free(bytes); }
-};
-
-// Red-green-blue of row y (top row 0) of a display bitmap.
-void rgbRow(const BitmapInfo& info, uint32_t height, uint32_t y, uint8_t* out) {
-    const uint32_t width = static_cast<uint32_t>(info.width);
-    const uint8_t* in = info.bits + size_t{info.height > 0 ? height - 1 - y : y} * displayStride(width);
-    for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-    }
-}
-
-// Runs deflate over `z`'s input, growing the band's output as needed.
-bool deflateInto(z_stream& z, DeflatedBand& band, size_t& capacity, int flush) {
-    for (;;) {
-        if (capacity - band.size < 4096) {
-            const size_t grown = capacity ? 2 * capacity : size_t{1} << 18;
-            auto* bigger = static_cast<uint8_t*>(std::realloc(band.bytes, grown));
-            if (!bigger) return false;
-            band.bytes = bigger;
-            capacity = grown;
-        }
-        const size_t room = std::min<size_t>(capacity - band.size, size_t{1} << 30);
-        z.next_out = band.bytes + band.size;
-        z.avail_out = static_cast<uInt>(room);
-        const int status = deflate(&z, flush);
-        band.size += room - z.avail_out;
-        if (status == Z_STREAM_END) return true;
-        if (status != Z_OK && status != Z_BUF_ERROR) return false;
-        // Done when all input is taken and deflate had room to spare, so
-        // that a flush has given all its output.
-        if (flush != Z_FINISH && z.avail_in == 0 && z.avail_out != 0) return true;
-    }
-}
-
-void deflateBand(const BitmapInfo* info, uint32_t height, DeflatedBand* band) {
-    const size_t rowBytes = size_t{3} * static_cast<uint32_t>(info->width);
-    auto* scratch = static_cast<uint8_t*>(std::malloc(3 * rowBytes + 1));
-    z_stream z{};
-    bool ok = scratch && deflateInit2(&z, pngDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK &&
-              deflateTune(&z, 8, 16, 128, pngMatchChain) == Z_OK;
-    if (!ok) {
-        std::free(scratch);
-        return;
-    }
-    uint8_t* above = scratch;
-    uint8_t* current = scratch + rowBytes;
-    uint8_t* filtered = scratch + 2 * rowBytes;
-    if (band->first > 0)
-        rgbRow(*info, height, band->first - 1, above);
-    else
-        std::memset(above, 0, rowBytes);
-    size_t capacity = 0;
-    for (uint32_t y = band->first; ok && y < band->end; ++y) {
-        rgbRow(*info, height, y, current);
-        filtered[0] = upFilter;
-        for (size_t i = 0; i < rowBytes; ++i) filtered[1 + i] = static_cast<uint8_t>(current[i] - above[i]);
-        band->adler = adler32(band->adler, filtered, static_cast<uInt>(rowBytes + 1));
-        z.next_in = filtered;
-        z.avail_in = static_cast<uInt>(rowBytes + 1);
-        ok = deflateInto(z, *band, capacity, Z_NO_FLUSH);
-        std::swap(above, current);
-    }
-    ok = ok && deflateInto(z, *band, capacity, band->last ? Z_FINISH : Z_FULL_FLUSH);
-    deflateEnd(&z);
-    std::free(scratch);
-    band->ok = ok;
-}
-
-bool writeChunk(const ByteSink& sink, const char* type, std::span<const uint8_t> a, std::span<const uint8_t> b,
-                std::span<const uint8_t> c) {
-    const size_t length = a.size() + b.size() + c.size();
-    if (length > 0x7FFFFFFFu) return false;
-    uint8_t head[8] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-                       static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    std::memcpy(head + 4, type, 4);
-    uLong crc = crc32(0, head + 4, 4);
-    // (A null pointer would ask zlib for the initial value instead.)
-    for (auto part : {a, b, c})
-        if (!part.empty()) crc = crc32(crc, part.data(), static_cast<uInt>(part.size()));
-    const uint8_t tail[4] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
-                             static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
-    bool ok = sink.write(sink.context, head, 8);
-    for (auto part : {a, b, c}) ok = ok && (part.empty() || sink.write(sink.context, part.data(), part.size()));
-    return ok && sink.write(sink.context, tail, 4);
-}
-
-// Deflates both bands, the second on a thread of its own when the picture
-// is large enough and a thread can be had.
-void deflateBands(const BitmapInfo& info, uint32_t height, DeflatedBand (&bands)[2]) {
-    std::thread helper;
-    try {
-        helper = std::thread(deflateBand, &info, height, &bands[1]);
-    } catch (...) {
-        // No thread: the second band is deflated after the first.
-    }
-    deflateBand(&info, height, &bands[0]);
-    if (helper.joinable())
-        helper.join();
-    else
-        deflateBand(&info, height, &bands[1]);
-}
-
 }  // namespace
 
-bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
+bool decodePngWithLibspng(std::span<const uint8_t> file, const RowSink& sink) {
     CriticalStream stream;
     if (!findCriticalPieces(file, stream)) return false;
     // The Adler-32 checksum follows the last row's data: trouble there must
@@ -409,6 +273,15 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     return ok;
 }
 
+bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
+    switch (decodePngFast(file, sink)) {
+        case FastPngResult::decoded: return true;
+        case FastPngResult::refused: return false;
+        case FastPngResult::notSure: break;
+    }
+    return decodePngWithLibspng(file, sink);
+}
+
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
     if (file.empty() || !sink.begin || !sink.row) return false;
     jpeg_decompress_struct info{};
@@ -418,46 +291,4 @@ bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
     jpeg_destroy_decompress(&info);
     std::free(row);
     return ok;
-}
-
-bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink) {
-    BitmapInfo info;
-    if (!sink.write || !platformQueryBitmap(bitmap, info) || !info.bits || info.width <= 0 || info.height == 0)
-        return false;
-    const uint32_t width = static_cast<uint32_t>(info.width);
-    const uint32_t height = info.height > 0 ? static_cast<uint32_t>(info.height) : 0u - static_cast<uint32_t>(info.height);
-
-    DeflatedBand bands[2];
-    const bool parallel = (size_t{3} * width + 1) * height >= parallelFromBytes;
-    bands[0].end = parallel ? height / 2 : height;
-    bands[1].first = bands[0].end;
-    bands[1].end = height;
-    bands[1].last = true;
-    if (parallel) {
-        deflateBands(info, height, bands);
-    } else {
-        deflateBand(&info, height, &bands[0]);
-        deflateBand(&info, height, &bands[1]);
-    }
-    if (!bands[0].ok || !bands[1].ok) return false;
-    const uLong secondLength = (size_t{3} * width + 1) * (bands[1].end - bands[1].first);
-    const uLong adler = adler32_combine(bands[0].adler, bands[1].adler, static_cast<z_off_t>(secondLength));
-
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_ihdr ihdr{};
-    ihdr.width = width;
-    ihdr.height = height;
-    ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-    bool ok = ctx && spng_set_png_stream(ctx, writeToSink, const_cast<ByteSink*>(&sink)) == 0 &&
-              spng_set_ihdr(ctx, &ihdr) == 0 && spng_encode_chunks(ctx) == 0;
-    spng_ctx_free(ctx);
-    // The zlib header (deflate, 32 KiB window, default level) leads the first
-    // IDAT chunk and the Adler-32 closes the last.
-    const uint8_t zlibHeader[2] = {0x78, 0x9C};
-    const uint8_t adlerBytes[4] = {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
-                                   static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)};
-    ok = ok && writeChunk(sink, "IDAT", zlibHeader, {bands[0].bytes, bands[0].size}, {}) &&
-         writeChunk(sink, "IDAT", {}, {bands[1].bytes, bands[1].size}, adlerBytes);
-    return ok && writeChunk(sink, "IEND", {}, {}, {});
 }

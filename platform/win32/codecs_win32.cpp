@@ -14,6 +14,7 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
+#include "platform/png_image_data.h"
 
 namespace {
 
@@ -251,9 +252,16 @@ void appendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 //   four spare bytes: the checksum is then read only once the picture is
 //   complete, where a mismatch is a warning, and a stream without one finds
 //   something to read instead of running out of data.
+// - The image data is checked first (platform/png_image_data.h): data that
+//   cannot make the picture is refused here, after inflating no more than
+//   the picture's own size, and a stream that runs on past the last row is
+//   replaced by the rows alone in stored blocks, so that the decoder never
+//   inflates more than the picture either, whatever the stream would
+//   inflate to.
 // False for a CRC error, a critical chunk cut short or unknown before the
-// image data ends, or when there is no image data.
-bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
+// image data ends, image data that breaks or ends before the last row or
+// has a filter type that does not exist, or when there is no image data.
+bool pngImagePart(std::span<const uint8_t> file, const PngRowsLayout& layout, std::vector<uint8_t>& part) {
     constexpr size_t signatureSize = 8;
     part.assign(file.begin(), file.begin() + signatureSize);
     std::vector<uint8_t> data;
@@ -285,6 +293,13 @@ bool pngImagePart(std::span<const uint8_t> file, std::vector<uint8_t>& part) {
         at += 12 + size_t{length};
     }
     if (!inImageData) return false;
+    bool runsOn = false;
+    if (checkPngImageData(data, layout, runsOn) != PngImageDataCheck::complete) return false;
+    if (runsOn) {
+        std::vector<uint8_t> rebuilt;
+        if (!pngRowsAsStoredStream(data, layout, rebuilt)) return false;
+        data.swap(rebuilt);
+    }
     const size_t tail = std::min<size_t>(4, data.size());
     appendChunk(part, "IDAT", data.data(), data.size() - tail);
     appendChunk(part, "IDAT", data.data() + data.size() - tail, tail);
@@ -309,9 +324,11 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     case 6: stored.channels = 4; break;
     default: return false;
     }
+    const PngRowsLayout layout{bigEndian32(file.data() + 16), bigEndian32(file.data() + 20),
+                               uint32_t{depth} * stored.channels, file[28] != 0};
     std::vector<uint8_t> part;
     try {
-        if (!pngImagePart(file, part)) return false;
+        if (!pngImagePart(file, layout, part)) return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -321,112 +338,4 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
     // JPEG frames come as 8-bit grey or blue-green-red; any other (CMYK) is refused.
     return decodeFile(file, GUID_ContainerFormatJpeg, StoredLayout{0, 8, false}, sink);
-}
-
-namespace {
-
-// A write-only stream that hands every byte straight to a ByteSink, so the
-// encoded file is never held whole in memory. It answers the position
-// queries an encoder makes (a seek of zero from the current position, Stat)
-// and refuses every other seek.
-class SinkStream final : public IStream {
-public:
-    explicit SinkStream(const ByteSink& sink) : sink_(sink) {}
-    bool failed() const { return failed_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
-            IsEqualIID(iid, IID_IStream)) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The stream lives on the encoding call's stack and outlives the encoder.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
-        if (read) *read = 0;
-        return STG_E_ACCESSDENIED;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void* bytes, ULONG size, ULONG* written) override {
-        if (written) *written = 0;
-        if (failed_ || (size && !sink_.write(sink_.context, bytes, size))) {
-            failed_ = true;
-            return STG_E_WRITEFAULT;
-        }
-        position_ += size;
-        if (written) *written = size;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        const bool stays = (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
-                           (origin == STREAM_SEEK_SET && static_cast<uint64_t>(move.QuadPart) == position_);
-        if (!stays) return STG_E_INVALIDFUNCTION;
-        if (position) position->QuadPart = position_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return failed_ ? STG_E_WRITEFAULT : S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (!stat) return E_POINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = position_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
-        if (clone) *clone = nullptr;
-        return E_NOTIMPL;
-    }
-
-private:
-    ByteSink sink_;
-    uint64_t position_ = 0;
-    bool failed_ = false;
-};
-
-}  // namespace
-
-bool platformEncodePng(BitmapHandle bitmap, const ByteSink& sink) {
-    BitmapInfo info{};
-    if (!sink.write || !platformQueryBitmap(bitmap, info) || !info.bits || info.bitsPerPixel != 24 ||
-        !imageSizeAllowed(info.width, info.height < 0 ? -int64_t{info.height} : info.height))
-        return false;
-    const auto width = static_cast<uint32_t>(info.width);
-    const uint32_t height = info.height < 0 ? static_cast<uint32_t>(-info.height) : static_cast<uint32_t>(info.height);
-    const size_t stride = displayStride(width);
-
-    ComScope com;
-    if (!com.usable()) return false;
-    SinkStream stream(sink);
-    Com<IWICImagingFactory> factory;
-    Com<IWICBitmapEncoder> encoder;
-    Com<IWICBitmapFrameEncode> frame;
-    Com<IPropertyBag2> options;
-    if (!createFactory(factory) || FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.out())) ||
-        FAILED(encoder->Initialize(&stream, WICBitmapEncoderNoCache)) ||
-        FAILED(encoder->CreateNewFrame(frame.out(), options.out())) || FAILED(frame->Initialize(options.p)) ||
-        FAILED(frame->SetSize(width, height)))
-        return false;
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) return false;
-    // Rows go to the encoder top row first, straight from the bitmap's memory.
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t stored = info.height > 0 ? height - 1 - y : y;
-        if (FAILED(frame->WritePixels(1, static_cast<UINT>(stride), static_cast<UINT>(stride),
-                                      info.bits + size_t{stored} * stride)))
-            return false;
-    }
-    return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && !stream.failed();
 }

@@ -17,9 +17,11 @@ JPEG files are written by Pillow (libjpeg-turbo), which also decodes them
 for the expected pixels with the library's defaults (accurate integer
 transform, smooth chroma upsampling):
   jpeg_<kind>.jpg / .jpeg
-Each picture's expected pixels are in expected/<file name>.rgb: 24-bit
-red-green-blue, top row first. With Pillow at hand, the expected pixels of
-the PNG files up to 8 bits are also checked against Pillow's decoding.
+Each picture's expected pixels are in expected/<file name>.pixels, as the
+reader holds them: top row first, red-green-blue, then alpha for colour
+types 4 and 6; bytes, or 16-bit little-endian words for depth 16. With
+Pillow at hand, the expected pixels of the PNG files up to 8 bits are also
+checked against Pillow's decoding, and those of 16 bits against ImageMagick's.
 """
 import os
 import struct
@@ -58,17 +60,16 @@ def pixel_samples(ct, depth, x, y):
     return [sample(x, y, c, depth) for c in range(CHANNELS[ct])]
 
 
-def expected_rgb(ct, depth, x, y):
-    """The rules: 16 bits round to 8, packed grey scales to 0..255, palettes
-    expand, grey repeats, alpha is dropped."""
+def expected_samples(ct, depth, x, y):
+    """The rules: 16 bits stay 16 bits, packed grey scales to 0..255, palettes
+    expand, grey repeats, the alpha of colour types 4 and 6 is kept."""
     s = pixel_samples(ct, depth, x, y)
     if ct == 3:
         return palette(depth)[s[0]]
-    if depth == 16:
-        s = [(v * 255 + 32767) // 65535 for v in s]
-    elif depth < 8:
+    if depth < 8:
         s = [v * 255 // ((1 << depth) - 1) for v in s]
-    return (s[0], s[0], s[0]) if ct in (0, 4) else tuple(s[:3])
+    colour = (s[0], s[0], s[0]) if ct in (0, 4) else tuple(s[:3])
+    return colour + (s[-1],) if ct in (4, 6) else colour
 
 
 def pack_row(ct, depth, xs, y):
@@ -159,7 +160,8 @@ def png(ct, depth, interlaced, extras=False):
 
 
 def expected_png(ct, depth):
-    return bytes(v for y in range(HEIGHT) for x in range(WIDTH) for v in expected_rgb(ct, depth, x, y))
+    values = [v for y in range(HEIGHT) for x in range(WIDTH) for v in expected_samples(ct, depth, x, y)]
+    return struct.pack(f'<{len(values)}H', *values) if depth == 16 else bytes(values)
 
 
 def png_variants():
@@ -195,16 +197,20 @@ def jpeg_variants():
         yield f'jpeg_{kind}.{extension}', data, decoded.tobytes()
 
 
-def sixteen_bit_rgb(path):
-    """ImageMagick's 16-bit samples of a file, rounded to 8 bits by the rule
-    (its own reduction to 8 bits truncates); None without ImageMagick."""
+def has_alpha(name):
+    return name.startswith(('ct4_', 'ct6_'))
+
+
+def sixteen_bit_samples(path, alpha):
+    """ImageMagick's 16-bit samples of a file as little-endian words; None
+    without ImageMagick."""
     import shutil
     import subprocess
     if not shutil.which('convert'):
         return None
-    raw = subprocess.run(['convert', path, '-alpha', 'off', '-endian', 'MSB', '-depth', '16', 'rgb:-'],
+    raw = subprocess.run(['convert', path, '-endian', 'MSB', '-depth', '16', 'rgba:-' if alpha else 'rgb:-'],
                          check=True, capture_output=True).stdout
-    return bytes((v * 255 + 32767) // 65535 for (v,) in struct.iter_unpack('>H', raw))
+    return b''.join(struct.pack('<H', v) for (v,) in struct.iter_unpack('>H', raw))
 
 
 def cross_check(outdir):
@@ -217,14 +223,15 @@ def cross_check(outdir):
             continue
         path = os.path.join(outdir, name)
         if '_d16_' in name:
-            rgb = sixteen_bit_rgb(path)
-            if rgb is None:
+            samples = sixteen_bit_samples(path, has_alpha(name))
+            if samples is None:
                 continue
         else:
             with Image.open(path) as picture:
-                rgb = picture.convert('RGBA').convert('RGB').tobytes()
-        with open(os.path.join(outdir, 'expected', name + '.rgb'), 'rb') as f:
-            if f.read() != rgb:
+                rgba = picture.convert('RGBA')
+                samples = rgba.tobytes() if has_alpha(name) else rgba.convert('RGB').tobytes()
+        with open(os.path.join(outdir, 'expected', name + '.pixels'), 'rb') as f:
+            if f.read() != samples:
                 sys.exit(f'{name}: another decoder sees other pixels than expected')
         checked += 1
     print(f'{checked} PNG files agree with Pillow (up to 8 bits) and ImageMagick (16 bits)')
@@ -244,7 +251,7 @@ def main():
     for name, data, expected in variants:
         with open(os.path.join(outdir, name), 'wb') as f:
             f.write(data)
-        with open(os.path.join(outdir, 'expected', name + '.rgb'), 'wb') as f:
+        with open(os.path.join(outdir, 'expected', name + '.pixels'), 'wb') as f:
             f.write(expected)
     if pillow:
         cross_check(outdir)

@@ -26,7 +26,7 @@ def colour_bytes(rgb, bits, x=0):
         return struct.pack('<H', w)
     if bits == 24:
         return bytes((b, g, r))
-    return bytes((b, g, r, (x * 37) & 0xFF))  # alpha varies and is dropped
+    return bytes((b, g, r, (x * 37) & 0xFF))  # alpha varies and is kept
 
 
 def rle_encode(values):

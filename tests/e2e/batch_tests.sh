@@ -28,10 +28,46 @@ open(sys.argv[2], 'wb').write(bytes(head) + b''.join(reversed(rows)))
 EOF
 }
 
+# A 24-bit BMP of noise, WIDTH x HEIGHT, rows padded: large enough for the
+# streaming road to cut it into several bands shared among threads.
+noise_bmp() {
+  python3 - "$1" "$2" "$3" <<'EOF'
+import random, struct, sys
+width, height = int(sys.argv[2]), int(sys.argv[3])
+stride = (3 * width + 3) & ~3
+pixels = bytearray(random.Random(width).randbytes(stride * height))
+for row in range(height):
+    pixels[row * stride + 3 * width:(row + 1) * stride] = bytes(stride - 3 * width)
+head = b'BM' + struct.pack('<IHHI', 54 + len(pixels), 0, 0, 54)
+head += struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(pixels), 0, 0, 0, 0)
+open(sys.argv[1], 'wb').write(head + bytes(pixels))
+EOF
+}
+
+# A Targa file with its rows in the other order, the descriptor saying so.
+top_down_targa() {
+  python3 - "$1" "$2" <<'EOF'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+width, height = struct.unpack_from('<HH', data, 12)
+start = 18 + data[0]
+rows = [data[start + r * 3 * width:start + (r + 1) * 3 * width] for r in range(height)]
+data[17] ^= 0x20
+open(sys.argv[2], 'wb').write(bytes(data[:start]) + b''.join(reversed(rows)))
+EOF
+}
+
 # The streaming road against the whole-picture road (which --thumbnail
-# takes), for odd and even widths and both row orders.
+# takes), for odd and even widths, both row orders, BMP and Targa inputs
+# (with an image ID and an unused colour map too), one band and many.
 top_down_copy "$data/cli/reference.bmp" "$work/reference_top_down.bmp"
-for input in "$data/cli/reference.bmp" "$work/reference_top_down.bmp" "$data/bmp/rgb24.bmp" "$sample"; do
+noise_bmp "$work/noise.bmp" 1001 1200
+top_down_copy "$work/noise.bmp" "$work/noise_top_down.bmp"
+expect_status 0 "$cli" "$work/noise.bmp" "$work/noise.tga"
+top_down_targa "$work/noise.tga" "$work/noise_top_down.tga"
+for input in "$data/cli/reference.bmp" "$work/reference_top_down.bmp" "$data/bmp/rgb24.bmp" "$sample" \
+  "$work/noise.bmp" "$work/noise_top_down.bmp" "$work/noise.tga" "$work/noise_top_down.tga" \
+  "$data/tga/type2_bottom_up_24.tga" "$data/tga/type2_top_down_24.tga" "$data/tga/type2_unused_colour_map_24.tga"; do
   for ext in bmp tga; do
     name=${input##*/}
     expect_status 0 "$cli" --invert-green --renormalize --scale 1.5 "$input" "$work/streamed.$ext"
@@ -40,7 +76,6 @@ for input in "$data/cli/reference.bmp" "$work/reference_top_down.bmp" "$data/bmp
     cmp -s "$work/streamed.$ext" "$work/whole.$ext" || fail "$name: streamed .$ext differs from the whole-picture road"
   done
 done
-cmp -s <(tail -c +55 "$work/streamed.bmp") <(tail -c +55 "$work/whole.bmp") || fail "sample pixels differ"
 
 # A folder of good and broken files, one of them in a sub-folder.
 in=$work/in
@@ -90,6 +125,45 @@ expect_status 3 "$cli" --out-dir "$work/blocked" "$in/reference.bmp" "$in/targa.
 grep -q "blocked/reference.bmp: There was an error writing the file" "$work/stderr" || fail "write failure not named"
 [ -f "$work/blocked/targa.tga" ] || fail "the good file was not written beside the failed one"
 [ -z "$(find "$work/blocked" -name '*.tmp')" ] || fail "a failed write left a temporary file"
+
+# --update skips an input whose output exists and is not older than it, and
+# only then: a missing output and one older than its input are written. The
+# inputs of skipped files are not even read (a damaged one passes unnoticed),
+# and different options do not make an output out of date.
+up=$work/update_in
+mkdir "$up"
+cp "$data/cli/reference.bmp" "$up/a.bmp"
+cp "$data/tga/type2_bottom_up_24.tga" "$up/b.tga"
+cp "$data/pcx/three_planes.pcx" "$up/c.pcx"
+cp "$data/cli/reference.bmp" "$up/d.bmp"
+touch -d '2020-01-01 12:00' "$up"/*
+expect_status 0 "$cli" --invert-green -u --out-dir "$work/updated" "$up"
+grep -q "^4 files: 4 written, 0 up to date$" "$work/stdout" || fail "first --update run: $(cat "$work/stdout")"
+for f in a.bmp b.tga c.png d.bmp; do cp "$work/updated/$f" "$work/first_$f"; done
+touch -d '2021-01-01 12:00' "$work/updated"/*
+touch -d '2022-01-01 12:00' "$up/b.tga"       # the input changed after its output: written again
+rm "$work/updated/c.png"                       # no output: written
+echo "damaged" >"$up/d.bmp"                    # older than its output: skipped, never read
+touch -d '2020-01-01 12:00' "$up/d.bmp"
+expect_status 0 "$cli" --invert-red -u --out-dir "$work/updated" "$up"
+grep -q "^4 files: 2 written, 2 up to date$" "$work/stdout" || fail "--update summary: $(cat "$work/stdout")"
+[ ! -s "$work/stderr" ] || fail "--update read a skipped input: $(cat "$work/stderr")"
+cmp -s "$work/updated/a.bmp" "$work/first_a.bmp" || fail "--update rewrote an up-to-date output"
+cmp -s "$work/updated/d.bmp" "$work/first_d.bmp" || fail "--update rewrote the output of a skipped input"
+expect_status 0 "$cli" --invert-red "$up/b.tga" "$work/red_b.tga"
+cmp -s "$work/updated/b.tga" "$work/red_b.tga" || fail "--update did not rewrite an output older than its input"
+[ -f "$work/updated/c.png" ] || fail "--update did not write a missing output"
+# An output as new as its input counts as up to date, as with cp -u.
+touch -r "$up/b.tga" "$work/updated/b.tga"
+expect_status 0 "$cli" -u -q --out-dir "$work/updated" "$up/a.bmp" "$up/b.tga"
+grep -q "^2 files: 0 written, 2 up to date$" "$work/stdout" || fail "equal times: $(cat "$work/stdout")"
+# Failures are counted beside the skipped files; without -u nothing is skipped.
+expect_status 1 "$cli" -u --out-dir "$work/updated" "$up/a.bmp" "$in/broken.bmp"
+grep -q "^2 files: 0 written, 1 up to date, 1 failed$" "$work/stdout" || fail "failed beside skipped: $(cat "$work/stdout")"
+expect_status 0 "$cli" --out-dir "$work/updated" "$up/a.bmp"
+grep -q "^1 file: 1 written, 0 failed$" "$work/stdout" || fail "a run without -u skipped: $(cat "$work/stdout")"
+expect_status 2 "$cli" -u "$up/a.bmp" "$work/one.bmp"
+grep -q "update goes with --out-dir" "$work/stderr" || fail "--update without --out-dir not refused"
 
 # The progress line: on a terminal only.
 expect_status 1 "$cli" --out-dir "$work/quiet" "$in"

@@ -48,6 +48,15 @@ bmp('blue0.bmp', lambda c, r: normal(c, r)[:2] + [0])
 bmp('decoded.bmp', lambda c, r: [srgb_to_linear(v) for v in normal(c, r)])
 bmp('directx.bmp', lambda c, r: (lambda n: [n[0], 255 - n[1], n[2]])(normal(c, r)))
 bmp('height.bmp', lambda c, r: [min(255, round(20 * height(c, r)))] * 3)
+
+# The same map packed as DXT5nm (X in alpha, Y in green, red 255, blue 0)
+# in an uncompressed 32-bit DDS file, rows top first.
+pixels = b''.join(struct.pack('<I', x << 24 | 255 << 16 | y << 8)
+                  for r in range(H) for c in range(W) for x, y, _ in [normal(c, r)])
+header = b'DDS ' + struct.pack('<7I', 124, 0x100F, H, W, 4 * W, 0, 0) + bytes(44)
+header += struct.pack('<8I', 32, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000)
+header += struct.pack('<5I', 0x1000, 0, 0, 0, 0)
+open(f'{out}/packed.dds', 'wb').write(header + pixels)
 EOF
 
 # Lines, in input order, and the exit statuses: 0 all ok, 5 findings, 1 a
@@ -80,6 +89,15 @@ done <<EOF
 give one of them|--check --fix "$work/good.bmp"
 no INPUT given|--check
 EOF
+
+# DXT5nm needs the alpha samples: found, and unpacked by --fix into the map
+# it came from (the alpha dropped, since it was X).
+expect_status 5 "$cli" --check --json "$work/packed.dds"
+grep -q '"findings":\["dxt5nm"\],"convention":"opengl".*"alpha":true' "$work/stdout" || fail "dxt5nm: $(cat "$work/stdout")"
+expect_status 0 "$cli" --fix --alpha drop "$work/packed.dds" "$work/unpacked.png"
+grep -q "^1 file: 1 written (1 dxt5nm unpacked), 0 skipped$" "$work/stdout" || fail "dxt5nm fix: $(cat "$work/stdout")"
+expect_status 0 "$cli" --check --json "$work/unpacked.png"
+grep -q '"findings":\[\],"convention":"opengl".*"alpha":false' "$work/stdout" || fail "unpacked: $(cat "$work/stdout")"
 
 # JSON Lines: one object a file, every key of its type.
 expect_status 5 "$cli" --check --json --expect opengl "$work/good.bmp" "$work/blue0.bmp" "$work/directx.bmp"

@@ -67,7 +67,10 @@ done <<EOF
 2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"
 0|note: --scale 'wide' is not a number; the scale is 0|--renormalize --scale wide "$data/reference.bmp" "$work/o.bmp"
 0|note: --scale '2x' reads as 2|--renormalize --scale 2x "$data/reference.bmp" "$work/o.bmp"
-0|has 16-bit samples; the result keeps 8 bits|"$2/png/ct2_d16_plain.png" "$work/o.png"
+0|has 16-bit samples; BMP keeps 8 bits|"$2/png/ct2_d16_plain.png" "$work/o.bmp"
+0|has an alpha channel, which BMP cannot hold|"$2/png/ct6_d8_plain.png" "$work/o.bmp"
+2|--depth takes 8 or 16|--depth 12 "$data/reference.bmp" "$work/o.png"
+2|--alpha takes keep or drop|--alpha off "$data/reference.bmp" "$work/o.png"
 EOF
 # Upper-case extensions pick the format too, and a written PNG and Targa
 # read back as the same picture.

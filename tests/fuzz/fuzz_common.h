@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "image/image.h"
@@ -29,11 +30,23 @@ inline std::string inputPath(const char* extension) {
     std::abort();
 }
 
+// Sample c of pixel i: a byte, or a 16-bit word reduced as the display does.
+inline uint8_t shownSample(const Image& image, size_t i, size_t c) {
+    const size_t bytes = static_cast<size_t>(image.bitsPerPixel / 8);
+    if (!isSixteenBit(image)) return image.pixels[i * bytes + c];
+    uint16_t word;
+    std::memcpy(&word, image.pixels + i * bytes + 2 * c, 2);
+    return reduceSample(word);
+}
+
 // A loaded Image must have the size it declares, a consistent buffer, and a
 // display bitmap that shows exactly its pixels.
 inline void checkLoadedImage(const Image& image) {
     if (!image.pixels || !image.bitmap) broken("pixels and bitmap present");
-    if (image.bitsPerPixel != 24 && image.bitsPerPixel != 32) broken("24 or 32 bits a pixel");
+    if (isSixteenBit(image) ? image.bitsPerPixel != (image.hasAlpha ? 64 : 48)
+                            : image.bitsPerPixel != 24 && image.bitsPerPixel != 32)
+        broken("24 or 32 bits a pixel, or 48 or 64 with 16-bit samples");
+    if (image.hasAlpha && image.bitsPerPixel != 32 && image.bitsPerPixel != 64) broken("alpha in a 4-sample pixel");
     if (!imageSizeAllowed(image.width, image.height)) broken("size within limits");
     const size_t bytes = static_cast<size_t>(image.bitsPerPixel / 8);
     if (image.rowBytes != static_cast<int32_t>(bytes * static_cast<size_t>(image.width))) broken("rowBytes");
@@ -48,10 +61,11 @@ inline void checkLoadedImage(const Image& image) {
     const size_t w = static_cast<size_t>(image.width), h = static_cast<size_t>(image.height);
     const size_t stride = displayStride(static_cast<uint32_t>(w));
     for (size_t y = 0; y < h; ++y) {
-        const uint8_t* p = image.pixels + y * w * bytes;
         const uint8_t* d = info.bits + (h - 1 - y) * stride;
-        for (size_t x = 0; x < w; ++x, p += bytes, d += 3)
-            if (d[0] != p[2] || d[1] != p[1] || d[2] != p[0]) broken("bitmap shows the pixels");
+        for (size_t x = 0; x < w; ++x, d += 3)
+            if (d[0] != shownSample(image, y * w + x, 2) || d[1] != shownSample(image, y * w + x, 1) ||
+                d[2] != shownSample(image, y * w + x, 0))
+                broken("bitmap shows the pixels");
         for (size_t k = 0; k < stride - 3 * w; ++k)
             if (d[k] != 0) broken("bitmap padding zero");
     }

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "adjust/adjust.h"
@@ -174,3 +179,162 @@ TEST(AdjustPixels, LargePicturesGiveTheSameBytesAsRowByRow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every red-green-blue triple once: 4096 x 4096 pixels, red-green-blue.
+std::vector<uint8_t> everyTriple() {
+    std::vector<uint8_t> pixels(size_t{3} << 24);
+    for (uint32_t v = 0; v < (1u << 24); ++v) {
+        pixels[3 * size_t{v}] = static_cast<uint8_t>(v >> 16);
+        pixels[3 * size_t{v} + 1] = static_cast<uint8_t>(v >> 8);
+        pixels[3 * size_t{v} + 2] = static_cast<uint8_t>(v);
+    }
+    return pixels;
+}
+
+struct BgrCase {
+    const char* name;
+    AdjustOptions options;
+};
+void PrintTo(const BgrCase& c, std::ostream* out) { *out << c.name; }
+
+class AdjustBgrRows : public ::testing::TestWithParam<BgrCase> {};
+
+// The streaming road adjusts blue-green-red rows as the files hold them; each
+// pixel must get the bytes the whole-picture road gives it, for every input.
+TEST_P(AdjustBgrRows, GiveEveryTripleTheBytesOfAdjustPixels) {
+    constexpr size_t side = 4096, pad = 5, stride = 3 * side + pad;
+    const AdjustOptions& options = GetParam().options;
+    std::vector<uint8_t> rgb = everyTriple();
+    // The same pixels blue first, each row followed by padding that must
+    // stay as it is.
+    std::vector<uint8_t> bgr(stride * side, 0xA5);
+    for (size_t row = 0; row < side; ++row)
+        for (size_t x = 0; x < side; ++x)
+            for (size_t c = 0; c < 3; ++c) bgr[row * stride + 3 * x + c] = rgb[3 * (row * side + x) + 2 - c];
+
+    Image image{};
+    image.pixels = rgb.data();
+    image.width = image.height = static_cast<int32_t>(side);
+    image.bitsPerPixel = 24;
+    image.rowBytes = static_cast<int32_t>(3 * side);
+    image.dataSize = static_cast<uint32_t>(rgb.size());
+    adjustPixels(&image, options);
+    adjustBgrRows(bgr.data(), side, side, stride, options);
+
+    size_t differing = 0, padChanged = 0;
+    for (size_t row = 0; row < side; ++row) {
+        const uint8_t* b = bgr.data() + row * stride;
+        for (size_t x = 0; x < side; ++x) {
+            const uint8_t* a = rgb.data() + 3 * (row * side + x);
+            differing += a[0] != b[3 * x + 2] || a[1] != b[3 * x + 1] || a[2] != b[3 * x];
+        }
+        for (size_t i = 3 * side; i < stride; ++i) padChanged += b[i] != 0xA5;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(padChanged, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, AdjustBgrRows,
+    ::testing::Values(BgrCase{"InvertGreen", {0, 1, 0, 0, 1.0f}}, BgrCase{"InvertRedAndBlue", {1, 0, 1, 0, 1.0f}},
+                      BgrCase{"Renormalize", {0, 0, 0, 1, 1.0f}},
+                      BgrCase{"InvertGreenRenormalizeScaleTwo", {0, 1, 0, 1, 2.0f}},
+                      BgrCase{"InvertRedRenormalizeScaleMinus", {1, 0, 0, 1, -1.75f}},
+                      BgrCase{"RenormalizeScaleZero", {0, 0, 1, 1, 0.0f}},
+                      BgrCase{"RenormalizeScaleInfinite", {0, 0, 0, 1, std::numeric_limits<float>::infinity()}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(AdjustBgrRowsEdges, NothingToDoLeavesTheBytes) {
+    std::vector<uint8_t> row = {10, 20, 30, 40, 50, 60};
+    const std::vector<uint8_t> before = row;
+    adjustBgrRows(row.data(), 2, 1, 6, defaultAdjustOptions);
+    adjustBgrRows(row.data(), 2, 0, 6, {1, 1, 1, 1, 2.0f});
+    adjustBgrRows(row.data(), 3, 1, 6, {1, 1, 1, 1, 2.0f});  // a stride too short for the width
+    EXPECT_EQ(row, before);
+    adjustBgrRows(row.data(), 2, 1, 6, {1, 0, 0, 0, 1.0f});  // red is the third byte
+    EXPECT_EQ(row, (std::vector<uint8_t>{10, 20, 225, 40, 50, 195}));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ 16 bits
+
+// The 16-bit rule written out once more, a pixel at a time: components
+// decoded as (v - 32768) x K16 (K16 the float nearest 1/32767) and scaled in
+// float, the length in double rounded to float, each component q x c rounded
+// to float, and the integer part of t x 32767 + 32768.
+std::array<uint16_t, 3> renormalizedWords(std::array<uint16_t, 3> v, float scale) {
+    const float k = 1.0f / 32767.0f;
+    const double c[3] = {static_cast<float>(v[0] - 32768) * k * scale, static_cast<float>(v[1] - 32768) * k * scale,
+                         static_cast<float>(v[2] - 32768) * k};
+    const double length = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    std::array<uint16_t, 3> out{};
+    for (int i = 0; i < 3; ++i) {
+        const double t = length > 0 ? static_cast<float>(1.0 / static_cast<float>(length) * c[i]) : 0.0;
+        out[static_cast<size_t>(i)] = static_cast<uint16_t>(static_cast<int32_t>(t * 32767.0 + 32768.0));
+    }
+    return out;
+}
+
+// A 16-bit picture of width x 3 pixels with alpha `alpha`.
+struct WordPicture {
+    Image image{};
+    WordPicture(uint32_t width, bool alpha) { startImage(&image, width, 3, 16, alpha); }
+    ~WordPicture() { resetImage(&image); }
+    uint16_t* words() { return reinterpret_cast<uint16_t*>(image.pixels); }
+};
+
+TEST(AdjustSixteenBits, FixedPointsInversionAndAlpha) {
+    struct Case {
+        std::array<uint16_t, 3> in;
+        AdjustOptions options;
+        std::array<uint16_t, 3> out;
+    };
+    const Case cases[] = {
+        {{32768, 32768, 65535}, renormalizeAt(1), {32768, 32768, 65535}},  // +Z stays
+        {{1, 32768, 32768}, renormalizeAt(1), {1, 32768, 32768}},          // -1 encodes as 1
+        {{65535, 32768, 32768}, renormalizeAt(1), {65535, 32768, 32768}},  // +1 as 65535
+        {{32768, 32768, 32768}, renormalizeAt(1), {32768, 32768, 32768}},  // zero length
+        {{0, 0, 0}, renormalizeAt(1), renormalizedWords({0, 0, 0}, 1)},
+        {{100, 40000, 65535}, {0, 1, 0, 0, 1.0f}, {100, 25535, 65535}},  // 65535 - v
+        {{100, 40000, 65535}, {1, 0, 1, 0, 1.0f}, {65435, 40000, 0}},
+        // 128 x 257 is not the centre: an 8-bit flat pixel widened leans a little.
+        {{128 * 257, 128 * 257, 65535}, renormalizeAt(1), renormalizedWords({32896, 32896, 65535}, 1)},
+    };
+    for (const Case& c : cases) {
+        WordPicture p(1, true);
+        for (int row = 0; row < 3; ++row) {
+            std::copy(c.in.begin(), c.in.end(), p.words() + 4 * row);
+            p.words()[4 * row + 3] = 0xA55A;
+        }
+        adjustPixels(&p.image, c.options);
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ((std::array<uint16_t, 3>{p.words()[4 * row], p.words()[4 * row + 1], p.words()[4 * row + 2]}),
+                      c.out)
+                << c.in[0] << "," << c.in[1] << "," << c.in[2];
+            EXPECT_EQ(p.words()[4 * row + 3], 0xA55A);
+        }
+    }
+    EXPECT_EQ(renormalizedWords({1, 32768, 32768}, 1)[0], 1);  // the reference agrees with the fixed points
+}
+
+TEST(AdjustSixteenBits, EveryPixelOfALargePictureFollowsTheRule) {
+    // Wide enough to be shared out among threads, and spread over the range.
+    WordPicture p(1 << 20, false);
+    const size_t count = size_t{3} << 20;
+    std::vector<uint16_t> in(3 * count);
+    uint32_t state = 12345;
+    for (uint16_t& v : in) v = static_cast<uint16_t>((state = state * 1664525u + 1013904223u) >> 16);
+    for (const float scale : {1.0f, 2.0f}) {
+        std::copy(in.begin(), in.end(), p.words());
+        adjustPixels(&p.image, {0, 1, 0, 1, scale});
+        for (size_t i = 0; i < count; i += 97) {
+            const std::array<uint16_t, 3> want =
+                renormalizedWords({in[3 * i], static_cast<uint16_t>(65535 - in[3 * i + 1]), in[3 * i + 2]}, scale);
+            ASSERT_EQ((std::array<uint16_t, 3>{p.words()[3 * i], p.words()[3 * i + 1], p.words()[3 * i + 2]}), want)
+                << "pixel " << i << " at scale " << scale;
+        }
+    }
+}

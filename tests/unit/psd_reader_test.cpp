@@ -78,9 +78,11 @@ TEST_P(PsdVariantTest, DecodesToTheReferencePicture) {
     const VariantCase& c = GetParam();
     Loaded loaded;
     readertest::loadPath(readertest::dataDirectory("psd") / (std::string(c.name) + ".psd"), loaded);
-    readertest::expectPicture(loaded, reference::width, reference::height, [&](int x, int y) {
-        return c.colour ? reference::rgb(x, y) : grey(reference::grey(x, y));
-    });
+    // An RGB file's fourth plane is its alpha.
+    const bool alpha = std::string(c.name).rfind("rgba", 0) == 0;
+    readertest::expectPicture(
+        loaded, reference::width, reference::height,
+        [&](int x, int y) { return c.colour ? reference::rgb(x, y) : grey(reference::grey(x, y)); }, alpha ? 32 : 24);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, PsdVariantTest,
@@ -91,18 +93,69 @@ INSTANTIATE_TEST_SUITE_P(Files, PsdVariantTest,
                                            VariantCase{"cmyk_raw", false}, VariantCase{"cmyk_packbits", false}),
                          readertest::caseName<VariantCase>);
 
-// Colour modes.
+// Sixteen bits a channel: big-endian samples kept as 16-bit words, raw or
+// in packed rows of bytes, the fourth plane of an RGB file as alpha.
+struct WideCase {
+    const char* name;
+    uint32_t mode, channels, compression;
+};
 
-TEST(PsdColourModes, RgbTakesTheFirstThreePlanesAndIgnoresAlpha) {
+class PsdSixteenBits : public ::testing::TestWithParam<WideCase> {};
+
+TEST_P(PsdSixteenBits, KeepEverySample) {
+    const WideCase& c = GetParam();
     PsdFile f;
-    f.mode = 3;
-    f.channels = 4;
-    f.width = 2;
-    f.data = {10, 11, 20, 21, 30, 31, 99, 98};  // red, green, blue, alpha planes
+    f.mode = c.mode;
+    f.channels = c.channels;
+    f.depth = 16;
+    f.width = 3;
+    f.compression = c.compression;
+    auto sample = [](uint32_t plane, uint32_t x) { return static_cast<uint16_t>(0x1234 * (plane + 1) + 0x0F0F * x); };
+    Bytes planes;
+    for (uint32_t p = 0; p < c.channels; ++p)
+        for (uint32_t x = 0; x < 3; ++x) be16(planes, sample(p, x));
+    if (c.compression == 0) {
+        f.data = planes;
+    } else {
+        Bytes stream;  // one literal run a plane row of 6 bytes
+        for (size_t at = 0; at < planes.size(); at += 6) {
+            stream.push_back(5);
+            stream.insert(stream.end(), planes.begin() + static_cast<std::ptrdiff_t>(at),
+                          planes.begin() + static_cast<std::ptrdiff_t>(at + 6));
+        }
+        f.data = packed(c.channels, stream);
+    }
     Loaded loaded;
     readertest::loadBytes(f.bytes(), "psd", loaded);
-    readertest::expectPicture(loaded, 2, 1,
-                              [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), uint8_t(30 + x)}; });
+    const bool alpha = c.mode == 3 && c.channels >= 4;
+    readertest::expectFilled(loaded.image, 3, 1, alpha ? 64 : 48);
+    const auto* words = reinterpret_cast<const uint16_t*>(loaded.image.pixels);
+    for (uint32_t x = 0; x < 3; ++x)
+        for (uint32_t k = 0; k < (alpha ? 4u : 3u); ++k)
+            EXPECT_EQ(words[x * (alpha ? 4 : 3) + k], sample(c.mode == 1 ? 0 : k, x)) << "pixel " << x << " sample " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PsdSixteenBits,
+                         ::testing::Values(WideCase{"GreyRaw", 1, 1, 0}, WideCase{"GreyPacked", 1, 1, 1},
+                                           WideCase{"RgbRaw", 3, 3, 0}, WideCase{"RgbPacked", 3, 3, 1},
+                                           WideCase{"RgbaRaw", 3, 4, 0}, WideCase{"RgbaPacked", 3, 4, 1}),
+                         readertest::caseName<WideCase>);
+
+// Colour modes.
+
+TEST(PsdColourModes, RgbTakesTheFirstThreePlanesAndTheFourthAsAlpha) {
+    PsdFile f;
+    f.mode = 3;
+    f.channels = 5;
+    f.width = 2;
+    f.data = {10, 11, 20, 21, 30, 31, 99, 98, 7, 7};  // red, green, blue, alpha, a spot colour
+    Loaded loaded;
+    readertest::loadBytes(f.bytes(), "psd", loaded);
+    readertest::expectPicture(
+        loaded, 2, 1, [](int x, int) { return Rgb{uint8_t(10 + x), uint8_t(20 + x), uint8_t(30 + x)}; }, 32);
+    EXPECT_EQ(loaded.image.hasAlpha, 1);
+    EXPECT_EQ(loaded.fourth(0, 0), 99);
+    EXPECT_EQ(loaded.fourth(1, 0), 98);
 }
 
 TEST(PsdColourModes, RgbWithFewerThanThreePlanesHasZeroForTheMissingComponents) {
@@ -337,7 +390,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"Version2", [](PsdFile& f) { f.version = 2; }},
         MalformedCase{"Version0", [](PsdFile& f) { f.version = 0; }},
         MalformedCase{"NoChannels", [](PsdFile& f) { f.channels = 0; }},
-        MalformedCase{"Depth16", [](PsdFile& f) { f.depth = 16; }},
+        MalformedCase{"Depth16Indexed", [](PsdFile& f) { f.depth = 16; f.mode = 2; f.data = {0, 0}; }},
+        MalformedCase{"Depth32", [](PsdFile& f) { f.depth = 32; f.data = {0, 0, 0, 0}; }},
         MalformedCase{"Depth1", [](PsdFile& f) { f.depth = 1; }},
         MalformedCase{"ZeroWidth", [](PsdFile& f) { f.width = 0; }},
         MalformedCase{"ZeroHeight", [](PsdFile& f) { f.height = 0; }},

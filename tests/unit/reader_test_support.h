@@ -68,10 +68,15 @@ struct Loaded {
     Loaded& operator=(const Loaded&) = delete;
     ~Loaded() { resetImage(&image); }
 
+    // The pixel as the display shows it (16-bit samples reduced).
     Rgb pixel(int x, int y) const {
-        const size_t step = static_cast<size_t>(image.bitsPerPixel / 8);
-        const uint8_t* p = image.pixels + (static_cast<size_t>(y) * static_cast<size_t>(image.width) +
-                                           static_cast<size_t>(x)) * step;
+        const size_t step = pixelBytes(image);
+        const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) * step;
+        if (isSixteenBit(image)) {
+            const auto* w = reinterpret_cast<const uint16_t*>(image.pixels + at);
+            return {reduceSample(w[0]), reduceSample(w[1]), reduceSample(w[2])};
+        }
+        const uint8_t* p = image.pixels + at;
         return {p[0], p[1], p[2]};
     }
     uint8_t fourth(int x, int y) const {
@@ -124,13 +129,14 @@ inline void expectBitmapShowsPixels(const Loaded& loaded) {
 
 // A loaded 24-bit picture of width x height whose pixels are expected(x, y),
 // and whose display bitmap shows them.
+// (32 bits when it keeps alpha)
 template <typename Expected>
-void expectPicture(const Loaded& loaded, int width, int height, Expected expected) {
+void expectPicture(const Loaded& loaded, int width, int height, Expected expected, int bitsPerPixel = 24) {
     ASSERT_TRUE(loaded.ok);
-    expectFilled(loaded.image, width, height, 24);
+    expectFilled(loaded.image, width, height, bitsPerPixel);
     ASSERT_EQ(loaded.image.width, width);
     ASSERT_EQ(loaded.image.height, height);
-    ASSERT_EQ(loaded.image.bitsPerPixel, 24);
+    ASSERT_EQ(loaded.image.bitsPerPixel, bitsPerPixel);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) ASSERT_EQ(loaded.pixel(x, y), expected(x, y)) << "at " << x << "," << y;
     expectBitmapShowsPixels(loaded);

@@ -87,10 +87,18 @@ TEST(TgaVariants, EveryVariantShowsTheReferencePicture) {
         Loaded loaded;
         loadPath(path, loaded);
         ASSERT_TRUE(loaded.ok);
-        expectFilled(loaded.image, reference::width, reference::height, 24);
+        // 32-bit true colour keeps its alpha, which the generator makes x * 37.
+        const bool alpha = name.rfind("type1_", 0) != 0 && name.rfind("type9_", 0) != 0 &&
+                           name.find("_32.tga") != std::string::npos;
+        expectFilled(loaded.image, reference::width, reference::height, alpha ? 32 : 24);
+        EXPECT_EQ(loaded.image.hasAlpha, alpha ? 1 : 0);
         for (int y = 0; y < reference::height; ++y)
-            for (int x = 0; x < reference::width; ++x)
+            for (int x = 0; x < reference::width; ++x) {
                 ASSERT_EQ(loaded.pixel(x, y), expectedVariantPixel(name, x, y)) << "at " << x << "," << y;
+                if (alpha) {
+                    ASSERT_EQ(loaded.fourth(x, y), (x * 37) & 0xFF) << "alpha at " << x << "," << y;
+                }
+            }
         expectBitmapShowsPixels(loaded);
     }
 }
@@ -109,6 +117,7 @@ struct PixelCase {
     int width;
     int height;
     std::vector<Rgb> pixels;  // top row first
+    std::vector<uint8_t> alpha = {};  // when the picture keeps alpha
     friend void PrintTo(const PixelCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -119,10 +128,15 @@ TEST_P(TgaPixels, DecodeToTheseBytes) {
     Loaded loaded;
     loadBytes(c.file, "tga", loaded);
     ASSERT_TRUE(loaded.ok);
-    expectFilled(loaded.image, c.width, c.height, 24);
+    expectFilled(loaded.image, c.width, c.height, c.alpha.empty() ? 24 : 32);
     for (int y = 0; y < c.height; ++y)
-        for (int x = 0; x < c.width; ++x)
-            EXPECT_EQ(loaded.pixel(x, y), c.pixels[static_cast<size_t>(y * c.width + x)]) << x << "," << y;
+        for (int x = 0; x < c.width; ++x) {
+            const auto k = static_cast<size_t>(y * c.width + x);
+            EXPECT_EQ(loaded.pixel(x, y), c.pixels[k]) << x << "," << y;
+            if (!c.alpha.empty()) {
+                EXPECT_EQ(loaded.fourth(x, y), c.alpha[k]) << x << "," << y;
+            }
+        }
     expectBitmapShowsPixels(loaded);
 }
 
@@ -154,9 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
         PixelCase{"SixteenBitsWidenByAShiftAndIgnoreBitFifteen",
                   tgaHeader(trueColour(4, 1, 16)).u16(0x7FFF).u16(0x8000).u16(0x7C00).u16(0x0421).bytes, 4, 1,
                   {{248, 248, 248}, {0, 0, 0}, {248, 0, 0}, {8, 8, 8}}},
-        PixelCase{"ThirtyTwoBitsDropAlpha",
+        PixelCase{"ThirtyTwoBitsKeepAlpha",
                   tgaHeader(trueColour(2, 1, 32)).u8(10).u8(20).u8(30).u8(0).u8(1).u8(2).u8(3).u8(255).bytes, 2,
-                  1, {{30, 20, 10}, {3, 2, 1}}},
+                  1, {{30, 20, 10}, {3, 2, 1}}, {0, 255}},
         PixelCase{"BottomRowFirstIsTurnedUpright",
                   tgaHeader(withDescriptor(trueColour(1, 3), 0x00)).u8(1).u8(1).u8(1).u8(2).u8(2).u8(2)
                       .u8(3).u8(3).u8(3).bytes,

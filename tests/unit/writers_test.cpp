@@ -165,3 +165,73 @@ TEST(SaveImageTo, WritesTheFormatOfTheExtensionAndBmpForAnyOther) {
 }
 
 }  // namespace
+
+// ------------------------------------------------- 16 bits and alpha kept
+
+// A picture whose every sample differs: `sampleBits` deep, with alpha or not.
+void paintSamples(Image& image, uint32_t w, uint32_t h, int sampleBits, bool alpha) {
+    ASSERT_TRUE(startImage(&image, w, h, sampleBits, alpha));
+    const size_t count = size_t{w} * h * (alpha ? 4 : 3);
+    for (size_t i = 0; i < count; ++i) {
+        const auto v = static_cast<uint32_t>(i * 2654435761u >> 7);
+        if (sampleBits == 16)
+            reinterpret_cast<uint16_t*>(image.pixels)[i] = static_cast<uint16_t>(v);
+        else
+            image.pixels[i] = static_cast<uint8_t>(v);
+    }
+    ASSERT_TRUE(buildDisplayBitmap(&image));
+}
+
+struct KeptCase {
+    const char* extension;
+    int sampleBits;
+    bool alpha;
+    SaveOptions options;
+    int readSampleBits;  // what the file holds
+    bool readAlpha;
+};
+
+class KeepsSamples : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(KeepsSamples, ReadingBackGivesTheSamplesTheOptionsKeep) {
+    const KeptCase& c = GetParam();
+    testing_files::TempDir dir;
+    for (const auto& [w, h] : {std::pair{1u, 1u}, std::pair{7u, 5u}, std::pair{300u, 2u}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        Image image{}, back{};
+        paintSamples(image, w, h, c.sampleBits, c.alpha);
+        const std::string path = dir.file(std::string("out.") + c.extension);
+        OutputFormat format;
+        ASSERT_TRUE(outputFormatOf(path.c_str(), format));
+        ASSERT_TRUE(writeImage(path.c_str(), image, format, c.options));
+        ASSERT_TRUE(readImageFile(path.c_str(), &back));
+        ASSERT_EQ(back.sampleBits == 16 ? 16 : 8, c.readSampleBits);
+        ASSERT_EQ(back.hasAlpha, c.readAlpha ? 1 : 0);
+        const size_t from = c.alpha ? 4 : 3, to = c.readAlpha ? 4 : 3;
+        for (size_t p = 0; p < size_t{w} * h; ++p)
+            for (size_t k = 0; k < to; ++k) {
+                const size_t i = p * from + k, j = p * to + k;
+                const uint32_t v = c.sampleBits == 16 ? reinterpret_cast<uint16_t*>(image.pixels)[i] : image.pixels[i];
+                const uint32_t want = c.sampleBits == c.readSampleBits ? v
+                                      : c.readSampleBits == 8        ? reduceSample(v)
+                                                                     : widenSample(v);
+                const uint32_t got = c.readSampleBits == 16 ? reinterpret_cast<uint16_t*>(back.pixels)[j] : back.pixels[j];
+                ASSERT_EQ(got, want) << "pixel " << p << " sample " << k;
+            }
+        resetImage(&image);
+        resetImage(&back);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, KeepsSamples,
+    ::testing::Values(KeptCase{"png", 16, false, {}, 16, false}, KeptCase{"png", 16, true, {}, 16, true},
+                      KeptCase{"png", 8, true, {}, 8, true}, KeptCase{"tga", 8, true, {}, 8, true},
+                      KeptCase{"tga", 16, true, {}, 8, true}, KeptCase{"bmp", 16, true, {}, 8, false},
+                      KeptCase{"png", 16, true, {0, 8}, 8, false}, KeptCase{"png", 8, false, {1, 16}, 16, false},
+                      KeptCase{"tga", 8, true, {0, 0}, 8, false}),
+    [](const ::testing::TestParamInfo<KeptCase>& param) {
+        const KeptCase& c = param.param;
+        return std::string(c.extension) + std::to_string(c.sampleBits) + (c.alpha ? "Alpha" : "") + "To" +
+               std::to_string(c.readSampleBits) + (c.readAlpha ? "Alpha" : "");
+    });

@@ -1,0 +1,81 @@
+// The measurements behind the PNG encoder's choices: a picture encoded with
+// each filter, zlib level and strategy, chunk size and thread count asked
+// for, with the size and the median wall time of each.
+// Usage: png_encoder_tuning FILE [ROUNDS]
+// Each line of standard input names one setting: FILTER LEVEL STRATEGY
+// CHUNK_KIB THREADS [GOOD LAZY NICE CHAIN] (zlib's strategies: 0 default,
+// 1 filtered, 2 Huffman only, 3 RLE; the last four as deflateTune takes
+// them).
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "readers/readers.h"
+#include "writers/png_encoder.h"
+
+namespace {
+
+bool countBytes(void* context, const void*, size_t size) {
+    *static_cast<size_t*>(context) += size;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: png_encoder_tuning FILE [ROUNDS] < SETTINGS\n");
+        return 2;
+    }
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    Image image{};
+    if (!readImageFile(argv[1], &image) || !buildDisplayBitmap(&image)) {
+        std::fprintf(stderr, "%s: cannot be read\n", argv[1]);
+        return 1;
+    }
+    BitmapInfo info{};
+    platformQueryBitmap(image.bitmap, info);
+    const auto stride = static_cast<ptrdiff_t>(displayStride(static_cast<uint32_t>(info.width)));
+    PixelRows rows;
+    rows.first = info.bits + (info.height - 1) * stride;
+    rows.stride = -stride;
+    rows.width = static_cast<uint32_t>(info.width);
+    rows.height = static_cast<uint32_t>(info.height);
+    rows.bgr = true;
+    int filter, level, strategy, threads;
+    unsigned long chunkKib;
+    char line[256];
+    while (std::fgets(line, sizeof line, stdin)) {
+        PngEncoderTuning tuning;
+        if (std::sscanf(line, "%d %d %d %lu %d %d %d %d %d", &filter, &level, &strategy, &chunkKib, &threads,
+                        &tuning.tune[0], &tuning.tune[1], &tuning.tune[2], &tuning.tune[3]) < 5)
+            continue;
+        tuning.filter = filter;
+        tuning.level = level;
+        tuning.strategy = strategy;
+        tuning.chunkBytes = chunkKib * 1024;
+        tuning.threads = static_cast<unsigned>(threads);
+        std::vector<double> times, processor;
+        size_t size = 0;
+        for (int r = 0; r < rounds; ++r) {
+            size = 0;
+            const ByteSink sink{&size, countBytes};
+            const auto start = std::chrono::steady_clock::now();
+            const std::clock_t startClock = std::clock();
+            if (!encodePngTuned(rows, sink, tuning)) return 1;
+            times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            processor.push_back(1000.0 * static_cast<double>(std::clock() - startClock) / CLOCKS_PER_SEC);
+        }
+        std::sort(times.begin(), times.end());
+        std::sort(processor.begin(), processor.end());
+        std::printf("filter %d level %d strategy %d chunk %lu KiB threads %d tune %d %d %d %d: %zu bytes, %.1f ms (processor %.1f ms)\n",
+                    filter, level, strategy, chunkKib, threads, tuning.tune[0], tuning.tune[1], tuning.tune[2],
+                    tuning.tune[3], size, times[times.size() / 2], processor[processor.size() / 2]);
+        std::fflush(stdout);
+    }
+    resetImage(&image);
+    return 0;
+}

@@ -1,0 +1,148 @@
+// The fast road of the portable PNG decoder, for pictures of whole samples
+// (8 or 16 bits) that are not interlaced: the image data gathered from its
+// IDAT chunks is inflated by libdeflate in one call into a buffer of exactly
+// the filtered rows' size, whose rows are then unfiltered in place and
+// handed over. The road only answers when the file is plainly sound: every
+// IDAT chunk whole with its CRC right, a zlib header zlib would take, a
+// deflate stream that ends where the rows end (the Adler-32 after it
+// unread) and filter types that exist. Anything else (a stream longer or
+// shorter than the picture, a corrupt one, a chunk cut short) goes to
+// libspng, which applies the reader's rules on what to tolerate; so the two
+// roads never disagree.
+#include <zlib.h>
+#include <libdeflate.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "image/image.h"
+#include "platform/png_chunk.h"
+#include "platform/png_image_data.h"
+#include "platform/portable/png_roads.h"
+#include "platform/portable/png_unfilter.h"
+
+namespace {
+
+uint32_t bigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+bool chunkTypeIs(const uint8_t* chunk, const char* type) { return std::memcmp(chunk + 4, type, 4) == 0; }
+
+struct FastHeader {
+    uint32_t width, height, channels, bytesPerSample;
+};
+
+bool fastRoadTakes(std::span<const uint8_t> file, FastHeader& h) {
+    if (file.size() < 33) return false;
+    const uint8_t depth = file[24], colourType = file[25], interlace = file[28];
+    if ((depth != 8 && depth != 16) || colourType == 3 || interlace != 0) return false;
+    h = {bigEndian32(file.data() + 16), bigEndian32(file.data() + 20), pngChannels(colourType), depth / 8u};
+    return h.width > 0 && h.height > 0;
+}
+
+// The data of the first run of IDAT chunks, joined; false unless every chunk
+// up to the end of that run is whole and every IDAT chunk's CRC holds.
+bool gatherImageData(std::span<const uint8_t> file, std::vector<uint8_t>& data) {
+    size_t at = 8 + 12 + 13;
+    bool inRun = false;
+    while (at + 12 <= file.size()) {
+        const uint8_t* chunk = file.data() + at;
+        const size_t length = bigEndian32(chunk);
+        const bool idat = chunkTypeIs(chunk, "IDAT");
+        if (inRun && !idat) return true;
+        if (length > file.size() - at - 12) return false;
+        if (idat) {
+            const uLong crc = crc32(0, chunk + 4, static_cast<uInt>(length + 4));
+            if (crc != bigEndian32(chunk + 8 + length)) return false;
+            data.insert(data.end(), chunk + 8, chunk + 8 + length);
+            inRun = true;
+        }
+        at += length + 12;
+    }
+    return inRun;
+}
+
+// The reader allows a picture only as large as its image data could inflate
+// to (deflate's best is 1032 bytes out for one in); held here too, so that
+// no buffer is ever larger than the data can fill.
+constexpr uint64_t deflateMaxRatio = 1032;
+// Rows up to this size are inflated at once; beyond it the data is checked
+// first (the check costs about what zlib's inflate of the rows costs).
+constexpr uint64_t unprovenRowsMax = uint64_t{256} << 20;
+
+struct LibdeflateDecompressor {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    LibdeflateDecompressor() = default;
+    LibdeflateDecompressor(const LibdeflateDecompressor&) = delete;
+    LibdeflateDecompressor& operator=(const LibdeflateDecompressor&) = delete;
+    ~LibdeflateDecompressor() {
+        if (d) libdeflate_free_decompressor(d);
+    }
+};
+
+struct LargeBlock {
+    uint8_t* bytes = nullptr;
+    explicit LargeBlock(size_t size) : bytes(static_cast<uint8_t*>(platformAllocLarge(size))) {}
+    LargeBlock(const LargeBlock&) = delete;
+    LargeBlock& operator=(const LargeBlock&) = delete;
+    ~LargeBlock() { platformFreeLarge(bytes); }
+};
+
+}  // namespace
+
+FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) {
+    FastHeader h{};
+    if (!fastRoadTakes(file, h)) return FastPngResult::notSure;
+    const uint64_t rowBytes = uint64_t{h.width} * h.channels * h.bytesPerSample;
+    const uint64_t filteredBytes = (rowBytes + 1) * h.height;
+    if (!imageSizeAllowed(h.width, h.height) || filteredBytes > SIZE_MAX / 2) return FastPngResult::notSure;
+    std::vector<uint8_t> data;
+    try {
+        if (!gatherImageData(file, data)) return FastPngResult::notSure;
+    } catch (const std::bad_alloc&) {
+        return FastPngResult::refused;
+    }
+    // The zlib header: deflate, a window of at most 32 KiB, no preset
+    // dictionary, and its check bits right.
+    if (data.size() < 2 || (data[0] & 0x0F) != 8 || (data[0] >> 4) > 7 || (data[1] & 0x20) != 0 ||
+        (data[0] * 256u + data[1]) % 31 != 0)
+        return FastPngResult::notSure;
+    if (filteredBytes > deflateMaxRatio * data.size()) return FastPngResult::refused;
+    // A picture this large must prove its data before its buffer is asked
+    // for: a stream of a couple of megabytes can claim gigabytes of rows
+    // and break at the last one. The proof inflates through a small window.
+    if (filteredBytes > unprovenRowsMax) {
+        bool runsOn = false;
+        const PngRowsLayout layout{h.width, h.height, h.channels * h.bytesPerSample * 8, false};
+        if (checkPngImageData(data, layout, runsOn) != PngImageDataCheck::complete) return FastPngResult::notSure;
+    }
+
+    LibdeflateDecompressor inflater;
+    LargeBlock rows(static_cast<size_t>(filteredBytes) + unfilterReadsPast);
+    if (!inflater.d || !rows.bytes) return FastPngResult::refused;
+    size_t used = 0, produced = 0;
+    const libdeflate_result result = libdeflate_deflate_decompress_ex(
+        inflater.d, data.data() + 2, data.size() - 2, rows.bytes, static_cast<size_t>(filteredBytes), &used, &produced);
+    if (result != LIBDEFLATE_SUCCESS || produced != filteredBytes) return FastPngResult::notSure;
+    const size_t stride = static_cast<size_t>(rowBytes) + 1;
+    for (uint32_t y = 0; y < h.height; ++y)
+        if (rows.bytes[y * stride] > 4) return FastPngResult::notSure;
+
+    // The row above the top row is all zeros.
+    std::unique_ptr<uint8_t, decltype(&std::free)> zeros(
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(rowBytes) + unfilterReadsPast, 1)), &std::free);
+    if (!zeros || !sink.begin(sink.context, h.width, h.height, h.channels)) return FastPngResult::refused;
+    const uint8_t* above = zeros.get();
+    const size_t bpp = size_t{h.channels} * h.bytesPerSample;
+    for (uint32_t y = 0; y < h.height; ++y) {
+        uint8_t* row = rows.bytes + y * stride;
+        unfilterPngRow(row[0], row + 1, above, static_cast<size_t>(rowBytes), bpp);
+        sink.row(sink.context, y, row + 1);
+        above = row + 1;
+    }
+    return FastPngResult::decoded;
+}

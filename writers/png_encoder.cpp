@@ -1,0 +1,526 @@
+// PNG output as pigz deflates: the rows, each filtered with Paeth (the
+// filter that needs no choice and loses almost nothing to adaptive
+// filtering on normal maps), are cut into chunks of about a megabyte of
+// filtered bytes. Every core takes chunks from one queue; a chunk is
+// deflated as a raw stream primed with the last 32 KiB of filtered bytes
+// before it (the window its matches may reach back into) and ended with a
+// sync flush, the last one with the final block, so that the pieces, laid
+// end to end after a zlib header, are one valid zlib stream. Each worker
+// filters the rows of its own chunk and the few before it that the priming
+// needs, so no chunk waits for another. The Adler-32 is joined from the
+// chunks' own with adler32_combine. The pieces are written in order, as
+// few IDAT chunks as a few megabytes of held output allow.
+// Measured in bench/png-vs-convert and bench/png-encoder-tuning.
+#include "writers/png_encoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "image/pixel_rows.h"
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORVEL_VECTOR_CLONES
+#endif
+
+namespace {
+
+constexpr uint8_t pngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+constexpr uint8_t paethFilter = 4;
+// Each chunk is deflated one of two ways, chosen from its filtered bytes.
+// Smooth maps leave residues that repeat (a tiled cell, a flat plate, the
+// same slope row after row): zlib's lazy matching, searching up to 64
+// candidates but stopping at no match shorter than the longest, finds them
+// (on the benchmark map 0.99x ImageMagick's size at 0.85x the time of
+// level 6). Busy pictures leave residues that hardly ever repeat, where the
+// match search costs much and finds nothing: those chunks are coded with
+// Huffman codes alone (1.07x ImageMagick's size on a plasma fractal, the
+// default level giving 1.19x in four times the time). The order-0 entropy
+// of the chunk's bytes tells the two apart.
+constexpr int defaultLevel = 6;
+constexpr int defaultStrategy = Z_DEFAULT_STRATEGY;
+constexpr int defaultTune[4] = {8, 16, 258, 64};  // good, lazy, nice, chain
+constexpr double busyBitsPerByte = 3.0;
+constexpr size_t defaultChunkBytes = size_t{1} << 20;
+constexpr size_t windowBytes = size_t{1} << 15;
+// Deflated output held back so that IDAT chunks come this large.
+constexpr size_t idatBytes = size_t{4} << 20;
+
+// ------------------------------------------------------------ the rows
+
+struct Layout {
+    const uint8_t* first;
+    ptrdiff_t stride;
+    uint32_t width;
+    uint32_t height;
+    uint32_t channels;
+    uint32_t sampleBytes;
+    bool bgr;
+    size_t rowBytes;       // a row of samples in the file
+    size_t filteredBytes;  // and with its filter byte
+    uint32_t pixelBytes;
+};
+
+bool hostIsLittleEndian() {
+    const uint16_t probe = 1;
+    uint8_t low;
+    std::memcpy(&low, &probe, 1);
+    return low == 1;
+}
+
+// Row y (top row 0) as the file stores it: red-green-blue(-alpha),
+// 16-bit samples most significant byte first. Returns the source row itself
+// when it is already so, else `scratch` filled in.
+QUORVEL_VECTOR_CLONES void swapWords(const uint8_t* __restrict in, uint8_t* __restrict out, size_t words) {
+    for (size_t i = 0; i < words; ++i) {
+        out[2 * i] = in[2 * i + 1];
+        out[2 * i + 1] = in[2 * i];
+    }
+}
+
+QUORVEL_VECTOR_CLONES void swapRedBlue4(const uint8_t* __restrict in, uint8_t* __restrict out, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i) {
+        out[4 * i] = in[4 * i + 2];
+        out[4 * i + 1] = in[4 * i + 1];
+        out[4 * i + 2] = in[4 * i];
+        out[4 * i + 3] = in[4 * i + 3];
+    }
+}
+
+const uint8_t* fileRow(const Layout& l, uint32_t y, uint8_t* scratch) {
+    const uint8_t* row = l.first + static_cast<ptrdiff_t>(y) * l.stride;
+    if (l.sampleBytes == 2) {
+        if (!hostIsLittleEndian()) return row;
+        swapWords(row, scratch, l.rowBytes / 2);
+        return scratch;
+    }
+    if (!l.bgr) return row;
+    if (l.channels == 3)
+        copyPixelsSwapped(row, 3, scratch, l.width);
+    else
+        swapRedBlue4(row, scratch, l.width);
+    return scratch;
+}
+
+// ------------------------------------------------------------ filters
+
+// Paeth's predictor of each byte from the one a pixel to its left (a), the
+// one above (b) and the one above-left (c): whichever is nearest a + b - c,
+// ties going to a, then b.
+QUORVEL_VECTOR_CLONES void paethRow(const uint8_t* __restrict raw, const uint8_t* __restrict up,
+                                    uint8_t* __restrict out, size_t bpp, size_t n) {
+    // Left of the first pixel a and c are 0, and the predictor is b.
+    for (size_t i = 0; i < bpp && i < n; ++i) out[i] = static_cast<uint8_t>(raw[i] - up[i]);
+    for (size_t i = bpp; i < n; ++i) {
+        const int16_t a = raw[i - bpp], b = up[i], c = up[i - bpp];
+        const int16_t pa = static_cast<int16_t>(std::abs(b - c));
+        const int16_t pb = static_cast<int16_t>(std::abs(a - c));
+        const int16_t pc = static_cast<int16_t>(std::abs(a + b - 2 * c));
+        const int16_t predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+        out[i] = static_cast<uint8_t>(raw[i] - predicted);
+    }
+}
+
+QUORVEL_VECTOR_CLONES void upRow(const uint8_t* __restrict raw, const uint8_t* __restrict up,
+                                 uint8_t* __restrict out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(raw[i] - up[i]);
+}
+
+void filterRow(int type, const uint8_t* raw, const uint8_t* up, uint8_t* out, size_t bpp, size_t n) {
+    out[0] = static_cast<uint8_t>(type);
+    ++out;
+    switch (type) {
+        case 0: std::memcpy(out, raw, n); return;
+        case 1:
+            for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(raw[i] - (i >= bpp ? raw[i - bpp] : 0));
+            return;
+        case 2: upRow(raw, up, out, n); return;
+        case 3:
+            for (size_t i = 0; i < n; ++i)
+                out[i] = static_cast<uint8_t>(raw[i] - ((i >= bpp ? raw[i - bpp] : 0) + up[i]) / 2);
+            return;
+        default: paethRow(raw, up, out, bpp, n); return;
+    }
+}
+
+// ------------------------------------------------------------ chunks
+
+struct Settings {
+    int level;
+    int strategy;
+    int filter;
+    uint32_t rowsPerChunk;
+    uint32_t chunks;
+    uint32_t primingRows;  // rows before a chunk whose filtered bytes hold its window
+    int tune[4];
+    bool adaptive;  // busy chunks get Huffman codes alone
+};
+
+// True when the bytes' order-0 entropy, estimated from every 5th byte (a
+// step that no pixel size divides), is above busyBitsPerByte.
+bool looksBusy(const uint8_t* bytes, size_t size) {
+    constexpr size_t step = 5;
+    uint32_t counts[256] = {};
+    size_t samples = 0;
+    for (size_t i = 0; i < size; i += step, ++samples) ++counts[bytes[i]];
+    if (samples == 0) return false;
+    double bits = 0;
+    const double total = static_cast<double>(samples);
+    for (uint32_t c : counts)
+        if (c > 0) bits += c * std::log2(total / c);
+    return bits > busyBitsPerByte * total;
+}
+
+// One chunk's deflated bytes (malloc) and the Adler-32 of its filtered bytes.
+struct Piece {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    size_t inputSize = 0;
+    uLong adler = 1;
+    bool done = false;
+    bool ok = false;
+};
+
+// What a worker keeps from chunk to chunk.
+struct Worker {
+    z_stream z{};
+    bool zReady = false;
+    uint8_t* filtered = nullptr;  // priming rows and the chunk's rows, filtered
+    uint8_t* rows[2] = {};        // two rows in the file's form, when the source is not
+    uint8_t* zeros = nullptr;     // the row above the top row
+
+    Worker() = default;
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+    ~Worker() {
+        if (zReady) deflateEnd(&z);
+        std::free(filtered);
+        std::free(rows[0]);
+        std::free(rows[1]);
+        std::free(zeros);
+    }
+
+    bool start(const Layout& l, const Settings& s) {
+        const size_t filteredRows = size_t{s.rowsPerChunk} + s.primingRows;
+        filtered = static_cast<uint8_t*>(std::malloc(filteredRows * l.filteredBytes));
+        rows[0] = static_cast<uint8_t*>(std::malloc(l.rowBytes));
+        rows[1] = static_cast<uint8_t*>(std::malloc(l.rowBytes));
+        zeros = static_cast<uint8_t*>(std::calloc(l.rowBytes, 1));
+        zReady = deflateInit2(&z, s.level, Z_DEFLATED, -15, 9, s.strategy) == Z_OK;
+        return filtered && rows[0] && rows[1] && zeros && zReady;
+    }
+};
+
+// Runs deflate over all of `z`'s input with `flush`, growing the piece.
+bool deflateInto(z_stream& z, Piece& piece, size_t& capacity, int flush) {
+    for (;;) {
+        if (capacity - piece.size < 64) {
+            const size_t grown = capacity + capacity / 2 + 4096;
+            auto* bigger = static_cast<uint8_t*>(std::realloc(piece.bytes, grown));
+            if (!bigger) return false;
+            piece.bytes = bigger;
+            capacity = grown;
+        }
+        const size_t room = std::min<size_t>(capacity - piece.size, size_t{1} << 30);
+        z.next_out = piece.bytes + piece.size;
+        z.avail_out = static_cast<uInt>(room);
+        const int status = deflate(&z, flush);
+        piece.size += room - z.avail_out;
+        if (status == Z_STREAM_END) return true;
+        if (status != Z_OK && status != Z_BUF_ERROR) return false;
+        // A flush has given all its output once deflate leaves room unused.
+        if (flush != Z_FINISH && z.avail_in == 0 && z.avail_out != 0) return true;
+    }
+}
+
+bool deflateChunk(const Layout& l, const Settings& s, Worker& w, uint32_t chunk, Piece& piece) {
+    const uint32_t top = chunk * s.rowsPerChunk;
+    const uint32_t end = std::min(l.height, top + s.rowsPerChunk);
+    const uint32_t from = top - std::min(top, s.primingRows);
+    const size_t n = l.rowBytes;
+    // The rows from `from` to `end`, filtered.
+    int slot = 0;  // the scratch row that holds `above`, when one does
+    const uint8_t* above = from == 0 ? w.zeros : fileRow(l, from - 1, w.rows[slot]);
+    for (uint32_t y = from; y < end; ++y) {
+        slot ^= 1;
+        const uint8_t* current = fileRow(l, y, w.rows[slot]);
+        filterRow(s.filter, current, above, w.filtered + size_t{y - from} * l.filteredBytes, l.pixelBytes, n);
+        above = current;
+    }
+    const uint8_t* data = w.filtered + size_t{top - from} * l.filteredBytes;
+    const size_t size = size_t{end - top} * l.filteredBytes;
+    const size_t priming = std::min(windowBytes, size_t{top - from} * l.filteredBytes);
+
+    // (deflateReset also resets the match search to the level's.)
+    if (deflateReset(&w.z) != Z_OK) return false;
+    if (s.adaptive && looksBusy(data, size)) {
+        if (deflateParams(&w.z, s.level, Z_HUFFMAN_ONLY) != Z_OK) return false;
+    } else if (s.tune[3] > 0 && deflateTune(&w.z, s.tune[0], s.tune[1], s.tune[2], s.tune[3]) != Z_OK) {
+        return false;
+    }
+    if (priming && deflateSetDictionary(&w.z, data - priming, static_cast<uInt>(priming)) != Z_OK) return false;
+    size_t capacity = 0;
+    piece.inputSize = size;
+    piece.adler = 1;
+    const bool last = chunk + 1 == s.chunks;
+    for (size_t at = 0; at < size;) {
+        const size_t take = std::min<size_t>(size - at, size_t{1} << 30);
+        piece.adler = adler32(piece.adler, data + at, static_cast<uInt>(take));
+        w.z.next_in = const_cast<Bytef*>(data + at);
+        w.z.avail_in = static_cast<uInt>(take);
+        at += take;
+        const int flush = at < size ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
+        if (!deflateInto(w.z, piece, capacity, flush)) return false;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------ output
+
+void putBigEndian32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+struct Span {
+    const uint8_t* bytes;
+    size_t size;
+};
+
+// Writes one chunk of `type` whose data is the spans laid end to end.
+bool writeChunk(const ByteSink& sink, const char* type, const Span* spans, size_t count) {
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i) length += spans[i].size;
+    if (length > 0x7FFFFFFFu) return false;
+    uint8_t head[8];
+    putBigEndian32(head, static_cast<uint32_t>(length));
+    std::memcpy(head + 4, type, 4);
+    uLong crc = crc32(0, head + 4, 4);
+    bool ok = sink.write(sink.context, head, 8);
+    for (size_t i = 0; ok && i < count; ++i) {
+        if (spans[i].size == 0) continue;
+        crc = crc32(crc, spans[i].bytes, static_cast<uInt>(spans[i].size));
+        ok = sink.write(sink.context, spans[i].bytes, spans[i].size);
+    }
+    uint8_t tail[4];
+    putBigEndian32(tail, static_cast<uint32_t>(crc));
+    return ok && sink.write(sink.context, tail, 4);
+}
+
+// Gathers the zlib stream's parts and writes them as IDAT chunks of about
+// idatBytes each.
+struct IdatWriter {
+    const ByteSink& sink;
+    std::vector<Span> held;
+    std::vector<uint8_t*> owned;  // pieces to free once written
+    size_t heldBytes = 0;
+    bool ok = true;
+
+    explicit IdatWriter(const ByteSink& s) : sink(s) {}
+    IdatWriter(const IdatWriter&) = delete;
+    IdatWriter& operator=(const IdatWriter&) = delete;
+    ~IdatWriter() { release(); }
+
+    void release() {
+        for (uint8_t* p : owned) std::free(p);
+        owned.clear();
+        held.clear();
+        heldBytes = 0;
+    }
+    void add(const uint8_t* bytes, size_t size, uint8_t* owner) {
+        if (owner) owned.push_back(owner);
+        if (!ok || size == 0) return;
+        // A piece that would take the chunk past the format's limit goes out first.
+        if (heldBytes + size > 0x7FFFFFFFu) flush();
+        held.push_back({bytes, size});
+        heldBytes += size;
+        if (heldBytes >= idatBytes) flush();
+    }
+    void flush() {
+        if (ok && !held.empty()) ok = writeChunk(sink, "IDAT", held.data(), held.size());
+        release();
+    }
+};
+
+// The zlib header: deflate with a 32 KiB window, the level given as a hint.
+void zlibHeader(int level, uint8_t (&header)[2]) {
+    header[0] = 0x78;
+    const uint8_t hint = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
+    header[1] = static_cast<uint8_t>(hint << 6);
+    header[1] = static_cast<uint8_t>(header[1] + (31 - (header[0] * 256 + header[1]) % 31));
+}
+
+// The chunks deflated by `workers` threads taking them from one queue, and
+// handed to the writer in order. At most `ahead` chunks are taken before the
+// writer has taken the earliest of them, which bounds the output held.
+struct Queue {
+    const Layout& layout;
+    const Settings& settings;
+    std::vector<Piece> pieces;
+    std::mutex lock;
+    std::condition_variable changed;
+    uint32_t next = 0;     // the next chunk to take
+    uint32_t written = 0;  // chunks the writer has taken
+    uint32_t ahead = 0;
+    bool stop = false;
+
+    Queue(const Layout& l, const Settings& s) : layout(l), settings(s) {}
+
+    void work() {
+        Worker worker;
+        const bool ready = worker.start(layout, settings);
+        for (;;) {
+            uint32_t chunk;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return stop || next >= settings.chunks || next < written + ahead; });
+                if (stop || next >= settings.chunks) return;
+                chunk = next++;
+            }
+            Piece piece;
+            piece.ok = ready && deflateChunk(layout, settings, worker, chunk, piece);
+            piece.done = true;
+            std::lock_guard<std::mutex> hold(lock);
+            pieces[chunk] = piece;
+            if (!piece.ok) stop = true;
+            changed.notify_all();
+        }
+    }
+};
+
+// Every chunk deflated in turn on the calling thread.
+bool deflateInTurn(const Layout& l, const Settings& s, IdatWriter& out, uLong& adler) {
+    Worker worker;
+    if (!worker.start(l, s)) return false;
+    for (uint32_t chunk = 0; chunk < s.chunks; ++chunk) {
+        Piece piece;
+        const bool ok = deflateChunk(l, s, worker, chunk, piece);
+        out.add(piece.bytes, piece.size, piece.bytes);
+        if (!ok || !out.ok) return false;
+        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.inputSize));
+    }
+    return true;
+}
+
+bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatWriter& out, uLong& adler) {
+    adler = 1;
+    const unsigned workers = std::max(1u, std::min<unsigned>(threads, s.chunks));
+    if (workers == 1) return deflateInTurn(l, s, out, adler);
+    Queue queue(l, s);
+    queue.pieces.resize(s.chunks);
+    queue.ahead = 4 * workers;
+    std::vector<std::thread> team;
+    for (unsigned k = 0; k < workers; ++k) {
+        try {
+            team.emplace_back(&Queue::work, &queue);
+        } catch (...) {
+            break;  // fewer threads: the ones there are take every chunk
+        }
+    }
+    if (team.empty()) return deflateInTurn(l, s, out, adler);
+    bool ok = true;
+    for (uint32_t chunk = 0; ok && chunk < s.chunks; ++chunk) {
+        Piece piece;
+        {
+            std::unique_lock<std::mutex> hold(queue.lock);
+            queue.changed.wait(hold, [&] { return queue.pieces[chunk].done || queue.stop; });
+            piece = queue.pieces[chunk];
+            queue.pieces[chunk] = Piece{};
+            queue.written = chunk + 1;
+            queue.changed.notify_all();
+        }
+        if (!piece.done) {
+            ok = false;
+            break;
+        }
+        out.add(piece.bytes, piece.size, piece.bytes);
+        ok = piece.ok && out.ok;
+        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.inputSize));
+    }
+    {
+        std::lock_guard<std::mutex> hold(queue.lock);
+        queue.stop = true;
+        queue.changed.notify_all();
+    }
+    for (std::thread& t : team) t.join();
+    for (Piece& p : queue.pieces) std::free(p.bytes);
+    return ok;
+}
+
+bool layoutOf(const PixelRows& rows, Layout& l) {
+    if (!rows.first || rows.width == 0 || rows.height == 0 || rows.width > 0x7FFFFFFFu || rows.height > 0x7FFFFFFFu)
+        return false;
+    if ((rows.channels != 3 && rows.channels != 4) || (rows.sampleBits != 8 && rows.sampleBits != 16)) return false;
+    if (rows.bgr && rows.sampleBits != 8) return false;
+    l.first = rows.first;
+    l.stride = rows.stride;
+    l.width = rows.width;
+    l.height = rows.height;
+    l.channels = rows.channels;
+    l.sampleBytes = rows.sampleBits / 8;
+    l.bgr = rows.bgr;
+    l.pixelBytes = l.channels * l.sampleBytes;
+    const uint64_t rowBytes = uint64_t{l.width} * l.pixelBytes;
+    if (rowBytes >= (uint64_t{1} << 40) || rowBytes > SIZE_MAX / 4) return false;
+    l.rowBytes = static_cast<size_t>(rowBytes);
+    l.filteredBytes = l.rowBytes + 1;
+    // Rows that overlap cannot be a picture.
+    const uint64_t distance = rows.stride < 0 ? 0 - static_cast<uint64_t>(rows.stride) : static_cast<uint64_t>(rows.stride);
+    return l.height == 1 || distance >= rowBytes;
+}
+
+}  // namespace
+
+bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning) {
+    Layout l{};
+    if (!sink.write || !layoutOf(rows, l)) return false;
+    Settings s{};
+    s.level = tuning.level > 0 ? std::min(tuning.level, 9) : defaultLevel;
+    s.strategy = tuning.strategy >= 0 ? tuning.strategy : defaultStrategy;
+    s.filter = tuning.filter >= 0 && tuning.filter <= 4 ? tuning.filter : paethFilter;
+    const size_t chunkBytes = tuning.chunkBytes ? tuning.chunkBytes : defaultChunkBytes;
+    s.rowsPerChunk = static_cast<uint32_t>(std::clamp<size_t>(chunkBytes / l.filteredBytes, 1, l.height));
+    s.chunks = static_cast<uint32_t>((uint64_t{l.height} + s.rowsPerChunk - 1) / s.rowsPerChunk);
+    s.primingRows = static_cast<uint32_t>(std::min<size_t>((windowBytes + l.filteredBytes - 1) / l.filteredBytes, l.height));
+    // Tuning given in part keeps zlib's own choices for the rest.
+    const bool tuned = tuning.level > 0 || tuning.strategy >= 0 || tuning.tune[3] > 0;
+    std::memcpy(s.tune, tuned ? tuning.tune : defaultTune, sizeof s.tune);
+    s.adaptive = !tuned;
+    unsigned threads = tuning.threads ? tuning.threads : std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+
+    uint8_t ihdr[13];
+    putBigEndian32(ihdr, l.width);
+    putBigEndian32(ihdr + 4, l.height);
+    ihdr[8] = static_cast<uint8_t>(8 * l.sampleBytes);
+    ihdr[9] = l.channels == 4 ? 6 : 2;  // colour with alpha, or colour
+    ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, adaptive filtering, not interlaced
+    const Span ihdrSpan{ihdr, sizeof ihdr};
+    if (!sink.write(sink.context, pngSignature, sizeof pngSignature) || !writeChunk(sink, "IHDR", &ihdrSpan, 1))
+        return false;
+
+    IdatWriter out(sink);
+    uint8_t header[2];
+    zlibHeader(s.level, header);
+    out.add(header, 2, nullptr);
+    uLong adler = 1;
+    if (!deflateAndWrite(l, s, threads, out, adler)) return false;
+    uint8_t checksum[4];
+    putBigEndian32(checksum, static_cast<uint32_t>(adler));
+    out.add(checksum, 4, nullptr);
+    out.flush();
+    return out.ok && writeChunk(sink, "IEND", nullptr, 0);
+}
+
+bool encodePng(const PixelRows& rows, const ByteSink& sink) { return encodePngTuned(rows, sink, PngEncoderTuning{}); }

@@ -1,0 +1,25 @@
+// The PNG encoder, the same portable code on every system: any PixelRows
+// (3 or 4 channels, 8 or 16 bits) as a PNG of colour type 2 or 6 at the
+// same depth, with no ancillary chunks.
+#pragma once
+
+#include "platform/codecs.h"
+
+// Writes the signature, IHDR, the image data and IEND to `sink`. Every row
+// is filtered with the Paeth filter and the filtered rows are deflated in
+// chunks of about a megabyte on every core, each chunk primed with the end
+// of the one before it, into one zlib stream. False when the picture cannot
+// be a PNG (no rows, a side past the format's limit, an unknown layout),
+// when memory runs out or when the sink fails.
+bool encodePng(const PixelRows& rows, const ByteSink& sink);
+
+// The tunables of the encoder, for the benchmarks that chose them.
+struct PngEncoderTuning {
+    int level = 0;         // zlib level; 0 keeps the default
+    int strategy = -1;     // zlib strategy; -1 keeps the default
+    int filter = -1;       // PNG filter type 0..4 for every row; -1 keeps Paeth
+    size_t chunkBytes = 0; // filtered bytes a chunk; 0 keeps the default
+    unsigned threads = 0;  // 0: one a core
+    int tune[4] = {};      // zlib's good, lazy, nice and chain lengths; 0s keep the level's
+};
+bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning);
