@@ -24,14 +24,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-struct InputFile {
-    fs::path path;      // as found: the argument, or the folder joined with the relative path
-    fs::path relative;  // the sub-folders below the folder it was found in (empty for a named file)
-    uint64_t size = 0;
-    fs::path output;
-};
+namespace batch {
 
 const char* extensionOf(OutputFormat format) {
     switch (format) {
@@ -147,21 +140,13 @@ unsigned workerCount(const Arguments& args, size_t files) {
     return static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(files, 1)));
 }
 
-// Runs `work(index)` for every file on `workers` threads, each taking the
-// next file when it is done with one.
-template <typename Work>
-void runPool(size_t count, unsigned workers, Work work) {
-    std::atomic<size_t> next{0};
-    auto loop = [&] {
-        for (size_t index; (index = next.fetch_add(1)) < count;) work(index);
-    };
-    std::vector<std::thread> threads;
-    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(loop);
-    loop();
-    for (std::thread& thread : threads) thread.join();
-}
-
 bool showProgress(const Arguments& args) { return !args.quiet && isatty(fileno(stderr)); }
+
+}  // namespace batch
+
+using namespace batch;
+
+namespace {
 
 // True when `file`'s output exists and is not older than the input, as
 // cp -u decides: only the two files' times are looked at, never the input's
@@ -348,6 +333,10 @@ int runDetect(const Arguments& args) {
         lines[index] = line;
         for (; printed < lines.size() && lines[printed].done; ++printed) {
             if (!lines[printed].loaded) continue;
+            if (args.check.json) {
+                printAboveProgress(detectJsonLine(display(files[printed].path), lines[printed].guess), stdout);
+                continue;
+            }
             const std::string text = display(files[printed].path) + ": " +
                                      conventionName(lines[printed].guess.convention) + " ";
             char confidence[16];

@@ -2,15 +2,27 @@
 // run and the detection run, and the messages they share.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "adjust/adjust.h"
 #include "detect/green_convention.h"
 #include "writers/writers.h"
 
-enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3 };
+enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3, exitFindings = 5 };
+
+// The options of --check and --fix (cli/check.cpp).
+struct CheckArguments {
+    bool check = false;
+    bool fix = false;
+    bool json = false;  // JSON Lines for --check, --fix and --detect
+    GreenConvention expect = GreenConvention::unknown;
+};
 
 struct Arguments {
     AdjustOptions options = defaultAdjustOptions;
@@ -27,6 +39,7 @@ struct Arguments {
     SaveOptions save;  // --alpha, --depth and the DDS choices
     bool ddsOptionsGiven = false;
     std::vector<const char*> inputs;
+    CheckArguments check;
 };
 
 // One line on standard error, "quorvel-cli: " and the text. Safe from
@@ -57,3 +70,64 @@ bool saveResult(const Arguments& args, const char* input, const char* output, co
 int runOneFile(const Arguments& args);
 int runFolder(const Arguments& args);
 int runDetect(const Arguments& args);
+
+// Takes argv[i] when it is one of the check's options (--check, --fix,
+// --json, --expect), with its value (i then names the value).
+// Returns false for any other argument. On a bad value it prints the usage
+// error and sets `status` and `bad`.
+bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int& status, bool& bad);
+// What goes with --check and --fix; false (with the message printed and
+// `status` set) on a usage error.
+bool checkUsageAllowed(const Arguments& args, int& status);
+// --check: one line (or JSON object) a map, exit 0, 5 (findings) or 1.
+// --fix: the repaired maps written, a summary, exit 0, 5 (some skipped), 1 or 3.
+int runCheck(const Arguments& args);
+// One --detect line as a JSON object, with its newline.
+std::string detectJsonLine(const std::string& path, const ConventionGuess& guess);
+
+// Shared by the runs over many files (cli/batch.cpp).
+namespace batch {
+
+struct InputFile {
+    std::filesystem::path path;      // as found: the argument, or the folder joined with the relative path
+    std::filesystem::path relative;  // the sub-folders below the folder it was found in (empty for a named file)
+    uint64_t size = 0;
+    std::filesystem::path output;
+};
+
+std::string display(const std::filesystem::path& path);
+// Every input the arguments name; problems are collected in `problems`.
+std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::string>& problems);
+// The format an input is written in under --out-dir.
+OutputFormat formatFor(const Arguments& args, const std::filesystem::path& input);
+// Plans every output under --out-dir and lists the clashes.
+void planOutputs(const Arguments& args, std::vector<InputFile>& files, std::vector<std::string>& problems);
+// Prints the problems as usage errors; true when there were any.
+bool usageProblems(const std::vector<std::string>& problems);
+unsigned workerCount(const Arguments& args, size_t files);
+bool showProgress(const Arguments& args);
+
+// Runs `work(index)` for every file on `workers` threads, each taking the
+// next file when it is done with one. `claimed(index)` runs as a file is
+// taken, before its work.
+template <typename Work, typename Claimed>
+void runPool(size_t count, unsigned workers, Work work, Claimed claimed) {
+    std::atomic<size_t> next{0};
+    auto loop = [&] {
+        for (size_t index; (index = next.fetch_add(1)) < count;) {
+            claimed(index);
+            work(index);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(loop);
+    loop();
+    for (std::thread& thread : threads) thread.join();
+}
+
+template <typename Work>
+void runPool(size_t count, unsigned workers, Work work) {
+    runPool(count, workers, work, [](size_t) {});
+}
+
+}  // namespace batch

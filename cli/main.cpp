@@ -22,7 +22,10 @@ namespace {
 constexpr char usageText[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
     "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds] [-r] [-u] [-j N] INPUT...\n"
-    "       quorvel-cli --detect [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] --out-dir DIR [-r] [-j N] INPUT...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
     "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
@@ -85,6 +88,23 @@ constexpr char usageText[] =
     "                        inverted reads as the other convention; flat maps,\n"
     "                        relief that runs only along the axes (planks, stripes,\n"
     "                        weaves) and mirrored pasted parts come out unknown.\n"
+    "  --json                one JSON object a line (JSON Lines) instead of text,\n"
+    "                        for --detect, --check and --fix\n"
+    "\n"
+    "Checking and fixing:\n"
+    "  --check               print 'PATH: FINDINGS (CONVENTION CONFIDENCE; N% unit\n"
+    "                        length)' for each INPUT, or 'ok' for FINDINGS. The\n"
+    "                        findings: z-missing, z-inverted, dxt5nm, srgb-decoded,\n"
+    "                        srgb-encoded, not-normalized, object-space,\n"
+    "                        not-a-normal-map; with --expect also wrong-convention\n"
+    "                        or convention-unknown\n"
+    "  --fix                 write each map repaired: DXT5nm unpacked, the sRGB\n"
+    "                        curve undone, Z rebuilt or un-inverted, every vector\n"
+    "                        re-normalised, and with --expect green converted; the\n"
+    "                        other options are applied afterwards. Object-space\n"
+    "                        maps and pictures that are no normal map are skipped\n"
+    "  --expect CONVENTION   opengl or directx: a map of the other convention is\n"
+    "                        wrong-convention (--fix converts it)\n"
     "\n"
     "  -h, --help            show this text\n"
     "  --version             show the version\n"
@@ -95,9 +115,12 @@ constexpr char usageText[] =
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
+    "  quorvel-cli --check --expect directx -r textures/\n"
+    "  quorvel-cli --fix -r --out-dir fixed textures/\n"
     "\n"
     "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
-    "others are still written); 2 usage error; 3 a file could not be written.\n";
+    "others are still written); 2 usage error; 3 a file could not be written;\n"
+    "5 --check found something wrong with a map, or --fix skipped a map.\n";
 
 int usageError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int usageError(const char* format, ...) {
@@ -287,6 +310,8 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
                 return ParseResult::usage;
             }
             jobsGiven = true;
+        } else if (bool bad = false; parseCheckOption(argc, argv, i, args.check, status, bad)) {
+            if (bad) return ParseResult::usage;
         } else {
             status = usageError("unknown option '%s'", arg);
             return ParseResult::usage;
@@ -296,12 +321,13 @@ ParseResult parseArguments(int argc, char** argv, Arguments& args, int& status) 
     if (scaleText && !args.quiet) noteScaleText(scaleText, args.options.scale);
 
     // What goes with what.
+    if (!checkUsageAllowed(args, status)) return ParseResult::usage;
     const bool many = args.outDir != nullptr;
     if (args.detect && (many || args.to != GreenConvention::unknown || args.thumbnail || args.formatGiven)) {
         status = usageError("--detect only reads: it takes no --out-dir, --to, --format or --thumbnail");
         return ParseResult::usage;
     }
-    if (!many && !args.detect) {
+    if (!many && !args.detect && !args.check.check) {
         if (args.formatGiven || jobsGiven || recursiveGiven) {
             status = usageError("--format, --jobs and --recursive go with --out-dir");
             return ParseResult::usage;
@@ -491,6 +517,7 @@ int main(int argc, char** argv) {
         case ParseResult::usage: return status;
         case ParseResult::run: break;
     }
+    if (args.check.check || args.check.fix) return runCheck(args);
     if (args.detect) return runDetect(args);
     if (args.outDir) return runFolder(args);
     return runOneFile(args);

@@ -23,6 +23,7 @@
 #include "app/qt/user_dialogs.h"
 #include "app/qt/views.h"
 #include "app/session.h"
+#include "check/check.h"
 #include "resources/resource.h"
 
 QString conventionLine(const ConventionGuess& guess) {
@@ -34,6 +35,11 @@ QString conventionLine(const ConventionGuess& guess) {
         case GreenConvention::unknown: break;
     }
     return QStringLiteral("Green convention unclear");
+}
+
+QString findingsPart(const Image& image) {
+    const uint32_t findings = diagnose(measureMap(image)).findings;
+    return findings ? QStringLiteral("; ") + QString::fromStdString(findingPhrase(findings)) : QString();
 }
 
 namespace {
@@ -172,7 +178,8 @@ void MainWindow::readScale() {
 
 void MainWindow::refreshViews() {
     thumbnail_->update();
-    convention_->setText(session && session->loaded == 1 ? conventionLine(detectGreenConvention(session->image))
+    convention_->setText(session && session->loaded == 1 ? conventionLine(detectGreenConvention(session->image)) +
+                                                               findingsPart(session->image)
                                                          : QString());
     preview_->fitToImage();
 }

@@ -23,6 +23,9 @@ class UserDialogs;
 // (Y+), 93% sure", "Looks like DirectX (Y-), 88% sure" or "Green convention
 // unclear". The confidence is shown as a whole percentage, rounded.
 QString conventionLine(const ConventionGuess& guess);
+// What the check finds wrong with a map, to follow that line: "; Z missing,
+// sRGB-decoded", or empty when nothing is.
+QString findingsPart(const Image& image);
 
 class MainWindow : public QWidget {
 public:

@@ -67,6 +67,17 @@ private slots:
         fixture.openThroughDialog(fixture.file("flat.bmp"));
         QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear"));
     }
+
+    // What the check finds follows the convention, after every load.
+    void theLineNamesWhatIsWrong() {
+        WindowFixture fixture;
+        writePicture(fixture.folder.file("blue0.bmp"), 64, 64, [](int x, int y) { return sphere(x, y, true) & ~0xFFu; });
+        writePicture(fixture.folder.file("grey.bmp"), 64, 64, [](int x, int y) { return (x + y) * 0x010101u; });
+        fixture.openThroughDialog(fixture.file("blue0.bmp"));
+        QVERIFY2(fixture.conventionText().endsWith(QLatin1String("; Z missing")), qPrintable(fixture.conventionText()));
+        fixture.openThroughDialog(fixture.file("grey.bmp"));
+        QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear; not a normal map"));
+    }
 };
 
 QUORVEL_QT_TEST(ConventionTest);
