@@ -44,6 +44,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <thread>
@@ -324,7 +325,12 @@ ConventionGuess detectGreenConvention(const Image& image) {
             total += results[b].tiles[t].total;
         }
     }
-    if (total <= 0.0) return guess;
+    guess.normalShare = static_cast<float>(static_cast<double>(normals) /
+                                           (static_cast<double>(image.width) * static_cast<double>(image.height)));
+    if (total <= 0.0) {
+        guess.reason = guess.normalShare < minimumNormalShare ? UnknownReason::notNormalMap : UnknownReason::flat;
+        return guess;
+    }
     // Memory rows running up turn every dp/drow round. A few cells of
     // evidence in a large picture are not enough, however one-sided.
     const double floor = evidenceFloor * static_cast<double>(normals);
@@ -338,9 +344,33 @@ ConventionGuess detectGreenConvention(const Image& image) {
         }
     const double agreement = mass > 0.0 ? agreeing / mass : 0.0;
     guess.confidence = static_cast<float>(std::min(1.0, 2.0 * std::fabs(score)) * agreement * agreement);
-    const bool normalMap = static_cast<double>(normals) >=
-                           minimumNormalShare * static_cast<double>(image.width) * static_cast<double>(image.height);
-    if (normalMap && guess.confidence >= minimumConfidence)
+    guess.score = static_cast<float>(score);
+    guess.agreement = static_cast<float>(agreement);
+    guess.relief = static_cast<float>(total / static_cast<double>(std::max<int64_t>(normals, 1)));
+    const bool normalMap = guess.normalShare >= minimumNormalShare;
+    if (!normalMap) {
+        guess.reason = UnknownReason::notNormalMap;
+    } else if (guess.confidence < minimumConfidence) {
+        guess.reason = agreement < 0.75 ? UnknownReason::partsDisagree : UnknownReason::tooLittleRelief;
+    } else {
         guess.convention = score > 0.0 ? GreenConvention::openGl : GreenConvention::directX;
+    }
     return guess;
+}
+
+std::string unknownReasonText(const ConventionGuess& guess) {
+    if (guess.convention != GreenConvention::unknown) return {};
+    switch (guess.reason) {
+        case UnknownReason::none: break;
+        case UnknownReason::flat: return "flat";
+        case UnknownReason::notNormalMap: {
+            char text[64];
+            std::snprintf(text, sizeof text, "not a normal map: %.0f%% unit-length normals",
+                          std::floor(static_cast<double>(guess.normalShare) * 100.0));
+            return text;
+        }
+        case UnknownReason::tooLittleRelief: return "too little relief";
+        case UnknownReason::partsDisagree: return "parts disagree";
+    }
+    return {};
 }
