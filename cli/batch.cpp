@@ -206,8 +206,7 @@ FileResult processFile(const Arguments& args, const InputFile& file) {
             adjustPixels(&image, flip);
             result.conversion = Conversion::converted;
         } else if (guess.convention == GreenConvention::unknown) {
-            reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input.c_str(),
-                       static_cast<double>(guess.confidence));
+            warnUnclear(input.c_str(), guess);
             result.conversion = Conversion::undecided;
         } else {
             result.conversion = Conversion::unchanged;
@@ -311,11 +310,7 @@ int runDetect(const Arguments& args) {
         lines[index] = line;
         for (; printed < lines.size() && lines[printed].done; ++printed) {
             if (!lines[printed].loaded) continue;
-            const std::string text = display(files[printed].path) + ": " +
-                                     conventionName(lines[printed].guess.convention) + " ";
-            char confidence[16];
-            std::snprintf(confidence, sizeof confidence, "%.2f", static_cast<double>(lines[printed].guess.confidence));
-            printAboveProgress(text + confidence + "\n", stdout);
+            printAboveProgress(display(files[printed].path) + ": " + guessText(lines[printed].guess) + "\n", stdout);
         }
     });
     stopProgress();

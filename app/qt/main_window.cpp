@@ -33,7 +33,9 @@ QString conventionLine(const ConventionGuess& guess) {
         case GreenConvention::directX: return QStringLiteral("Looks like DirectX (Y-), %1% sure").arg(percent);
         case GreenConvention::unknown: break;
     }
-    return QStringLiteral("Green convention unclear");
+    const std::string reason = unknownReasonText(guess);
+    if (reason.empty()) return QStringLiteral("Green convention unclear");
+    return QStringLiteral("Green convention unclear: %1").arg(QString::fromStdString(reason));
 }
 
 namespace {

@@ -21,7 +21,8 @@ class UserDialogs;
 
 // The line under the thumbnail for a detection result: "Looks like OpenGL
 // (Y+), 93% sure", "Looks like DirectX (Y-), 88% sure" or "Green convention
-// unclear". The confidence is shown as a whole percentage, rounded.
+// unclear: parts disagree" (with the reason, when there is one). The
+// confidence is shown as a whole percentage, rounded.
 QString conventionLine(const ConventionGuess& guess);
 
 class MainWindow : public QWidget {
