@@ -94,9 +94,13 @@ int generatedSet(int argc, char** argv) {
                         ++maps;
                         const GreenConvention want = expected(recipe);
                         if (verbose)
-                            std::printf("%-9s %4dx%-4d pieces %d seed %d %-7s: %-7s %.3f score %+.3f agr %.3f share %.3f relief %.5f %s\n", reliefName(relief),
-                                        size[0], size[1], pieces, seed, name(convention), name(guess.convention),
-                                        static_cast<double>(guess.confidence), double(guess.score), double(guess.agreement), double(guess.normalShare), double(guess.relief), unknownReasonText(guess).c_str());
+                            std::printf("%-9s %4dx%-4d pieces %d seed %d %-7s: %-7s %.3f score %+.3f agreement %.3f"
+                                        " unit normals %.3f relief %.5f %s\n",
+                                        reliefName(relief), size[0], size[1], pieces, seed, name(convention),
+                                        name(guess.convention), static_cast<double>(guess.confidence),
+                                        static_cast<double>(guess.score), static_cast<double>(guess.agreement),
+                                        static_cast<double>(guess.normalShare), static_cast<double>(guess.relief),
+                                        unknownReasonText(guess).c_str());
                         if (want == GreenConvention::unknown) {
                             if (guess.convention != GreenConvention::unknown) {
                                 ++toldUntellable;
@@ -170,10 +174,11 @@ void printLengths(const Image& image, const std::string& label) {
 }
 
 void printGuess(const char* label, GreenConvention want, const ConventionGuess& guess) {
-    std::printf("  %-48s want %-7s got %-7s %.3f  score %+.3f  agreement %.3f  unit normals %5.1f%% relief %.5f %s\n", label,
-                name(want), name(guess.convention), static_cast<double>(guess.confidence),
+    std::printf("  %-48s want %-7s got %-7s %.3f  score %+.3f  agreement %.3f  unit normals %5.1f%%  relief %.5f  %s\n",
+                label, name(want), name(guess.convention), static_cast<double>(guess.confidence),
                 static_cast<double>(guess.score), static_cast<double>(guess.agreement),
-                100.0 * static_cast<double>(guess.normalShare), double(guess.relief), unknownReasonText(guess).c_str());
+                100.0 * static_cast<double>(guess.normalShare), static_cast<double>(guess.relief),
+                unknownReasonText(guess).c_str());
 }
 
 // The `file` and `convention` columns of a MANIFEST.tsv, found by the header.

@@ -107,8 +107,6 @@ constexpr float edgeWeight = 0.05f;
 constexpr float unitSquared = 255.0f * 255.0f;
 constexpr float shortestSquared = 0.1f * unitSquared;  // at least a third of unit length
 constexpr float longestSquared = 1.5f * unitSquared;   // the most a normal may be
-constexpr float votingTilt = 0.2f * 0.2f;              // nz^2 over the squared length, facing out
-constexpr float normalTilt = 0.5f;                     // nz^2 over the squared length: at most 45 degrees
 
 struct TileVotes {
     double net = 0.0;    // OpenGL positive
@@ -160,18 +158,19 @@ struct RowCounts {
     int32_t normals = 0;
 };
 
-// One pixel's components, in units of 1/255, into slopes; counts it. The
-// tests are combined bit by bit, so that the loops around this have no
-// branches and become vector code.
+// One pixel's components, in units of 1/255, into slopes; counts it. With
+// q = x^2 + y^2, facing out (nz^2 above 0.04 of the squared length) is
+// 24 z^2 > q, and a tilt of at most 45 degrees is z^2 >= q. The tests are
+// combined bit by bit, so that the loops around this have no branches and
+// become vector code.
 inline void decodePixel(float x, float y, float z, float& p, float& s, int32_t& voters, int32_t& normals) {
-    const float squared = (x * x + y * y) + z * z;
-    const float zz = z * z;
+    const float q = x * x + y * y, zz = z * z, squared = q + zz;
     const bool longEnough = squared >= shortestSquared;
-    const bool votes = (z > 0.0f) & (zz > votingTilt * squared) & longEnough;
-    const bool normal = (z > 0.0f) & (zz >= normalTilt * squared) & longEnough & (squared <= longestSquared);
-    const float inverse = votes ? -1.0f / z : missing;
-    p = x * inverse;
-    s = y * inverse;
+    const bool votes = (z > 0.0f) & (24.0f * zz > q) & longEnough;
+    const bool normal = (z > 0.0f) & (zz >= q) & longEnough & (squared <= longestSquared);
+    const float inverse = -1.0f / z;
+    p = votes ? x * inverse : missing;
+    s = votes ? y * inverse : missing;
     voters += votes ? 1 : 0;
     normals += normal ? 1 : 0;
 }
