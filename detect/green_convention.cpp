@@ -84,6 +84,7 @@ constexpr int maxTiles = 4;  // tiles a side
 constexpr int maxLevels = 16;
 constexpr int32_t coarsestSide = 16;  // cells on the shorter side of the coarsest level
 constexpr int32_t smallestSide = 4;   // below this on either side nothing is told
+constexpr int32_t largestSide = 2048;  // beyond this on the shorter side the 2 x 2 averages are read
 constexpr float minimumConfidence = 0.1f;
 constexpr double minimumNormalShare = 0.2;
 // A parts' disagreement of one vote in four or more is named as the reason
@@ -128,7 +129,8 @@ struct Plan {
     size_t step;             // bytes a pixel
     bool sixteenBit;         // samples are native-endian 16-bit words, red first
     size_t red, blue;        // byte offsets in an 8-bit pixel
-    int32_t width;
+    bool halved;             // the analysis reads the picture's 2 x 2 averages
+    int32_t width;           // of the picture analysed
     int32_t height;
     int levels;
     int tileRows;
@@ -192,34 +194,104 @@ QUORVEL_VECTOR_CLONES RowCounts decodeRowAs(const uint8_t* __restrict row, int32
     return {voters, normals};
 }
 
+// The 2 x 2 averages of 8-bit pixels are taken in three plain loops, which
+// run faster than one that gathers twelve bytes a pixel: the bytes of two
+// rows added, the sums of horizontal pairs of pixels as components, and
+// those decoded.
+struct Halving {
+    uint16_t* sums;
+    float* x;
+    float* y;
+    float* z;
+};
+
+QUORVEL_VECTOR_CLONES void addRows(const uint8_t* __restrict a, const uint8_t* __restrict b, uint16_t* __restrict sums,
+                                   size_t bytes) {
+    for (size_t k = 0; k < bytes; ++k) sums[k] = static_cast<uint16_t>(a[k] + b[k]);
+}
+
+template <size_t step, size_t red, size_t blue>
+QUORVEL_VECTOR_CLONES void averagePairs(const uint16_t* __restrict sums, int32_t width, float* __restrict x,
+                                        float* __restrict y, float* __restrict z) {
+    for (int32_t c = 0; c < width; ++c) {
+        const uint16_t* pair = sums + static_cast<size_t>(c) * 2 * step;
+        // The sum of four bytes over 2 is the average's 2v - 255, plus 255.
+        x[c] = static_cast<float>(pair[red] + pair[red + step]) * 0.5f - 255.0f;
+        y[c] = static_cast<float>(pair[1] + pair[1 + step]) * 0.5f - 255.0f;
+        z[c] = static_cast<float>(pair[blue] + pair[blue + step]) * 0.5f - 255.0f;
+    }
+}
+
+QUORVEL_VECTOR_CLONES RowCounts decodeComponents(const float* __restrict x, const float* __restrict y,
+                                                 const float* __restrict z, int32_t width, float* __restrict p,
+                                                 float* __restrict s) {
+    int32_t voters = 0, normals = 0;
+    for (int32_t c = 0; c < width; ++c) decodePixel(x[c], y[c], z[c], p[c], s[c], voters, normals);
+    return {voters, normals};
+}
+
+template <size_t step, size_t red, size_t blue>
+RowCounts decodeHalvedRowAs(const uint8_t* row, const uint8_t* next, int32_t width, const Halving& h, float* p,
+                            float* s) {
+    addRows(row, next, h.sums, static_cast<size_t>(width) * 2 * step);
+    averagePairs<step, red, blue>(h.sums, width, h.x, h.y, h.z);
+    return decodeComponents(h.x, h.y, h.z, width, p, s);
+}
+
 // The same for 16-bit samples, `channels` words a pixel (red, green, blue,
 // then alpha when there are four).
-template <size_t channels>
-QUORVEL_VECTOR_CLONES RowCounts decodeWideRowAs(const uint8_t* __restrict row, int32_t width, float* __restrict p,
-                                                float* __restrict s) {
+template <size_t channels, bool halved>
+QUORVEL_VECTOR_CLONES RowCounts decodeWideRowAs(const uint8_t* __restrict row, const uint8_t* __restrict next,
+                                                int32_t width, float* __restrict p, float* __restrict s) {
     constexpr float scale = 510.0f / 65535.0f;  // v/32767.5 - 1 in units of 1/255
+    constexpr size_t step = channels * 2;
     constexpr bool little = std::endian::native == std::endian::little;
-    const auto word = [](const uint8_t* at) {
-        return static_cast<float>(little ? at[0] | at[1] << 8 : at[0] << 8 | at[1]);
-    };
+    const auto word = [](const uint8_t* at) { return little ? at[0] | at[1] << 8 : at[0] << 8 | at[1]; };
     int32_t voters = 0, normals = 0;
     for (int32_t c = 0; c < width; ++c) {
-        const uint8_t* pixel = row + static_cast<size_t>(c) * channels * 2;
-        const float x = word(pixel) * scale - 255.0f;
-        const float y = word(pixel + 2) * scale - 255.0f;
-        const float z = word(pixel + 4) * scale - 255.0f;
+        float x, y, z;
+        if constexpr (halved) {
+            const uint8_t* a = row + static_cast<size_t>(c) * 2 * step;
+            const uint8_t* b = next + static_cast<size_t>(c) * 2 * step;
+            const auto sum = [&](size_t k) {
+                return static_cast<float>((word(a + k) + word(a + k + step)) + (word(b + k) + word(b + k + step)));
+            };
+            x = sum(0) * (scale * 0.25f) - 255.0f;
+            y = sum(2) * (scale * 0.25f) - 255.0f;
+            z = sum(4) * (scale * 0.25f) - 255.0f;
+        } else {
+            const uint8_t* pixel = row + static_cast<size_t>(c) * step;
+            x = static_cast<float>(word(pixel)) * scale - 255.0f;
+            y = static_cast<float>(word(pixel + 2)) * scale - 255.0f;
+            z = static_cast<float>(word(pixel + 4)) * scale - 255.0f;
+        }
         decodePixel(x, y, z, p[c], s[c], voters, normals);
     }
     return {voters, normals};
 }
 
-RowCounts decodeRow(const uint8_t* row, const Plan& plan, float* p, float* s) {
+// Row r of the picture analysed into slopes.
+RowCounts decodeRow(int32_t r, const Plan& plan, const Halving& h, float* p, float* s) {
+    const int32_t w = plan.width;
+    if (plan.halved) {
+        const uint8_t* row = plan.pixels + 2 * int64_t{r} * plan.rowAdvance;
+        const uint8_t* next = row + plan.rowAdvance;
+        if (plan.sixteenBit)
+            return plan.step == 6 ? decodeWideRowAs<3, true>(row, next, w, p, s)
+                                  : decodeWideRowAs<4, true>(row, next, w, p, s);
+        if (plan.step == 3)
+            return plan.red == 0 ? decodeHalvedRowAs<3, 0, 2>(row, next, w, h, p, s)
+                                 : decodeHalvedRowAs<3, 2, 0>(row, next, w, h, p, s);
+        return plan.red == 0 ? decodeHalvedRowAs<4, 0, 2>(row, next, w, h, p, s)
+                             : decodeHalvedRowAs<4, 2, 0>(row, next, w, h, p, s);
+    }
+    const uint8_t* row = plan.pixels + r * plan.rowAdvance;
     if (plan.sixteenBit)
-        return plan.step == 6 ? decodeWideRowAs<3>(row, plan.width, p, s) : decodeWideRowAs<4>(row, plan.width, p, s);
+        return plan.step == 6 ? decodeWideRowAs<3, false>(row, nullptr, w, p, s)
+                              : decodeWideRowAs<4, false>(row, nullptr, w, p, s);
     if (plan.step == 3)
-        return plan.red == 0 ? decodeRowAs<3, 0, 2>(row, plan.width, p, s)
-                             : decodeRowAs<3, 2, 0>(row, plan.width, p, s);
-    return plan.red == 0 ? decodeRowAs<4, 0, 2>(row, plan.width, p, s) : decodeRowAs<4, 2, 0>(row, plan.width, p, s);
+        return plan.red == 0 ? decodeRowAs<3, 0, 2>(row, w, p, s) : decodeRowAs<3, 2, 0>(row, w, p, s);
+    return plan.red == 0 ? decodeRowAs<4, 0, 2>(row, w, p, s) : decodeRowAs<4, 2, 0>(row, w, p, s);
 }
 
 // The votes of the cells between two rows of one level, cells [first, last).
@@ -284,13 +356,24 @@ public:
             for (int t = 0; t <= plan.tileCols; ++t)
                 level.bounds[t] = static_cast<int32_t>(int64_t{t} * (width - 1) / plan.tileCols);
         }
+        if (halvesBytes(plan)) {
+            const size_t row = static_cast<size_t>(plan.width);
+            halving_.x = scratch, scratch += row;
+            halving_.y = scratch, scratch += row;
+            halving_.z = scratch, scratch += row;
+            halving_.sums = reinterpret_cast<uint16_t*>(scratch);  // 2 x width x step words
+        }
     }
+
+    // 8-bit pictures read through their averages need row scratch of their own.
+    static bool halvesBytes(const Plan& plan) { return plan.halved && !plan.sixteenBit; }
 
     // Floats of scratch one band needs.
     static size_t scratchFloats(const Plan& plan) {
         size_t floats = 0;
         int32_t width = plan.width;
         for (int k = 0; k < plan.levels; ++k, width /= 2) floats += 4 * size_t(width) + 2 * size_t(width / 2);
+        if (halvesBytes(plan)) floats += 3 * size_t(plan.width) + size_t(plan.width) * plan.step;
         return floats;
     }
 
@@ -299,8 +382,7 @@ public:
         for (int32_t r = firstRow; r < endRow; ++r) {
             Level& level = levels_[0];
             const int slot = static_cast<int>(level.rows & 1);
-            const uint8_t* row = plan_.pixels + r * plan_.rowAdvance;
-            const RowCounts counts = decodeRow(row, plan_, level.p[slot], level.s[slot]);
+            const RowCounts counts = decodeRow(r, plan_, halving_, level.p[slot], level.s[slot]);
             result.voters += counts.voters;
             result.normals += counts.normals;
             arrived(0);
@@ -337,6 +419,7 @@ private:
 
     const Plan& plan_;
     Level levels_[maxLevels];
+    Halving halving_{};
     BandResult* result_ = nullptr;
 };
 
@@ -392,12 +475,17 @@ ConventionGuess detectGreenConvention(const Image& image) {
     // 16-bit pictures are always red first.
     plan.red = image.bgrOrder && !plan.sixteenBit ? 2 : 0;
     plan.blue = image.bgrOrder && !plan.sixteenBit ? 0 : 2;
-    plan.width = image.width;
-    plan.height = image.height;
-    plan.tileRows = tilesAlong(image.height);
-    plan.tileCols = tilesAlong(image.width);
+    // A large picture is read through its 2 x 2 averages, as its first
+    // mip level (an odd last row or column left out): finer detail adds
+    // nothing the coarser levels do not say, and the pixels are still read
+    // once.
+    plan.halved = std::min(image.width, image.height) > largestSide;
+    plan.width = plan.halved ? image.width / 2 : image.width;
+    plan.height = plan.halved ? image.height / 2 : image.height;
+    plan.tileRows = tilesAlong(plan.height);
+    plan.tileCols = tilesAlong(plan.width);
     plan.levels = 1;
-    for (int32_t side = std::min(image.width, image.height) / 2; side >= coarsestSide && plan.levels < maxLevels;
+    for (int32_t side = std::min(plan.width, plan.height) / 2; side >= coarsestSide && plan.levels < maxLevels;
          side /= 2)
         ++plan.levels;
 
@@ -430,7 +518,7 @@ ConventionGuess detectGreenConvention(const Image& image) {
             total += results[b].tiles[t].total;
         }
     }
-    const double pixels = static_cast<double>(image.width) * static_cast<double>(image.height);
+    const double pixels = static_cast<double>(plan.width) * static_cast<double>(plan.height);
     guess.normalShare = static_cast<float>(static_cast<double>(normals) / pixels);
     if (static_cast<double>(normals) < minimumNormalShare * pixels) {
         guess.reason = UnknownReason::notNormalMap;

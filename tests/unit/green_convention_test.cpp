@@ -99,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DetectCase{"faint_noise_directx", faint(recipe(Relief::noise, dx, 256, 256, 13), 0.05, 0), dx},
                       // Large enough to be shared out among threads.
                       DetectCase{"large_noise_opengl", recipe(Relief::noise, gl, 1600, 1400, 14), gl},
+
                       DetectCase{"planks", recipe(Relief::planks, gl, 256, 256, 15), unknown},
                       DetectCase{"planks_islands", recipe(Relief::planks, dx, 256, 256, 16, 3), unknown},
                       DetectCase{"stripes_islands", recipe(Relief::stripes, gl, 256, 256, 17, 3), unknown},
@@ -165,6 +166,44 @@ TEST(DetectGreenConvention, FaintReliefIsToldAtSixteenBits) {
     EXPECT_EQ(detectGreenConvention(sixteenBit.image).convention, gl);
     invertGreen(sixteenBit.image);
     EXPECT_EQ(detectGreenConvention(sixteenBit.image).convention, dx);
+}
+
+// The picture with every pixel repeated into 2 x 2 and, when `oddEdges`, a
+// last row and column of noise.
+Image doubled(const Image& small, bool oddEdges) {
+    const size_t step = pixelBytes(small);
+    Image big = small;
+    big.width = 2 * small.width + (oddEdges ? 1 : 0);
+    big.height = 2 * small.height + (oddEdges ? 1 : 0);
+    big.rowBytes = static_cast<int32_t>(step) * big.width;
+    big.dataSize = static_cast<uint32_t>(static_cast<size_t>(big.rowBytes) * static_cast<size_t>(big.height));
+    big.pixels = static_cast<uint8_t*>(std::malloc(big.dataSize));
+    for (size_t at = 0; at < big.dataSize; ++at) big.pixels[at] = static_cast<uint8_t>(hash(at, 7, 8));
+    for (int32_t r = 0; r < 2 * small.height; ++r)
+        for (int32_t c = 0; c < 2 * small.width; ++c)
+            std::memcpy(big.pixels + static_cast<size_t>(r) * static_cast<size_t>(big.rowBytes) + c * step,
+                        small.pixels + static_cast<size_t>(r / 2) * static_cast<size_t>(small.rowBytes) + c / 2 * step,
+                        step);
+    return big;
+}
+
+// A picture more than 2048 pixels on its shorter side is read through its
+// 2 x 2 averages (an odd last row and column left out): one made of doubled
+// pixels reads exactly as the picture it was made from.
+TEST(DetectGreenConvention, LargePicturesAreReadThroughTheirAverages) {
+    for (const Layout layout : {Layout::bgra32BottomUp, Layout::rgba64}) {
+        Map small(withLayout(recipe(Relief::noise, dx, 1030, 1025, 60), layout));
+        const ConventionGuess want = detectGreenConvention(small.image);
+        ASSERT_EQ(want.convention, dx);
+        Image big = doubled(small.image, layout == Layout::rgba64);
+        const ConventionGuess got = detectGreenConvention(big);
+        std::free(big.pixels);
+        EXPECT_EQ(got.convention, want.convention);
+        EXPECT_EQ(got.confidence, want.confidence);
+        EXPECT_EQ(got.score, want.score);
+        EXPECT_EQ(got.agreement, want.agreement);
+        EXPECT_EQ(got.normalShare, want.normalShare);
+    }
 }
 
 // Only the relation of red and green is seen: inverting red reads as the
