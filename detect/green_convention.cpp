@@ -21,8 +21,9 @@
 // gives a UV seam (one derivative jumping) no more weight than the other
 // derivative. Votes are summed over every overlapping cell of a pyramid of
 // 2 x 2 box-averaged slope fields, from full size (where quantisation hides
-// gentle relief, so the coarser levels carry it) down to about 16 cells on
-// the shorter side, and over a grid of up to 4 x 4 tiles. The score is the
+// gentle relief, so the coarser levels carry it; a picture over 2048 pixels
+// on the shorter side starts from its 2 x 2 averages, as from its first mip
+// level) down to about 16 cells on the shorter side, and over a grid of up to 4 x 4 tiles. The score is the
 // net vote over the total vote, in [-1, 1]; the agreement is the share of
 // the tiles' net votes on the winning side.
 //
