@@ -204,8 +204,7 @@ FileResult processFile(const Arguments& args, const InputFile& file, unsigned st
             adjustPixels(&image, flip);
             result.conversion = Conversion::converted;
         } else if (guess.convention == GreenConvention::unknown) {
-            reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input.c_str(),
-                       static_cast<double>(guess.confidence));
+            warnUnclear(input.c_str(), guess);
             result.conversion = Conversion::undecided;
         } else {
             result.conversion = Conversion::unchanged;
@@ -337,11 +336,7 @@ int runDetect(const Arguments& args) {
                 printAboveProgress(detectJsonLine(display(files[printed].path), lines[printed].guess), stdout);
                 continue;
             }
-            const std::string text = display(files[printed].path) + ": " +
-                                     conventionName(lines[printed].guess.convention) + " ";
-            char confidence[16];
-            std::snprintf(confidence, sizeof confidence, "%.2f", static_cast<double>(lines[printed].guess.confidence));
-            printAboveProgress(text + confidence + "\n", stdout);
+            printAboveProgress(display(files[printed].path) + ": " + guessText(lines[printed].guess) + "\n", stdout);
         }
     });
     stopProgress();

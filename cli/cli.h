@@ -57,6 +57,14 @@ std::string writeFailureReason();
 
 const char* conventionName(GreenConvention convention);
 
+// A detection as --detect prints it: "opengl 0.93", or "unknown 0.04 (parts
+// disagree)" with the reason of an unknown answer.
+std::string guessText(const ConventionGuess& guess);
+
+// The warning for a map that --to leaves unconverted because its convention
+// is unclear, with the reason.
+void warnUnclear(const char* input, const ConventionGuess& guess);
+
 // The green inversion that makes a map of convention `found` one of
 // convention `wanted`: true when they are known and differ.
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted);

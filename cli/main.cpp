@@ -82,12 +82,18 @@ constexpr char usageText[] =
     "  -q, --quiet           no progress line and no notes\n"
     "\n"
     "Green convention:\n"
-    "  --detect              print 'PATH: opengl|directx|unknown CONFIDENCE' for each\n"
-    "                        INPUT, the confidence running from 0 to 1. Only the\n"
-    "                        relation of X to Y can be seen, so a map with red\n"
-    "                        inverted reads as the other convention; flat maps,\n"
-    "                        relief that runs only along the axes (planks, stripes,\n"
-    "                        weaves) and mirrored pasted parts come out unknown.\n"
+    "  --detect              print 'PATH: opengl|directx CONFIDENCE' for each INPUT,\n"
+    "                        the confidence running from 0 to 1, or 'PATH: unknown\n"
+    "                        CONFIDENCE (REASON)' when it falls below 0.10:\n"
+    "                          flat               no relief at all\n"
+    "                          not a normal map: N% unit-length normals\n"
+    "                                             (albedo, height maps, photographs)\n"
+    "                          too little relief  relief too faint, or running only\n"
+    "                                             along the axes (planks, stripes)\n"
+    "                          parts disagree     parts read as different\n"
+    "                                             conventions (mirrored pasted parts)\n"
+    "                        Only the relation of X to Y can be seen, so a map with\n"
+    "                        red inverted reads as the other convention.\n"
     "  --json                one JSON object a line (JSON Lines) instead of text,\n"
     "                        for --detect, --check and --fix\n"
     "\n"
@@ -437,6 +443,20 @@ const char* conventionName(GreenConvention convention) {
     return "unknown";
 }
 
+std::string guessText(const ConventionGuess& guess) {
+    char confidence[16];
+    std::snprintf(confidence, sizeof confidence, " %.2f", static_cast<double>(guess.confidence));
+    std::string text = conventionName(guess.convention) + std::string(confidence);
+    const std::string reason = unknownReasonText(guess);
+    return reason.empty() ? text : text + " (" + reason + ")";
+}
+
+void warnUnclear(const char* input, const ConventionGuess& guess) {
+    const std::string reason = unknownReasonText(guess);
+    reportLine("warning: %s: green convention unclear%s%s (%.2f); written unconverted", input,
+               reason.empty() ? "" : ": ", reason.c_str(), static_cast<double>(guess.confidence));
+}
+
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
     return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
 }
@@ -488,8 +508,7 @@ int runOneFile(const Arguments& args) {
                 flip.invertGreen = 1;
                 adjustPixels(&session->image, flip);
             } else if (guess.convention == GreenConvention::unknown) {
-                reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input,
-                           static_cast<double>(guess.confidence));
+                warnUnclear(input, guess);
             }
         }
         // The image was just read from the file, so adjusting it is the

@@ -34,11 +34,16 @@ QString conventionLine(const ConventionGuess& guess) {
         case GreenConvention::directX: return QStringLiteral("Looks like DirectX (Y-), %1% sure").arg(percent);
         case GreenConvention::unknown: break;
     }
-    return QStringLiteral("Green convention unclear");
+    const std::string reason = unknownReasonText(guess);
+    if (reason.empty()) return QStringLiteral("Green convention unclear");
+    return QStringLiteral("Green convention unclear: %1").arg(QString::fromStdString(reason));
 }
 
-QString findingsPart(const Image& image) {
-    const uint32_t findings = diagnose(measureMap(image)).findings;
+QString findingsPart(const Image& image, const ConventionGuess& guess) {
+    uint32_t findings = diagnose(measureMap(image)).findings;
+    // The convention's reason already says so.
+    if (guess.convention == GreenConvention::unknown && guess.reason == UnknownReason::notNormalMap)
+        findings &= ~findingNotANormalMap;
     return findings ? QStringLiteral("; ") + QString::fromStdString(findingPhrase(findings)) : QString();
 }
 
@@ -178,9 +183,12 @@ void MainWindow::readScale() {
 
 void MainWindow::refreshViews() {
     thumbnail_->update();
-    convention_->setText(session && session->loaded == 1 ? conventionLine(detectGreenConvention(session->image)) +
-                                                               findingsPart(session->image)
-                                                         : QString());
+    if (session && session->loaded == 1) {
+        const ConventionGuess guess = detectGreenConvention(session->image);
+        convention_->setText(conventionLine(guess) + findingsPart(session->image, guess));
+    } else {
+        convention_->setText(QString());
+    }
     preview_->fitToImage();
 }
 

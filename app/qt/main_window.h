@@ -21,11 +21,13 @@ class UserDialogs;
 
 // The line under the thumbnail for a detection result: "Looks like OpenGL
 // (Y+), 93% sure", "Looks like DirectX (Y-), 88% sure" or "Green convention
-// unclear". The confidence is shown as a whole percentage, rounded.
+// unclear: parts disagree" (with the reason, when there is one). The
+// confidence is shown as a whole percentage, rounded.
 QString conventionLine(const ConventionGuess& guess);
 // What the check finds wrong with a map, to follow that line: "; Z missing,
-// sRGB-decoded", or empty when nothing is.
-QString findingsPart(const Image& image);
+// sRGB-decoded", or empty when nothing is (or when `guess` has already said
+// that the picture is no normal map).
+QString findingsPart(const Image& image, const ConventionGuess& guess);
 
 class MainWindow : public QWidget {
 public:

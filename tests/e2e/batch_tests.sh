@@ -2,8 +2,9 @@
 # End-to-end checks of quorvel-cli's folder runs, detection and conversion:
 # every folder output equals the one-file run of the same input, broken files
 # fail on their own lines, clashes are refused before any work, the progress
-# line shows only on a terminal, and --to inverts green exactly where the
-# detected convention differs. Also that the streaming road (24-bit BMP in,
+# line shows only on a terminal, --detect tells real maps and their green
+# flips apart and says why an unknown map is unknown, and --to inverts green
+# exactly where the detected convention differs. Also that the streaming road (24-bit BMP in,
 # BMP or Targa out) writes the bytes of the whole-picture road.
 # Usage: batch_tests.sh QUORVEL_CLI TESTS_DATA_DIR SAMPLE.bmp
 set -uo pipefail
@@ -186,6 +187,20 @@ grep -q "broken.bmp" "$work/stderr" || fail "detection failure not named"
 native=$(echo "$first" | cut -d' ' -f2)
 other=$([ "$native" = opengl ] && echo directx || echo opengl)
 
+# Real maps by other people (tests/data/normals, see its README), each named
+# after its convention: told so, and as the other convention once green is
+# inverted.
+for map in "$data"/normals/*.png; do
+  want=${map##*_}; want=${want%.png}
+  flip=$([ "$want" = opengl ] && echo directx || echo opengl)
+  expect_status 0 "$cli" --invert-green "$map" "$work/real_flipped.png"
+  expect_status 0 "$cli" --detect "$map" "$work/real_flipped.png"
+  [[ $(sed -n 1p "$work/stdout") =~ ^"$map":\ $want\ [01]\.[0-9][0-9]$ ]] ||
+    fail "${map##*/} detected as '$(sed -n 1p "$work/stdout")'"
+  [[ $(sed -n 2p "$work/stdout") =~ ^"$work/real_flipped.png":\ $flip\ [01]\.[0-9][0-9]$ ]] ||
+    fail "${map##*/} with green inverted detected as '$(sed -n 2p "$work/stdout")'"
+done
+
 # Conversion: the map stays as it is for its own convention and has green
 # inverted for the other; the flipped map the other way round. A flat map
 # is written unchanged with a warning.
@@ -199,12 +214,24 @@ import struct,sys
 w=h=64; stride=w*3
 sys.stdout.buffer.write(b'BM'+struct.pack('<IHHI',54+stride*h,0,0,54)+struct.pack('<IiiHHIIiiII',40,w,h,1,24,0,stride*h,0,0,0,0)+bytes([255,128,128])*(w*h))
 " >"$work/flat.bmp"
+# A picture that is not a normal map: a grey height ramp.
+python3 -c "
+import struct,sys
+w=h=64; stride=w*3
+sys.stdout.buffer.write(b'BM'+struct.pack('<IHHI',54+stride*h,0,0,54)+struct.pack('<IiiHHIIiiII',40,w,h,1,24,0,stride*h,0,0,0,0)+b''.join(bytes([(r*4+c)//2]*3) for r in range(h) for c in range(w)))
+" >"$work/height.bmp"
+# Unknown answers say why, on the same line.
+expect_status 0 "$cli" --detect "$work/flat.bmp" "$work/height.bmp"
+grep -qx "$work/flat.bmp: unknown 0.00 (flat)" "$work/stdout" || fail "flat map: $(sed -n 1p "$work/stdout")"
+grep -qx "$work/height.bmp: unknown 0.00 (not a normal map: 0% unit-length normals)" "$work/stdout" ||
+  fail "height map: $(sed -n 2p "$work/stdout")"
 mkdir "$work/mixed"
 cp "$sample" "$work/mixed/a.bmp"; cp "$work/flipped.bmp" "$work/mixed/b.bmp"; cp "$work/flat.bmp" "$work/mixed/c.bmp"
 expect_status 0 "$cli" --to "$native" --out-dir "$work/converted" "$work/mixed"
 grep -q "3 files: 3 written, 0 failed; 1 converted to $native, 1 unchanged, 1 undecided" "$work/stdout" ||
   fail "conversion summary: $(cat "$work/stdout")"
-grep -q "c.bmp: green convention unclear" "$work/stderr" || fail "undecided map not named"
+grep -q "c.bmp: green convention unclear: flat (0.00); written unconverted" "$work/stderr" ||
+  fail "undecided map not named with its reason: $(cat "$work/stderr")"
 cmp -s "$work/converted/b.bmp" "$work/to_$native.bmp" || fail "the flipped map was not converted back"
 cmp -s <(tail -c +55 "$work/converted/c.bmp") <(tail -c +55 "$work/flat.bmp") || fail "the undecided map was changed"
 

@@ -26,25 +26,39 @@ private slots:
     void lineForAGuess_data() {
         QTest::addColumn<int>("convention");
         QTest::addColumn<float>("confidence");
+        QTest::addColumn<int>("reason");
         QTest::addColumn<QString>("line");
         const int gl = static_cast<int>(GreenConvention::openGl), dx = static_cast<int>(GreenConvention::directX);
         const int unknown = static_cast<int>(GreenConvention::unknown);
-        QTest::newRow("OpenGL") << gl << 0.93f << "Looks like OpenGL (Y+), 93% sure";
-        QTest::newRow("DirectX") << dx << 0.88f << "Looks like DirectX (Y-), 88% sure";
-        QTest::newRow("half rounds up") << dx << 0.875f << "Looks like DirectX (Y-), 88% sure";
-        QTest::newRow("just below half") << gl << 0.6049f << "Looks like OpenGL (Y+), 60% sure";
-        QTest::newRow("certain") << gl << 1.0f << "Looks like OpenGL (Y+), 100% sure";
-        QTest::newRow("beyond certain") << dx << 7.0f << "Looks like DirectX (Y-), 100% sure";
-        QTest::newRow("below nothing") << gl << -0.5f << "Looks like OpenGL (Y+), 0% sure";
-        QTest::newRow("not a number") << gl << std::numeric_limits<float>::quiet_NaN()
+        const int none = static_cast<int>(UnknownReason::none);
+        QTest::newRow("OpenGL") << gl << 0.93f << none << "Looks like OpenGL (Y+), 93% sure";
+        QTest::newRow("DirectX") << dx << 0.88f << none << "Looks like DirectX (Y-), 88% sure";
+        QTest::newRow("half rounds up") << dx << 0.875f << none << "Looks like DirectX (Y-), 88% sure";
+        QTest::newRow("just below half") << gl << 0.6049f << none << "Looks like OpenGL (Y+), 60% sure";
+        QTest::newRow("certain") << gl << 1.0f << none << "Looks like OpenGL (Y+), 100% sure";
+        QTest::newRow("beyond certain") << dx << 7.0f << none << "Looks like DirectX (Y-), 100% sure";
+        QTest::newRow("below nothing") << gl << -0.5f << none << "Looks like OpenGL (Y+), 0% sure";
+        QTest::newRow("not a number") << gl << std::numeric_limits<float>::quiet_NaN() << none
                                       << "Looks like OpenGL (Y+), 0% sure";
-        QTest::newRow("unknown") << unknown << 0.9f << "Green convention unclear";
+        QTest::newRow("unknown without a reason") << unknown << 0.9f << none << "Green convention unclear";
+        QTest::newRow("flat") << unknown << 0.0f << static_cast<int>(UnknownReason::flat)
+                              << "Green convention unclear: flat";
+        QTest::newRow("parts disagree") << unknown << 0.04f << static_cast<int>(UnknownReason::partsDisagree)
+                                        << "Green convention unclear: parts disagree";
+        QTest::newRow("too little relief") << unknown << 0.06f << static_cast<int>(UnknownReason::tooLittleRelief)
+                                           << "Green convention unclear: too little relief";
+        QTest::newRow("not a normal map") << unknown << 0.0f << static_cast<int>(UnknownReason::notNormalMap)
+                                          << "Green convention unclear: not a normal map: 8% unit-length normals";
     }
     void lineForAGuess() {
         QFETCH(int, convention);
         QFETCH(float, confidence);
+        QFETCH(int, reason);
         QFETCH(QString, line);
-        QCOMPARE(conventionLine({static_cast<GreenConvention>(convention), confidence}), line);
+        ConventionGuess guess{static_cast<GreenConvention>(convention), confidence,
+                              static_cast<UnknownReason>(reason)};
+        guess.normalShare = 0.085f;
+        QCOMPARE(conventionLine(guess), line);
     }
 
     // The line follows every load and adjustment, and a failed load keeps it.
@@ -65,7 +79,7 @@ private slots:
         fixture.openThroughDialog(fixture.file("missing.bmp"));
         QVERIFY2(sure(fixture.conventionText(), "Looks like DirectX (Y-), "), qPrintable(fixture.conventionText()));
         fixture.openThroughDialog(fixture.file("flat.bmp"));
-        QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear"));
+        QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear: flat"));
     }
 
     // What the check finds follows the convention, after every load.
@@ -76,7 +90,8 @@ private slots:
         fixture.openThroughDialog(fixture.file("blue0.bmp"));
         QVERIFY2(fixture.conventionText().endsWith(QLatin1String("; Z missing")), qPrintable(fixture.conventionText()));
         fixture.openThroughDialog(fixture.file("grey.bmp"));
-        QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear; not a normal map"));
+        // Said once, by the convention's reason.
+        QCOMPARE(fixture.conventionText(), QStringLiteral("Green convention unclear: not a normal map: 0% unit-length normals"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "detect/green_convention.h"
@@ -26,7 +27,13 @@ enum class Relief {
     greyscale  // not a normal map: a height map
 };
 
-enum class Layout { rgb24, bgra32BottomUp };
+enum class Layout {
+    rgb24,           // 8-bit red, green, blue, top row first
+    bgra32BottomUp,  // 8-bit blue, green, red and a padding byte, bottom row first
+    rgba32,          // 8-bit red, green, blue and alpha (noise), top row first
+    rgb48,           // 16-bit red, green, blue
+    rgba64           // 16-bit red, green, blue and alpha (noise)
+};
 
 struct MapRecipe {
     Relief relief;
@@ -132,23 +139,37 @@ inline uint8_t encode(double component) {
     return static_cast<uint8_t>(std::clamp(std::lround((component + 1) * 127.5), 0L, 255L));
 }
 
+inline uint16_t encodeWide(double component) {
+    return static_cast<uint16_t>(std::clamp(std::lround((component + 1) * 32767.5), 0L, 65535L));
+}
+
 // An Image as the readers leave one, filled by the recipe. The caller
 // releases it with resetImage.
 inline Image makeMap(const MapRecipe& recipe) {
     const int32_t w = recipe.width, h = recipe.height;
-    const size_t step = recipe.layout == Layout::rgb24 ? 3 : 4;
+    const bool wide = recipe.layout == Layout::rgb48 || recipe.layout == Layout::rgba64;
+    const bool alpha = recipe.layout == Layout::rgba32 || recipe.layout == Layout::rgba64;
     Image image{};
-    image.width = w;
-    image.height = h;
-    image.bitsPerPixel = static_cast<int32_t>(8 * step);
-    image.rowBytes = static_cast<int32_t>(step) * w;
-    image.bgrOrder = recipe.layout == Layout::bgra32BottomUp;
-    image.bottomUp = recipe.layout == Layout::bgra32BottomUp;
-    image.dataSize = static_cast<uint32_t>(step * static_cast<size_t>(w) * static_cast<size_t>(h));
-    image.pixels = static_cast<uint8_t*>(std::malloc(image.dataSize));
-    if (!image.pixels) std::abort();
+    if (wide || alpha) {
+        if (!startImage(&image, static_cast<uint32_t>(w), static_cast<uint32_t>(h), wide ? 16 : 8, alpha))
+            std::abort();
+    } else {
+        const size_t step = recipe.layout == Layout::rgb24 ? 3 : 4;
+        image.width = w;
+        image.height = h;
+        image.bitsPerPixel = static_cast<int32_t>(8 * step);
+        image.rowBytes = static_cast<int32_t>(step) * w;
+        image.bgrOrder = recipe.layout == Layout::bgra32BottomUp;
+        image.bottomUp = recipe.layout == Layout::bgra32BottomUp;
+        image.dataSize = static_cast<uint32_t>(step * static_cast<size_t>(w) * static_cast<size_t>(h));
+        image.pixels = static_cast<uint8_t*>(std::malloc(image.dataSize));
+        if (!image.pixels) std::abort();
+    }
+    const size_t step = pixelBytes(image);
     const int pieces = std::max(1, recipe.pieces);
     const double green = recipe.convention == GreenConvention::directX ? -1 : 1;
+    const int grain = wide ? 257 * recipe.grain : recipe.grain;
+    const int top = wide ? 65535 : 255;
     for (int32_t r = 0; r < h; ++r)
         for (int32_t c = 0; c < w; ++c) {
             // The island this pixel lies in: its own turn and place in the height field.
@@ -161,7 +182,7 @@ inline Image makeMap(const MapRecipe& recipe) {
                 for (int k = 0; k < turn; ++k) std::swap(u, v), v = -v;
                 return height(recipe.relief, u + ox, v + oy, recipe.seed);
             };
-            uint8_t rgb[3];
+            int rgb[3];
             if (recipe.relief == Relief::photo) {
                 for (int k = 0; k < 3; ++k)
                     rgb[k] = static_cast<uint8_t>(255 * valueNoise(c, r, 20, recipe.seed + static_cast<uint32_t>(k)));
@@ -172,24 +193,34 @@ inline Image makeMap(const MapRecipe& recipe) {
                 // OpenGL: green is the normal's component towards the top, -dh/dup = +dh/drow.
                 const double nx = -dhdc * recipe.amplitude, ny = green * dhdr * recipe.amplitude,
                              length = std::sqrt(nx * nx + ny * ny + 1);
-                rgb[0] = encode(nx / length);
-                rgb[1] = encode(ny / length);
-                rgb[2] = encode(1 / length);
+                const double n[3] = {nx / length, ny / length, 1 / length};
+                for (int k = 0; k < 3; ++k) rgb[k] = wide ? encodeWide(n[k]) : encode(n[k]);
             }
+            if (wide && (recipe.relief == Relief::photo || recipe.relief == Relief::greyscale))
+                for (int& v : rgb) v = widenSample(static_cast<uint32_t>(v));
+            for (int k = 0; recipe.grain > 0 && k < 3; ++k) {
+                const int moved =
+                    rgb[k] +
+                    static_cast<int>(hash(c, r, recipe.seed * 3 + static_cast<uint32_t>(k)) %
+                                     static_cast<uint32_t>(2 * grain + 1)) -
+                    grain;
+                rgb[k] = std::clamp(moved, 0, top);
+            }
+            // Alpha is noise, to show that it is not read.
+            const int noise = static_cast<int>(hash(c, r, recipe.seed + 5) % static_cast<uint32_t>(top + 1));
             const int32_t memoryRow = image.bottomUp ? h - 1 - r : r;
             uint8_t* p = image.pixels +
                          (static_cast<size_t>(memoryRow) * static_cast<size_t>(w) + static_cast<size_t>(c)) * step;
-            for (int k = 0; recipe.grain > 0 && k < 3; ++k) {
-                const int moved = rgb[k] +
-                                  static_cast<int>(hash(c, r, recipe.seed * 3 + static_cast<uint32_t>(k)) %
-                                                   static_cast<uint32_t>(2 * recipe.grain + 1)) -
-                                  recipe.grain;
-                rgb[k] = static_cast<uint8_t>(std::clamp(moved, 0, 255));
+            if (wide) {
+                const uint16_t words[4] = {static_cast<uint16_t>(rgb[0]), static_cast<uint16_t>(rgb[1]),
+                                           static_cast<uint16_t>(rgb[2]), static_cast<uint16_t>(noise)};
+                std::memcpy(p, words, step);
+            } else {
+                p[0] = static_cast<uint8_t>(rgb[image.bgrOrder ? 2 : 0]);
+                p[1] = static_cast<uint8_t>(rgb[1]);
+                p[2] = static_cast<uint8_t>(rgb[image.bgrOrder ? 0 : 2]);
+                if (step == 4) p[3] = alpha ? static_cast<uint8_t>(noise) : 255;
             }
-            p[0] = rgb[image.bgrOrder ? 2 : 0];
-            p[1] = rgb[1];
-            p[2] = rgb[image.bgrOrder ? 0 : 2];
-            if (step == 4) p[3] = 255;
         }
     if (recipe.mirrored)
         for (size_t r = 0; r < static_cast<size_t>(h); ++r) {
@@ -200,11 +231,19 @@ inline Image makeMap(const MapRecipe& recipe) {
     return image;
 }
 
-// Inverts the green byte of every pixel.
+// Inverts the green sample of every pixel, at 8 or 16 bits.
 inline void invertGreen(Image& image) {
-    const size_t step = static_cast<size_t>(image.bitsPerPixel / 8);
-    for (size_t at = 1; at < image.dataSize; at += step)
-        image.pixels[at] = static_cast<uint8_t>(255 - image.pixels[at]);
+    const size_t step = pixelBytes(image);
+    for (size_t at = 0; at + step <= image.dataSize; at += step) {
+        if (isSixteenBit(image)) {
+            uint16_t word;
+            std::memcpy(&word, image.pixels + at + 2, 2);
+            word = static_cast<uint16_t>(65535 - word);
+            std::memcpy(image.pixels + at + 2, &word, 2);
+        } else {
+            image.pixels[at + 1] = static_cast<uint8_t>(255 - image.pixels[at + 1]);
+        }
+    }
 }
 
 inline GreenConvention opposite(GreenConvention convention) {

@@ -87,11 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
                                  withLayout(recipe(Relief::noise, gl, 128, 96, 10), Layout::bgra32BottomUp), gl},
                       DetectCase{"bottom_up_bgra_directx",
                                  withLayout(recipe(Relief::rivets, dx, 128, 128, 11), Layout::bgra32BottomUp), dx},
+                      // 16-bit samples are read as they are; alpha (noise here) is not read.
+                      DetectCase{"sixteen_bit_noise_opengl",
+                                 withLayout(recipe(Relief::noise, gl, 128, 128, 22), Layout::rgb48), gl},
+                      DetectCase{"sixteen_bit_alpha_bricks_islands_directx",
+                                 withLayout(recipe(Relief::bricks, dx, 192, 160, 23, 2), Layout::rgba64), dx},
+                      DetectCase{"eight_bit_alpha_cones_directx",
+                                 withLayout(recipe(Relief::cones, dx, 160, 160, 24), Layout::rgba32), dx},
                       DetectCase{"faint_grainy_rivets_opengl", faint(recipe(Relief::rivets, gl, 256, 256, 12), 0.2, 3),
                                  gl},
                       DetectCase{"faint_noise_directx", faint(recipe(Relief::noise, dx, 256, 256, 13), 0.05, 0), dx},
                       // Large enough to be shared out among threads.
                       DetectCase{"large_noise_opengl", recipe(Relief::noise, gl, 1600, 1400, 14), gl},
+
                       DetectCase{"planks", recipe(Relief::planks, gl, 256, 256, 15), unknown},
                       DetectCase{"planks_islands", recipe(Relief::planks, dx, 256, 256, 16, 3), unknown},
                       DetectCase{"stripes_islands", recipe(Relief::stripes, gl, 256, 256, 17, 3), unknown},
@@ -100,6 +108,103 @@ INSTANTIATE_TEST_SUITE_P(
                       DetectCase{"greyscale_height", recipe(Relief::greyscale, gl, 256, 256, 20), unknown},
                       DetectCase{"mirrored_half_pasted", mirrored(recipe(Relief::noise, gl, 256, 256, 21)), unknown}),
     [](const ::testing::TestParamInfo<DetectCase>& row) { return std::string(row.param.name); });
+
+struct ReasonCase {
+    const char* name;
+    MapRecipe recipe;
+    UnknownReason reason;
+    const char* text;
+};
+
+void PrintTo(const ReasonCase& c, std::ostream* os) { *os << c.name; }
+
+class UnknownReasonTest : public ::testing::TestWithParam<ReasonCase> {};
+
+// An unknown answer says why, in the words --detect prints, with the
+// confidence of the stronger reading below the threshold (none at all for a
+// flat picture or one that is no normal map).
+TEST_P(UnknownReasonTest, SaysWhy) {
+    const ReasonCase& c = GetParam();
+    Map map(c.recipe);
+    const ConventionGuess guess = detectGreenConvention(map.image);
+    EXPECT_EQ(guess.convention, unknown);
+    EXPECT_EQ(guess.reason, c.reason);
+    EXPECT_EQ(unknownReasonText(guess), c.text);
+    EXPECT_LT(guess.confidence, 0.1f);
+    if (c.reason == UnknownReason::flat || c.reason == UnknownReason::notNormalMap) {
+        EXPECT_EQ(guess.confidence, 0.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, UnknownReasonTest,
+    ::testing::Values(ReasonCase{"flat", recipe(Relief::flat, gl, 96, 64, 50), UnknownReason::flat, "flat"},
+                      ReasonCase{"height_map", recipe(Relief::greyscale, gl, 128, 128, 51), UnknownReason::notNormalMap,
+                                 "not a normal map: 0% unit-length normals"},
+                      ReasonCase{"planks_islands", recipe(Relief::planks, dx, 256, 256, 52, 3),
+                                 UnknownReason::tooLittleRelief, "too little relief"},
+                      ReasonCase{"mirrored_half_pasted", mirrored(recipe(Relief::cones, gl, 256, 128, 53)),
+                                 UnknownReason::partsDisagree, "parts disagree"}),
+    [](const ::testing::TestParamInfo<ReasonCase>& row) { return std::string(row.param.name); });
+
+// A told answer has no reason.
+TEST(DetectGreenConvention, ToldAnswerHasNoReason) {
+    Map map(recipe(Relief::rivets, gl, 128, 128, 54));
+    const ConventionGuess guess = detectGreenConvention(map.image);
+    ASSERT_EQ(guess.convention, gl);
+    EXPECT_EQ(guess.reason, UnknownReason::none);
+    EXPECT_EQ(unknownReasonText(guess), "");
+}
+
+// Relief so faint that 8-bit rounding all but erases it is told from its
+// 16-bit samples (and read the other way with green inverted).
+TEST(DetectGreenConvention, FaintReliefIsToldAtSixteenBits) {
+    MapRecipe faintCones = faint(recipe(Relief::cones, gl, 256, 256, 55), 0.01, 0);
+    Map eightBit(faintCones);
+    EXPECT_EQ(detectGreenConvention(eightBit.image).convention, unknown);
+    Map sixteenBit(withLayout(faintCones, Layout::rgb48));
+    EXPECT_EQ(detectGreenConvention(sixteenBit.image).convention, gl);
+    invertGreen(sixteenBit.image);
+    EXPECT_EQ(detectGreenConvention(sixteenBit.image).convention, dx);
+}
+
+// The picture with every pixel repeated into 2 x 2 and, when `oddEdges`, a
+// last row and column of noise.
+Image doubled(const Image& small, bool oddEdges) {
+    const size_t step = pixelBytes(small);
+    Image big = small;
+    big.width = 2 * small.width + (oddEdges ? 1 : 0);
+    big.height = 2 * small.height + (oddEdges ? 1 : 0);
+    big.rowBytes = static_cast<int32_t>(step) * big.width;
+    big.dataSize = static_cast<uint32_t>(static_cast<size_t>(big.rowBytes) * static_cast<size_t>(big.height));
+    big.pixels = static_cast<uint8_t*>(std::malloc(big.dataSize));
+    for (size_t at = 0; at < big.dataSize; ++at) big.pixels[at] = static_cast<uint8_t>(hash(at, 7, 8));
+    for (int32_t r = 0; r < 2 * small.height; ++r)
+        for (int32_t c = 0; c < 2 * small.width; ++c)
+            std::memcpy(big.pixels + static_cast<size_t>(r) * static_cast<size_t>(big.rowBytes) + c * step,
+                        small.pixels + static_cast<size_t>(r / 2) * static_cast<size_t>(small.rowBytes) + c / 2 * step,
+                        step);
+    return big;
+}
+
+// A picture more than 2048 pixels on its shorter side is read through its
+// 2 x 2 averages (an odd last row and column left out): one made of doubled
+// pixels reads exactly as the picture it was made from.
+TEST(DetectGreenConvention, LargePicturesAreReadThroughTheirAverages) {
+    for (const Layout layout : {Layout::bgra32BottomUp, Layout::rgba64}) {
+        Map small(withLayout(recipe(Relief::noise, dx, 1030, 1025, 60), layout));
+        const ConventionGuess want = detectGreenConvention(small.image);
+        ASSERT_EQ(want.convention, dx);
+        Image big = doubled(small.image, layout == Layout::rgba64);
+        const ConventionGuess got = detectGreenConvention(big);
+        std::free(big.pixels);
+        EXPECT_EQ(got.convention, want.convention);
+        EXPECT_EQ(got.confidence, want.confidence);
+        EXPECT_EQ(got.score, want.score);
+        EXPECT_EQ(got.agreement, want.agreement);
+        EXPECT_EQ(got.normalShare, want.normalShare);
+    }
+}
 
 // Only the relation of red and green is seen: inverting red reads as the
 // other convention, inverting both as the same.
@@ -156,7 +261,9 @@ TEST_P(DetectRecordTest, GivesUnknown) {
 
 INSTANTIATE_TEST_SUITE_P(BadRecords, DetectRecordTest,
                          ::testing::Values(RecordCase{"no_pixels", [](Image& i) { i.pixels = nullptr; }},
-                                           RecordCase{"sixteen_bits", [](Image& i) { i.bitsPerPixel = 16; }},
+                                           RecordCase{"sixteen_bits_a_pixel", [](Image& i) { i.bitsPerPixel = 16; }},
+                                           RecordCase{"sixteen_bit_samples_in_24_bits",
+                                                      [](Image& i) { i.sampleBits = 16; }},
                                            RecordCase{"one_byte_short", [](Image& i) { i.dataSize -= 1; }},
                                            RecordCase{"padding_past_the_end", [](Image& i) { i.rowPad = 3; }},
                                            RecordCase{"negative_padding", [](Image& i) { i.rowPad = -3; }},
