@@ -27,7 +27,7 @@ bool startImage(Image* image, uint32_t width, uint32_t height, int sampleBits, b
     image->hasAlpha = alpha ? 1 : 0;
     image->rowBytes = static_cast<int32_t>(rowBytes);
     image->dataSize = static_cast<uint32_t>(size);
-    image->pixels = static_cast<uint8_t*>(platformAllocLarge(size));
+    image->pixels = static_cast<uint8_t*>(platformAllocLarge(static_cast<size_t>(size)));
     if (!image->pixels) {
         resetImage(image);
         return false;

@@ -30,7 +30,9 @@ bool PixelSource::prepare(const Image& image, uint32_t sampleBits, bool alpha) {
     const uint32_t channels = alpha ? 4 : 3;
     const uint32_t ownBits = isSixteenBit(image) ? 16 : 8;
     const uint32_t ownChannels = image.hasAlpha || step == 4 || step == 8 ? 4 : 3;
-    rows_ = PixelRows{image.pixels + first, image.bottomUp ? -advance : advance, width, height, channels, sampleBits,
+    // Every offset lies within dataSize, a 32-bit size: it fits a ptrdiff_t.
+    const auto stride = static_cast<ptrdiff_t>(image.bottomUp ? -advance : advance);
+    rows_ = PixelRows{image.pixels + static_cast<ptrdiff_t>(first), stride, width, height, channels, sampleBits,
                       image.bgrOrder != 0};
     // Padding bytes in a fourth place are no alpha: such pixels are copied.
     if (ownBits == sampleBits && ownChannels == channels && (channels == 3 || image.hasAlpha)) return true;
@@ -39,7 +41,7 @@ bool PixelSource::prepare(const Image& image, uint32_t sampleBits, bool alpha) {
     copy_ = static_cast<uint8_t*>(platformAllocLarge(rowBytes * height));
     if (!copy_) return false;
     for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* in = image.pixels + first + (image.bottomUp ? -advance : advance) * int64_t{y};
+        const uint8_t* in = rows_.first + stride * static_cast<ptrdiff_t>(y);
         uint8_t* out = copy_ + rowBytes * y;
         for (size_t x = 0; x < width; ++x)
             for (size_t c = 0; c < channels; ++c) {
