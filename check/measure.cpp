@@ -238,7 +238,7 @@ double medianOf(const std::array<int64_t, binsPerChannel>& marginal, int64_t tot
     const double half = static_cast<double>(total) / 2;
     double below = 0;
     for (int bin = 0; bin < binsPerChannel; ++bin) {
-        const double count = static_cast<double>(marginal[bin]);
+        const double count = static_cast<double>(marginal[static_cast<size_t>(bin)]);
         if (below + count >= half && count > 0) {
             const double at = (bin << binShift) + (half - below) / count * (1 << binShift) - 0.5;
             const double value = std::clamp(at, 0.0, 255.0);
@@ -266,9 +266,9 @@ constexpr double insideDisc = 1.1;
 double medianLength(const std::array<double, lengthBins>& lengths, double total) {
     double below = 0;
     for (int i = 0; i < lengthBins; ++i) {
-        if (below + lengths[i] >= total / 2 && lengths[i] > 0)
-            return (i + (total / 2 - below) / lengths[i]) / (lengthBins / 2.0);
-        below += lengths[i];
+        const double here = lengths[static_cast<size_t>(i)];
+        if (below + here >= total / 2 && here > 0) return (i + (total / 2 - below) / here) / (lengthBins / 2.0);
+        below += here;
     }
     return 2;
 }
@@ -296,7 +296,7 @@ Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64
         const double side = std::max(std::fabs(x), std::fabs(y));
         unit += std::fabs(squared - 1.0) <= 0.1 ? count : 0;
         lengthSum += count * length;
-        lengths[std::min(lengthBins - 1, static_cast<int>(length * (lengthBins / 2)))] += count;
+        lengths[static_cast<size_t>(std::min(lengthBins - 1, static_cast<int>(length * (lengthBins / 2))))] += count;
         negative += z < 0 ? count : 0;
         upright += z > 0 && z >= side ? count : 0;
         invertedUpright += z < 0 && -z >= side ? count : 0;
@@ -311,7 +311,8 @@ Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64
     double consistent = 0;
     for (int i = 0; i < lengthBins; ++i) {
         const double centre = (i + 0.5) / (lengthBins / 2.0);
-        if (std::fabs(centre - reading.medianLength) <= 0.25 * reading.medianLength) consistent += lengths[i];
+        if (std::fabs(centre - reading.medianLength) <= 0.25 * reading.medianLength)
+            consistent += lengths[static_cast<size_t>(i)];
     }
     reading.consistentShare = consistent / n;
     reading.negativeZShare = negative / n;
