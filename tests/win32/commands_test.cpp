@@ -261,7 +261,7 @@ TEST_F(MainDialogTest, SaveWritesADdsTexture) {
         const char* typed;
         int fileType;
         const char* savedAs;
-    } cases[] = {{"out.dds", -1, "out.dds"}, {"typed", 3, "typed.dds"}};
+    } cases[] = {{"out.dds", -1, "out.dds"}, {"typed", 4, "typed.dds"}};  // the fifth type, after TIFF
     for (const auto& c : cases) {
         WorkFolder target;
         DialogAnswerer answerer(dialog);
