@@ -146,15 +146,18 @@ app_pid=
 [ "$status" -eq 0 ] || fail "exit code $status"
 
 "$WINE64" "$cli" --invert-green "$(winpath "$picture")" "$(winpath "$out/expected.bmp")"
+"$WINE64" "$cli" --invert-green "$(winpath "$picture")" "$(winpath "$out/expected.png")"
 cmp "$out/saved.bmp" "$out/expected.bmp" || fail "the saved file differs from quorvel-cli --invert-green"
-# The other two formats, read back by another program.
+# The other two formats, read back by another program: the PNG keeps the
+# picture's 16 bits, the Targa holds 8.
 convert "$out/expected.bmp" "rgb:$out/expected.rgb"
-for saved in saved.png saved.tga; do
-  # ImageMagick keeps a Targa file's bottom-up rows as stored unless asked to turn them.
-  convert "$out/$saved" -auto-orient "rgb:$out/$saved.rgb"
-  cmp "$out/$saved.rgb" "$out/expected.rgb" || fail "$saved does not hold the pixels of quorvel-cli --invert-green"
-done
-[ "$(identify -format '%m %[channels] %z' "$out/saved.png")" = "PNG srgb 8" ] || fail "saved.png is not 8-bit RGB"
+convert "$out/expected.png" -depth 16 "rgb:$out/expected16.rgb"
+convert "$out/saved.png" -depth 16 "rgb:$out/saved.png.rgb"
+cmp "$out/saved.png.rgb" "$out/expected16.rgb" || fail "saved.png does not hold the samples of quorvel-cli --invert-green"
+# ImageMagick keeps a Targa file's bottom-up rows as stored unless asked to turn them.
+convert "$out/saved.tga" -auto-orient "rgb:$out/saved.tga.rgb"
+cmp "$out/saved.tga.rgb" "$out/expected.rgb" || fail "saved.tga does not hold the pixels of quorvel-cli --invert-green"
+[ "$(identify -format '%m %[channels] %z' "$out/saved.png")" = "PNG srgb 16" ] || fail "saved.png is not 16-bit RGB"
 
 if [ "$update_docs" = "--update-docs" ]; then
   mkdir -p "$repo/docs"
