@@ -1,11 +1,10 @@
 // The measurements behind the PNG encoder's choices: a picture encoded with
-// each filter, zlib level and strategy, chunk size and thread count asked
-// for, with the size and the median wall time of each.
+// each filter, hash chain length, chunk size and thread count asked for,
+// with the size and the median wall time of each.
 // Usage: png_encoder_tuning FILE [ROUNDS]
-// Each line of standard input names one setting: FILTER LEVEL STRATEGY
-// CHUNK_KIB THREADS [GOOD LAZY NICE CHAIN] (zlib's strategies: 0 default,
-// 1 filtered, 2 Huffman only, 3 RLE; the last four as deflateTune takes
-// them).
+// Each line of standard input names one setting: FILTER CHAIN CHUNK_KIB
+// THREADS (a chain of -1 is the encoder's own choice, busy chunks coded
+// with Huffman codes alone; 0 is Huffman codes alone everywhere).
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -45,17 +44,14 @@ int main(int argc, char** argv) {
     rows.width = static_cast<uint32_t>(info.width);
     rows.height = static_cast<uint32_t>(info.height);
     rows.bgr = true;
-    int filter, level, strategy, threads;
+    int filter, chain, threads;
     unsigned long chunkKib;
     char line[256];
     while (std::fgets(line, sizeof line, stdin)) {
         PngEncoderTuning tuning;
-        if (std::sscanf(line, "%d %d %d %lu %d %d %d %d %d", &filter, &level, &strategy, &chunkKib, &threads,
-                        &tuning.tune[0], &tuning.tune[1], &tuning.tune[2], &tuning.tune[3]) < 5)
-            continue;
+        if (std::sscanf(line, "%d %d %lu %d", &filter, &chain, &chunkKib, &threads) < 4) continue;
         tuning.filter = filter;
-        tuning.level = level;
-        tuning.strategy = strategy;
+        tuning.chain = chain;
         tuning.chunkBytes = chunkKib * 1024;
         tuning.threads = static_cast<unsigned>(threads);
         std::vector<double> times, processor;
@@ -71,9 +67,8 @@ int main(int argc, char** argv) {
         }
         std::sort(times.begin(), times.end());
         std::sort(processor.begin(), processor.end());
-        std::printf("filter %d level %d strategy %d chunk %lu KiB threads %d tune %d %d %d %d: %zu bytes, %.1f ms (processor %.1f ms)\n",
-                    filter, level, strategy, chunkKib, threads, tuning.tune[0], tuning.tune[1], tuning.tune[2],
-                    tuning.tune[3], size, times[times.size() / 2], processor[processor.size() / 2]);
+        std::printf("filter %d chain %d chunk %lu KiB threads %d: %zu bytes, %.1f ms (processor %.1f ms)\n", filter,
+                    chain, chunkKib, threads, size, times[times.size() / 2], processor[processor.size() / 2]);
         std::fflush(stdout);
     }
     resetImage(&image);

@@ -2,10 +2,10 @@
 // filter that needs no choice and loses almost nothing to adaptive
 // filtering on normal maps), are cut into chunks of about a megabyte of
 // filtered bytes. Every core takes chunks from one queue; a chunk is
-// deflated as a raw stream primed with the last 32 KiB of filtered bytes
-// before it (the window its matches may reach back into) and ended with a
-// sync flush, the last one with the final block, so that the pieces, laid
-// end to end after a zlib header, are one valid zlib stream. Each worker
+// deflated as a raw stream whose matches may reach back into the last
+// 32 KiB of filtered bytes before it, and ends on a byte boundary, the last
+// one with the final block, so that the pieces, laid end to end after a
+// zlib header, are one valid zlib stream. Each worker
 // filters the rows of its own chunk and the few before it that the priming
 // needs, so no chunk waits for another. The Adler-32 is joined from the
 // chunks' own with adler32_combine. The pieces are written in order, as
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "image/pixel_rows.h"
+#include "writers/deflate.h"
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 #define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
@@ -38,17 +39,12 @@ constexpr uint8_t pngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 constexpr uint8_t paethFilter = 4;
 // Each chunk is deflated one of two ways, chosen from its filtered bytes.
 // Smooth maps leave residues that repeat (a tiled cell, a flat plate, the
-// same slope row after row): zlib's lazy matching, searching up to 64
-// candidates but stopping at no match shorter than the longest, finds them
-// (on the benchmark map 0.99x ImageMagick's size at 0.85x the time of
-// level 6). Busy pictures leave residues that hardly ever repeat, where the
-// match search costs much and finds nothing: those chunks are coded with
-// Huffman codes alone (1.07x ImageMagick's size on a plasma fractal, the
-// default level giving 1.19x in four times the time). The order-0 entropy
-// of the chunk's bytes tells the two apart.
-constexpr int defaultLevel = 6;
-constexpr int defaultStrategy = Z_DEFAULT_STRATEGY;
-constexpr int defaultTune[4] = {8, 16, 258, 64};  // good, lazy, nice, chain
+// same slope row after row), which the compressor finds at the last
+// distance, one row up or along a short hash chain. Busy pictures leave
+// residues that hardly ever repeat, where the search costs much and finds
+// nothing: those chunks are coded with Huffman codes alone. The order-0
+// entropy of the chunk's bytes tells the two apart.
+constexpr unsigned defaultChain = 32;
 constexpr double busyBitsPerByte = 3.0;
 constexpr size_t defaultChunkBytes = size_t{1} << 20;
 constexpr size_t windowBytes = size_t{1} << 15;
@@ -155,20 +151,18 @@ void filterRow(int type, const uint8_t* raw, const uint8_t* up, uint8_t* out, si
 // ------------------------------------------------------------ chunks
 
 struct Settings {
-    int level;
-    int strategy;
+    unsigned chain;
     int filter;
     uint32_t rowsPerChunk;
     uint32_t chunks;
     uint32_t primingRows;  // rows before a chunk whose filtered bytes hold its window
-    int tune[4];
     bool adaptive;  // busy chunks get Huffman codes alone
 };
 
-// True when the bytes' order-0 entropy, estimated from every 5th byte (a
+// True when the bytes' order-0 entropy, estimated from every 37th byte (a
 // step that no pixel size divides), is above busyBitsPerByte.
 bool looksBusy(const uint8_t* bytes, size_t size) {
-    constexpr size_t step = 5;
+    constexpr size_t step = 37;
     uint32_t counts[256] = {};
     size_t samples = 0;
     for (size_t i = 0; i < size; i += step, ++samples) ++counts[bytes[i]];
@@ -180,10 +174,30 @@ bool looksBusy(const uint8_t* bytes, size_t size) {
     return bits > busyBitsPerByte * total;
 }
 
-// One chunk's deflated bytes (malloc) and the Adler-32 of its filtered bytes.
+// The Adler-32 of RFC 1950 continued over `size` bytes. Blocks of 1024
+// bytes keep the weighted sum within 32 bits, and their loop has no
+// dependence from byte to byte, so it runs in vector registers.
+QUORVEL_VECTOR_CLONES uint32_t adler32Of(uint32_t adler, const uint8_t* __restrict p, size_t size) {
+    constexpr uint32_t base = 65521;
+    uint32_t s1 = adler & 0xFFFF, s2 = adler >> 16;
+    while (size > 0) {
+        const uint32_t n = size < 1024 ? static_cast<uint32_t>(size) : 1024;
+        uint32_t sum = 0, weighted = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            sum += p[i];
+            weighted += (n - i) * p[i];
+        }
+        s2 = (s2 + n * s1 + weighted) % base;
+        s1 = (s1 + sum) % base;
+        p += n;
+        size -= n;
+    }
+    return (s2 << 16) | s1;
+}
+
+// One chunk's deflated bytes and the Adler-32 of its filtered bytes.
 struct Piece {
-    uint8_t* bytes = nullptr;
-    size_t size = 0;
+    std::vector<uint8_t> bytes;
     size_t inputSize = 0;
     uLong adler = 1;
     bool done = false;
@@ -192,8 +206,7 @@ struct Piece {
 
 // What a worker keeps from chunk to chunk.
 struct Worker {
-    z_stream z{};
-    bool zReady = false;
+    DeflateCompressor deflater;
     uint8_t* filtered = nullptr;  // priming rows and the chunk's rows, filtered
     uint8_t* rows[2] = {};        // two rows in the file's form, when the source is not
     uint8_t* zeros = nullptr;     // the row above the top row
@@ -202,7 +215,6 @@ struct Worker {
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
     ~Worker() {
-        if (zReady) deflateEnd(&z);
         std::free(filtered);
         std::free(rows[0]);
         std::free(rows[1]);
@@ -215,32 +227,9 @@ struct Worker {
         rows[0] = static_cast<uint8_t*>(std::malloc(l.rowBytes));
         rows[1] = static_cast<uint8_t*>(std::malloc(l.rowBytes));
         zeros = static_cast<uint8_t*>(std::calloc(l.rowBytes, 1));
-        zReady = deflateInit2(&z, s.level, Z_DEFLATED, -15, 9, s.strategy) == Z_OK;
-        return filtered && rows[0] && rows[1] && zeros && zReady;
+        return filtered && rows[0] && rows[1] && zeros;
     }
 };
-
-// Runs deflate over all of `z`'s input with `flush`, growing the piece.
-bool deflateInto(z_stream& z, Piece& piece, size_t& capacity, int flush) {
-    for (;;) {
-        if (capacity - piece.size < 64) {
-            const size_t grown = capacity + capacity / 2 + 4096;
-            auto* bigger = static_cast<uint8_t*>(std::realloc(piece.bytes, grown));
-            if (!bigger) return false;
-            piece.bytes = bigger;
-            capacity = grown;
-        }
-        const size_t room = std::min<size_t>(capacity - piece.size, size_t{1} << 30);
-        z.next_out = piece.bytes + piece.size;
-        z.avail_out = static_cast<uInt>(room);
-        const int status = deflate(&z, flush);
-        piece.size += room - z.avail_out;
-        if (status == Z_STREAM_END) return true;
-        if (status != Z_OK && status != Z_BUF_ERROR) return false;
-        // A flush has given all its output once deflate leaves room unused.
-        if (flush != Z_FINISH && z.avail_in == 0 && z.avail_out != 0) return true;
-    }
-}
 
 bool deflateChunk(const Layout& l, const Settings& s, Worker& w, uint32_t chunk, Piece& piece) {
     const uint32_t top = chunk * s.rowsPerChunk;
@@ -260,28 +249,12 @@ bool deflateChunk(const Layout& l, const Settings& s, Worker& w, uint32_t chunk,
     const size_t size = size_t{end - top} * l.filteredBytes;
     const size_t priming = std::min(windowBytes, size_t{top - from} * l.filteredBytes);
 
-    // (deflateReset also resets the match search to the level's.)
-    if (deflateReset(&w.z) != Z_OK) return false;
-    if (s.adaptive && looksBusy(data, size)) {
-        if (deflateParams(&w.z, s.level, Z_HUFFMAN_ONLY) != Z_OK) return false;
-    } else if (s.tune[3] > 0 && deflateTune(&w.z, s.tune[0], s.tune[1], s.tune[2], s.tune[3]) != Z_OK) {
-        return false;
-    }
-    if (priming && deflateSetDictionary(&w.z, data - priming, static_cast<uInt>(priming)) != Z_OK) return false;
-    size_t capacity = 0;
     piece.inputSize = size;
-    piece.adler = 1;
-    const bool last = chunk + 1 == s.chunks;
-    for (size_t at = 0; at < size;) {
-        const size_t take = std::min<size_t>(size - at, size_t{1} << 30);
-        piece.adler = adler32(piece.adler, data + at, static_cast<uInt>(take));
-        w.z.next_in = const_cast<Bytef*>(data + at);
-        w.z.avail_in = static_cast<uInt>(take);
-        at += take;
-        const int flush = at < size ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
-        if (!deflateInto(w.z, piece, capacity, flush)) return false;
-    }
-    return true;
+    piece.adler = adler32Of(1, data, size);
+    DeflateOptions options;
+    options.chain = s.adaptive && looksBusy(data, size) ? 0 : s.chain;
+    options.rowDistance = l.filteredBytes;
+    return w.deflater.compress(data, size, priming, chunk + 1 == s.chunks, options, piece.bytes);
 }
 
 // ------------------------------------------------------------ output
@@ -323,7 +296,7 @@ bool writeChunk(const ByteSink& sink, const char* type, const Span* spans, size_
 struct IdatWriter {
     const ByteSink& sink;
     std::vector<Span> held;
-    std::vector<uint8_t*> owned;  // pieces to free once written
+    std::vector<std::vector<uint8_t>> owned;  // pieces held until written
     size_t heldBytes = 0;
     bool ok = true;
 
@@ -333,13 +306,11 @@ struct IdatWriter {
     ~IdatWriter() { release(); }
 
     void release() {
-        for (uint8_t* p : owned) std::free(p);
         owned.clear();
         held.clear();
         heldBytes = 0;
     }
-    void add(const uint8_t* bytes, size_t size, uint8_t* owner) {
-        if (owner) owned.push_back(owner);
+    void add(const uint8_t* bytes, size_t size) {
         if (!ok || size == 0) return;
         // A piece that would take the chunk past the format's limit goes out first.
         if (heldBytes + size > 0x7FFFFFFFu) flush();
@@ -347,19 +318,20 @@ struct IdatWriter {
         heldBytes += size;
         if (heldBytes >= idatBytes) flush();
     }
+    void add(std::vector<uint8_t>&& piece) {
+        if (!ok || piece.empty()) return;
+        owned.push_back(std::move(piece));
+        add(owned.back().data(), owned.back().size());
+    }
     void flush() {
         if (ok && !held.empty()) ok = writeChunk(sink, "IDAT", held.data(), held.size());
         release();
     }
 };
 
-// The zlib header: deflate with a 32 KiB window, the level given as a hint.
-void zlibHeader(int level, uint8_t (&header)[2]) {
-    header[0] = 0x78;
-    const uint8_t hint = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
-    header[1] = static_cast<uint8_t>(hint << 6);
-    header[1] = static_cast<uint8_t>(header[1] + (31 - (header[0] * 256 + header[1]) % 31));
-}
+// The zlib header: deflate with a 32 KiB window, the default level as the
+// hint, and the check bits that make it a multiple of 31.
+constexpr uint8_t zlibHeader[2] = {0x78, 0x9C};
 
 // The chunks deflated by `workers` threads taking them from one queue, and
 // handed to the writer in order. At most `ahead` chunks are taken before the
@@ -392,7 +364,7 @@ struct Queue {
             piece.ok = ready && deflateChunk(layout, settings, worker, chunk, piece);
             piece.done = true;
             std::lock_guard<std::mutex> hold(lock);
-            pieces[chunk] = piece;
+            pieces[chunk] = std::move(piece);
             if (!piece.ok) stop = true;
             changed.notify_all();
         }
@@ -406,7 +378,7 @@ bool deflateInTurn(const Layout& l, const Settings& s, IdatWriter& out, uLong& a
     for (uint32_t chunk = 0; chunk < s.chunks; ++chunk) {
         Piece piece;
         const bool ok = deflateChunk(l, s, worker, chunk, piece);
-        out.add(piece.bytes, piece.size, piece.bytes);
+        out.add(std::move(piece.bytes));
         if (!ok || !out.ok) return false;
         adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.inputSize));
     }
@@ -435,7 +407,7 @@ bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatW
         {
             std::unique_lock<std::mutex> hold(queue.lock);
             queue.changed.wait(hold, [&] { return queue.pieces[chunk].done || queue.stop; });
-            piece = queue.pieces[chunk];
+            piece = std::move(queue.pieces[chunk]);
             queue.pieces[chunk] = Piece{};
             queue.written = chunk + 1;
             queue.changed.notify_all();
@@ -444,7 +416,7 @@ bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatW
             ok = false;
             break;
         }
-        out.add(piece.bytes, piece.size, piece.bytes);
+        out.add(std::move(piece.bytes));
         ok = piece.ok && out.ok;
         adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.inputSize));
     }
@@ -454,7 +426,6 @@ bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatW
         queue.changed.notify_all();
     }
     for (std::thread& t : team) t.join();
-    for (Piece& p : queue.pieces) std::free(p.bytes);
     return ok;
 }
 
@@ -486,17 +457,13 @@ bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncode
     Layout l{};
     if (!sink.write || !layoutOf(rows, l)) return false;
     Settings s{};
-    s.level = tuning.level > 0 ? std::min(tuning.level, 9) : defaultLevel;
-    s.strategy = tuning.strategy >= 0 ? tuning.strategy : defaultStrategy;
+    s.chain = tuning.chain >= 0 ? static_cast<unsigned>(tuning.chain) : defaultChain;
+    s.adaptive = tuning.chain < 0;
     s.filter = tuning.filter >= 0 && tuning.filter <= 4 ? tuning.filter : paethFilter;
     const size_t chunkBytes = tuning.chunkBytes ? tuning.chunkBytes : defaultChunkBytes;
     s.rowsPerChunk = static_cast<uint32_t>(std::clamp<size_t>(chunkBytes / l.filteredBytes, 1, l.height));
     s.chunks = static_cast<uint32_t>((uint64_t{l.height} + s.rowsPerChunk - 1) / s.rowsPerChunk);
     s.primingRows = static_cast<uint32_t>(std::min<size_t>((windowBytes + l.filteredBytes - 1) / l.filteredBytes, l.height));
-    // Tuning given in part keeps zlib's own choices for the rest.
-    const bool tuned = tuning.level > 0 || tuning.strategy >= 0 || tuning.tune[3] > 0;
-    std::memcpy(s.tune, tuned ? tuning.tune : defaultTune, sizeof s.tune);
-    s.adaptive = !tuned;
     unsigned threads = tuning.threads ? tuning.threads : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
@@ -511,14 +478,12 @@ bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncode
         return false;
 
     IdatWriter out(sink);
-    uint8_t header[2];
-    zlibHeader(s.level, header);
-    out.add(header, 2, nullptr);
+    out.add(zlibHeader, 2);
     uLong adler = 1;
     if (!deflateAndWrite(l, s, threads, out, adler)) return false;
     uint8_t checksum[4];
     putBigEndian32(checksum, static_cast<uint32_t>(adler));
-    out.add(checksum, 4, nullptr);
+    out.add(checksum, 4);
     out.flush();
     return out.ok && writeChunk(sink, "IEND", nullptr, 0);
 }

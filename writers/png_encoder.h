@@ -15,11 +15,10 @@ bool encodePng(const PixelRows& rows, const ByteSink& sink);
 
 // The tunables of the encoder, for the benchmarks that chose them.
 struct PngEncoderTuning {
-    int level = 0;         // zlib level; 0 keeps the default
-    int strategy = -1;     // zlib strategy; -1 keeps the default
+    int chain = -1;        // hash chain candidates a position, 0 for Huffman codes alone; -1 keeps
+                           // the default and codes busy chunks with Huffman codes alone
     int filter = -1;       // PNG filter type 0..4 for every row; -1 keeps Paeth
     size_t chunkBytes = 0; // filtered bytes a chunk; 0 keeps the default
     unsigned threads = 0;  // 0: one a core
-    int tune[4] = {};      // zlib's good, lazy, nice and chain lengths; 0s keep the level's
 };
 bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning);

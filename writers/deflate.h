@@ -1,0 +1,37 @@
+// A raw deflate compressor (RFC 1951) for filtered picture rows, made to be
+// run on many chunks of one stream at once: a chunk is compressed with the
+// bytes before it as its window and ends on a byte boundary, with an empty
+// stored block after it when it is not the last, so that chunks laid end to
+// end are one stream (as zlib's sync flush makes them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct DeflateOptions {
+    // Candidates tried from the hash chain at a position where neither the
+    // last match's distance nor `rowDistance` gives a long match. 0 codes
+    // every byte as a literal (Huffman codes alone).
+    unsigned chain = 16;
+    // The distance to the same byte one row up, tried first after the last
+    // distance; 0 when there are no rows.
+    size_t rowDistance = 0;
+};
+
+class DeflateCompressor {
+public:
+    DeflateCompressor();
+
+    // Appends the deflated form of `size` bytes at `data` to `out`. The
+    // `window` bytes before `data` (at most 32 KiB are used) may be referred
+    // to but are not coded. `last` ends the stream with the final block.
+    // False only when memory runs out.
+    bool compress(const uint8_t* data, size_t size, size_t window, bool last, const DeflateOptions& options,
+                  std::vector<uint8_t>& out);
+
+private:
+    std::vector<uint32_t> head_;     // per hash: position + 1 of its newest occurrence
+    std::vector<uint32_t> previous_; // per position modulo the window: the one before it
+    std::vector<uint32_t> symbols_;  // a block's literals and matches
+};
