@@ -285,20 +285,35 @@ void adjustPixels(Image* image, const AdjustOptions& options) {
     for (std::thread& helper : helpers) helper.join();
 }
 
-void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options) {
-    if (!rows || width == 0 || height == 0 || stride < 3 * width) return;
+namespace {
+
+// Rows of `step`-byte pixels in place, the first byte blue when `bgr`.
+void adjustStoredRows(uint8_t* rows, size_t width, size_t height, size_t stride, size_t step, bool bgr,
+                      const AdjustOptions& options) {
+    if (!rows || width == 0 || height == 0 || stride < step * width) return;
     Walk walk{};
-    walk.invert[2] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
+    walk.invert[bgr ? 2 : 0] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
     walk.invert[1] = static_cast<uint8_t>(options.invertGreen == 1 ? 0xFF : 0);
-    walk.invert[0] = static_cast<uint8_t>(options.invertBlue == 1 ? 0xFF : 0);
+    walk.invert[bgr ? 0 : 2] = static_cast<uint8_t>(options.invertBlue == 1 ? 0xFF : 0);
     walk.renormalize = options.renormalize == 1;
     if (!walk.renormalize && !walk.invert[0] && !walk.invert[1] && !walk.invert[2]) return;
     walk.scale = options.scale;
     walk.pixels = rows;
-    walk.step = 3;
-    walk.bgr = true;
+    walk.step = step;
+    walk.bgr = bgr;
     walk.width = width;
-    walk.dataSize = (height - 1) * stride + 3 * width;
+    walk.dataSize = (height - 1) * stride + step * width;
     walk.rowAdvance = static_cast<int64_t>(stride);
     adjustRows(walk, 0, height);
+}
+
+}  // namespace
+
+void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options) {
+    adjustStoredRows(rows, width, height, stride, 3, true, options);
+}
+
+void adjustRgbRows(uint8_t* rows, size_t width, size_t height, size_t stride, size_t channels,
+                   const AdjustOptions& options) {
+    if (channels == 3 || channels == 4) adjustStoredRows(rows, width, height, stride, channels, false, options);
 }

@@ -36,3 +36,8 @@ void adjustPixels(Image* image, const AdjustOptions& options);
 // the streaming road, which adjusts the rows of BMP and Targa files as the
 // files hold them.
 void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, const AdjustOptions& options);
+
+// The same for rows of red-green-blue pixels, with alpha after them when
+// `channels` is 4 (left alone), as a PNG file holds them.
+void adjustRgbRows(uint8_t* rows, size_t width, size_t height, size_t stride, size_t channels,
+                   const AdjustOptions& options);

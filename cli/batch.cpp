@@ -176,7 +176,7 @@ FileResult processFile(const Arguments& args, const InputFile& file, unsigned st
     const std::string output = display(file.output);
     const OutputFormat format = formatFor(args, file.path);
     if (args.to == GreenConvention::unknown) {
-        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options, streamThreads)) {
+        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options, args.save, streamThreads)) {
             case StreamResult::written: return result;
             case StreamResult::loadFailed:
                 reportLine("%s: Failed to load open file: it changed while it was read", input.c_str());

@@ -482,7 +482,7 @@ int runOneFile(const Arguments& args) {
     if (!args.thumbnail && args.to == GreenConvention::unknown) {
         OutputFormat format = OutputFormat::bmp;
         outputFormatOf(output, format);
-        switch (streamAdjust(input, output, format, args.options)) {
+        switch (streamAdjust(input, output, format, args.options, args.save)) {
             case StreamResult::written: return exitOk;
             case StreamResult::loadFailed:
                 reportLine("%s: Failed to load open file: it changed while it was read", input);

@@ -9,6 +9,12 @@
 // wait for). The bytes written are those of the whole-picture road: the
 // readers' pixels are the file's, and adjustBgrRows gives each pixel the
 // bytes adjustPixels gives it.
+//
+// An 8-bit red-green-blue(-alpha) PNG saved as PNG takes a road of its own:
+// its image data is inflated at once, one thread unfilters the rows in
+// place, and the encoder's workers adjust and encode the rows above the
+// one being unfiltered, so that nothing waits for the whole picture and no
+// pixel is copied.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -28,7 +34,9 @@
 #include "cli/stream.h"
 #include "image/byte_reader.h"
 #include "platform/bmp_header.h"
+#include "readers/readers.h"
 #include "writers/atomic_file.h"
+#include "writers/png_encoder.h"
 
 namespace {
 
@@ -252,12 +260,79 @@ bool fillStream(void* context, const ByteSink& out) {
     return !run.failed();
 }
 
+// ------------------------------------------------------------ PNG
+
+struct PngRun {
+    PngRowsInPlace rows;
+    AdjustOptions options{};
+    unsigned threads = 0;
+    std::mutex lock;
+    std::condition_variable madeMore;
+    uint32_t made = 0;  // rows unfiltered
+};
+
+// A chunk's rows, adjusted once they are unfiltered and no longer needed as
+// the row above the one being unfiltered.
+void prepareRows(void* context, uint32_t top, uint32_t end) {
+    PngRun& run = *static_cast<PngRun*>(context);
+    const uint32_t needed = std::min(end + 1, run.rows.height());
+    {
+        std::unique_lock hold(run.lock);
+        run.madeMore.wait(hold, [&] { return run.made >= needed; });
+    }
+    adjustRgbRows(run.rows.row(top), run.rows.width(), end - top, run.rows.stride(), run.rows.channels(), run.options);
+}
+
+void unfilterAll(PngRun& run) {
+    const uint32_t height = run.rows.height();
+    for (uint32_t y = 0; y < height; ++y) {
+        run.rows.unfilter(y);
+        if (y % 16 == 15 || y + 1 == height) {
+            std::lock_guard hold(run.lock);
+            run.made = y + 1;
+            run.madeMore.notify_all();
+        }
+    }
+}
+
+bool fillPng(void* context, const ByteSink& out) {
+    PngRun& run = *static_cast<PngRun*>(context);
+    std::thread unfiltering;
+    try {
+        unfiltering = std::thread(unfilterAll, std::ref(run));
+    } catch (...) {
+        unfilterAll(run);  // no thread to be had: every row first
+    }
+    PixelRows pixels;
+    pixels.first = run.rows.row(0);
+    pixels.stride = static_cast<ptrdiff_t>(run.rows.stride());
+    pixels.width = run.rows.width();
+    pixels.height = run.rows.height();
+    pixels.channels = run.rows.channels();
+    const bool ok = encodePngPrepared(pixels, out, RowPreparer{&run, prepareRows}, run.threads);
+    if (unfiltering.joinable()) unfiltering.join();
+    return ok;
+}
+
+StreamResult streamPng(const char* input, const char* output, const AdjustOptions& options, const SaveOptions& save,
+                       unsigned threads) {
+    const char* name = formatNameOf(input);
+    if (!name || std::strcmp(name, "PNG") != 0 || (save.depth != 0 && save.depth != 8)) return StreamResult::notStreamable;
+    PngRun run;
+    if (!openPngRows(input, run.rows)) return StreamResult::notStreamable;
+    if (run.rows.channels() == 4 && save.keepAlpha != 1) return StreamResult::notStreamable;
+    run.options = options;
+    run.threads = threads;
+    return writeFileAtomically(output, fillPng, &run) ? StreamResult::written : StreamResult::writeFailed;
+}
+
 }  // namespace
 
 StreamResult streamAdjust(const char* input, const char* output, OutputFormat format, const AdjustOptions& options,
-                          unsigned threads) {
+                          const SaveOptions& save, unsigned threads) {
+    if (format == OutputFormat::png) return streamPng(input, output, options, save, threads);
     OutputFormat inputFormat;
-    if (format == OutputFormat::png || !outputFormatOf(input, inputFormat)) return StreamResult::notStreamable;
+    if (!outputFormatOf(input, inputFormat)) return StreamResult::notStreamable;
     Plan plan;
     if (!planFor(input, inputFormat, plan)) return StreamResult::notStreamable;
     plan.headerSize = rowFileHeader(format, plan.width, plan.height, plan.header);

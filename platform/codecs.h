@@ -38,6 +38,40 @@ struct RowSink {
 // accept it.
 bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink);
 
+// The rows of a PNG file made one at a time where its image data was
+// inflated, for the streaming road, which adjusts and encodes rows while
+// later ones are still being unfiltered. Only pictures of 8-bit samples
+// that are not interlaced and whose image data is plainly sound are taken
+// (every IDAT chunk whole with its CRC right, a deflate stream that ends
+// where the rows end, known filter types): for them the rows are those
+// platformDecodePng hands on. Elsewhere, and on systems whose codec decodes
+// whole pictures only, open() takes nothing and the picture is decoded the
+// usual way.
+class PngRowsInPlace {
+public:
+    PngRowsInPlace() = default;
+    PngRowsInPlace(const PngRowsInPlace&) = delete;
+    PngRowsInPlace& operator=(const PngRowsInPlace&) = delete;
+    ~PngRowsInPlace();
+
+    // For a file whose signature, IHDR and PLTE the reader has checked.
+    bool open(std::span<const uint8_t> file);
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    uint32_t channels() const { return channels_; }
+    size_t stride() const { return stride_; }
+    // Row y's samples, as stored; meaningful once unfilter(y) has run.
+    uint8_t* row(uint32_t y) { return rows_ + y * stride_ + 1; }
+    // Unfilters row y; rows go in order, top first, each once.
+    void unfilter(uint32_t y);
+
+private:
+    uint8_t* rows_ = nullptr;   // the filtered rows, each after its filter byte
+    uint8_t* zeros_ = nullptr;  // the row above the top row
+    uint32_t width_ = 0, height_ = 0, channels_ = 0;
+    size_t stride_ = 0;
+};
+
 // Decodes a JPEG file (baseline or progressive, any subsampling, grey) as the
 // library decodes by default: accurate integer transform, smooth chroma
 // upsampling. Rows are 8-bit grey (1 channel) or red-green-blue (3). False

@@ -259,3 +259,16 @@ bool readPng(ByteReader* reader, Image* image, const char* path) {
     }
     return true;
 }
+
+bool openPngRows(const char* path, PngRowsInPlace& rows) {
+    ByteReader reader{};
+    PngHeader header{};
+    Palette palette;
+    const bool ok = loadWholeFile(&reader, path, false) && readHeader(&reader, header) &&
+                    readUpToImageData(&reader, header, palette) &&
+                    storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1) && header.depth == 8 &&
+                    (header.colourType == 2 || header.colourType == 6) &&
+                    rows.open(std::span<const uint8_t>(reader.bytes, reader.length));
+    resetReader(&reader);
+    return ok;
+}

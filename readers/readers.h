@@ -6,6 +6,7 @@
 
 #include "image/byte_reader.h"
 #include "image/image.h"
+#include "platform/codecs.h"
 
 inline constexpr size_t nameBufferSize = 256;
 
@@ -40,6 +41,11 @@ bool readPcx(ByteReader* reader, Image* image, const char* path);
 bool readDds(ByteReader* reader, Image* image, const char* path);
 bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
+// For the streaming road: the PNG file at `path`, checked as readPng checks
+// it, opened for its rows to be made in place. False when the file is not
+// an 8-bit red-green-blue(-alpha) picture that the codec can take so
+// (readPng then reads it, or says why it cannot).
+bool openPngRows(const char* path, PngRowsInPlace& rows);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
 // the file has an alpha sample.
 bool readTiff(ByteReader* reader, Image* image, const char* path);

@@ -157,6 +157,13 @@ struct Settings {
     uint32_t chunks;
     uint32_t primingRows;  // rows before a chunk whose filtered bytes hold its window
     bool adaptive;  // busy chunks get Huffman codes alone
+    const RowPreparer* preparer;  // null when the rows are all there
+
+    uint32_t top(uint32_t chunk) const { return chunk * rowsPerChunk; }
+    uint32_t end(uint32_t chunk, uint32_t height) const { return std::min(height, top(chunk) + rowsPerChunk); }
+    void prepare(uint32_t chunk, uint32_t height) const {
+        if (preparer) preparer->prepare(preparer->context, top(chunk), end(chunk, height));
+    }
 };
 
 // True when the bytes' order-0 entropy, estimated from every 37th byte (a
@@ -345,6 +352,8 @@ struct Queue {
     uint32_t next = 0;     // the next chunk to take
     uint32_t written = 0;  // chunks the writer has taken
     uint32_t ahead = 0;
+    std::vector<char> prepared;  // per chunk, when rows are made on the way
+    uint32_t preparedBefore = 0;  // every chunk before this one is prepared
     bool stop = false;
 
     Queue(const Layout& l, const Settings& s) : layout(l), settings(s) {}
@@ -359,6 +368,17 @@ struct Queue {
                 changed.wait(hold, [&] { return stop || next >= settings.chunks || next < written + ahead; });
                 if (stop || next >= settings.chunks) return;
                 chunk = next++;
+            }
+            if (settings.preparer) {
+                // A chunk reads rows of the chunks before it (the row above,
+                // the window): they must be made first.
+                settings.prepare(chunk, layout.height);
+                std::unique_lock<std::mutex> hold(lock);
+                prepared[chunk] = 1;
+                while (preparedBefore < settings.chunks && prepared[preparedBefore]) ++preparedBefore;
+                changed.notify_all();
+                changed.wait(hold, [&] { return stop || preparedBefore >= chunk; });
+                if (stop) return;
             }
             Piece piece;
             piece.ok = ready && deflateChunk(layout, settings, worker, chunk, piece);
@@ -377,6 +397,7 @@ bool deflateInTurn(const Layout& l, const Settings& s, IdatWriter& out, uLong& a
     if (!worker.start(l, s)) return false;
     for (uint32_t chunk = 0; chunk < s.chunks; ++chunk) {
         Piece piece;
+        s.prepare(chunk, l.height);
         const bool ok = deflateChunk(l, s, worker, chunk, piece);
         out.add(std::move(piece.bytes));
         if (!ok || !out.ok) return false;
@@ -391,6 +412,7 @@ bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatW
     if (workers == 1) return deflateInTurn(l, s, out, adler);
     Queue queue(l, s);
     queue.pieces.resize(s.chunks);
+    if (s.preparer) queue.prepared.assign(s.chunks, 0);
     queue.ahead = 4 * workers;
     std::vector<std::thread> team;
     for (unsigned k = 0; k < workers; ++k) {
@@ -453,12 +475,15 @@ bool layoutOf(const PixelRows& rows, Layout& l) {
 
 }  // namespace
 
-bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning) {
+namespace {
+
+bool encode(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning, const RowPreparer* preparer) {
     Layout l{};
     if (!sink.write || !layoutOf(rows, l)) return false;
     Settings s{};
     s.chain = tuning.chain >= 0 ? static_cast<unsigned>(tuning.chain) : defaultChain;
     s.adaptive = tuning.chain < 0;
+    s.preparer = preparer && preparer->prepare ? preparer : nullptr;
     s.filter = tuning.filter >= 0 && tuning.filter <= 4 ? tuning.filter : paethFilter;
     const size_t chunkBytes = tuning.chunkBytes ? tuning.chunkBytes : defaultChunkBytes;
     s.rowsPerChunk = static_cast<uint32_t>(std::clamp<size_t>(chunkBytes / l.filteredBytes, 1, l.height));
@@ -488,4 +513,16 @@ bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncode
     return out.ok && writeChunk(sink, "IEND", nullptr, 0);
 }
 
-bool encodePng(const PixelRows& rows, const ByteSink& sink) { return encodePngTuned(rows, sink, PngEncoderTuning{}); }
+}  // namespace
+
+bool encodePngTuned(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning) {
+    return encode(rows, sink, tuning, nullptr);
+}
+
+bool encodePng(const PixelRows& rows, const ByteSink& sink) { return encode(rows, sink, PngEncoderTuning{}, nullptr); }
+
+bool encodePngPrepared(const PixelRows& rows, const ByteSink& sink, const RowPreparer& preparer, unsigned threads) {
+    PngEncoderTuning tuning;
+    tuning.threads = threads;
+    return encode(rows, sink, tuning, &preparer);
+}

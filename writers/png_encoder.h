@@ -13,6 +13,17 @@
 // when memory runs out or when the sink fails.
 bool encodePng(const PixelRows& rows, const ByteSink& sink);
 
+// Rows made while the encoder runs: before the encoder reads the rows
+// [top, end) of a chunk it calls `prepare` for them, from any of its
+// threads, once for each chunk; a chunk's rows are read only once the calls
+// for it and for every chunk above it have returned.
+struct RowPreparer {
+    void* context = nullptr;
+    void (*prepare)(void* context, uint32_t top, uint32_t end) = nullptr;
+};
+// encodePng on `threads` threads (0: one a core), rows made on the way.
+bool encodePngPrepared(const PixelRows& rows, const ByteSink& sink, const RowPreparer& preparer, unsigned threads);
+
 // The tunables of the encoder, for the benchmarks that chose them.
 struct PngEncoderTuning {
     int chain = -1;        // hash chain candidates a position, 0 for Huffman codes alone; -1 keeps

@@ -84,18 +84,10 @@ struct LibdeflateDecompressor {
     }
 };
 
-struct LargeBlock {
-    uint8_t* bytes = nullptr;
-    explicit LargeBlock(size_t size) : bytes(static_cast<uint8_t*>(platformAllocLarge(size))) {}
-    LargeBlock(const LargeBlock&) = delete;
-    LargeBlock& operator=(const LargeBlock&) = delete;
-    ~LargeBlock() { platformFreeLarge(bytes); }
-};
-
-}  // namespace
-
-FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) {
-    FastHeader h{};
+// Inflates a plainly sound file's rows into `rows` (platformAllocLarge),
+// each row after its filter byte, filter types checked.
+FastPngResult inflateRows(std::span<const uint8_t> file, FastHeader& h, uint8_t*& rows) {
+    rows = nullptr;
     if (!fastRoadTakes(file, h)) return FastPngResult::notSure;
     const uint64_t rowBytes = uint64_t{h.width} * h.channels * h.bytesPerSample;
     const uint64_t filteredBytes = (rowBytes + 1) * h.height;
@@ -122,27 +114,72 @@ FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) 
     }
 
     LibdeflateDecompressor inflater;
-    LargeBlock rows(static_cast<size_t>(filteredBytes) + unfilterReadsPast);
-    if (!inflater.d || !rows.bytes) return FastPngResult::refused;
+    uint8_t* block = static_cast<uint8_t*>(platformAllocLarge(static_cast<size_t>(filteredBytes) + unfilterReadsPast));
+    if (!inflater.d || !block) {
+        platformFreeLarge(block);
+        return FastPngResult::refused;
+    }
     size_t used = 0, produced = 0;
     const libdeflate_result result = libdeflate_deflate_decompress_ex(
-        inflater.d, data.data() + 2, data.size() - 2, rows.bytes, static_cast<size_t>(filteredBytes), &used, &produced);
-    if (result != LIBDEFLATE_SUCCESS || produced != filteredBytes) return FastPngResult::notSure;
+        inflater.d, data.data() + 2, data.size() - 2, block, static_cast<size_t>(filteredBytes), &used, &produced);
+    bool sound = result == LIBDEFLATE_SUCCESS && produced == filteredBytes;
     const size_t stride = static_cast<size_t>(rowBytes) + 1;
-    for (uint32_t y = 0; y < h.height; ++y)
-        if (rows.bytes[y * stride] > 4) return FastPngResult::notSure;
+    for (uint32_t y = 0; sound && y < h.height; ++y) sound = block[y * stride] <= 4;
+    if (!sound) {
+        platformFreeLarge(block);
+        return FastPngResult::notSure;
+    }
+    rows = block;
+    return FastPngResult::decoded;
+}
 
+}  // namespace
+
+FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) {
+    FastHeader h{};
+    uint8_t* rows = nullptr;
+    const FastPngResult inflated = inflateRows(file, h, rows);
+    if (inflated != FastPngResult::decoded) return inflated;
+    const std::unique_ptr<uint8_t, decltype(&platformFreeLarge)> owned(rows, &platformFreeLarge);
+    const size_t rowBytes = size_t{h.width} * h.channels * h.bytesPerSample, stride = rowBytes + 1;
     // The row above the top row is all zeros.
-    std::unique_ptr<uint8_t, decltype(&std::free)> zeros(
-        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(rowBytes) + unfilterReadsPast, 1)), &std::free);
+    std::unique_ptr<uint8_t, decltype(&std::free)> zeros(static_cast<uint8_t*>(std::calloc(rowBytes + unfilterReadsPast, 1)),
+                                                         &std::free);
     if (!zeros || !sink.begin(sink.context, h.width, h.height, h.channels)) return FastPngResult::refused;
     const uint8_t* above = zeros.get();
     const size_t bpp = size_t{h.channels} * h.bytesPerSample;
     for (uint32_t y = 0; y < h.height; ++y) {
-        uint8_t* row = rows.bytes + y * stride;
-        unfilterPngRow(row[0], row + 1, above, static_cast<size_t>(rowBytes), bpp);
+        uint8_t* row = rows + y * stride;
+        unfilterPngRow(row[0], row + 1, above, rowBytes, bpp);
         sink.row(sink.context, y, row + 1);
         above = row + 1;
     }
     return FastPngResult::decoded;
+}
+
+PngRowsInPlace::~PngRowsInPlace() {
+    platformFreeLarge(rows_);
+    std::free(zeros_);
+}
+
+bool PngRowsInPlace::open(std::span<const uint8_t> file) {
+    if (rows_) return false;
+    FastHeader h{};
+    if (inflateRows(file, h, rows_) != FastPngResult::decoded) return false;
+    stride_ = size_t{h.width} * h.channels * h.bytesPerSample + 1;
+    zeros_ = static_cast<uint8_t*>(std::calloc(stride_ + unfilterReadsPast, 1));
+    if (!zeros_ || h.bytesPerSample != 1 || h.channels < 3) {
+        platformFreeLarge(rows_);
+        rows_ = nullptr;
+        return false;
+    }
+    width_ = h.width;
+    height_ = h.height;
+    channels_ = h.channels;
+    return true;
+}
+
+void PngRowsInPlace::unfilter(uint32_t y) {
+    uint8_t* filtered = rows_ + y * stride_;
+    unfilterPngRow(filtered[0], filtered + 1, y == 0 ? zeros_ : filtered + 1 - stride_, stride_ - 1, channels_);
 }

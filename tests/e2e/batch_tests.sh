@@ -78,6 +78,19 @@ for input in "$data/cli/reference.bmp" "$work/reference_top_down.bmp" "$data/bmp
   done
 done
 
+# The PNG road (8-bit colour PNG in, PNG out) against the whole-picture
+# road: every PNG of the test set (those it does not take go the whole road
+# both times) and large noise, opaque and with alpha, that fills many
+# encoder chunks and was filtered by ImageMagick's choice of filters.
+convert "$work/noise.bmp" "PNG24:$work/noise.png"
+convert "$work/noise.bmp" \( +clone -channel R -separate \) -compose CopyOpacity -composite "PNG32:$work/noise_alpha.png"
+for input in "$data"/png/*.png "$work/noise.png" "$work/noise_alpha.png"; do
+  name=${input##*/}
+  expect_status 0 "$cli" --invert-red --renormalize --scale 0.75 "$input" "$work/streamed.png"
+  expect_status 0 "$cli" --invert-red --renormalize --scale 0.75 --thumbnail "$work/thumb.bmp" "$input" "$work/whole.png"
+  cmp -s "$work/streamed.png" "$work/whole.png" || fail "$name: streamed .png differs from the whole-picture road"
+done
+
 # A folder of good and broken files, one of them in a sub-folder.
 in=$work/in
 mkdir -p "$in/sub"
