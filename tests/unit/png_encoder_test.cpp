@@ -8,7 +8,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -248,6 +252,56 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"BlueFirstSixteenBits", rowsOf(1, 1, 3, 16, true)},
                       Refused{"OverlappingRows", rowsOf(2, 2, 3, 8, false, somePixels, 5)}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// Rows made while the encoder runs: the picture's memory holds nothing
+// until a chunk's rows are prepared, and chunk 0 is prepared only after
+// chunk 1 has been, so that the encoder must hold chunk 1 back until the
+// rows above it are there.
+struct LateRows {
+    const Picture* source = nullptr;
+    Picture* target = nullptr;
+    size_t stride = 0;
+    std::vector<int> prepared;  // per row
+    std::mutex lock;
+    std::condition_variable changed;
+    bool secondStarted = false;
+};
+
+void prepareLate(void* context, uint32_t top, uint32_t end) {
+    auto& late = *static_cast<LateRows*>(context);
+    {
+        std::unique_lock hold(late.lock);
+        if (top == 0)
+            late.changed.wait_for(hold, std::chrono::seconds(10), [&] { return late.secondStarted; });
+        else
+            late.secondStarted = true;
+        late.changed.notify_all();
+        for (uint32_t y = top; y < end; ++y) ++late.prepared[y];
+    }
+    std::memcpy(late.target->memory.data() + top * late.stride, late.source->memory.data() + top * late.stride,
+                (end - top) * late.stride);
+}
+
+TEST(PngEncoderPrepared, RowsAreReadOnlyOnceTheyAndTheRowsAboveArePrepared) {
+    // About 4.5 MB of rows: five chunks of the encoder's own size.
+    const Layout l{"Late", 1000, 1500, 3, 8};
+    const Picture source = makePicture(l);
+    Picture target = makePicture(l);
+    std::fill(target.memory.begin(), target.memory.end(), uint8_t{0xCD});
+    LateRows late;
+    late.source = &source;
+    late.target = &target;
+    late.stride = size_t{l.width} * 3;
+    late.prepared.assign(l.height, 0);
+    Bytes file;
+    ASSERT_TRUE(encodePngPrepared(target.rows, ByteSink{&file, appendBytes}, RowPreparer{&late, prepareLate}, 3));
+    EXPECT_TRUE(late.secondStarted);
+    EXPECT_EQ(std::count(late.prepared.begin(), late.prepared.end(), 1), static_cast<ptrdiff_t>(l.height));
+    Decoded decoded;
+    decoded.rowBytes = size_t{l.width} * 3;
+    ASSERT_TRUE(platformDecodePng(file, RowSink{&decoded, beginDecoded, rowDecoded}));
+    EXPECT_TRUE(decoded.stored == source.stored);
+}
 
 bool failAfter(void* context, const void*, size_t) {
     auto& left = *static_cast<int*>(context);
