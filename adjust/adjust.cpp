@@ -21,7 +21,7 @@ double squared(double value) { return value * value; }
 constexpr size_t blockPixels = 256;
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define QUORVEL_VECTOR_CLONES
 #endif

@@ -246,6 +246,51 @@ INSTANTIATE_TEST_SUITE_P(
                       BgrCase{"RenormalizeScaleInfinite", {0, 0, 0, 1, std::numeric_limits<float>::infinity()}}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// The 8-bit rule written out a pixel at a time, in plain scalar code: every
+// triple, inverted first where asked, must come out of the vector code (of
+// whichever width the processor runs) with exactly these bytes.
+Rgb renormalizedBytes(Rgb v, const AdjustOptions& o) {
+    const float k = 1.0f / 127.0f;
+    const int r = v[0] ^ (o.invertRed == 1 ? 255 : 0), g = v[1] ^ (o.invertGreen == 1 ? 255 : 0),
+              b = v[2] ^ (o.invertBlue == 1 ? 255 : 0);
+    const double c[3] = {static_cast<float>(r - 128) * k * o.scale, static_cast<float>(g - 128) * k * o.scale,
+                         static_cast<float>(b - 128) * k};
+    const double length = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    Rgb out{};
+    for (size_t i = 0; i < 3; ++i) {
+        const double t = length > 0 ? static_cast<float>(1.0 / static_cast<float>(length) * c[i]) : 0.0;
+        out[i] = static_cast<uint8_t>(static_cast<int32_t>(t * 127.0 + 128.0));
+    }
+    return out;
+}
+
+class AdjustEveryTriple : public ::testing::TestWithParam<BgrCase> {};
+
+TEST_P(AdjustEveryTriple, FollowsTheRuleWrittenOut) {
+    const AdjustOptions& options = GetParam().options;
+    std::vector<uint8_t> rgb = everyTriple();
+    Image image{};
+    image.pixels = rgb.data();
+    image.width = image.height = 4096;
+    image.bitsPerPixel = 24;
+    image.rowBytes = 3 * 4096;
+    image.dataSize = static_cast<uint32_t>(rgb.size());
+    adjustPixels(&image, options);
+    size_t differing = 0;
+    for (uint32_t v = 0; v < (1u << 24); ++v) {
+        const Rgb want = renormalizedBytes({static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}, options);
+        differing += !std::equal(want.begin(), want.end(), rgb.begin() + 3 * static_cast<ptrdiff_t>(v));
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, AdjustEveryTriple,
+    ::testing::Values(BgrCase{"Renormalize", {0, 0, 0, 1, 1.0f}}, BgrCase{"InvertGreenScaleTwo", {0, 1, 0, 1, 2.0f}},
+                      BgrCase{"InvertRedAndBlueScaleMinus", {1, 0, 1, 1, -1.75f}},
+                      BgrCase{"ScaleAThird", {0, 0, 0, 1, 0.3333f}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 TEST(AdjustBgrRowsEdges, NothingToDoLeavesTheBytes) {
     std::vector<uint8_t> row = {10, 20, 30, 40, 50, 60};
     const std::vector<uint8_t> before = row;
