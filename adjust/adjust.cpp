@@ -26,25 +26,34 @@ constexpr size_t blockPixels = 256;
 #define QUORVEL_VECTOR_CLONES
 #endif
 
-// One block of pixels, one array a channel.
-struct Block {
-    alignas(64) uint8_t channel[3][blockPixels];
+// One block of pixels, one array a channel, of 8-bit or 16-bit samples.
+template <typename Sample>
+struct Samples {
+    alignas(64) Sample channel[3][blockPixels];
 };
+using Block = Samples<uint8_t>;
+using WordBlock = Samples<uint16_t>;
 
-// The arithmetic of one block. The decoded and scaled components are float
+// The arithmetic of one block. A sample v stands for (v - c) x K, c the
+// centre (128, or 32768 at 16 bits) and K the float nearest 1 / (c - 1); X
+// and Y are then scaled. These decoded and scaled components are float
 // products of float operands: a float product is the double product (which
 // is exact) rounded to float, so computing them in float is the same. From
 // the squared length on, everything is double, rounded to float at the
-// length and the normalised components.
-QUORVEL_VECTOR_CLONES void renormalizeBlock(Block& block, size_t count, float scale) {
-    uint8_t* const r = block.channel[0];
-    uint8_t* const g = block.channel[1];
-    uint8_t* const b = block.channel[2];
-    constexpr float unit = 1.0f / 127.0f;
+// length and the normalised components, and a component t is encoded as
+// the integer part of t x (c - 1) + c (-1 gives 1, 0 gives c, +1 the top).
+template <typename Sample>
+QUORVEL_VECTOR_CLONES void renormalizeBlock(Samples<Sample>& block, size_t count, float scale) {
+    Sample* const r = block.channel[0];
+    Sample* const g = block.channel[1];
+    Sample* const b = block.channel[2];
+    constexpr int32_t centre = (int32_t{static_cast<Sample>(~Sample{0})} + 1) / 2;
+    constexpr float unit = 1.0f / static_cast<float>(centre - 1);
+    constexpr double steps = centre - 1, middle = centre;
     for (size_t i = 0; i < count; ++i) {
-        const double x = static_cast<float>(r[i] - 128) * unit * scale;
-        const double y = static_cast<float>(g[i] - 128) * unit * scale;
-        const double z = static_cast<float>(b[i] - 128) * unit;
+        const double x = static_cast<float>(r[i] - centre) * unit * scale;
+        const double y = static_cast<float>(g[i] - centre) * unit * scale;
+        const double z = static_cast<float>(b[i] - centre) * unit;
         // The squared length is never negative, and the root of 0 is 0.
         const double length = __builtin_sqrt(x * x + y * y + z * z);
         const bool positive = length > 0.0;
@@ -52,10 +61,10 @@ QUORVEL_VECTOR_CLONES void renormalizeBlock(Block& block, size_t count, float sc
         const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
         const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
         const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
-        // Truncation, then the low 8 bits: a component of -1 encodes as 1.
-        r[i] = static_cast<uint8_t>(static_cast<int32_t>(nx * 127.0 + 128.0));
-        g[i] = static_cast<uint8_t>(static_cast<int32_t>(ny * 127.0 + 128.0));
-        b[i] = static_cast<uint8_t>(static_cast<int32_t>(nz * 127.0 + 128.0));
+        // Truncation, then the low bits: a component of -1 encodes as 1.
+        r[i] = static_cast<Sample>(static_cast<int32_t>(nx * steps + middle));
+        g[i] = static_cast<Sample>(static_cast<int32_t>(ny * steps + middle));
+        b[i] = static_cast<Sample>(static_cast<int32_t>(nz * steps + middle));
     }
 }
 
@@ -108,34 +117,6 @@ QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, c
     }
 }
 
-// The same arithmetic at 16 bits: centre 32768, a step of the float nearest
-// 1/32767, and the integer part of t x 32767 + 32768 as the encoding (-1
-// gives 1, 0 gives 32768, +1 gives 65535).
-struct WordBlock {
-    alignas(64) uint16_t channel[3][blockPixels];
-};
-
-QUORVEL_VECTOR_CLONES void renormalizeWordBlock(WordBlock& block, size_t count, float scale) {
-    uint16_t* const r = block.channel[0];
-    uint16_t* const g = block.channel[1];
-    uint16_t* const b = block.channel[2];
-    constexpr float unit = 1.0f / 32767.0f;
-    for (size_t i = 0; i < count; ++i) {
-        const double x = static_cast<float>(r[i] - 32768) * unit * scale;
-        const double y = static_cast<float>(g[i] - 32768) * unit * scale;
-        const double z = static_cast<float>(b[i] - 32768) * unit;
-        const double length = __builtin_sqrt(x * x + y * y + z * z);
-        const bool positive = length > 0.0;
-        const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
-        const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
-        const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
-        const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
-        r[i] = static_cast<uint16_t>(static_cast<int32_t>(nx * 32767.0 + 32768.0));
-        g[i] = static_cast<uint16_t>(static_cast<int32_t>(ny * 32767.0 + 32768.0));
-        b[i] = static_cast<uint16_t>(static_cast<int32_t>(nz * 32767.0 + 32768.0));
-    }
-}
-
 // Inverts (65535 - v is v ^ 65535) and, when asked, re-normalises `count`
 // pixels of `step` words from `p`; a fourth word (alpha) is left alone.
 template <size_t step>
@@ -154,7 +135,7 @@ QUORVEL_VECTOR_CLONES void adjustWordRun(uint16_t* __restrict p, size_t count, c
         const size_t n = count < blockPixels ? count : blockPixels;
         for (size_t i = 0; i < n; ++i)
             for (size_t c = 0; c < 3; ++c) block.channel[c][i] = p[step * i + c] ^ invert[c];
-        renormalizeWordBlock(block, n, scale);
+        renormalizeBlock(block, n, scale);
         for (size_t i = 0; i < n; ++i)
             for (size_t c = 0; c < 3; ++c) p[step * i + c] = block.channel[c][i];
         p += step * n;
