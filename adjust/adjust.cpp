@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "image/vector_clones.h"
+
 namespace {
 
 
@@ -19,12 +21,6 @@ double squared(double value) { return value * value; }
 // operation is an IEEE one whose vector form rounds exactly like the scalar
 // one, so the bytes are the same as one pixel at a time would give.
 constexpr size_t blockPixels = 256;
-
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define QUORVEL_VECTOR_CLONES
-#endif
 
 // One block of pixels, one array a channel, of 8-bit or 16-bit samples.
 template <typename Sample>
@@ -43,7 +39,7 @@ using WordBlock = Samples<uint16_t>;
 // length and the normalised components, and a component t is encoded as
 // the integer part of t x (c - 1) + c (-1 gives 1, 0 gives c, +1 the top).
 template <typename Sample>
-QUORVEL_VECTOR_CLONES void renormalizeBlock(Samples<Sample>& block, size_t count, float scale) {
+QUORVEL_WIDE_VECTOR_CLONES void renormalizeBlock(Samples<Sample>& block, size_t count, float scale) {
     Sample* const r = block.channel[0];
     Sample* const g = block.channel[1];
     Sample* const b = block.channel[2];
@@ -70,7 +66,7 @@ QUORVEL_VECTOR_CLONES void renormalizeBlock(Samples<Sample>& block, size_t count
 
 // Inverts `count` pixels of `step` bytes from `p` (255 - v is v ^ 255).
 template <size_t step>
-QUORVEL_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3]) {
+QUORVEL_WIDE_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3]) {
     if constexpr (step == 4) {
         // Whole 4-byte pixels against one mask whose fourth byte is 0.
         const uint8_t maskBytes[4] = {invert[0], invert[1], invert[2], 0};
@@ -95,7 +91,7 @@ QUORVEL_VECTOR_CLONES void invertRun(uint8_t* __restrict p, size_t count, const 
 // Inverts and re-normalises `count` pixels of `step` bytes from `p`, whose
 // first byte is red, or blue when `bgr` is set. `invert` is in byte order.
 template <size_t step, bool bgr = false>
-QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3],
+QUORVEL_WIDE_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, const uint8_t (&invert)[3],
                                           float scale) {
     constexpr size_t red = bgr ? 2 : 0, blue = bgr ? 0 : 2;
     Block block;
@@ -120,7 +116,7 @@ QUORVEL_VECTOR_CLONES void renormalizeRun(uint8_t* __restrict p, size_t count, c
 // Inverts (65535 - v is v ^ 65535) and, when asked, re-normalises `count`
 // pixels of `step` words from `p`; a fourth word (alpha) is left alone.
 template <size_t step>
-QUORVEL_VECTOR_CLONES void adjustWordRun(uint16_t* __restrict p, size_t count, const uint16_t (&invert)[3],
+QUORVEL_WIDE_VECTOR_CLONES void adjustWordRun(uint16_t* __restrict p, size_t count, const uint16_t (&invert)[3],
                                          bool renormalize, float scale) {
     if (!renormalize) {
         for (size_t i = 0; i < count; ++i) {

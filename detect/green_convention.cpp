@@ -73,13 +73,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
+#include "image/vector_clones.h"
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORVEL_VECTOR_CLONES
-#endif
+namespace {
 
 constexpr int maxTiles = 4;  // tiles a side
 constexpr int maxLevels = 16;

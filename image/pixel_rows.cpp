@@ -2,14 +2,10 @@
 
 #include <cstring>
 
+#include "image/vector_clones.h"
+
 // These loops carry most of the bytes of every load and display; written with
 // constant strides over unaliased buffers they become vector shuffles.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORVEL_VECTOR_CLONES
-#endif
-
 namespace {
 
 template <size_t step, bool swap>

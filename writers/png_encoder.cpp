@@ -26,12 +26,7 @@
 
 #include "image/pixel_rows.h"
 #include "writers/deflate.h"
-
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORVEL_VECTOR_CLONES
-#endif
+#include "image/vector_clones.h"
 
 namespace {
 

@@ -6,12 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QUORVEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORVEL_VECTOR_CLONES
-#endif
-
+#include "image/vector_clones.h"
 namespace {
 
 QUORVEL_VECTOR_CLONES void unfilterUp(uint8_t* __restrict row, const uint8_t* __restrict above, size_t n) {
