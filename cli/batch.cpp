@@ -223,14 +223,7 @@ FileResult processFile(const Arguments& args, const InputFile& file, unsigned st
 
 }  // namespace
 
-int runFolder(const Arguments& args) {
-    std::vector<std::string> problems;
-    std::vector<InputFile> files = collectInputs(args, problems);
-    if (files.empty() && problems.empty()) problems.push_back("no input found");
-    planOutputs(args, files, problems);
-    if (usageProblems(problems)) return exitUsage;
-
-    // Every folder an output goes into, made before the work starts.
+bool batch::makeOutputFolders(const std::vector<InputFile>& files) {
     std::vector<fs::path> folders;
     for (const InputFile& file : files) folders.push_back(file.output.parent_path());
     std::sort(folders.begin(), folders.end());
@@ -241,9 +234,21 @@ int runFolder(const Arguments& args) {
         fs::create_directories(folder, error);
         if (error) {
             reportLine("%s: cannot make the folder: %s", display(folder).c_str(), error.message().c_str());
-            return exitWriteFailed;
+            return false;
         }
     }
+    return true;
+}
+
+int runFolder(const Arguments& args) {
+    std::vector<std::string> problems;
+    std::vector<InputFile> files = collectInputs(args, problems);
+    if (files.empty() && problems.empty()) problems.push_back("no input found");
+    planOutputs(args, files, problems);
+    if (usageProblems(problems)) return exitUsage;
+
+    // Every folder an output goes into, made before the work starts.
+    if (!makeOutputFolders(files)) return exitWriteFailed;
 
     // With --update, the files whose output is up to date are settled here,
     // before anything is read.

@@ -158,23 +158,6 @@ std::string fixSummary(const std::vector<FileResult>& results) {
     return text + "\n";
 }
 
-bool makeOutputFolders(const std::vector<InputFile>& files) {
-    std::vector<fs::path> folders;
-    for (const InputFile& file : files) folders.push_back(file.output.parent_path());
-    std::sort(folders.begin(), folders.end());
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-    for (const fs::path& folder : folders) {
-        std::error_code error;
-        if (folder.empty() || fs::is_directory(folder, error)) continue;
-        fs::create_directories(folder, error);
-        if (error) {
-            reportLine("%s: cannot make the folder: %s", display(folder).c_str(), error.message().c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int& status, bool& bad) {

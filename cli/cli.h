@@ -110,6 +110,9 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 OutputFormat formatFor(const Arguments& args, const std::filesystem::path& input);
 // Plans every output under --out-dir and lists the clashes.
 void planOutputs(const Arguments& args, std::vector<InputFile>& files, std::vector<std::string>& problems);
+// Makes every folder an output goes into; false (with the message printed)
+// when one cannot be made.
+bool makeOutputFolders(const std::vector<InputFile>& files);
 // Prints the problems as usage errors; true when there were any.
 bool usageProblems(const std::vector<std::string>& problems);
 unsigned workerCount(const Arguments& args, size_t files);
