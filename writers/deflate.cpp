@@ -198,6 +198,7 @@ struct BitWriter {
         bits = 0;
     }
     void bytes(const uint8_t* p, size_t n) {
+        if (n == 0) return;  // an empty stored block may come with no bytes at all
         std::memcpy(out.data() + used, p, n);
         used += n;
     }
