@@ -335,6 +335,86 @@ void writeBlock(BitWriter& w, const uint32_t* symbols, size_t count, const uint8
     w.put(litLenCode[256], litLenBits[256]);
 }
 
+// The hash chains of one segment: for each 4-byte hash the newest position
+// (plus one; 0 for none) and, for each position modulo the window, the one
+// before it with the same hash.
+struct Chains {
+    uint32_t* head;
+    uint32_t* previous;
+    const uint8_t* base;  // position 0
+
+    void insert(size_t a, uint32_t hash) {
+        previous[a & windowMask] = head[hash];
+        head[hash] = static_cast<uint32_t>(a + 1);
+    }
+
+    // The longest match at `a` of at most `limit` bytes, at least minMatch
+    // (else 0): the last distance and the row distance first, then the
+    // chain unless they gave a long one.
+    size_t longest(size_t a, size_t limit, uint32_t hash, size_t lastDistance, const DeflateOptions& options,
+                   size_t& distance) const {
+        const uint8_t* here = base + a;
+        size_t best = minMatch - 1;
+        distance = 0;
+        for (const size_t d : {lastDistance, options.rowDistance}) {
+            if (d == 0 || d > a || d > windowSize || d == distance) continue;
+            const size_t l = matchLength(here, here - d, limit);
+            if (l > best) best = l, distance = d;
+        }
+        if (best < limit && best < insertLimit) {
+            uint32_t next = head[hash];
+            for (unsigned tries = options.chain; next != 0 && tries > 0; --tries) {
+                const size_t candidate = next - 1, d = a - candidate;
+                if (d > windowSize) break;
+                if (base[candidate + best] == here[best]) {
+                    const size_t l = matchLength(here, base + candidate, limit);
+                    if (l > best) {
+                        best = l, distance = d;
+                        if (l == limit) break;
+                    }
+                }
+                const uint32_t older = previous[candidate & windowMask];
+                if (older >= next) break;  // the slot has been taken by a newer position
+                next = older;
+            }
+        }
+        return best >= minMatch ? best : 0;
+    }
+};
+
+// Codes positions [start, end) of `chains.base`, whose positions before
+// `start` are already in the chains, as blocks of at most blockSymbols
+// symbols taken greedily; the last block is final when `final` is set.
+void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, size_t end,
+                 const DeflateOptions& options, bool final) {
+    const uint8_t* const base = chains.base;
+    size_t lastDistance = 0, blockStart = start, count = 0;
+    for (size_t a = start; a < end;) {
+        size_t length = 0, distance = 0;
+        const size_t limit = std::min(maxMatch, end - a);
+        if (limit >= minMatch) {
+            const uint32_t hash = hashAt(base + a);
+            length = chains.longest(a, limit, hash, lastDistance, options, distance);
+            chains.insert(a, hash);
+        }
+        if (length) {
+            symbols[count++] = matchFlag | static_cast<uint32_t>((length - 3) << 16) | static_cast<uint32_t>(distance - 1);
+            if (length <= insertLimit)
+                for (size_t i = a + 1; i < a + length && i + minMatch <= end; ++i) chains.insert(i, hashAt(base + i));
+            lastDistance = distance;
+            a += length;
+        } else {
+            symbols[count++] = base[a];
+            ++a;
+        }
+        if (count == blockSymbols || a == end) {
+            writeBlock(w, symbols, count, base + blockStart, a - blockStart, final && a == end);
+            blockStart = a;
+            count = 0;
+        }
+    }
+}
+
 }  // namespace
 
 DeflateCompressor::DeflateCompressor() = default;
@@ -357,65 +437,10 @@ bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window
             for (size_t at = 0; at < size; at += segmentBytes) {
                 const size_t n = std::min(segmentBytes, size - at);
                 const size_t before = std::min(windowSize, window + at);
-                const uint8_t* base = data + at - before;
-                const size_t end = before + n;
+                Chains chains{head_.data(), previous_.data(), data + at - before};
                 std::fill(head_.begin(), head_.end(), 0u);
-                auto insert = [&](size_t a, uint32_t hash) {
-                    previous_[a & windowMask] = head_[hash];
-                    head_[hash] = static_cast<uint32_t>(a + 1);
-                };
-                for (size_t a = 0; a + minMatch <= end && a < before; ++a) insert(a, hashAt(base + a));
-                const bool finalSegment = last && at + n == size;
-                size_t distance = 0, blockStart = before, count = 0;
-                for (size_t a = before; a < end;) {
-                    size_t best = 0, bestDistance = 0;
-                    const size_t limit = std::min(maxMatch, end - a);
-                    if (limit >= minMatch) {
-                        const uint8_t* here = base + a;
-                        best = minMatch - 1;
-                        for (const size_t d : {distance, options.rowDistance}) {
-                            if (d == 0 || d > a || d > windowSize || d == bestDistance) continue;
-                            const size_t l = matchLength(here, here - d, limit);
-                            if (l > best) best = l, bestDistance = d;
-                        }
-                        const uint32_t hash = hashAt(here);
-                        if (best < limit && best < insertLimit) {
-                            uint32_t next = head_[hash];
-                            for (unsigned tries = options.chain; next != 0 && tries > 0; --tries) {
-                                const size_t candidate = next - 1, d = a - candidate;
-                                if (d > windowSize) break;
-                                if (base[candidate + best] == here[best]) {
-                                    const size_t l = matchLength(here, base + candidate, limit);
-                                    if (l > best) {
-                                        best = l, bestDistance = d;
-                                        if (l == limit) break;
-                                    }
-                                }
-                                const uint32_t older = previous_[candidate & windowMask];
-                                if (older >= next) break;  // the slot has been taken by a newer position
-                                next = older;
-                            }
-                        }
-                        insert(a, hash);
-                        if (best < minMatch) best = 0;
-                    }
-                    if (best) {
-                        symbols_[count++] = matchFlag | static_cast<uint32_t>((best - 3) << 16) |
-                                            static_cast<uint32_t>(bestDistance - 1);
-                        if (best <= insertLimit)
-                            for (size_t i = a + 1; i < a + best && i + minMatch <= end; ++i) insert(i, hashAt(base + i));
-                        distance = bestDistance;
-                        a += best;
-                    } else {
-                        symbols_[count++] = base[a];
-                        ++a;
-                    }
-                    if (count == blockSymbols || a == end) {
-                        writeBlock(w, symbols_.data(), count, base + blockStart, a - blockStart, finalSegment && a == end);
-                        blockStart = a;
-                        count = 0;
-                    }
-                }
+                for (size_t a = 0; a < before && a + minMatch <= before + n; ++a) chains.insert(a, hashAt(chains.base + a));
+                codeSegment(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
             }
         }
         if (size == 0 && last) storedBlocks(w, data, 0, true);
