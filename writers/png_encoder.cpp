@@ -314,14 +314,16 @@ struct IdatWriter {
     }
     void add(const uint8_t* bytes, size_t size) {
         if (!ok || size == 0) return;
-        // A piece that would take the chunk past the format's limit goes out first.
-        if (heldBytes + size > 0x7FFFFFFFu) flush();
+        // What is held goes out first when this piece would take the chunk
+        // past the format's limit (a piece past it alone fails in writeChunk).
+        if (!held.empty() && heldBytes + size > 0x7FFFFFFFu) flush();
         held.push_back({bytes, size});
         heldBytes += size;
         if (heldBytes >= idatBytes) flush();
     }
     void add(std::vector<uint8_t>&& piece) {
         if (!ok || piece.empty()) return;
+        if (!held.empty() && heldBytes + piece.size() > 0x7FFFFFFFu) flush();  // before the piece is held
         owned.push_back(std::move(piece));
         add(owned.back().data(), owned.back().size());
     }
