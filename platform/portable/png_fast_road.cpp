@@ -163,12 +163,12 @@ PngRowsInPlace::~PngRowsInPlace() {
 }
 
 bool PngRowsInPlace::open(std::span<const uint8_t> file) {
-    if (rows_) return false;
     FastHeader h{};
+    if (rows_ || !fastRoadTakes(file, h) || h.bytesPerSample != 1 || h.channels < 3) return false;
     if (inflateRows(file, h, rows_) != FastPngResult::decoded) return false;
-    stride_ = size_t{h.width} * h.channels * h.bytesPerSample + 1;
+    stride_ = size_t{h.width} * h.channels + 1;
     zeros_ = static_cast<uint8_t*>(std::calloc(stride_ + unfilterReadsPast, 1));
-    if (!zeros_ || h.bytesPerSample != 1 || h.channels < 3) {
+    if (!zeros_) {
         platformFreeLarge(rows_);
         rows_ = nullptr;
         return false;
