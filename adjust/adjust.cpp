@@ -294,3 +294,15 @@ void adjustRgbRows(uint8_t* rows, size_t width, size_t height, size_t stride, si
                    const AdjustOptions& options) {
     if (channels == 3 || channels == 4) adjustStoredRows(rows, width, height, stride, channels, false, options);
 }
+
+void adjustWordPixels(uint16_t* words, size_t count, size_t channels, const AdjustOptions& options) {
+    const uint16_t invert[3] = {static_cast<uint16_t>(options.invertRed == 1 ? 0xFFFF : 0),
+                                static_cast<uint16_t>(options.invertGreen == 1 ? 0xFFFF : 0),
+                                static_cast<uint16_t>(options.invertBlue == 1 ? 0xFFFF : 0)};
+    const bool renormalize = options.renormalize == 1;
+    if (!words || (!renormalize && !invert[0] && !invert[1] && !invert[2])) return;
+    if (channels == 3)
+        adjustWordRun<3>(words, count, invert, renormalize, options.scale);
+    else if (channels == 4)
+        adjustWordRun<4>(words, count, invert, renormalize, options.scale);
+}

@@ -41,3 +41,8 @@ void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, co
 // `channels` is 4 (left alone), as a PNG file holds them.
 void adjustRgbRows(uint8_t* rows, size_t width, size_t height, size_t stride, size_t channels,
                    const AdjustOptions& options);
+
+// Adjusts `count` pixels of 16-bit words (red, green, blue and, when
+// `channels` is 4, alpha, left alone) in place on the calling thread, as
+// adjustPixels adjusts a 16-bit picture.
+void adjustWordPixels(uint16_t* words, size_t count, size_t channels, const AdjustOptions& options);

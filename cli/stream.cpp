@@ -10,11 +10,12 @@
 // readers' pixels are the file's, and adjustBgrRows gives each pixel the
 // bytes adjustPixels gives it.
 //
-// An 8-bit red-green-blue(-alpha) PNG saved as PNG takes a road of its own:
-// its image data is inflated at once, one thread unfilters the rows in
-// place, and the encoder's workers adjust and encode the rows above the
-// one being unfiltered, so that nothing waits for the whole picture and no
-// pixel is copied.
+// A red-green-blue(-alpha) PNG saved as PNG takes a road of its own: its
+// image data is inflated at once, one thread unfilters the rows in place,
+// and the encoder's workers adjust and encode the rows above the one being
+// unfiltered, so that nothing waits for the whole picture. 8-bit pixels are
+// never copied; 16-bit ones become native words on their way through the
+// adjustment, as the encoder takes them.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -280,7 +281,22 @@ void prepareRows(void* context, uint32_t top, uint32_t end) {
         std::unique_lock hold(run.lock);
         run.madeMore.wait(hold, [&] { return run.made >= needed; });
     }
-    adjustRgbRows(run.rows.row(top), run.rows.width(), end - top, run.rows.stride(), run.rows.channels(), run.options);
+    const uint32_t width = run.rows.width(), channels = run.rows.channels();
+    if (run.rows.sampleBits() == 8) {
+        adjustRgbRows(run.rows.row(top), width, end - top, run.rows.stride(), channels, run.options);
+        return;
+    }
+    // Each row's words, most significant byte first and not aligned, are
+    // adjusted as native words in a row of this thread's own.
+    thread_local std::vector<uint16_t> words;
+    words.resize(size_t{width} * channels);
+    for (uint32_t y = top; y < end; ++y) {
+        uint8_t* row = run.rows.row(y);
+        for (size_t i = 0; i < words.size(); ++i)
+            words[i] = static_cast<uint16_t>(row[2 * i] << 8 | row[2 * i + 1]);
+        adjustWordPixels(words.data(), width, channels, run.options);
+        std::memcpy(row, words.data(), 2 * words.size());
+    }
 }
 
 void unfilterAll(PngRun& run) {
@@ -309,6 +325,7 @@ bool fillPng(void* context, const ByteSink& out) {
     pixels.width = run.rows.width();
     pixels.height = run.rows.height();
     pixels.channels = run.rows.channels();
+    pixels.sampleBits = run.rows.sampleBits();
     const bool ok = encodePngPrepared(pixels, out, RowPreparer{&run, prepareRows}, run.threads);
     if (unfiltering.joinable()) unfiltering.join();
     return ok;
@@ -317,10 +334,13 @@ bool fillPng(void* context, const ByteSink& out) {
 StreamResult streamPng(const char* input, const char* output, const AdjustOptions& options, const SaveOptions& save,
                        unsigned threads) {
     const char* name = formatNameOf(input);
-    if (!name || std::strcmp(name, "PNG") != 0 || (save.depth != 0 && save.depth != 8)) return StreamResult::notStreamable;
+    if (!name || std::strcmp(name, "PNG") != 0) return StreamResult::notStreamable;
     PngRun run;
     if (!openPngRows(input, run.rows)) return StreamResult::notStreamable;
-    if (run.rows.channels() == 4 && save.keepAlpha != 1) return StreamResult::notStreamable;
+    // Options that change the samples' depth or drop alpha take the whole road.
+    if ((save.depth != 0 && save.depth != static_cast<int32_t>(run.rows.sampleBits())) ||
+        (run.rows.channels() == 4 && save.keepAlpha != 1))
+        return StreamResult::notStreamable;
     run.options = options;
     run.threads = threads;
     return writeFileAtomically(output, fillPng, &run) ? StreamResult::written : StreamResult::writeFailed;

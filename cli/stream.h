@@ -10,7 +10,7 @@ enum class StreamResult { notStreamable, written, loadFailed, writeFailed };
 // Adjusts `input` by `options` into `output`, written in `format` as
 // atomically as every writer writes, with the very bytes that reading the
 // whole picture, adjusting it and writing it would give. Takes uncompressed
-// 24-bit BMP and true-colour Targa files into BMP or Targa, and 8-bit PNG
+// 24-bit BMP and true-colour Targa files into BMP or Targa, and colour PNG
 // files into PNG where `save` keeps their samples; anything else is
 // notStreamable and left untouched. loadFailed means the input changed while
 // it was read. On writeFailed, errno holds the system's reason (or 0).

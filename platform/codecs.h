@@ -40,8 +40,9 @@ bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink);
 
 // The rows of a PNG file made one at a time where its image data was
 // inflated, for the streaming road, which adjusts and encodes rows while
-// later ones are still being unfiltered. Only pictures of 8-bit samples
-// that are not interlaced and whose image data is plainly sound are taken
+// later ones are still being unfiltered. Only red-green-blue(-alpha)
+// pictures of 8- or 16-bit samples that are not interlaced and whose image
+// data is plainly sound are taken
 // (every IDAT chunk whole with its CRC right, a deflate stream that ends
 // where the rows end, known filter types): for them the rows are those
 // platformDecodePng hands on. Elsewhere, and on systems whose codec decodes
@@ -59,8 +60,10 @@ public:
     uint32_t width() const { return width_; }
     uint32_t height() const { return height_; }
     uint32_t channels() const { return channels_; }
+    uint32_t sampleBits() const { return sampleBits_; }
     size_t stride() const { return stride_; }
-    // Row y's samples, as stored; meaningful once unfilter(y) has run.
+    // Row y's samples, as stored (16-bit ones most significant byte first,
+    // and not aligned to 2 bytes); meaningful once unfilter(y) has run.
     uint8_t* row(uint32_t y) { return rows_ + y * stride_ + 1; }
     // Unfilters row y; rows go in order, top first, each once.
     void unfilter(uint32_t y);
@@ -68,7 +71,7 @@ public:
 private:
     uint8_t* rows_ = nullptr;   // the filtered rows, each after its filter byte
     uint8_t* zeros_ = nullptr;  // the row above the top row
-    uint32_t width_ = 0, height_ = 0, channels_ = 0;
+    uint32_t width_ = 0, height_ = 0, channels_ = 0, sampleBits_ = 0;
     size_t stride_ = 0;
 };
 

@@ -266,7 +266,7 @@ bool openPngRows(const char* path, PngRowsInPlace& rows) {
     Palette palette;
     const bool ok = loadWholeFile(&reader, path, false) && readHeader(&reader, header) &&
                     readUpToImageData(&reader, header, palette) &&
-                    storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1) && header.depth == 8 &&
+                    storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1) &&
                     (header.colourType == 2 || header.colourType == 6) &&
                     rows.open(std::span<const uint8_t>(reader.bytes, reader.length));
     resetReader(&reader);

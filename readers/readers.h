@@ -43,7 +43,7 @@ bool readPng(ByteReader* reader, Image* image, const char* path);
 bool readJpeg(ByteReader* reader, Image* image, const char* path);
 // For the streaming road: the PNG file at `path`, checked as readPng checks
 // it, opened for its rows to be made in place. False when the file is not
-// an 8-bit red-green-blue(-alpha) picture that the codec can take so
+// a red-green-blue(-alpha) picture that the codec can take so
 // (readPng then reads it, or says why it cannot).
 bool openPngRows(const char* path, PngRowsInPlace& rows);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when

@@ -164,9 +164,9 @@ PngRowsInPlace::~PngRowsInPlace() {
 
 bool PngRowsInPlace::open(std::span<const uint8_t> file) {
     FastHeader h{};
-    if (rows_ || !fastRoadTakes(file, h) || h.bytesPerSample != 1 || h.channels < 3) return false;
+    if (rows_ || !fastRoadTakes(file, h) || h.channels < 3) return false;
     if (inflateRows(file, h, rows_) != FastPngResult::decoded) return false;
-    stride_ = size_t{h.width} * h.channels + 1;
+    stride_ = size_t{h.width} * h.channels * h.bytesPerSample + 1;
     zeros_ = static_cast<uint8_t*>(std::calloc(stride_ + unfilterReadsPast, 1));
     if (!zeros_) {
         platformFreeLarge(rows_);
@@ -176,10 +176,12 @@ bool PngRowsInPlace::open(std::span<const uint8_t> file) {
     width_ = h.width;
     height_ = h.height;
     channels_ = h.channels;
+    sampleBits_ = 8 * h.bytesPerSample;
     return true;
 }
 
 void PngRowsInPlace::unfilter(uint32_t y) {
     uint8_t* filtered = rows_ + y * stride_;
-    unfilterPngRow(filtered[0], filtered + 1, y == 0 ? zeros_ : filtered + 1 - stride_, stride_ - 1, channels_);
+    unfilterPngRow(filtered[0], filtered + 1, y == 0 ? zeros_ : filtered + 1 - stride_, stride_ - 1,
+                   channels_ * sampleBits_ / 8);
 }

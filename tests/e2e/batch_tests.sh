@@ -80,22 +80,25 @@ done
 
 # The PNG road (8-bit colour PNG in, PNG out) against the whole-picture
 # road: every PNG of the test set (those it does not take go the whole road
-# both times) and large noise, opaque and with alpha, that fills many
-# encoder chunks and was filtered by ImageMagick's choice of filters.
+# both times) and large noise at 8 and 16 bits, opaque and with alpha, that
+# fills many encoder chunks and was filtered by ImageMagick's choice of
+# filters.
 convert "$work/noise.bmp" "PNG24:$work/noise.png"
 convert "$work/noise.bmp" \( +clone -channel R -separate \) -compose CopyOpacity -composite "PNG32:$work/noise_alpha.png"
-for input in "$data"/png/*.png "$work/noise.png" "$work/noise_alpha.png"; do
+convert -size 700x900 xc:gray -seed 3 +noise Random -depth 16 "PNG48:$work/noise16.png"
+convert "$work/noise16.png" \( +clone -channel G -separate \) -compose CopyOpacity -composite "PNG64:$work/noise16_alpha.png"
+for input in "$data"/png/*.png "$work"/noise*.png; do
   name=${input##*/}
   expect_status 0 "$cli" --invert-red --renormalize --scale 0.75 "$input" "$work/streamed.png"
   expect_status 0 "$cli" --invert-red --renormalize --scale 0.75 --thumbnail "$work/thumb.bmp" "$input" "$work/whole.png"
   cmp -s "$work/streamed.png" "$work/whole.png" || fail "$name: streamed .png differs from the whole-picture road"
 done
-# Unadjusted, the streamed noise (four encoder chunks) reads back in
-# ImageMagick as the pixels it came from.
-for input in "$work/noise.png" "$work/noise_alpha.png"; do
+# Unadjusted, the streamed noise (several encoder chunks, 8 and 16 bits)
+# reads back in ImageMagick as the pixels it came from.
+for input in "$work"/noise*.png; do
   expect_status 0 "$cli" -q "$input" "$work/copy.png"
-  convert "$input" rgba:"$work/want.rgba"
-  convert "$work/copy.png" rgba:"$work/seen.rgba"
+  convert "$input" -depth 16 rgba:"$work/want.rgba"
+  convert "$work/copy.png" -depth 16 rgba:"$work/seen.rgba"
   cmp -s "$work/want.rgba" "$work/seen.rgba" || fail "${input##*/}: ImageMagick reads other pixels from the streamed copy"
 done
 
