@@ -81,7 +81,7 @@ uint32_t load32(const uint8_t* p) {
 uint32_t hashAt(const uint8_t* p) { return (load32(p) * 0x9E3779B1u) >> (32 - hashBits); }
 
 // How many bytes from `a` equal those from `b`, up to `limit`.
-size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
+inline size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
     size_t n = 0;
     while (n + 8 <= limit) {
         uint64_t x, y;
@@ -374,11 +374,14 @@ struct Chains {
             for (unsigned tries = options.chain; next != 0 && tries > 0; --tries) {
                 const size_t candidate = next - 1, d = a - candidate;
                 if (d > windowSize) break;
-                if (base[candidate + best] == here[best]) {
+                // A candidate must match at the byte that would make it longer
+                // and in its first four (the hash may collide).
+                if (base[candidate + best] == here[best] && load32(base + candidate) == load32(here)) {
                     const size_t l = matchLength(here, base + candidate, limit);
                     if (l > best) {
                         best = l, distance = d;
-                        if (l == limit) break;
+                        // As long as it can be, or long enough that the chain is not worth more.
+                        if (l == limit || l >= insertLimit) break;
                     }
                 }
                 const uint32_t older = previous[candidate & windowMask];
