@@ -9,3 +9,6 @@
 // The buffers must not overlap.
 void copyPixelsSwapped(const uint8_t* source, size_t sourceStep, uint8_t* destination, size_t count);
 void copyPixelsInOrder(const uint8_t* source, size_t sourceStep, uint8_t* destination, size_t count);
+// Copies `count` pixels of `step` (3 or 4) bytes, swapping the first and
+// third byte of each and keeping the fourth (alpha).
+void copyPixelsSwappedKeepingStep(const uint8_t* source, size_t step, uint8_t* destination, size_t count);

@@ -78,15 +78,6 @@ QUORVEL_VECTOR_CLONES void swapWords(const uint8_t* __restrict in, uint8_t* __re
     }
 }
 
-QUORVEL_VECTOR_CLONES void swapRedBlue4(const uint8_t* __restrict in, uint8_t* __restrict out, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i) {
-        out[4 * i] = in[4 * i + 2];
-        out[4 * i + 1] = in[4 * i + 1];
-        out[4 * i + 2] = in[4 * i];
-        out[4 * i + 3] = in[4 * i + 3];
-    }
-}
-
 const uint8_t* fileRow(const Layout& l, uint32_t y, uint8_t* scratch) {
     const uint8_t* row = l.first + static_cast<ptrdiff_t>(y) * l.stride;
     if (l.sampleBytes == 2) {
@@ -95,10 +86,7 @@ const uint8_t* fileRow(const Layout& l, uint32_t y, uint8_t* scratch) {
         return scratch;
     }
     if (!l.bgr) return row;
-    if (l.channels == 3)
-        copyPixelsSwapped(row, 3, scratch, l.width);
-    else
-        swapRedBlue4(row, scratch, l.width);
+    copyPixelsSwappedKeepingStep(row, l.channels, scratch, l.width);
     return scratch;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "image/image.h"
+#include "image/pixel_rows.h"
 #include "platform/codecs.h"
 
 namespace {
@@ -281,16 +282,10 @@ constexpr size_t parallelFromBytes = size_t{1} << 21;
 void storedRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
     const uint8_t* in = rows.first + static_cast<ptrdiff_t>(y) * rows.stride;
     const size_t bytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
-    if (!rows.bgr || rows.sampleBits != 8) {
+    if (!rows.bgr || rows.sampleBits != 8)
         std::memcpy(out, in, bytes);
-        return;
-    }
-    for (uint32_t x = 0; x < rows.width; ++x, in += rows.channels, out += rows.channels) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        if (rows.channels == 4) out[3] = in[3];
-    }
+    else
+        copyPixelsSwappedKeepingStep(in, rows.channels, out, rows.width);
 }
 
 // Horizontal differencing (Predictor 2) of one row of `samples` samples a

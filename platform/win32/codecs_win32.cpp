@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/pixel_rows.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
 #include "platform/png_image_data.h"
@@ -388,16 +389,10 @@ const GUID& tiffFormatFor(const PixelRows& rows) {
 void encoderRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
     const uint8_t* in = rows.first + static_cast<ptrdiff_t>(y) * rows.stride;
     const size_t bytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
-    if (rows.sampleBits == 16 || rows.bgr) {
+    if (rows.sampleBits == 16 || rows.bgr)
         std::memcpy(out, in, bytes);
-        return;
-    }
-    for (uint32_t x = 0; x < rows.width; ++x, in += rows.channels, out += rows.channels) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        if (rows.channels == 4) out[3] = in[3];
-    }
+    else
+        copyPixelsSwappedKeepingStep(in, rows.channels, out, rows.width);
 }
 
 // Asks the frame for Deflate compression.
