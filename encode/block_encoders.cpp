@@ -1,11 +1,12 @@
 #include "encode/block_encoders.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
-#include "encode/block_decoders.h"
+#include "encode/block_decode.h"
 
 // The searches measure 16 samples at a time as vectors (GCC's and Clang's
 // vector extension). Each search is written once for a vector width and
@@ -102,19 +103,13 @@ struct Bc4Fit {
     SixteenInts<width> index = {};  // the palette index of each sample
 };
 
-// The palette of e0, e1 as the decoders make it, with integer quotients
-// rounded down: in eight-value mode ((7 - k) e0 + k e1) / 7 for k = 1..6,
-// in six-value mode ((5 - k) e0 + k e1) / 5 for k = 1..4, then 0 and 255.
+// The palette of e0, e1 as the decoder makes it (bc4Palette: in eight-value
+// mode ((7 - k) e0 + k e1) / 7 for k = 1..6, in six-value mode
+// ((5 - k) e0 + k e1) / 5 for k = 1..4, then 0 and 255, rounded down).
 QUORVEL_INLINE void bc4Entries(int e0, int e1, float (&entries)[8]) {
-    entries[0] = static_cast<float>(e0);
-    entries[1] = static_cast<float>(e1);
-    if (e0 > e1) {
-        for (int k = 1; k <= 6; ++k) entries[k + 1] = static_cast<float>(((7 - k) * e0 + k * e1) / 7);
-    } else {
-        for (int k = 1; k <= 4; ++k) entries[k + 1] = static_cast<float>(((5 - k) * e0 + k * e1) / 5);
-        entries[6] = 0.0f;
-        entries[7] = 255.0f;
-    }
+    const uint8_t endpoints[2] = {static_cast<uint8_t>(e0), static_cast<uint8_t>(e1)};
+    const std::array<uint8_t, 8> palette = bc4Palette(endpoints, false);
+    for (size_t k = 0; k < 8; ++k) entries[k] = static_cast<float>(palette[k]);
 }
 
 // The order in which palette entries are tried for a sample: on a tie the
@@ -332,13 +327,20 @@ QUORVEL_INLINE void encodeBc4With(const float (&values)[16], uint8_t* out) {
 
 uint16_t pack565(int r, int g, int b) { return static_cast<uint16_t>((r << 11) | (g << 5) | b); }
 
+// A 5:6:5 component (channel 1 is green's 6 bits) widened as the encoders
+// measure it.
+QUORVEL_INLINE int widened(int v, int bits) {
+    const auto u = static_cast<uint32_t>(v);
+    return static_cast<int>(bits == 6 ? widen6(u, measuredWidening) : widen5(u, measuredWidening));
+}
+
 // The four colours of endpoints c0, c1 in four-colour mode, each channel
-// widened as the decoders widen it.
+// widened as the encoders measure it.
 QUORVEL_INLINE void colourPalette(const int (&first)[3], const int (&second)[3], float (&palette)[4][3]) {
     constexpr int bits[3] = {5, 6, 5};
     for (int k = 0; k < 3; ++k) {
-        const int a = bits[k] == 5 ? (first[k] << 3) | (first[k] >> 2) : (first[k] << 2) | (first[k] >> 4);
-        const int b = bits[k] == 5 ? (second[k] << 3) | (second[k] >> 2) : (second[k] << 2) | (second[k] >> 4);
+        const int a = widened(first[k], bits[k]);
+        const int b = widened(second[k], bits[k]);
         palette[0][k] = static_cast<float>(a);
         palette[1][k] = static_cast<float>(b);
         palette[2][k] = static_cast<float>((2 * a + b) / 3);
@@ -435,7 +437,7 @@ struct SingleColourTable {
 SingleColourTable makeSingleColourTable(int bits) {
     SingleColourTable table{};
     const int count = 1 << bits;
-    auto expand = [bits](int v) { return bits == 5 ? (v << 3) | (v >> 2) : (v << 2) | (v >> 4); };
+    auto expand = [bits](int v) { return widened(v, bits); };
     for (int value = 0; value < 256; ++value) {
         int bestPlain = 1 << 20, bestMiddle = 1 << 20;
         for (int a = 0; a < count; ++a) {
@@ -683,15 +685,15 @@ void opaqueAlphaBlock(uint8_t* out) {
 
 float bc4BlockError(const float (&values)[16], const uint8_t* block) {
     uint8_t decoded[16];
-    decodeBc4Block(block, decoded);
+    decodeBc4Channel(block, false, decoded, 4, 1);
     float sum = 0.0f;
     for (int i = 0; i < 16; ++i) sum += (values[i] - decoded[i]) * (values[i] - decoded[i]);
     return sum;
 }
 
 float colourBlockError(const ColourBlock& colours, const uint8_t* block) {
-    uint8_t decoded[16][3];
-    decodeColourBlock(block, false, decoded);
+    uint8_t decoded[16][4];
+    decodeBc1(block, decoded[0], 16, false, measuredWidening);
     float sum = 0.0f;
     for (int i = 0; i < 16; ++i) {
         const float dr = colours.red[i] - decoded[i][0], dg = colours.green[i] - decoded[i][1],
