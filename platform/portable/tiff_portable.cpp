@@ -14,6 +14,7 @@
 #include "image/image.h"
 #include "image/pixel_rows.h"
 #include "platform/codecs.h"
+#include "platform/memory_block.h"
 
 namespace {
 
@@ -136,15 +137,6 @@ struct OpenTiff {
     }
 };
 
-// A malloc'ed block released on every way out.
-struct Block {
-    uint8_t* bytes = nullptr;
-    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { std::free(bytes); }
-};
-
 // ---------------------------------------------------------------- input
 
 // The library's view of the picture agrees with the reader's, and every
@@ -239,9 +231,9 @@ bool decodeTiff(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
     u.planeRowBytes = size_t{u.width} * u.unitSamples * u.sampleBytes;
     const size_t bandPlanes = layout.planar ? u.kept : 1;
     if (!sink.begin(sink.context, u.width, u.height, u.kept)) return false;
-    Block band(bandPlanes * u.unitHeight * u.planeRowBytes);
-    Block tile(static_cast<size_t>(tileSize));
-    Block row(size_t{u.width} * u.kept * u.sampleBytes);
+    MemoryBlock band(bandPlanes * u.unitHeight * u.planeRowBytes);
+    MemoryBlock tile(static_cast<size_t>(tileSize));
+    MemoryBlock row(size_t{u.width} * u.kept * u.sampleBytes);
     if (!band.bytes || !tile.bytes || !row.bytes) return false;
 
     const size_t pixelBytes = size_t{u.unitSamples} * u.sampleBytes;
@@ -324,7 +316,7 @@ struct StripWork {
 void compressStrips(StripWork* work) {
     const PixelRows& rows = *work->rows;
     libdeflate_compressor* compressor = libdeflate_alloc_compressor(deflateLevel(rows.sampleBits));
-    Block raw(work->rowBytes * work->stripRows);
+    MemoryBlock raw(work->rowBytes * work->stripRows);
     bool ok = compressor && raw.bytes;
     for (uint32_t s = work->first; ok && s < work->end; s += work->step) {
         const uint32_t top = s * work->stripRows;

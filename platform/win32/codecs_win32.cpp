@@ -15,6 +15,7 @@
 #include "image/image.h"
 #include "image/pixel_rows.h"
 #include "platform/codecs.h"
+#include "platform/memory_block.h"
 #include "platform/png_chunk.h"
 #include "platform/png_image_data.h"
 
@@ -49,15 +50,6 @@ bool createFactory(Com<IWICImagingFactory>& factory) {
     return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWICImagingFactory, reinterpret_cast<void**>(factory.out())));
 }
-
-// A malloc'ed block released on every way out.
-struct Block {
-    uint8_t* bytes = nullptr;
-    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { std::free(bytes); }
-};
 
 // Where each sample of a WIC pixel format sits. Formats of whole samples list
 // the sample holding red, green, blue and alpha (-1: none; grey formats give
@@ -162,8 +154,8 @@ bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, cons
     if (wicStride > 0x7FFFFFFFu) return false;
     constexpr size_t bandBytes = size_t{1} << 20;
     const UINT bandRows = static_cast<UINT>(std::max<size_t>(1, std::min<size_t>(height, bandBytes / wicStride)));
-    Block band(wicStride * bandRows);
-    Block row(raw ? 0 : storedStride);
+    MemoryBlock band(wicStride * bandRows);
+    MemoryBlock row(raw ? 0 : storedStride);
     if (!band.bytes || !row.bytes) return false;
 
     const auto tailBits = static_cast<uint32_t>((size_t{width} * wic->bitsPerPixel) % 8);
@@ -444,7 +436,7 @@ bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {
     const GUID& wanted = tiffFormatFor(rows);
     WICPixelFormatGUID format = wanted;
     if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, wanted)) return false;
-    Block row(rowBytes);
+    MemoryBlock row(rowBytes);
     if (!row.bytes) return false;
     for (uint32_t y = 0; y < rows.height; ++y) {
         encoderRow(rows, y, row.bytes);
