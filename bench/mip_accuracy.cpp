@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "encode/block_decoders.h"
+#include "encode/block_decode.h"
 #include "encode/mip_chain.h"
 #include "encode/texture_encoder.h"
 #include "readers/readers.h"
@@ -108,10 +108,10 @@ int main(int argc, char** argv) {
                 }
             for (uint32_t by = 0; by < (lh + 3) / 4; ++by)
                 for (uint32_t bx = 0; bx < (lw + 3) / 4; ++bx, bc5At += 16, bc1At += 8) {
-                    uint8_t red[16], green[16], colours[16][3];
-                    decodeBc4Block(bc5.data() + bc5At, red);
-                    decodeBc4Block(bc5.data() + bc5At + 8, green);
-                    decodeColourBlock(bc1.data() + bc1At, false, colours);
+                    uint8_t red[16], green[16], colours[16][4];
+                    decodeBc4Channel(bc5.data() + bc5At, false, red, 4, 1);
+                    decodeBc4Channel(bc5.data() + bc5At + 8, false, green, 4, 1);
+                    decodeBc1(bc1.data() + bc1At, colours[0], 16, false, Widen565::repeatTopBits);
                     for (uint32_t k = 0; k < 16; ++k) {
                         const uint32_t x = 4 * bx + k % 4, y = 4 * by + k / 4;
                         if (x >= lw || y >= lh) continue;

@@ -5,14 +5,21 @@
 // the fit sees its full precision.
 //
 // The error each encoder minimises is the squared difference between the
-// samples and the block as the common decoders decode it (the ones the
-// tests and benchmarks read back with): BC4 palette entries are the
+// samples and the block as the common decoders decode it, which is
+// encode/block_decode.h's decoding with measuredWidening below (the tests
+// and benchmarks read back the same way): BC4 palette entries are the
 // integer quotients (6 e0 + e1) / 7 and so on, rounded down; BC1 endpoints
-// are widened by repeating their high bits and the two middle colours are
+// are widened by repeating their top bits and the two middle colours are
 // (2 c0 + c1) / 3 and (c0 + 2 c1) / 3, rounded down.
 #pragma once
 
 #include <cstdint>
+
+#include "encode/block_decode.h"
+
+// How the encoders widen a BC1 endpoint when they measure a block: as
+// graphics hardware shows it, not as the DDS reader does (see Widen565).
+inline constexpr Widen565 measuredWidening = Widen565::repeatTopBits;
 
 // One channel as a BC4 UNORM block (8 bytes). The eight-value mode (e0 >
 // e1: e0, e1 and six steps between) is fitted from the samples' range, then
@@ -46,6 +53,6 @@ void encodeColourBlock(const ColourBlock& block, uint8_t* out);
 void opaqueAlphaBlock(uint8_t* out);
 
 // The squared error of an encoded block against its samples, as the encoder
-// measures it (the decoders below, with the samples' fractions kept).
+// measures it (decoded with measuredWidening, the samples' fractions kept).
 float bc4BlockError(const float (&values)[16], const uint8_t* block);
 float colourBlockError(const ColourBlock& colours, const uint8_t* block);

@@ -25,7 +25,7 @@
 #include <iterator>
 #include <span>
 
-#include "readers/block_decode.h"
+#include "encode/block_decode.h"
 #include "readers/readers.h"
 
 // Block rows are assembled in words whose bytes are stored lowest first.
@@ -329,8 +329,8 @@ uint16_t signedWord(uint16_t v) { return static_cast<uint16_t>(v ^ 0x8000); }
 // One block decoded into 16 RGBA texels (pitch 16) as the Image takes them.
 void decodeBlock(const Format& format, const uint8_t* block, uint8_t* texels) {
     switch (format.source) {
-    case Source::bc2: decodeBc2(block, texels, 16); break;
-    case Source::bc3: decodeBc3(block, texels, 16); break;
+    case Source::bc2: decodeBc2(block, texels, 16, Widen565::zeroLowBits); break;
+    case Source::bc3: decodeBc3(block, texels, 16, Widen565::zeroLowBits); break;
     case Source::bc7: decodeBc7(block, texels, 16); break;
     case Source::bc4:
         decodeBc4Channel(block, format.isSigned, texels, 16, 4);
@@ -363,7 +363,7 @@ void placeTexels(const uint8_t* texels, uint8_t* out, size_t pitch, uint32_t col
 // A BC1 block straight into 3-byte pixels. Index 3 of a three-colour block
 // (transparent black) is shown as cyan, as this reader always has.
 void placeBc1Block(const uint8_t* block, uint8_t* out, size_t pitch, uint32_t columns, uint32_t rows) {
-    std::array<uint32_t, 4> table = bc1Palette(block, false);
+    std::array<uint32_t, 4> table = bc1Palette(block, false, Widen565::zeroLowBits);
     for (uint32_t& colour : table)
         colour = (colour >> 24) == 0 ? 0xFFFF00u : colour & 0xFFFFFFu;
     for (uint32_t y = 0; y < rows; ++y, out += pitch) {

@@ -14,6 +14,8 @@
 #include "image/image.h"
 #include "image/pixel_rows.h"
 #include "platform/codecs.h"
+#include "platform/memory_block.h"
+#include "platform/tiff_encoding.h"
 
 namespace {
 
@@ -136,15 +138,6 @@ struct OpenTiff {
     }
 };
 
-// A malloc'ed block released on every way out.
-struct Block {
-    uint8_t* bytes = nullptr;
-    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { std::free(bytes); }
-};
-
 // ---------------------------------------------------------------- input
 
 // The library's view of the picture agrees with the reader's, and every
@@ -239,9 +232,9 @@ bool decodeTiff(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
     u.planeRowBytes = size_t{u.width} * u.unitSamples * u.sampleBytes;
     const size_t bandPlanes = layout.planar ? u.kept : 1;
     if (!sink.begin(sink.context, u.width, u.height, u.kept)) return false;
-    Block band(bandPlanes * u.unitHeight * u.planeRowBytes);
-    Block tile(static_cast<size_t>(tileSize));
-    Block row(size_t{u.width} * u.kept * u.sampleBytes);
+    MemoryBlock band(bandPlanes * u.unitHeight * u.planeRowBytes);
+    MemoryBlock tile(static_cast<size_t>(tileSize));
+    MemoryBlock row(size_t{u.width} * u.kept * u.sampleBytes);
     if (!band.bytes || !tile.bytes || !row.bytes) return false;
 
     const size_t pixelBytes = size_t{u.unitSamples} * u.sampleBytes;
@@ -266,15 +259,13 @@ bool decodeTiff(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
 
 // ---------------------------------------------------------------- output
 
-// Deflate (libdeflate) with the horizontal predictor, in strips of about a
-// megabyte, level 7 for 8-bit samples and 6 for 16-bit ones. Measured on the
-// 4096 x 4096 benchmark map (bench/tiff-vs-convert, bench/make_big_tiff.py):
-// the predictor makes the file 0.42x (8-bit) and 0.65x (16-bit) the size it
-// is without; at 8 bits level 7 gives a file 0.88x the size of level 6's for
-// 11% more time, at 16 bits 0.995x for 36% more; level 8 takes twice the
-// time; strips of 64 KiB grow the 16-bit file by 23%.
-int deflateLevel(uint32_t sampleBits) { return sampleBits == 16 ? 6 : 7; }
-constexpr size_t stripBytes = size_t{1} << 20;
+// The file's tags and strips are decided in platform/tiff_encoding.h, in the
+// specification's values, which are libtiff's.
+constexpr TiffEncoding everyFile{};
+static_assert(everyFile.photometric == PHOTOMETRIC_RGB && everyFile.planarConfiguration == PLANARCONFIG_CONTIG &&
+              everyFile.orientation == ORIENTATION_TOPLEFT && everyFile.compression == COMPRESSION_ADOBE_DEFLATE &&
+              everyFile.predictor == PREDICTOR_HORIZONTAL && everyFile.extraSampleKind == EXTRASAMPLE_UNASSALPHA);
+
 // Below this many bytes of samples a second thread costs more than it saves.
 constexpr size_t parallelFromBytes = size_t{1} << 21;
 
@@ -310,8 +301,7 @@ struct CompressedStrip {
 
 struct StripWork {
     const PixelRows* rows = nullptr;
-    size_t rowBytes = 0;
-    uint32_t stripRows = 0;
+    const TiffEncoding* encoding = nullptr;
     CompressedStrip* strips = nullptr;
     uint32_t first = 0;  // strips first, first + step, ... below end
     uint32_t step = 1;
@@ -323,21 +313,22 @@ struct StripWork {
 // the strips of one worker.
 void compressStrips(StripWork* work) {
     const PixelRows& rows = *work->rows;
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(deflateLevel(rows.sampleBits));
-    Block raw(work->rowBytes * work->stripRows);
+    const TiffEncoding& e = *work->encoding;
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(e.deflateLevel);
+    MemoryBlock raw(e.rowBytes * e.rowsPerStrip);
     bool ok = compressor && raw.bytes;
     for (uint32_t s = work->first; ok && s < work->end; s += work->step) {
-        const uint32_t top = s * work->stripRows;
-        const uint32_t count = std::min(work->stripRows, rows.height - top);
+        const uint32_t top = s * e.rowsPerStrip;
+        const uint32_t count = std::min(e.rowsPerStrip, rows.height - top);
         for (uint32_t r = 0; r < count; ++r) {
-            uint8_t* row = raw.bytes + r * work->rowBytes;
+            uint8_t* row = raw.bytes + r * e.rowBytes;
             storedRow(rows, top + r, row);
             if (rows.sampleBits == 16)
-                differenceRow<uint16_t>(row, work->rowBytes / 2, rows.channels);
+                differenceRow<uint16_t>(row, e.rowBytes / 2, rows.channels);
             else
-                differenceRow<uint8_t>(row, work->rowBytes, rows.channels);
+                differenceRow<uint8_t>(row, e.rowBytes, rows.channels);
         }
-        const size_t size = count * work->rowBytes;
+        const size_t size = count * e.rowBytes;
         const size_t bound = libdeflate_zlib_compress_bound(compressor, size);
         CompressedStrip& out = work->strips[s];
         out.bytes = static_cast<uint8_t*>(std::malloc(bound));
@@ -351,29 +342,28 @@ void compressStrips(StripWork* work) {
 // The strips are compressed here, on two threads when the picture is large
 // enough and a thread can be had, and handed to the library whole; the
 // library writes the directory.
-bool encodeTiff(TIFF* tiff, const PixelRows& rows) {
-    const size_t rowBytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
-    const auto stripRows = static_cast<uint32_t>(std::clamp<size_t>(stripBytes / rowBytes, 1, rows.height));
-    const uint32_t stripCount = (rows.height + stripRows - 1) / stripRows;
-    const uint16_t unassociatedAlpha[1] = {EXTRASAMPLE_UNASSALPHA};
-    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, rows.width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, rows.height) &&
-              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(rows.sampleBits)) &&
-              TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(rows.channels)) &&
-              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-              TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
-              TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
-              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, stripRows);
-    if (ok && rows.channels == 4) ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, unassociatedAlpha);
+bool encodeTiff(TIFF* tiff, const PixelRows& rows, const TiffEncoding& e) {
+    const uint32_t stripCount = e.strips;
+    const uint16_t extraSampleKinds[1] = {e.extraSampleKind};
+    // Tags passed as varargs: 16-bit values widen to int, as the library reads them.
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, e.width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, e.height) &&
+              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, e.bitsPerSample) &&
+              TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, e.samplesPerPixel) &&
+              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, e.photometric) &&
+              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, e.planarConfiguration) &&
+              TIFFSetField(tiff, TIFFTAG_ORIENTATION, e.orientation) &&
+              TIFFSetField(tiff, TIFFTAG_COMPRESSION, e.compression) &&
+              TIFFSetField(tiff, TIFFTAG_PREDICTOR, e.predictor) &&
+              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, e.rowsPerStrip);
+    if (ok && e.extraSamples) ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, e.extraSamples, extraSampleKinds);
     if (!ok) return false;
 
     auto* strips = static_cast<CompressedStrip*>(std::calloc(stripCount, sizeof(CompressedStrip)));
     if (!strips) return false;
-    const bool parallel = stripCount > 1 && rowBytes * rows.height >= parallelFromBytes;
+    const bool parallel = stripCount > 1 && e.rowBytes * rows.height >= parallelFromBytes;
     StripWork work[2];
     for (uint32_t w = 0; w < 2; ++w)
-        work[w] = StripWork{&rows, rowBytes, stripRows, strips, w, parallel ? 2u : 1u, parallel || w == 0 ? stripCount : 0};
+        work[w] = StripWork{&rows, &e, strips, w, parallel ? 2u : 1u, parallel || w == 0 ? stripCount : 0};
     std::thread helper;
     if (parallel) {
         try {
@@ -412,13 +402,12 @@ bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout,
 }
 
 bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {
-    if (!sink.write || !rows.first || rows.width == 0 || rows.height == 0 || (rows.channels != 3 && rows.channels != 4) ||
-        (rows.sampleBits != 8 && rows.sampleBits != 16) || !imageSizeAllowed(rows.width, rows.height))
-        return false;
+    TiffEncoding encoding;
+    if (!sink.write || !tiffEncodingFor(rows, encoding)) return false;
     MemoryFile memory;
     {
         OpenTiff open(memory, "w", 0);
-        if (!open.tiff || !encodeTiff(open.tiff, rows)) return false;
+        if (!open.tiff || !encodeTiff(open.tiff, rows, encoding)) return false;
     }
     return !memory.failed && sink.write(sink.context, memory.output, memory.size);
 }

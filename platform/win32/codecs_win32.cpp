@@ -15,8 +15,10 @@
 #include "image/image.h"
 #include "image/pixel_rows.h"
 #include "platform/codecs.h"
+#include "platform/memory_block.h"
 #include "platform/png_chunk.h"
 #include "platform/png_image_data.h"
+#include "platform/tiff_encoding.h"
 
 namespace {
 
@@ -49,15 +51,6 @@ bool createFactory(Com<IWICImagingFactory>& factory) {
     return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWICImagingFactory, reinterpret_cast<void**>(factory.out())));
 }
-
-// A malloc'ed block released on every way out.
-struct Block {
-    uint8_t* bytes = nullptr;
-    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1))) {}
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { std::free(bytes); }
-};
 
 // Where each sample of a WIC pixel format sits. Formats of whole samples list
 // the sample holding red, green, blue and alpha (-1: none; grey formats give
@@ -162,8 +155,8 @@ bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, cons
     if (wicStride > 0x7FFFFFFFu) return false;
     constexpr size_t bandBytes = size_t{1} << 20;
     const UINT bandRows = static_cast<UINT>(std::max<size_t>(1, std::min<size_t>(height, bandBytes / wicStride)));
-    Block band(wicStride * bandRows);
-    Block row(raw ? 0 : storedStride);
+    MemoryBlock band(wicStride * bandRows);
+    MemoryBlock row(raw ? 0 : storedStride);
     if (!band.bytes || !row.bytes) return false;
 
     const auto tailBits = static_cast<uint32_t>((size_t{width} * wic->bitsPerPixel) % 8);
@@ -376,12 +369,14 @@ bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout,
 
 namespace {
 
-// The WIC format a TIFF is encoded from, for rows of 3 or 4 samples of 8 or
-// 16 bits: 8-bit rows go as blue-green-red(-alpha), 16-bit ones as
-// red-green-blue(-alpha) words.
-const GUID& tiffFormatFor(const PixelRows& rows) {
-    if (rows.sampleBits == 16) return rows.channels == 4 ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB;
-    return rows.channels == 4 ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+// The WIC format a TIFF is encoded from, for 3 or 4 samples of 8 or 16 bits:
+// 8-bit rows go as blue-green-red(-alpha), 16-bit ones as
+// red-green-blue(-alpha) words. The alpha formats are the unassociated ones
+// (not premultiplied), which the codec writes as ExtraSamples 2.
+const GUID& tiffFormatFor(const TiffEncoding& e) {
+    const bool alpha = e.extraSamples != 0;
+    if (e.bitsPerSample == 16) return alpha ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB;
+    return alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
 }
 
 // Row y of `rows` in the encoder's format: 8-bit samples swapped to
@@ -395,7 +390,8 @@ void encoderRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
         copyPixelsSwappedKeepingStep(in, rows.channels, out, rows.width);
 }
 
-// Asks the frame for Deflate compression.
+// Asks the frame for Deflate compression. The codec has no option for the
+// predictor, the strips or the level: it chooses them itself.
 bool askForDeflate(IPropertyBag2* options) {
     PROPBAG2 name{};
     name.pstrName = const_cast<LPOLESTR>(L"TiffCompressionMethod");
@@ -421,11 +417,11 @@ bool drainStream(IStream* stream, const ByteSink& sink) {
 }  // namespace
 
 bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {
-    if (!sink.write || !rows.first || (rows.channels != 3 && rows.channels != 4) ||
-        (rows.sampleBits != 8 && rows.sampleBits != 16) || !imageSizeAllowed(rows.width, rows.height))
-        return false;
-    const size_t rowBytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
-    if (rowBytes > 0x7FFFFFFFu) return false;
+    TiffEncoding encoding;
+    if (!sink.write || !tiffEncodingFor(rows, encoding)) return false;
+    // The compression decided for every TIFF is Deflate, which the frame is asked for below.
+    static_assert(TiffEncoding{}.compression == 8);
+    const size_t rowBytes = encoding.rowBytes;
     ComScope com;
     if (!com.usable()) return false;
     // The encoder seeks back to finish the directory: it writes into a
@@ -439,12 +435,12 @@ bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {
     if (!createFactory(factory) || FAILED(factory->CreateEncoder(GUID_ContainerFormatTiff, nullptr, encoder.out())) ||
         FAILED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) ||
         FAILED(encoder->CreateNewFrame(frame.out(), options.out())) || !askForDeflate(options.p) ||
-        FAILED(frame->Initialize(options.p)) || FAILED(frame->SetSize(rows.width, rows.height)))
+        FAILED(frame->Initialize(options.p)) || FAILED(frame->SetSize(encoding.width, encoding.height)))
         return false;
-    const GUID& wanted = tiffFormatFor(rows);
+    const GUID& wanted = tiffFormatFor(encoding);
     WICPixelFormatGUID format = wanted;
     if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, wanted)) return false;
-    Block row(rowBytes);
+    MemoryBlock row(rowBytes);
     if (!row.bytes) return false;
     for (uint32_t y = 0; y < rows.height; ++y) {
         encoderRow(rows, y, row.bytes);

@@ -3,9 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "readers/block_decode.h"
+#include "encode/block_decode.h"
 
 namespace {
 
@@ -66,20 +67,68 @@ TEST(Bc1, ThreeColourBlocksGiveTransparentBlackForIndexThree) {
     // c0 = pure blue < c1 = yellow; rows of indices 0 1 2 3.
     const uint8_t block[8] = {0x1F, 0x00, 0xE0, 0xFF, 0xE4, 0xE4, 0xE4, 0xE4};
     Texels out{};
-    decodeBc1(block, out.data(), 16, false);
+    decodeBc1(block, out.data(), 16, false, Widen565::zeroLowBits);
     const std::array<std::array<uint8_t, 4>, 4> three = {{{0, 0, 248, 255}, {248, 252, 0, 255}, {124, 126, 124, 255}, {0, 0, 0, 0}}};
     const std::array<std::array<uint8_t, 4>, 4> four = {{{0, 0, 248, 255}, {248, 252, 0, 255}, {82, 84, 165, 255}, {165, 168, 82, 255}}};
     for (size_t i = 0; i < 16; ++i)
         for (size_t c = 0; c < 4; ++c) EXPECT_EQ(out[4 * i + c], three[i % 4][c]) << i;
-    decodeBc1(block, out.data(), 16, true);
+    decodeBc1(block, out.data(), 16, true, Widen565::zeroLowBits);
     for (size_t i = 0; i < 16; ++i)
         for (size_t c = 0; c < 4; ++c) EXPECT_EQ(out[4 * i + c], four[i % 4][c]) << i;
 }
 
+// The two ways a 5:6:5 endpoint widens, on blocks whose rows of indices are
+// 0 1 2 3: the DDS reader's (low bits zero) and the encoders' (top bits
+// repeated) give different colours for the same bytes.
+struct WideningCase {
+    const char* name;
+    uint16_t c0, c1;
+    Widen565 rule;
+    std::array<std::array<uint8_t, 3>, 4> colours;  // index 0 to 3
+};
+
+class Bc1WideningTest : public ::testing::TestWithParam<WideningCase> {};
+
+TEST_P(Bc1WideningTest, EndpointsAndMixesFollowTheRule) {
+    const WideningCase& c = GetParam();
+    const uint8_t block[8] = {static_cast<uint8_t>(c.c0), static_cast<uint8_t>(c.c0 >> 8), static_cast<uint8_t>(c.c1),
+                              static_cast<uint8_t>(c.c1 >> 8), 0xE4, 0xE4, 0xE4, 0xE4};
+    Texels out{};
+    decodeBc1(block, out.data(), 16, false, c.rule);
+    for (size_t i = 0; i < 16; ++i) {
+        const auto& want = c.colours[i % 4];
+        EXPECT_EQ((std::array<uint8_t, 4>{out[4 * i], out[4 * i + 1], out[4 * i + 2], out[4 * i + 3]}),
+                  (std::array<uint8_t, 4>{want[0], want[1], want[2], 255}))
+            << "texel " << i;
+    }
+    // The palette the reader places whole rows with agrees.
+    const auto palette = bc1Palette(block, false, c.rule);
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(palette[k], c.colours[k][0] | (uint32_t{c.colours[k][1]} << 8) | (uint32_t{c.colours[k][2]} << 16) |
+                                  (uint32_t{255} << 24))
+            << "entry " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, Bc1WideningTest,
+    ::testing::Values(
+        // White (31, 63, 31) and black: 248 and 252 shifted, 255 repeated;
+        // the mixes (2 x 248 + 0) / 3 = 165.3 and so on, truncated.
+        WideningCase{"WhiteLowBitsZero", 0xFFFF, 0x0000, Widen565::zeroLowBits,
+                     {{{248, 252, 248}, {0, 0, 0}, {165, 168, 165}, {82, 84, 82}}}},
+        WideningCase{"WhiteTopBitsRepeated", 0xFFFF, 0x0000, Widen565::repeatTopBits,
+                     {{{255, 255, 255}, {0, 0, 0}, {170, 170, 170}, {85, 85, 85}}}},
+        // (16, 32, 1): 10000b becomes 128 or 132, 100000b 128 or 130, 00001b 8 either way.
+        WideningCase{"MiddleLowBitsZero", 0x8401, 0x0000, Widen565::zeroLowBits,
+                     {{{128, 128, 8}, {0, 0, 0}, {85, 85, 5}, {42, 42, 2}}}},
+        WideningCase{"MiddleTopBitsRepeated", 0x8401, 0x0000, Widen565::repeatTopBits,
+                     {{{132, 130, 8}, {0, 0, 0}, {88, 86, 5}, {44, 43, 2}}}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 TEST(Bc2, AlphaNibblesWidenBySeventeen) {
     uint8_t block[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};  // texel i has alpha i
     Texels out{};
-    decodeBc2(block, out.data(), 16);
+    decodeBc2(block, out.data(), 16, Widen565::zeroLowBits);
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(out[4 * i + 3], i * 17) << i;
 }
 

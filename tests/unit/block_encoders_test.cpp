@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "encode/block_decoders.h"
+#include "encode/block_decode.h"
 #include "encode/block_encoders.h"
 
 namespace {
@@ -22,7 +22,7 @@ const float (&asArray(const Samples& s))[16] { return *reinterpret_cast<const fl
 // The squared error of a BC4 block as decoded against the samples.
 double decodedError(const Samples& samples, const uint8_t* block) {
     uint8_t decoded[16];
-    decodeBc4Block(block, decoded);
+    decodeBc4Channel(block, false, decoded, 4, 1);
     double sum = 0;
     for (int i = 0; i < 16; ++i) sum += (samples[i] - decoded[i]) * (samples[i] - decoded[i]);
     return sum;
@@ -30,8 +30,8 @@ double decodedError(const Samples& samples, const uint8_t* block) {
 
 // The squared error of endpoints e0, e1 with each sample at its nearest entry.
 double pairError(const Samples& samples, int e0, int e1) {
-    uint8_t palette[8];
-    bc4Palette(static_cast<uint8_t>(e0), static_cast<uint8_t>(e1), palette);
+    const uint8_t endpoints[2] = {static_cast<uint8_t>(e0), static_cast<uint8_t>(e1)};
+    const auto palette = bc4Palette(endpoints, false);
     double sum = 0;
     for (float v : samples) {
         double least = 1e30;
@@ -126,8 +126,8 @@ ColourBlock colourBlockOf(const std::function<std::array<float, 3>(int i)>& colo
 }
 
 double decodedColourError(const ColourBlock& block, const uint8_t* encoded) {
-    uint8_t decoded[16][3];
-    decodeColourBlock(encoded, false, decoded);
+    uint8_t decoded[16][4];
+    decodeBc1(encoded, decoded[0], 16, false, measuredWidening);
     double sum = 0;
     for (int i = 0; i < 16; ++i) {
         const float c[3] = {block.red[i], block.green[i], block.blue[i]};
@@ -238,8 +238,8 @@ double boundingBoxError(const ColourBlock& block) {
         uint8_t colours[4][3];
         for (int index = 0; index < 4; ++index) {
             encoded[4] = static_cast<uint8_t>(index);
-            uint8_t pixels[16][3];
-            decodeColourBlock(encoded, true, pixels);
+            uint8_t pixels[16][4];
+            decodeBc1(encoded, pixels[0], 16, true, measuredWidening);
             std::copy(pixels[0], pixels[0] + 3, colours[index]);
         }
         double sum = 0;
@@ -297,11 +297,50 @@ TEST(ColourEncoder, IsNoWorseThanTheBoundingBoxAndStaysInFourColourMode) {
     }
 }
 
+// The error measure the encoders report: blocks as graphics hardware shows
+// them (endpoints widened by repeating their top bits), fractions kept.
+struct MeasureCase {
+    const char* name;
+    bool colour;                   // a BC1 colour block, else a BC4 block (of the first sample)
+    std::array<float, 3> sample;   // every pixel's
+    std::array<uint8_t, 8> block;
+    float error;
+};
+
+class BlockErrorTest : public ::testing::TestWithParam<MeasureCase> {};
+
+TEST_P(BlockErrorTest, MeasuresTheBlockAsDecoded) {
+    const MeasureCase& c = GetParam();
+    if (c.colour) {
+        const ColourBlock colours = colourBlockOf([&](int) { return c.sample; });
+        EXPECT_FLOAT_EQ(colourBlockError(colours, c.block.data()), c.error);
+    } else {
+        Samples samples;
+        samples.fill(c.sample[0]);
+        EXPECT_FLOAT_EQ(bc4BlockError(asArray(samples), c.block.data()), c.error);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, BlockErrorTest,
+    ::testing::Values(
+        // c0 white, every index 0: 255 (with the low bits zero it would be
+        // 248, 252, 248, an error of 16 x (49 + 9 + 49)).
+        MeasureCase{"Bc1WhiteIsWhite", true, {255, 255, 255}, {0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, 0.0f},
+        // c0 = (16, 32, 1), 132, 130, 8; c1 black; every index 2, two thirds
+        // of c0: 88, 86, 5 (with the low bits zero 85, 85, 5).
+        MeasureCase{"Bc1MiddleColour", true, {88, 86, 5}, {0x01, 0x84, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}, 0.0f},
+        MeasureCase{"Bc1FractionsKept", true, {88.5f, 86, 5}, {0x01, 0x84, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}, 16 * 0.25f},
+        // e0 = 200, e1 = 13, every index 2: (6 x 200 + 13) / 7 = 173.3 is 173.
+        MeasureCase{"Bc4MiddleEntryTruncates", false, {173.5f, 0, 0}, {200, 13, 0x92, 0x24, 0x49, 0x92, 0x24, 0x49},
+                    16 * 0.25f}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 TEST(Bc3AlphaBlock, DecodesTo255Everywhere) {
     uint8_t block[8];
     opaqueAlphaBlock(block);
     uint8_t values[16];
-    decodeBc4Block(block, values);
+    decodeBc4Channel(block, false, values, 4, 1);
     for (uint8_t v : values) EXPECT_EQ(v, 255);
 }
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "encode/block_decoders.h"
+#include "encode/block_decode.h"
 #include "encode/mip_chain.h"
 #include "encode/texture_encoder.h"
 #include "tests/unit/generated_normal_maps.h"
@@ -226,8 +226,8 @@ TEST(TextureEncoder, EachLevelIsTheAverageOfTheOneAboveReNormalised) {
     // one-pixel level is one exact value a channel.
     const std::vector<uint8_t> bc5 = encode(picture.image, TextureFormat::bc5, 0, true);
     uint8_t red[16], green[16];
-    decodeBc4Block(bc5.data() + 16, red);
-    decodeBc4Block(bc5.data() + 24, green);
+    decodeBc4Channel(bc5.data() + 16, false, red, 4, 1);
+    decodeBc4Channel(bc5.data() + 24, false, green, 4, 1);
     EXPECT_EQ(red[0], level1[2]);
     EXPECT_EQ(green[0], level1[1]);
 }
@@ -260,10 +260,10 @@ TEST(TextureEncoder, Bc5AndBc1LevelsStayCloseToTheirSamples) {
         const uint32_t w = mipSide(30, level), h = mipSide(18, level);
         for (uint32_t by = 0; by < (h + 3) / 4; ++by)
             for (uint32_t bx = 0; bx < (w + 3) / 4; ++bx, bc5At += 16, bc1At += 8) {
-                uint8_t red[16], green[16], colours[16][3];
-                decodeBc4Block(bc5.data() + bc5At, red);
-                decodeBc4Block(bc5.data() + bc5At + 8, green);
-                decodeColourBlock(bc1.data() + bc1At, false, colours);
+                uint8_t red[16], green[16], colours[16][4];
+                decodeBc4Channel(bc5.data() + bc5At, false, red, 4, 1);
+                decodeBc4Channel(bc5.data() + bc5At + 8, false, green, 4, 1);
+                decodeBc1(bc1.data() + bc1At, colours[0], 16, false, Widen565::repeatTopBits);
                 for (uint32_t i = 0; i < 16; ++i) {
                     // Edge blocks repeat the last row and column.
                     const uint32_t x = std::min(4 * bx + i % 4, w - 1), y = std::min(4 * by + i / 4, h - 1);

@@ -1,6 +1,6 @@
 // Block decoders after the S3TC, RGTC and BPTC definitions (the DirectX block
 // compression documentation and the Khronos Data Format Specification).
-#include "readers/block_decode.h"
+#include "encode/block_decode.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,6 @@
 
 namespace {
 
-
 uint64_t le64(const uint8_t* p) {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
@@ -19,39 +18,6 @@ uint64_t le64(const uint8_t* p) {
 }
 
 uint8_t* texel(uint8_t* out, size_t pitch, int i) { return out + static_cast<size_t>(i / 4) * pitch + 4 * (i % 4); }
-
-// BC4 ----------------------------------------------------------------------
-
-// The eight values of a BC4 block, unsigned, or signed and offset by 128.
-std::array<uint8_t, 8> bc4Table(const uint8_t* block, bool isSigned) {
-    std::array<uint8_t, 8> table{};
-    if (!isSigned) {
-        const int e0 = block[0], e1 = block[1];
-        table[0] = static_cast<uint8_t>(e0);
-        table[1] = static_cast<uint8_t>(e1);
-        if (e0 > e1) {
-            for (int i = 1; i < 7; ++i) table[static_cast<size_t>(i + 1)] = static_cast<uint8_t>(((7 - i) * e0 + i * e1) / 7);
-        } else {
-            for (int i = 1; i < 5; ++i) table[static_cast<size_t>(i + 1)] = static_cast<uint8_t>(((5 - i) * e0 + i * e1) / 5);
-            table[6] = 0;
-            table[7] = 255;
-        }
-        return table;
-    }
-    // -128 and -127 both stand for -1.
-    const int e0 = std::max(static_cast<int>(static_cast<int8_t>(block[0])), -127);
-    const int e1 = std::max(static_cast<int>(static_cast<int8_t>(block[1])), -127);
-    int values[8] = {e0, e1};
-    if (e0 > e1) {
-        for (int i = 1; i < 7; ++i) values[i + 1] = ((7 - i) * e0 + i * e1) / 7;
-    } else {
-        for (int i = 1; i < 5; ++i) values[i + 1] = ((5 - i) * e0 + i * e1) / 5;
-        values[6] = -127;
-        values[7] = 127;
-    }
-    for (size_t i = 0; i < 8; ++i) table[i] = static_cast<uint8_t>(values[i] + 128);
-    return table;
-}
 
 // BC7 ----------------------------------------------------------------------
 
@@ -144,8 +110,8 @@ uint8_t mix(int e0, int e1, int w) { return static_cast<uint8_t>(((64 - w) * e0 
 
 }  // namespace
 
-void decodeBc1(const uint8_t* block, uint8_t* out, size_t pitch, bool alwaysFour) {
-    const std::array<uint32_t, 4> palette = bc1Palette(block, alwaysFour);
+void decodeBc1(const uint8_t* block, uint8_t* out, size_t pitch, bool alwaysFour, Widen565 rule) {
+    const std::array<uint32_t, 4> palette = bc1Palette(block, alwaysFour, rule);
     for (int i = 0; i < 16; ++i) {
         const uint32_t colour = palette[(block[4 + i / 4] >> (2 * (i % 4))) & 3];
         uint8_t* t = texel(out, pitch, i);
@@ -153,19 +119,19 @@ void decodeBc1(const uint8_t* block, uint8_t* out, size_t pitch, bool alwaysFour
     }
 }
 
-void decodeBc2(const uint8_t* block, uint8_t* out, size_t pitch) {
-    decodeBc1(block + 8, out, pitch, true);
+void decodeBc2(const uint8_t* block, uint8_t* out, size_t pitch, Widen565 rule) {
+    decodeBc1(block + 8, out, pitch, true, rule);
     const uint64_t alphas = le64(block);
     for (int i = 0; i < 16; ++i) texel(out, pitch, i)[3] = static_cast<uint8_t>(((alphas >> (4 * i)) & 15) * 17);
 }
 
-void decodeBc3(const uint8_t* block, uint8_t* out, size_t pitch) {
-    decodeBc1(block + 8, out, pitch, true);
+void decodeBc3(const uint8_t* block, uint8_t* out, size_t pitch, Widen565 rule) {
+    decodeBc1(block + 8, out, pitch, true, rule);
     decodeBc4Channel(block, false, out + 3, pitch, 4);
 }
 
 void decodeBc4Channel(const uint8_t* block, bool isSigned, uint8_t* out, size_t pitch, size_t step) {
-    const std::array<uint8_t, 8> table = bc4Table(block, isSigned);
+    const std::array<uint8_t, 8> table = bc4Palette(block, isSigned);
     const uint64_t indices = le64(block) >> 16;
     for (size_t i = 0; i < 16; ++i) out[(i / 4) * pitch + (i % 4) * step] = table[(indices >> (3 * i)) & 7];
 }

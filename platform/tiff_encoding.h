@@ -1,0 +1,36 @@
+// The TIFF files this program writes, decided once for both encoders (libtiff
+// in platform/portable/, the Windows Imaging Component in platform/win32/):
+// which pictures they take, and the tags and strips of the file one makes.
+// Tag values are those of the TIFF 6.0 specification.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct PixelRows;
+
+struct TiffEncoding {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samplesPerPixel = 0;      // 3 (red, green, blue) or 4 (and alpha)
+    uint16_t bitsPerSample = 0;        // 8 or 16, every sample alike
+    uint16_t photometric = 2;          // PhotometricInterpretation: RGB
+    uint16_t planarConfiguration = 1;  // the samples of a pixel together
+    uint16_t orientation = 1;          // top row first, left column first
+    uint16_t compression = 8;          // Deflate, zlib format (Adobe's code)
+    uint16_t predictor = 2;            // horizontal differencing
+    uint16_t extraSamples = 0;         // samples after the colour: 1 with alpha
+    uint16_t extraSampleKind = 2;      // ExtraSamples: unassociated alpha
+    uint32_t rowsPerStrip = 0;         // about a megabyte of samples a strip
+    uint32_t strips = 0;
+    size_t rowBytes = 0;               // the samples of one row
+    int deflateLevel = 0;              // 7 for 8-bit samples, 6 for 16-bit
+};
+
+// The file that `rows` makes. False, leaving `encoding` alone, when `rows`
+// is no picture the encoders take: no rows, a width or height of 0 or
+// beyond the image limits, other than 3 or 4 channels, samples other than
+// 8 or 16 bits, a row of 2 GiB or more (Windows' codec counts a row's bytes
+// in 31 bits), or rows that overlap (a stride shorter than a row, when
+// there is more than one).
+bool tiffEncodingFor(const PixelRows& rows, TiffEncoding& encoding);
