@@ -421,6 +421,8 @@ bool voteSlopes(const ImageRows& rows, SlopeVotes& votes) {
 
     bool ok[maxVoteTiles] = {true, true, true, true};
     runInNumberedBands(static_cast<uint32_t>(plan.tileRows), workersFor(plan),
-                       [&](unsigned k, uint32_t first, uint32_t last) { ok[k] = runBands(plan, first, last, votes.bands); });
+                       [&](unsigned k, uint32_t first, uint32_t last) {
+                           ok[k] = runBands(plan, first, last, votes.bands);
+                       });
     return std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; });
 }

@@ -45,7 +45,9 @@ struct ImageRows : PixelLayout {
     uint8_t* memory = nullptr;  // the row memory holds first
 
     uint8_t* row(uint32_t y) const { return top + stride * static_cast<ptrdiff_t>(y); }
-    uint8_t* storedRow(uint32_t i) const { return memory + static_cast<ptrdiff_t>(advance) * static_cast<ptrdiff_t>(i); }
+    uint8_t* storedRow(uint32_t i) const {
+        return memory + static_cast<ptrdiff_t>(advance) * static_cast<ptrdiff_t>(i);
+    }
 };
 
 // Describes `image` as rows. False when describeLayout fails or a row would
