@@ -15,7 +15,7 @@
 namespace check {
 namespace {
 
-struct Plan {
+struct RepairPlan {
     const ImageRows* source;
     const Diagnosis* diagnosis;
     RepairOptions options;
@@ -31,7 +31,7 @@ struct Plan {
 // between reading and decoding: then green and blue are turned round on
 // the linear values, which no sample inversion gives.
 template <typename In, typename Out>
-void repairRows(const Plan& plan, uint32_t first, uint32_t last) {
+void repairRows(const RepairPlan& plan, uint32_t first, uint32_t last) {
     const ImageRows& source = *plan.source;
     const Diagnosis& d = *plan.diagnosis;
     const size_t width = source.width;
@@ -110,7 +110,7 @@ bool repairMap(const Image& input, const Diagnosis& diagnosis, const RepairOptio
     resetImage(output);
     ImageRows source;
     if (!checkedRows(input, source)) return false;
-    Plan plan{};
+    RepairPlan plan{};
     plan.source = &source;
     plan.diagnosis = &diagnosis;
     plan.options = options;
@@ -134,7 +134,7 @@ bool repairMap(const Image& input, const Diagnosis& diagnosis, const RepairOptio
     if (!startImage(output, source.width, source.height, outSixteen ? 16 : 8, plan.alphaOut)) return false;
     plan.output = output;
 
-    void (*const rows)(const Plan&, uint32_t, uint32_t) =
+    void (*const rows)(const RepairPlan&, uint32_t, uint32_t) =
         !source.sixteen ? repairRows<uint8_t, uint8_t>
                         : outSixteen ? repairRows<uint16_t, uint16_t> : repairRows<uint16_t, uint8_t>;
     const unsigned workers =

@@ -70,7 +70,7 @@ constexpr float shortestSquared = 0.1f * unitSquared;  // at least a third of un
 constexpr float longestSquared = 1.5f * unitSquared;   // the most a normal may be
 
 // The shape of the analysis, the same for every band.
-struct Plan {
+struct VotePlan {
     const ImageRows* rows;
     bool halved;             // the analysis reads the picture's 2 x 2 averages
     int32_t width;           // of the picture analysed
@@ -214,7 +214,7 @@ QUORVEL_VECTOR_CLONES RowCounts decodeWideRowAs(const uint8_t* __restrict row, c
 }
 
 // Row r of the picture analysed into slopes. Rows are memory rows.
-RowCounts decodeRow(int32_t r, const Plan& plan, const Halving& h, float* p, float* s) {
+RowCounts decodeRow(int32_t r, const VotePlan& plan, const Halving& h, float* p, float* s) {
     const ImageRows& rows = *plan.rows;
     const int32_t w = plan.width;
     const bool swapped = rows.red == 2;
@@ -287,7 +287,7 @@ QUORVEL_VECTOR_CLONES void finishBlocks(const float* __restrict row, const float
 // A band's pyramid and its votes.
 class Band {
 public:
-    Band(const Plan& plan, float* scratch) : plan_(plan) {
+    Band(const VotePlan& plan, float* scratch) : plan_(plan) {
         int32_t width = plan.width;
         for (int k = 0; k < plan.levels; ++k, width /= 2) {
             Level& level = levels_[k];
@@ -311,10 +311,10 @@ public:
     }
 
     // 8-bit pictures read through their averages need row scratch of their own.
-    static bool halvesBytes(const Plan& plan) { return plan.halved && !plan.rows->sixteen; }
+    static bool halvesBytes(const VotePlan& plan) { return plan.halved && !plan.rows->sixteen; }
 
     // Floats of scratch one band needs.
-    static size_t scratchFloats(const Plan& plan) {
+    static size_t scratchFloats(const VotePlan& plan) {
         size_t floats = 0;
         int32_t width = plan.width;
         for (int k = 0; k < plan.levels; ++k, width /= 2) floats += 4 * size_t(width) + 2 * size_t(width / 2);
@@ -362,7 +362,7 @@ private:
         ++level.rows;
     }
 
-    const Plan& plan_;
+    const VotePlan& plan_;
     Level levels_[maxLevels];
     Halving halving_{};
     BandVotes* result_ = nullptr;
@@ -371,14 +371,14 @@ private:
 // Large pictures share the bands out among the cores.
 constexpr uint64_t pixelsWorthAThread = uint64_t{1} << 20;
 
-unsigned workersFor(const Plan& plan) {
+unsigned workersFor(const VotePlan& plan) {
     if (plan.height < 256) return 1;
     return pixelWorkers(uint64_t(plan.width) * uint64_t(plan.height), pixelsWorthAThread,
                         static_cast<unsigned>(plan.tileRows));
 }
 
 // Runs bands [first, last) with one scratch block.
-bool runBands(const Plan& plan, unsigned first, unsigned last, BandVotes* results) {
+bool runBands(const VotePlan& plan, unsigned first, unsigned last, BandVotes* results) {
     const size_t floats = Band::scratchFloats(plan);
     float* scratch = static_cast<float*>(std::malloc(floats * sizeof(float)));
     if (!scratch) return false;
@@ -398,7 +398,7 @@ int tilesAlong(int32_t side) { return static_cast<int>(std::clamp<int32_t>(side 
 
 bool voteSlopes(const ImageRows& rows, SlopeVotes& votes) {
     votes = SlopeVotes{};
-    Plan plan{};
+    VotePlan plan{};
     plan.rows = &rows;
     const auto width = static_cast<int32_t>(rows.width), height = static_cast<int32_t>(rows.height);
     // A large picture is read through its 2 x 2 averages, as its first
