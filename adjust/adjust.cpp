@@ -4,10 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <functional>
-#include <thread>
-#include <vector>
-
+#include "image/bands.h"
+#include "image/rows.h"
 #include "image/vector_clones.h"
 
 namespace {
@@ -30,38 +28,49 @@ struct Samples {
 using Block = Samples<uint8_t>;
 using WordBlock = Samples<uint16_t>;
 
-// The arithmetic of one block. A sample v stands for (v - c) x K, c the
-// centre (128, or 32768 at 16 bits) and K the float nearest 1 / (c - 1); X
-// and Y are then scaled. These decoded and scaled components are float
-// products of float operands: a float product is the double product (which
-// is exact) rounded to float, so computing them in float is the same. From
-// the squared length on, everything is double, rounded to float at the
-// length and the normalised components, and a component t is encoded as
-// the integer part of t x (c - 1) + c (-1 gives 1, 0 gives c, +1 the top).
+// One vector normalised and encoded (SampleEncoding in adjust.h). From the
+// squared length on, everything is double, rounded to float at the length
+// and the normalised components, and a component t is encoded as the
+// integer part of t x (c - 1) + c (-1 gives 1, 0 gives c, +1 the top).
+template <typename Sample>
+inline void normaliseAndEncode(double x, double y, double z, Sample& r, Sample& g, Sample& b) {
+    constexpr double steps = SampleEncoding<Sample>::steps, middle = SampleEncoding<Sample>::middle;
+    // The squared length is never negative, and the root of 0 is 0.
+    const double length = __builtin_sqrt(x * x + y * y + z * z);
+    const bool positive = length > 0.0;
+    const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
+    const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
+    const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
+    const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
+    // Truncation, then the low bits: a component of -1 encodes as 1.
+    r = static_cast<Sample>(static_cast<int32_t>(nx * steps + middle));
+    g = static_cast<Sample>(static_cast<int32_t>(ny * steps + middle));
+    b = static_cast<Sample>(static_cast<int32_t>(nz * steps + middle));
+}
+
+// The arithmetic of one block: the samples decoded, X and Y scaled, the
+// vector normalised and encoded. The decoded and scaled components are
+// float products of float operands: a float product is the double product
+// (which is exact) rounded to float, so computing them in float is the same.
 template <typename Sample>
 QUORVEL_WIDE_VECTOR_CLONES void renormalizeBlock(Samples<Sample>& block, size_t count, float scale) {
     Sample* const r = block.channel[0];
     Sample* const g = block.channel[1];
     Sample* const b = block.channel[2];
-    constexpr int32_t centre = (int32_t{static_cast<Sample>(~Sample{0})} + 1) / 2;
-    constexpr float unit = 1.0f / static_cast<float>(centre - 1);
-    constexpr double steps = centre - 1, middle = centre;
     for (size_t i = 0; i < count; ++i) {
-        const double x = static_cast<float>(r[i] - centre) * unit * scale;
-        const double y = static_cast<float>(g[i] - centre) * unit * scale;
-        const double z = static_cast<float>(b[i] - centre) * unit;
-        // The squared length is never negative, and the root of 0 is 0.
-        const double length = __builtin_sqrt(x * x + y * y + z * z);
-        const bool positive = length > 0.0;
-        const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
-        const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
-        const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
-        const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
-        // Truncation, then the low bits: a component of -1 encodes as 1.
-        r[i] = static_cast<Sample>(static_cast<int32_t>(nx * steps + middle));
-        g[i] = static_cast<Sample>(static_cast<int32_t>(ny * steps + middle));
-        b[i] = static_cast<Sample>(static_cast<int32_t>(nz * steps + middle));
+        const double x = decodeSample<Sample>(int32_t{r[i]}) * scale;
+        const double y = decodeSample<Sample>(int32_t{g[i]}) * scale;
+        const double z = decodeSample<Sample>(int32_t{b[i]});
+        normaliseAndEncode(x, y, z, r[i], g[i], b[i]);
     }
+}
+
+// Normalises and encodes `count` vectors into pixels of `step` samples.
+template <typename Sample>
+QUORVEL_VECTOR_CLONES void renormalizeVectorsAs(const double* __restrict x, const double* __restrict y,
+                                                const double* __restrict z, size_t count, Sample* __restrict out,
+                                                size_t step) {
+    for (size_t i = 0; i < count; ++i, out += step) normaliseAndEncode(x[i], y[i], z[i], out[0], out[1], out[2]);
 }
 
 // Inverts `count` pixels of `step` bytes from `p` (255 - v is v ^ 255).
@@ -214,22 +223,18 @@ void adjustRows(const Walk& walk, size_t first, size_t last) {
 
 // Re-normalising is the one costly step of a run; large pictures share it
 // out among the cores by bands of rows, which touch disjoint bytes.
-constexpr size_t pixelsWorthAThread = size_t{1} << 20;
-
-unsigned workersFor(const Walk& walk, size_t height) {
-    if (!walk.renormalize || walk.width * height < 2 * pixelsWorthAThread) return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    const size_t byWork = walk.width * height / pixelsWorthAThread;
-    return static_cast<unsigned>(std::min<size_t>({cores ? cores : 1, byWork, 8}));
-}
+constexpr uint64_t pixelsWorthAThread = uint64_t{1} << 20;
+constexpr unsigned mostWorkers = 8;
 
 }  // namespace
 
 void adjustPixels(Image* image, const AdjustOptions& options) {
-    if (!image || !image->pixels || image->adjustLocked != 0) return;
-    const size_t bytes = pixelBytes(*image);
-    if (bytes == 0) return;
+    if (!image || image->adjustLocked != 0) return;
+    PixelLayout layout;
+    if (!describeLayout(*image, layout)) return;
     Walk walk{};
+    // The first byte of an 8-bit pixel is taken for red whatever bgrOrder
+    // says, as adjustPixels always has: every reader hands it red first.
     walk.invert[0] = static_cast<uint8_t>(options.invertRed == 1 ? 0xFF : 0);
     walk.invert[1] = static_cast<uint8_t>(options.invertGreen == 1 ? 0xFF : 0);
     walk.invert[2] = static_cast<uint8_t>(options.invertBlue == 1 ? 0xFF : 0);
@@ -237,29 +242,29 @@ void adjustPixels(Image* image, const AdjustOptions& options) {
     if (!walk.renormalize && !walk.invert[0] && !walk.invert[1] && !walk.invert[2]) return;
     walk.scale = options.scale;
     walk.pixels = image->pixels;
-    walk.words = isSixteenBit(*image);
-    walk.step = walk.words ? bytes / 2 : bytes;
-    walk.width = image->width > 0 ? static_cast<size_t>(image->width) : 0;
-    const size_t height = image->height > 0 ? static_cast<size_t>(image->height) : 0;
-    // A 16-bit picture's rows must all lie within its pixels.
-    if (walk.words && (image->rowPad != 0 || image->bottomUp || walk.width * height * bytes > image->dataSize))
-        return;
-    walk.dataSize = image->dataSize;
-    walk.rowAdvance = static_cast<int64_t>(walk.width * walk.step) + image->rowPad;
-    // Rows that overlap (a negative padding) are walked in order, alone.
-    const unsigned workers = image->rowPad < 0 ? 1 : workersFor(walk, height);
-    std::vector<std::thread> helpers;
-    const size_t band = (height + workers - 1) / workers;
-    for (unsigned k = 1; k < workers; ++k) {
-        const size_t first = k * band, last = std::min(height, first + band);
-        try {
-            helpers.emplace_back(adjustRows, std::cref(walk), first, last);
-        } catch (...) {
-            adjustRows(walk, first, last);  // no thread to be had: do it here
-        }
+    walk.words = layout.sixteen;
+    walk.step = layout.channels();
+    walk.width = layout.width;
+    const size_t height = layout.height;
+    if (walk.words) {
+        // A 16-bit picture is adjusted as one run of words: its rows must
+        // all lie within its pixels, top row first and without padding.
+        ImageRows rows;
+        if (!viewRows(*image, rows) || rows.advance != static_cast<int64_t>(rows.rowLength()) || rows.bottomUp)
+            return;
     }
-    adjustRows(walk, 0, std::min(height, band));
-    for (std::thread& helper : helpers) helper.join();
+    // 8-bit rows are walked in memory order, whatever the row order, and the
+    // walk stops at the first pixel past dataSize (adjustRows) rather than
+    // refusing a short buffer: the bytes before it are adjusted, as they
+    // always were.
+    walk.dataSize = image->dataSize;
+    walk.rowAdvance = layout.advance;
+    // Rows that overlap (a negative padding) are walked in order, alone.
+    const unsigned workers = image->rowPad < 0 || !walk.renormalize
+                                 ? 1
+                                 : pixelWorkers(uint64_t{walk.width} * height, pixelsWorthAThread, mostWorkers);
+    runInBands(static_cast<uint32_t>(height), workers,
+               [&walk](uint32_t first, uint32_t last) { adjustRows(walk, first, last); });
 }
 
 namespace {
@@ -305,4 +310,12 @@ void adjustWordPixels(uint16_t* words, size_t count, size_t channels, const Adju
         adjustWordRun<3>(words, count, invert, renormalize, options.scale);
     else if (channels == 4)
         adjustWordRun<4>(words, count, invert, renormalize, options.scale);
+}
+
+void renormalizeVectors(const double* x, const double* y, const double* z, size_t count, uint8_t* out, size_t step) {
+    renormalizeVectorsAs(x, y, z, count, out, step);
+}
+
+void renormalizeVectors(const double* x, const double* y, const double* z, size_t count, uint16_t* out, size_t step) {
+    renormalizeVectorsAs(x, y, z, count, out, step);
 }

@@ -21,6 +21,26 @@ struct Vector3 {
     float x, y, z;
 };
 
+// How the re-normalisation reads and writes samples of `Sample` (uint8_t or
+// uint16_t): a sample v stands for (v - c) x K, c the centre (128, or 32768
+// at 16 bits) and K the float nearest 1 / (c - 1); a component t is written
+// as the integer part of t x (c - 1) + c.
+template <typename Sample>
+struct SampleEncoding {
+    static constexpr int32_t centre = (int32_t{static_cast<Sample>(~Sample{0})} + 1) / 2;
+    static constexpr float unit = 1.0f / static_cast<float>(centre - 1);
+    static constexpr double steps = centre - 1, middle = centre;
+    static constexpr double top = static_cast<Sample>(~Sample{0});
+};
+
+// The component a sample's value stands for, rounded to float. `v` is a
+// whole sample, or a value between samples (one read back through a
+// transfer curve) as a double.
+template <typename Sample, typename Value>
+inline float decodeSample(Value v) {
+    return static_cast<float>(v - static_cast<Value>(SampleEncoding<Sample>::centre)) * SampleEncoding<Sample>::unit;
+}
+
 double squaredLength(Vector3 v);
 double vectorLength(Vector3 v);
 Vector3 normalized(Vector3 v);
@@ -41,6 +61,14 @@ void adjustBgrRows(uint8_t* rows, size_t width, size_t height, size_t stride, co
 // `channels` is 4 (left alone), as a PNG file holds them.
 void adjustRgbRows(uint8_t* rows, size_t width, size_t height, size_t stride, size_t channels,
                    const AdjustOptions& options);
+
+// Normalises `count` vectors (x[i], y[i], z[i]) as adjustPixels normalises
+// the vectors it re-normalises and encodes them as it encodes them, into
+// the first three samples of `count` pixels of `step` samples from `out`
+// (the others are left alone). For vectors that are not read straight from
+// samples: the check's repairs, which rebuild Z or undo a transfer first.
+void renormalizeVectors(const double* x, const double* y, const double* z, size_t count, uint8_t* out, size_t step);
+void renormalizeVectors(const double* x, const double* y, const double* z, size_t count, uint16_t* out, size_t step);
 
 // Adjusts `count` pixels of 16-bit words (red, green, blue and, when
 // `channels` is 4, alpha, left alone) in place on the calling thread, as

@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "adjust/adjust.h"
-#include "check/check.h"
+#include "check/diagnose.h"
+#include "check/repair.h"
 #include "readers/readers.h"
 #include "tests/unit/map_damage.h"
 

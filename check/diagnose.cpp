@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "check/check.h"
+#include "check/diagnose.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 #include <vector>
 
-#include "check/check.h"
-#include "check/pixel_source.h"
+#include "check/measure.h"
 #include "check/transfer.h"
+#include "image/bands.h"
+#include "image/rows.h"
 
 namespace check {
 namespace {
@@ -122,18 +122,19 @@ void tallyRow(const uint8_t* row, const uint8_t* above, size_t width, size_t eve
 
 // Counts memory rows first, first + every, ... below last into `tally`,
 // every `every`-th pixel of each. With `skipFill` false, every pixel
-// counted is measured.
-bool tallyRows(const PixelSource& source, int32_t first, int32_t last, size_t every, bool skipFill, Tally& tally) {
-    const size_t width = static_cast<size_t>(source.width);
+// counted is measured. Rows are taken in memory order (a pixel's upper
+// neighbour is the row before it in memory), as they always were.
+bool tallyRows(const ImageRows& source, int32_t first, int32_t last, size_t every, bool skipFill, Tally& tally) {
+    const size_t width = source.width;
     // 8-bit red-green-blue rows are read where they lie; every other layout
     // is first read into rows of four 8-bit samples.
-    const bool direct = !source.sixteen && !source.hasAlpha;
+    const bool direct = !source.sixteen && !source.alpha;
     std::unique_ptr<uint8_t[]> buffer(direct ? nullptr : new (std::nothrow) uint8_t[8 * width]);
     if (!direct && !buffer) return false;
     const bool swapped = source.red == 2;
     for (int32_t r = first; r < last; r += static_cast<int32_t>(every)) {
-        const uint8_t* memory = source.pixels + r * source.rowAdvance;
-        const uint8_t* up = r > 0 ? memory - source.rowAdvance : nullptr;
+        const uint8_t* memory = source.storedRow(static_cast<uint32_t>(r));
+        const uint8_t* up = r > 0 ? source.storedRow(static_cast<uint32_t>(r - 1)) : nullptr;
         if (direct) {
             if (source.step == 3) {
                 if (swapped) tallyRow<3, 2, 0>(memory, up, width, every, skipFill, tally);
@@ -149,7 +150,7 @@ bool tallyRows(const PixelSource& source, int32_t first, int32_t last, size_t ev
         readRow8(source, memory, row);
         if (above) readRow8(source, up, above);
         tallyRow<4, 0, 2>(row, above, width, every, skipFill, tally);
-        if (source.hasAlpha) {
+        if (source.alpha) {
             // Alpha and green as X and Y: only pairs that no normal has
             // (black padding among them) are left out.
             uint32_t* const packed = tally.packed.data();
@@ -166,13 +167,12 @@ bool tallyRows(const PixelSource& source, int32_t first, int32_t last, size_t ev
     return true;
 }
 
-constexpr int64_t pixelsWorthAThread = int64_t{1} << 20;
+constexpr uint64_t pixelsWorthAThread = uint64_t{1} << 20;
+constexpr unsigned mostWorkers = 8;
 
-unsigned workersFor(const PixelSource& source) {
-    const int64_t pixels = int64_t{source.width} * source.height;
-    if (pixels < 2 * pixelsWorthAThread || source.height < 64) return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<unsigned>(std::min<int64_t>({cores ? cores : 1, 8, pixels / pixelsWorthAThread}));
+unsigned workersFor(const ImageRows& source) {
+    if (source.height < 64) return 1;
+    return pixelWorkers(uint64_t{source.width} * source.height, pixelsWorthAThread, mostWorkers);
 }
 
 // Pictures larger than this are measured on a regular grid of samples
@@ -181,39 +181,31 @@ unsigned workersFor(const PixelSource& source) {
 // of a percent.
 constexpr int64_t samplesEnough = int64_t{1} << 20;
 
-size_t samplingStep(const PixelSource& source) {
+size_t samplingStep(const ImageRows& source) {
     const int64_t pixels = int64_t{source.width} * source.height;
     size_t every = 1;
     while (pixels / static_cast<int64_t>(every * every) > samplesEnough) ++every;
     return every;
 }
 
-// The whole picture in bands of memory rows, one a core.
-bool tallyPicture(const PixelSource& source, bool skipFill, Tally& total) {
+// The whole picture in bands of memory rows, one a core. The counts are
+// whole numbers, so the bands' tallies add up to the same whatever the
+// bands are.
+bool tallyPicture(const ImageRows& source, bool skipFill, Tally& total) {
     const unsigned workers = workersFor(source);
     const size_t every = samplingStep(source);
     std::vector<Tally> tallies(workers);
     for (Tally& tally : tallies)
-        if (!tally.start(source.hasAlpha)) return false;
-    std::vector<std::thread> helpers;
-    std::vector<char> ok(workers, 0);
-    auto band = [&](unsigned k) {
-        // Bands start on a sampled row, so that the samples do not depend
-        // on how many threads ran.
-        const auto onGrid = [every](int64_t row) { return (row + static_cast<int64_t>(every) - 1) / static_cast<int64_t>(every) * static_cast<int64_t>(every); };
-        const auto top = static_cast<int32_t>(onGrid(int64_t{source.height} * k / workers));
-        const auto end = static_cast<int32_t>(onGrid(int64_t{source.height} * (k + 1) / workers));
-        ok[k] = tallyRows(source, top, std::min(end, source.height), every, skipFill, tallies[k]);
-    };
-    for (unsigned k = 1; k < workers; ++k) {
-        try {
-            helpers.emplace_back(band, k);
-        } catch (...) {
-            band(k);  // no thread to be had: do it here
-        }
-    }
-    band(0);
-    for (std::thread& helper : helpers) helper.join();
+        if (!tally.start(source.alpha)) return false;
+    std::vector<char> ok(workers, 1);
+    // The bands are cut between sampled rows, so that the samples do not
+    // depend on how many threads ran.
+    const auto sampledRows = static_cast<uint32_t>((source.height + every - 1) / every);
+    runInNumberedBands(sampledRows, workers, [&](unsigned k, uint32_t first, uint32_t last) {
+        const auto top = static_cast<int32_t>(first * every);
+        const auto end = static_cast<int32_t>(std::min<size_t>(last * every, source.height));
+        ok[k] = tallyRows(source, top, end, every, skipFill, tallies[k]);
+    });
     if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return false;
     total = std::move(tallies[0]);
     for (unsigned k = 1; k < workers; ++k) total.add(tallies[k]);
@@ -363,12 +355,22 @@ double correlation(double n, double sumA, double sumB, double squareA, double sq
 
 using namespace check;
 
+bool checkedRows(const Image& image, ImageRows& rows) {
+    // Stricter than the row view: rows that overlap (a negative padding)
+    // and sample sizes other than 8 and 16 bits are not read.
+    if (image.rowPad < 0 || (image.sampleBits != 0 && image.sampleBits != 8 && image.sampleBits != 16)) {
+        rows = ImageRows{};
+        return false;
+    }
+    return viewRows(image, rows);
+}
+
 Measurements measureMap(const Image& image) {
     Measurements m;
-    PixelSource source;
-    if (!describePixels(image, source)) return m;
+    ImageRows source;
+    if (!checkedRows(image, source)) return m;
     m.sampleBits = source.sixteen ? 16 : 8;
-    m.alpha = source.hasAlpha;
+    m.alpha = source.alpha;
     m.pixels = int64_t{source.width} * source.height;
     Tally tally;
     if (!tallyPicture(source, true, tally)) return m;

@@ -1,117 +1,104 @@
-// The repairs, one pixel at a time, and the whole check of one map.
+// The repairs, one row at a time, and the whole check of one map.
+#include "check/repair.h"
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <thread>
 #include <vector>
 
-#include "check/check.h"
-#include "check/pixel_source.h"
+#include "adjust/adjust.h"
+#include "check/measure.h"
 #include "check/transfer.h"
+#include "image/bands.h"
+#include "image/rows.h"
 
 namespace check {
 namespace {
 
-// The sample scale of one side of a repair, as the adjustment has it: 8
-// bits (128 is 0, 127 a unit) or 16 bits (32768 is 0, 32767 a unit).
-struct Scale {
-    double top;        // the largest sample
-    float middle;
-    float unit;        // 1 / the samples a unit
-    double encodeUnit;
-    double encodeMiddle;
-};
-constexpr Scale eightBits{255.0, 128.0f, 1.0f / 127.0f, 127.0, 128.0};
-constexpr Scale sixteenBits{65535.0, 32768.0f, 1.0f / 32767.0f, 32767.0, 32768.0};
-
-struct Plan {
-    const PixelSource* source;
+struct RepairPlan {
+    const ImageRows* source;
     const Diagnosis* diagnosis;
     RepairOptions options;
-    Scale in, out;
     bool alphaOut;
-    bool outSixteen;
     const double* transfer;  // a table over every input sample, or null
     Image* output;
 };
 
-// Re-normalises as the adjustment does (adjust/adjust.cpp): the squared
-// length in double from float components, its root rounded to float, the
-// components scaled by its inverse and rounded to float, then encoded by
-// truncation (a component of -1 encodes as 1, as there).
-inline uint32_t encodeComponent(double n, const Scale& out) {
-    return static_cast<uint32_t>(static_cast<int32_t>(n * out.encodeUnit + out.encodeMiddle));
-}
-
-void normaliseInto(double x, double y, double z, const Scale& out, uint32_t (&encoded)[3]) {
-    const double length = std::sqrt(x * x + y * y + z * z);
-    const bool positive = length > 0.0;
-    const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
-    const double nx = positive ? static_cast<double>(static_cast<float>(q * x)) : 0.0;
-    const double ny = positive ? static_cast<double>(static_cast<float>(q * y)) : 0.0;
-    const double nz = positive ? static_cast<double>(static_cast<float>(q * z)) : 0.0;
-    encoded[0] = encodeComponent(nx, out);
-    encoded[1] = encodeComponent(ny, out);
-    encoded[2] = encodeComponent(nz, out);
-}
-
-void repairRows(const Plan& plan, int32_t first, int32_t last) {
-    const PixelSource& source = *plan.source;
+// Repairs picture rows [first, last) of `In` samples into `Out` samples.
+// The samples are read, inverted and decoded as the adjustment does it
+// (adjust/adjust.h), Z rebuilt when it is missing, and the vectors
+// re-normalised and encoded by the adjustment too. A transfer undone comes
+// between reading and decoding: then green and blue are turned round on
+// the linear values, which no sample inversion gives.
+template <typename In, typename Out>
+void repairRows(const RepairPlan& plan, uint32_t first, uint32_t last) {
+    const ImageRows& source = *plan.source;
     const Diagnosis& d = *plan.diagnosis;
-    const size_t width = static_cast<size_t>(source.width);
-    std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[4 * width]);
-    if (!samples) return;
+    const size_t width = source.width;
+    std::unique_ptr<In[]> samples(new (std::nothrow) In[4 * width]);
+    std::unique_ptr<double[]> vectors(new (std::nothrow) double[3 * width]);
+    if (!samples || !vectors) return;
+    double* const xs = vectors.get();
+    double* const ys = xs + width;
+    double* const zs = ys + width;
+    constexpr double inTop = SampleEncoding<In>::top;
+    constexpr double outTop = SampleEncoding<Out>::top;
+    AdjustOptions invert = defaultAdjustOptions;
+    invert.invertGreen = plan.options.flipGreen ? 1 : 0;
+    invert.invertBlue = d.zInverted ? 1 : 0;
     const size_t outChannels = plan.alphaOut ? 4 : 3;
-    const size_t outRow = width * outChannels * (plan.outSixteen ? 2 : 1);
-    for (int32_t r = first; r < last; ++r) {
-        readRowFull(source, source.pictureRow(r), samples.get());
-        uint8_t* out8 = plan.output->pixels + static_cast<size_t>(r) * outRow;
-        uint16_t* out16 = reinterpret_cast<uint16_t*>(out8);
+    const size_t outRow = width * outChannels;
+    for (uint32_t r = first; r < last; ++r) {
+        In* const rgba = samples.get();
+        if constexpr (sizeof(In) == 1) {
+            readRow8(source, source.row(r), rgba);
+            if (!plan.transfer) adjustRgbRows(rgba, width, 1, 4 * width, 4, invert);
+        } else {
+            readRowFull(source, source.row(r), rgba);
+            if (!plan.transfer) adjustWordPixels(rgba, width, 4, invert);
+        }
         for (size_t c = 0; c < width; ++c) {
-            const uint16_t* s = samples.get() + 4 * c;
-            uint32_t stored[3] = {d.packed ? s[3] : s[0], s[1], s[2]};
-            if (plan.options.flipGreen && !plan.transfer) stored[1] = static_cast<uint32_t>(plan.in.top) - stored[1];
-            if (d.zInverted && !plan.transfer) stored[2] = static_cast<uint32_t>(plan.in.top) - stored[2];
+            const In* s = rgba + 4 * c;
+            const uint32_t stored[3] = {d.packed ? s[3] : s[0], s[1], s[2]};
             float component[3];
             if (!plan.transfer) {
                 // Whole samples, as the adjustment reads them.
-                for (int k = 0; k < 3; ++k)
-                    component[k] = static_cast<float>(static_cast<int32_t>(stored[k]) -
-                                                      static_cast<int32_t>(plan.in.middle)) *
-                                   plan.in.unit;
+                for (int k = 0; k < 3; ++k) component[k] = decodeSample<In>(static_cast<int32_t>(stored[k]));
             } else {
                 double value[3];
                 for (int k = 0; k < 3; ++k) value[k] = plan.transfer[stored[k]];
-                if (plan.options.flipGreen) value[1] = plan.in.top - value[1];
-                if (d.zInverted) value[2] = plan.in.top - value[2];
-                for (int k = 0; k < 3; ++k)
-                    component[k] = static_cast<float>(value[k] - plan.in.middle) * plan.in.unit;
+                if (plan.options.flipGreen) value[1] = inTop - value[1];
+                if (d.zInverted) value[2] = inTop - value[2];
+                for (int k = 0; k < 3; ++k) component[k] = decodeSample<In>(value[k]);
             }
             const double x = component[0], y = component[1];
-            const double z = d.zMissing ? std::sqrt(std::max(0.0, 1.0 - x * x - y * y)) : double{component[2]};
-            uint32_t encoded[3];
-            if (plan.options.renormalize) {
-                normaliseInto(x, y, z, plan.out, encoded);
-            } else {
-                const double v[3] = {x, y, z};
+            xs[c] = x;
+            ys[c] = y;
+            zs[c] = d.zMissing ? std::sqrt(std::max(0.0, 1.0 - x * x - y * y)) : double{component[2]};
+        }
+        Out* const out = reinterpret_cast<Out*>(plan.output->pixels) + static_cast<size_t>(r) * outRow;
+        if (plan.options.renormalize) {
+            renormalizeVectors(xs, ys, zs, width, out, outChannels);
+        } else {
+            // The vectors as the repairs leave them, rounded to the nearest sample.
+            for (size_t c = 0; c < width; ++c) {
+                const double v[3] = {xs[c], ys[c], zs[c]};
                 for (int k = 0; k < 3; ++k)
-                    encoded[k] = static_cast<uint32_t>(
-                        std::lround(std::clamp(v[k] * plan.out.encodeUnit + plan.out.encodeMiddle, 0.0, plan.out.top)));
-            }
-            if (plan.outSixteen) {
-                uint16_t* p = out16 + c * outChannels;
-                for (int k = 0; k < 3; ++k) p[k] = static_cast<uint16_t>(encoded[k]);
-                if (plan.alphaOut) p[3] = s[3];
-            } else {
-                uint8_t* p = out8 + c * outChannels;
-                for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>(encoded[k]);
-                if (plan.alphaOut) p[3] = source.sixteen ? reduceSample(s[3]) : static_cast<uint8_t>(s[3]);
+                    out[c * outChannels + static_cast<size_t>(k)] = static_cast<Out>(std::lround(std::clamp(
+                        v[k] * SampleEncoding<Out>::steps + SampleEncoding<Out>::middle, 0.0, outTop)));
             }
         }
+        if (plan.alphaOut)
+            for (size_t c = 0; c < width; ++c) {
+                const In a = rgba[4 * c + 3];
+                out[c * outChannels + 3] = sizeof(Out) == sizeof(In) ? static_cast<Out>(a)
+                                                                     : static_cast<Out>(reduceSample(a));
+            }
     }
 }
 
-constexpr int64_t pixelsWorthAThread = int64_t{1} << 20;
+constexpr uint64_t pixelsWorthAThread = uint64_t{1} << 20;
+constexpr unsigned mostWorkers = 8;
 
 }  // namespace
 }  // namespace check
@@ -121,54 +108,38 @@ using namespace check;
 bool repairMap(const Image& input, const Diagnosis& diagnosis, const RepairOptions& options, Image* output) {
     if (!output) return false;
     resetImage(output);
-    PixelSource source;
-    if (!describePixels(input, source)) return false;
-    Plan plan{};
+    ImageRows source;
+    if (!checkedRows(input, source)) return false;
+    RepairPlan plan{};
     plan.source = &source;
     plan.diagnosis = &diagnosis;
     plan.options = options;
-    plan.in = source.sixteen ? sixteenBits : eightBits;
-    plan.outSixteen = source.sixteen && !options.eightBit;
-    plan.out = plan.outSixteen ? sixteenBits : eightBits;
-    plan.alphaOut = source.hasAlpha && options.keepAlpha;
+    const bool outSixteen = source.sixteen && !options.eightBit;
+    plan.alphaOut = source.alpha && options.keepAlpha;
     // The transfer undone on every possible sample, once.
     std::vector<double> table;
     if (diagnosis.transfer != Transfer::linear) {
+        const double top = source.sixteen ? 65535.0 : 255.0;
         try {
-            table.resize(static_cast<size_t>(plan.in.top) + 1);
+            table.resize(static_cast<size_t>(top) + 1);
         } catch (...) {
             return false;
         }
         for (size_t v = 0; v < table.size(); ++v) {
-            const double u = static_cast<double>(v) / plan.in.top;
-            table[v] = plan.in.top * (diagnosis.transfer == Transfer::decoded ? linearToSrgb(u) : srgbToLinear(u));
+            const double u = static_cast<double>(v) / top;
+            table[v] = top * (diagnosis.transfer == Transfer::decoded ? linearToSrgb(u) : srgbToLinear(u));
         }
         plan.transfer = table.data();
     }
-    if (!startImage(output, static_cast<uint32_t>(source.width), static_cast<uint32_t>(source.height),
-                    plan.outSixteen ? 16 : 8, plan.alphaOut))
-        return false;
+    if (!startImage(output, source.width, source.height, outSixteen ? 16 : 8, plan.alphaOut)) return false;
     plan.output = output;
 
-    const int64_t pixels = int64_t{source.width} * source.height;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned workers = pixels < 2 * pixelsWorthAThread
-                                 ? 1
-                                 : static_cast<unsigned>(std::min<int64_t>({cores, 8, pixels / pixelsWorthAThread}));
-    std::vector<std::thread> helpers;
-    auto band = [&](unsigned k) {
-        repairRows(plan, static_cast<int32_t>(int64_t{source.height} * k / workers),
-                   static_cast<int32_t>(int64_t{source.height} * (k + 1) / workers));
-    };
-    for (unsigned k = 1; k < workers; ++k) {
-        try {
-            helpers.emplace_back(band, k);
-        } catch (...) {
-            band(k);
-        }
-    }
-    band(0);
-    for (std::thread& helper : helpers) helper.join();
+    void (*const rows)(const RepairPlan&, uint32_t, uint32_t) =
+        !source.sixteen ? repairRows<uint8_t, uint8_t>
+                        : outSixteen ? repairRows<uint16_t, uint16_t> : repairRows<uint16_t, uint8_t>;
+    const unsigned workers =
+        pixelWorkers(uint64_t{source.width} * source.height, pixelsWorthAThread, mostWorkers);
+    runInBands(source.height, workers, [&](uint32_t first, uint32_t last) { rows(plan, first, last); });
     return true;
 }
 

@@ -9,7 +9,9 @@
 #include <system_error>
 #include <vector>
 
-#include "check/check.h"
+#include "check/diagnose.h"
+#include "check/measure.h"
+#include "check/repair.h"
 #include "cli/cli.h"
 #include "cli/progress.h"
 #include "readers/readers.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "encode/bands.h"
+#include "image/bands.h"
 
 uint32_t mipLevelCount(uint32_t width, uint32_t height, uint32_t maxLevels) {
     uint32_t levels = 1;

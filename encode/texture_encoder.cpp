@@ -5,46 +5,21 @@
 #include <new>
 #include <vector>
 
-#include "encode/bands.h"
 #include "encode/block_encoders.h"
 #include "encode/mip_chain.h"
+#include "image/bands.h"
+#include "image/rows.h"
 
 namespace {
 
-// Where the samples of an Image lie.
-struct ImageView {
-    const uint8_t* first = nullptr;  // the top row
-    int64_t rowAdvance = 0;          // bytes from a row to the one below
-    size_t step = 0;                 // bytes a pixel
-    size_t offset[3] = {};           // bytes from a pixel's start to its red, green and blue
-    bool sixteen = false;
-    uint32_t width = 0, height = 0;
+// Bytes from a pixel's start to its red, green and blue samples.
+struct SampleOffsets {
+    size_t at[3];
 };
 
-bool viewImage(const Image& image, ImageView& view) {
-    const size_t bytes = pixelBytes(image);
-    if (!image.pixels || !bytes || image.width <= 0 || image.height <= 0) return false;
-    view.width = static_cast<uint32_t>(image.width);
-    view.height = static_cast<uint32_t>(image.height);
-    view.step = bytes;
-    view.sixteen = isSixteenBit(image);
-    const int64_t rowLength = static_cast<int64_t>(bytes) * view.width;
-    // 16-bit pictures are always top row first, red-green-blue, unpadded.
-    const int64_t advance = view.sixteen ? rowLength : rowLength + image.rowPad;
-    const bool bottomUp = !view.sixteen && image.bottomUp;
-    const int64_t topOffset = bottomUp ? advance * (view.height - 1) : 0;
-    view.rowAdvance = bottomUp ? -advance : advance;
-    // Every row must lie inside the buffer.
-    const int64_t lastOffset = topOffset + view.rowAdvance * (view.height - 1);
-    if (std::min(topOffset, lastOffset) < 0 || std::max(topOffset, lastOffset) + rowLength > image.dataSize)
-        return false;
-    view.first = image.pixels + topOffset;
-    const size_t sample = view.sixteen ? 2 : 1;
-    const bool bgr = !view.sixteen && image.bgrOrder;
-    view.offset[0] = (bgr ? 2 : 0) * sample;
-    view.offset[1] = sample;
-    view.offset[2] = (bgr ? 0 : 2) * sample;
-    return true;
+SampleOffsets offsetsOf(const ImageRows& rows) {
+    const size_t sample = rows.sampleBytes();
+    return {{rows.red * sample, sample, rows.blue * sample}};
 }
 
 // The rows of a level as samples (8 or 16 bits, red, green, blue), which
@@ -57,9 +32,10 @@ struct SampleRows {
 };
 
 void imageSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
-    const auto& view = *static_cast<const ImageView*>(context);
-    const uint8_t* p = view.first + view.rowAdvance * static_cast<int64_t>(y);
-    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    const auto& view = *static_cast<const ImageRows*>(context);
+    const uint8_t* p = view.row(y);
+    const SampleOffsets offsets = offsetsOf(view);
+    const size_t r = offsets.at[0], g = offsets.at[1], b = offsets.at[2];
     if (view.sixteen) {
         for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
             std::memcpy(rgb, p + r, 2);
@@ -77,25 +53,26 @@ void imageSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
 
 // The top level as vectors, decoded as the re-normalisation decodes.
 void topVectorRow(const void* context, uint32_t y, float* xyz) {
-    const auto& view = *static_cast<const ImageView*>(context);
-    const uint8_t* p = view.first + view.rowAdvance * static_cast<int64_t>(y);
+    const auto& view = *static_cast<const ImageRows*>(context);
+    const uint8_t* p = view.row(y);
+    const SampleOffsets offsets = offsetsOf(view);
     if (view.sixteen) {
         constexpr float unit = 1.0f / 32767.0f;
         for (uint32_t x = 0; x < view.width; ++x, p += view.step)
             for (int k = 0; k < 3; ++k) {
                 uint16_t word;
-                std::memcpy(&word, p + view.offset[k], 2);
+                std::memcpy(&word, p + offsets.at[k], 2);
                 *xyz++ = static_cast<float>(static_cast<int32_t>(word) - 32768) * unit;
             }
         return;
     }
     constexpr float unit = 1.0f / 127.0f;
-    if (view.step == 3 && view.offset[0] == 0) {
+    if (view.step == 3 && offsets.at[0] == 0) {
         // Red, green, blue bytes one after another: one run.
         for (size_t i = 0; i < size_t{3} * view.width; ++i) xyz[i] = static_cast<float>(p[i] - 128) * unit;
         return;
     }
-    const size_t r = view.offset[0], g = view.offset[1], b = view.offset[2];
+    const size_t r = offsets.at[0], g = offsets.at[1], b = offsets.at[2];
     for (uint32_t x = 0; x < view.width; ++x, p += view.step, xyz += 3) {
         xyz[0] = static_cast<float>(p[r] - 128) * unit;
         xyz[1] = static_cast<float>(p[g] - 128) * unit;
@@ -221,8 +198,8 @@ uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uin
 }
 
 bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* out, uint64_t outSize) {
-    ImageView view;
-    if (!out || !viewImage(image, view)) return false;
+    ImageRows view;
+    if (!out || !viewRows(image, view)) return false;
     const uint32_t levels = mipLevelCount(view.width, view.height, options.maxLevels);
     if (outSize != textureBytes(options.format, view.width, view.height, levels)) return false;
     const int sampleBits = view.sixteen ? 16 : 8;

@@ -1,7 +1,7 @@
 // TIFF output: red-green-blue, or red-green-blue-alpha with unassociated
 // alpha, 8 or 16 bits a sample, Deflate with the horizontal predictor,
 // encoded by the system's codec (platform/codecs.h). writeImage hands over
-// the rows (writers/pixel_source.h); 8-bit red-green-blue comes straight
+// the rows (writers/encoder_rows.h); 8-bit red-green-blue comes straight
 // from the display bitmap.
 #include <cerrno>
 

@@ -5,7 +5,7 @@
 
 #include "image/image.h"
 #include "writers/bmp_writer.h"
-#include "writers/pixel_source.h"
+#include "writers/encoder_rows.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         // The display bitmap holds the picture in 8 bits without alpha.
         ok = writeImageFile(path, image.bitmap, format);
     } else {
-        PixelSource source;
+        EncoderRows source;
         ok = source.prepare(image, sixteen ? 16 : 8, alpha);
         if (ok && format == OutputFormat::png) ok = writePngRows(path, source.rows());
         else if (ok && format == OutputFormat::tif) ok = writeTiffRows(path, source.rows());

@@ -23,7 +23,8 @@
 #include "app/qt/user_dialogs.h"
 #include "app/qt/views.h"
 #include "app/session.h"
-#include "check/check.h"
+#include "check/diagnose.h"
+#include "check/measure.h"
 #include "resources/resource.h"
 
 QString conventionLine(const ConventionGuess& guess) {

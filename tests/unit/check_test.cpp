@@ -1,4 +1,6 @@
-#include "check/check.h"
+#include "check/diagnose.h"
+#include "check/measure.h"
+#include "check/repair.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "check/check.h"
+#include "check/diagnose.h"
 #include "check/transfer.h"
 #include "image/image.h"
 

@@ -8,12 +8,12 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 
-class PixelSource {
+class EncoderRows {
 public:
-    PixelSource() = default;
-    PixelSource(const PixelSource&) = delete;
-    PixelSource& operator=(const PixelSource&) = delete;
-    ~PixelSource();
+    EncoderRows() = default;
+    EncoderRows(const EncoderRows&) = delete;
+    EncoderRows& operator=(const EncoderRows&) = delete;
+    ~EncoderRows();
 
     // Describes `image` as rows of `sampleBits` (8 or 16) samples, with its
     // alpha when `alpha` and the Image has one. 16-bit samples become 8 bits
