@@ -32,7 +32,7 @@ struct Arguments {
     bool formatGiven = false;
     OutputFormat format = OutputFormat::png;
     bool recursive = false;
-    unsigned jobs = 0;  // 0: one per processor (and -j not given: it takes 1 to 256)
+    unsigned jobs = 0;  // 0: one per processor; -j gives 1 to 256, so 0 also says -j was not given
     bool quiet = false;
     bool update = false;  // folder runs skip the inputs whose output is up to date
     SaveOptions save;  // --alpha, --depth and the DDS choices
