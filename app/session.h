@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "adjust/adjust.h"
+#include "adjust/scale_text.h"  // the scale field's text
 #include "image/image.h"
 
 inline constexpr size_t pathBufferSize = 256;
@@ -65,11 +66,6 @@ int buildThumbnail();
 // The write-and-remember half of Save: writes the image to `path`, and on
 // success remembers the path and the current directory as the save folder.
 bool saveImageTo(const char* path);
-
-// The scale field's text as a scale: empty gives 1; otherwise the longest
-// decimal prefix after leading white space, 0 when there is none or when it is
-// not finite as a 32-bit float. At most the field's 127 characters are read.
-float parseScaleText(const char* text);
 
 // Applies a remembered folder: the directory with the separator appended
 // when it has none.

@@ -1,6 +1,7 @@
 // Many files at once: the inputs found in files and folders, checked as a
-// whole before any work starts, then read, adjusted and written by a pool of
-// workers, each on Images of its own.
+// whole before any work starts, then worked on by a pool of workers, each on
+// Images of its own, with the lines of the run printed in input order. The
+// folder run and --detect are here; --check and --fix in cli/check.cpp.
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -19,7 +20,6 @@
 
 #include "cli/cli.h"
 #include "cli/progress.h"
-#include "cli/stream.h"
 #include "readers/readers.h"
 
 namespace fs = std::filesystem;
@@ -84,7 +84,7 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 }
 
 // The format an input is written in: the one asked for, else its own where
-// it is BMP, PNG or Targa, else PNG (a DDS file only on request).
+// it is BMP, PNG, Targa or TIFF, else PNG (a DDS file only on request).
 OutputFormat formatFor(const Arguments& args, const fs::path& input) {
     if (args.formatGiven) return args.format;
     OutputFormat own;
@@ -131,6 +131,14 @@ bool usageProblems(const std::vector<std::string>& problems) {
     return true;
 }
 
+}  // namespace batch
+
+using namespace batch;
+
+namespace {
+
+// The workers for `files` files: -j, or one per processor, and never more
+// than there are files.
 unsigned workerCount(const Arguments& args, size_t files) {
     unsigned jobs = args.jobs;
     if (jobs == 0) {
@@ -140,13 +148,8 @@ unsigned workerCount(const Arguments& args, size_t files) {
     return static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(files, 1)));
 }
 
+// The progress line is drawn on a terminal only, and never with --quiet.
 bool showProgress(const Arguments& args) { return !args.quiet && isatty(fileno(stderr)); }
-
-}  // namespace batch
-
-using namespace batch;
-
-namespace {
 
 // True when `file`'s output exists and is not older than the input, as
 // cp -u decides: only the two files' times are looked at, never the input's
@@ -158,67 +161,6 @@ bool upToDate(const InputFile& file) {
     if (error) return false;
     const auto changed = fs::last_write_time(file.path, error);
     return !error && written >= changed;
-}
-
-enum class Outcome { written, loadFailed, writeFailed, upToDate };
-enum class Conversion { none, converted, unchanged, undecided };
-
-struct FileResult {
-    Outcome outcome = Outcome::written;
-    Conversion conversion = Conversion::none;
-};
-
-// One file of a folder run, as the one-file run does it: read, convert,
-// adjust, write. A file that streams uses `streamThreads` threads.
-FileResult processFile(const Arguments& args, const InputFile& file, unsigned streamThreads) {
-    FileResult result;
-    const std::string input = display(file.path);
-    const std::string output = display(file.output);
-    const OutputFormat format = formatFor(args, file.path);
-    if (args.to == GreenConvention::unknown) {
-        switch (streamAdjust(input.c_str(), output.c_str(), format, args.options, args.save, streamThreads)) {
-            case StreamResult::written: return result;
-            case StreamResult::loadFailed:
-                reportLine("%s: Failed to load open file: it changed while it was read", input.c_str());
-                result.outcome = Outcome::loadFailed;
-                return result;
-            case StreamResult::writeFailed:
-                reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
-                result.outcome = Outcome::writeFailed;
-                return result;
-            case StreamResult::notStreamable: break;
-        }
-    }
-    Image image{};
-    if (!readImageFile(input.c_str(), &image)) {
-        resetImage(&image);
-        reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
-        result.outcome = Outcome::loadFailed;
-        return result;
-    }
-    if (args.to != GreenConvention::unknown) {
-        const ConventionGuess guess = detectGreenConvention(image);
-        if (needsGreenFlip(guess.convention, args.to)) {
-            AdjustOptions flip = defaultAdjustOptions;
-            flip.invertGreen = 1;
-            adjustPixels(&image, flip);
-            result.conversion = Conversion::converted;
-        } else if (guess.convention == GreenConvention::unknown) {
-            warnUnclear(input.c_str(), guess);
-            result.conversion = Conversion::undecided;
-        } else {
-            result.conversion = Conversion::unchanged;
-        }
-    }
-    adjustPixels(&image, args.options);
-    if (!buildDisplayBitmap(&image)) {
-        reportLine("%s: There was an error writing the file: %s", output.c_str(), writeFailureReason().c_str());
-        result.outcome = Outcome::writeFailed;
-    } else if (!saveResult(args, input.c_str(), output.c_str(), image, format)) {
-        result.outcome = Outcome::writeFailed;
-    }
-    resetImage(&image);
-    return result;
 }
 
 }  // namespace
@@ -240,6 +182,52 @@ bool batch::makeOutputFolders(const std::vector<InputFile>& files) {
     return true;
 }
 
+void batch::runFiles(const Arguments& args, const std::vector<InputFile>& files, std::vector<FileResult>& results,
+                     const FileWork& work, const FilePrint& print) {
+    std::vector<size_t> todo;
+    std::vector<char> settled(files.size(), 0);
+    uint64_t totalBytes = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (results[i].outcome != Outcome::pending) {
+            settled[i] = 1;
+            continue;
+        }
+        todo.push_back(i);
+        totalBytes += files[i].size;
+    }
+    // Every worker streams its files alone when there are workers enough
+    // for the processors; a picture of its own is what a worker holds.
+    const unsigned workers = workerCount(args, todo.size());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned streamThreads = std::max(1u, cores / workers);
+
+    std::mutex lock;  // guards `results`, `settled` and `printed`
+    size_t printed = 0;
+    const auto printSettled = [&] {
+        if (print)
+            for (; printed < files.size() && settled[printed]; ++printed) print(printed);
+    };
+    std::atomic<size_t> next{0};
+    const auto loop = [&] {
+        for (size_t k; (k = next.fetch_add(1)) < todo.size();) {
+            const size_t index = todo[k];
+            FileResult result = work(index, streamThreads);
+            advanceProgress(files[index].size);
+            std::lock_guard guard(lock);
+            results[index] = result;
+            settled[index] = 1;
+            printSettled();
+        }
+    };
+    startProgress(showProgress(args), static_cast<unsigned>(todo.size()), totalBytes);
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(loop);
+    loop();
+    for (std::thread& thread : threads) thread.join();
+    printSettled();
+    stopProgress();
+}
+
 int runFolder(const Arguments& args) {
     std::vector<std::string> problems;
     std::vector<InputFile> files = collectInputs(args, problems);
@@ -253,32 +241,16 @@ int runFolder(const Arguments& args) {
     // With --update, the files whose output is up to date are settled here,
     // before anything is read.
     std::vector<FileResult> results(files.size());
-    std::vector<size_t> todo;
-    uint64_t totalBytes = 0;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (args.update && upToDate(files[i])) {
-            results[i].outcome = Outcome::upToDate;
-            continue;
-        }
-        todo.push_back(i);
-        totalBytes += files[i].size;
-    }
-    // Every worker streams its files alone when there are workers enough
-    // for the processors; a picture of its own is what a worker holds.
-    const unsigned workers = workerCount(args, todo.size());
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned streamThreads = std::max(1u, cores / workers);
-    startProgress(showProgress(args), static_cast<unsigned>(todo.size()), totalBytes);
-    runPool(todo.size(), workers, [&](size_t k) {
-        const InputFile& file = files[todo[k]];
-        results[todo[k]] = processFile(args, file, streamThreads);
-        advanceProgress(file.size);
+    for (size_t i = 0; i < files.size(); ++i)
+        if (args.update && upToDate(files[i])) results[i].outcome = Outcome::upToDate;
+    runFiles(args, files, results, [&](size_t index, unsigned streamThreads) {
+        const std::string input = display(files[index].path), output = display(files[index].output);
+        return adjustFile(args, input.c_str(), output.c_str(), formatFor(args, files[index].path), streamThreads);
     });
-    stopProgress();
 
     unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;
     for (const FileResult& result : results) {
-        written += result.outcome == Outcome::written;
+        written += result.outcome == Outcome::done;
         loadFailed += result.outcome == Outcome::loadFailed;
         writeFailed += result.outcome == Outcome::writeFailed;
         skipped += result.outcome == Outcome::upToDate;
@@ -307,44 +279,30 @@ int runDetect(const Arguments& args) {
     if (files.empty() && problems.empty()) problems.push_back("no input found");
     if (usageProblems(problems)) return exitUsage;
 
-    // Lines come out in the order of the inputs, each as soon as it and all
-    // before it are known.
-    struct Line {
-        bool done = false;
-        bool loaded = false;
-        ConventionGuess guess;
-    };
-    std::vector<Line> lines(files.size());
-    std::mutex lock;
-    size_t printed = 0;
-    uint64_t totalBytes = 0;
-    for (const InputFile& file : files) totalBytes += file.size;
-    startProgress(showProgress(args), static_cast<unsigned>(files.size()), totalBytes);
-    runPool(files.size(), workerCount(args, files.size()), [&](size_t index) {
+    std::vector<FileResult> results(files.size());
+    const auto detect = [&](size_t index, unsigned) {
         const std::string input = display(files[index].path);
-        Line line;
+        FileResult result;
         Image image{};
         if (readImageFile(input.c_str(), &image)) {
-            line.loaded = true;
-            line.guess = detectGreenConvention(image);
+            result.outcome = Outcome::done;
+            result.guess = detectGreenConvention(image);
         } else {
             reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
+            result.outcome = Outcome::loadFailed;
         }
         resetImage(&image);
-        advanceProgress(files[index].size);
-        std::lock_guard guard(lock);
-        line.done = true;
-        lines[index] = line;
-        for (; printed < lines.size() && lines[printed].done; ++printed) {
-            if (!lines[printed].loaded) continue;
-            if (args.check.json) {
-                printAboveProgress(detectJsonLine(display(files[printed].path), lines[printed].guess), stdout);
-                continue;
-            }
-            printAboveProgress(display(files[printed].path) + ": " + guessText(lines[printed].guess) + "\n", stdout);
-        }
-    });
-    stopProgress();
-    const bool anyFailed = std::any_of(lines.begin(), lines.end(), [](const Line& line) { return !line.loaded; });
+        return result;
+    };
+    const auto print = [&](size_t index) {
+        const FileResult& result = results[index];
+        if (result.outcome != Outcome::done) return;
+        const std::string path = display(files[index].path);
+        printAboveProgress(args.check.json ? detectJsonLine(path, result.guess) : path + ": " + guessText(result.guess) + "\n",
+                           stdout);
+    };
+    runFiles(args, files, results, detect, print);
+    const bool anyFailed =
+        std::any_of(results.begin(), results.end(), [](const FileResult& r) { return r.outcome == Outcome::loadFailed; });
     return anyFailed ? exitLoadFailed : exitOk;
 }

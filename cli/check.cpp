@@ -1,12 +1,9 @@
 // quorvel-cli --check and --fix: what is wrong with each map, one line (or
 // one JSON object) a file in input order, and the repaired maps written.
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <mutex>
 #include <string>
-#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "check/diagnose.h"
@@ -21,39 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int usageError(int& status, const std::string& text) {
-    std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli --help' for more information.\n", text.c_str());
-    status = exitUsage;
-    return exitUsage;
-}
-
-// A JSON string: quotes, backslashes and control characters escaped; other
-// bytes as they are.
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string number(double value, int decimals) {
-    if (!std::isfinite(value)) value = 0;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 const Reading& asStored(const CheckResult& result) {
     return result.measurements.reading[static_cast<int>(Transfer::linear)];
 }
@@ -62,7 +26,7 @@ const Reading& asStored(const CheckResult& result) {
 std::string checkLine(const std::string& path, const CheckResult& result) {
     const std::string findings = result.findings ? findingWords(result.findings) : "ok";
     return path + ": " + findings + " (" + conventionName(result.convention.convention) + " " +
-           number(result.convention.confidence, 2) + "; " + number(100.0 * asStored(result).unitShare, 1) +
+           fixedDecimals(result.convention.confidence, 2) + "; " + fixedDecimals(100.0 * asStored(result).unitShare, 1) +
            "% unit length)\n";
 }
 
@@ -76,26 +40,18 @@ std::string checkJsonLine(const std::string& path, const CheckResult& result, co
     const Measurements& m = result.measurements;
     std::string line = "{\"path\":" + jsonString(path) + ",\"findings\":[" + findings + "],\"convention\":\"" +
                        conventionName(result.convention.convention) + "\",\"confidence\":" +
-                       number(result.convention.confidence, 3) +
-                       ",\"unit_length_share\":" + number(asStored(result).unitShare, 4) +
-                       ",\"mean_length\":" + number(asStored(result).meanLength, 4) +
-                       ",\"negative_z_share\":" + number(asStored(result).negativeZShare, 4) +
+                       fixedDecimals(result.convention.confidence, 3) +
+                       ",\"unit_length_share\":" + fixedDecimals(asStored(result).unitShare, 4) +
+                       ",\"mean_length\":" + fixedDecimals(asStored(result).meanLength, 4) +
+                       ",\"negative_z_share\":" + fixedDecimals(asStored(result).negativeZShare, 4) +
                        ",\"bit_depth\":" + std::to_string(m.sampleBits) +
                        ",\"alpha\":" + (m.alpha ? "true" : "false");
     if (written) line += ",\"written\":" + (written->empty() ? std::string("null") : jsonString(*written));
     return line + "}\n";
 }
 
-// What --fix did with one file.
-enum class Outcome { written, skipped, loadFailed, writeFailed };
-
-struct FileResult {
-    Outcome outcome = Outcome::loadFailed;
-    CheckResult check;
-    bool converted = false;
-};
-
-// Repairs one map, applies the other options and writes it.
+// Repairs one map, applies the other options and writes it: done, skipped
+// (a map it cannot repair) or writeFailed.
 Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image, FileResult& result) {
     const std::string input = display(file.path), output = display(file.output);
     const CheckResult& check = result.check;
@@ -106,7 +62,7 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
     RepairOptions options;
     options.keepAlpha = args.save.keepAlpha != 0;
     options.flipGreen = (check.findings & findingWrongConvention) != 0;
-    result.converted = options.flipGreen;
+    if (options.flipGreen) result.conversion = Conversion::converted;
     if (check.findings & findingConventionUnknown)
         reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input.c_str(),
                    static_cast<double>(check.convention.confidence));
@@ -123,7 +79,24 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
     if (!ok) reportLine("%s: There was an error writing the file: there is not enough memory", output.c_str());
     ok = ok && saveResult(args, input.c_str(), output.c_str(), fixed, format);
     resetImage(&fixed);
-    return ok ? Outcome::written : Outcome::writeFailed;
+    return ok ? Outcome::done : Outcome::writeFailed;
+}
+
+// One file of --check or --fix: read, checked and, for --fix, repaired and
+// written.
+FileResult checkFile(const Arguments& args, const InputFile& file) {
+    const std::string input = display(file.path);
+    FileResult result;
+    Image image{};
+    if (readImageFile(input.c_str(), &image)) {
+        result.check = checkMap(image, args.check.expect);
+        result.outcome = args.check.fix ? fixFile(args, file, image, result) : Outcome::done;
+    } else {
+        reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
+        result.outcome = Outcome::loadFailed;
+    }
+    resetImage(&image);
+    return result;
 }
 
 // The summary of a --fix run: "24 files: 20 written (6 z rebuilt, 3 srgb
@@ -134,7 +107,7 @@ std::string fixSummary(const std::vector<FileResult>& results) {
     for (const FileResult& r : results) {
         skipped += r.outcome == Outcome::skipped;
         failed += r.outcome == Outcome::loadFailed || r.outcome == Outcome::writeFailed;
-        if (r.outcome != Outcome::written) continue;
+        if (r.outcome != Outcome::done) continue;
         ++written;
         const Diagnosis& d = r.check.diagnosis;
         rebuilt += d.zMissing && !d.packed;
@@ -142,7 +115,7 @@ std::string fixSummary(const std::vector<FileResult>& results) {
         srgb += d.transfer != Transfer::linear;
         unpacked += d.packed;
         lengthened += (d.findings & findingNotNormalized) != 0;
-        converted += r.converted;
+        converted += r.conversion == Conversion::converted;
         unchanged += r.check.findings == 0;
     }
     std::string text = std::to_string(results.size()) + (results.size() == 1 ? " file: " : " files: ") +
@@ -162,60 +135,6 @@ std::string fixSummary(const std::vector<FileResult>& results) {
 
 }  // namespace
 
-bool parseCheckOption(int argc, char** argv, int& i, CheckArguments& check, int& status, bool& bad) {
-    const std::string_view arg(argv[i]);
-    if (arg == "--check") return check.check = true;
-    if (arg == "--fix") return check.fix = true;
-    if (arg == "--json") return check.json = true;
-    const auto refuse = [&](const std::string& text) {
-        usageError(status, text);
-        bad = true;
-        return true;
-    };
-    // The value of --expect, attached with '=' or in the next argument.
-    const std::string_view name = "--expect";
-    std::string_view value;
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-        value = arg.substr(name.size() + 1);
-    else if (arg != name)
-        return false;
-    else if (i + 1 < argc)
-        value = argv[++i];
-    else
-        return refuse("option '--expect' needs a value");
-    if (value == "opengl") check.expect = GreenConvention::openGl;
-    else if (value == "directx") check.expect = GreenConvention::directX;
-    else return refuse("--expect takes opengl or directx, not '" + std::string(value) + "'");
-    return true;
-}
-
-bool checkUsageAllowed(const Arguments& args, int& status) {
-    const CheckArguments& c = args.check;
-    const bool checking = c.check || c.fix;
-    const char* problem = nullptr;
-    if (c.check && c.fix) problem = "--check only reads; --fix checks and writes: give one of them";
-    else if (c.json && !checking && !args.detect) problem = "--json goes with --check, --fix or --detect";
-    else if (c.expect != GreenConvention::unknown && !checking)
-        problem = "--expect goes with --check or --fix (--to converts without checking)";
-    else if (!checking) return true;
-    else if (args.detect) problem = "--detect and --check/--fix are separate runs";
-    else if (args.to != GreenConvention::unknown) problem = "--fix converts with --expect, not --to";
-    else if (args.thumbnail) problem = "--thumbnail does not go with --check or --fix";
-    else if (c.check && (args.outDir || args.formatGiven)) problem = "--check only reads: it takes no --out-dir or --format";
-    else if (c.check && (args.options.invertRed || args.options.invertGreen || args.options.invertBlue ||
-                         args.options.renormalize))
-        problem = "--check only reads: the adjustments go with --fix";
-    else if (args.inputs.empty()) problem = "no INPUT given";
-    if (!problem) return true;
-    usageError(status, problem);
-    return false;
-}
-
-std::string detectJsonLine(const std::string& path, const ConventionGuess& guess) {
-    return "{\"path\":" + jsonString(path) + ",\"convention\":\"" + conventionName(guess.convention) +
-           "\",\"confidence\":" + number(guess.confidence, 3) + "}\n";
-}
-
 int runCheck(const Arguments& args) {
     const bool fixing = args.check.fix;
     std::vector<std::string> problems;
@@ -231,48 +150,25 @@ int runCheck(const Arguments& args) {
     if (usageProblems(problems)) return exitUsage;
     if (fixing && args.outDir && !makeOutputFolders(files)) return exitWriteFailed;
 
-    // Lines come out in the order of the inputs, each as soon as it and all
-    // before it are known.
-    std::vector<FileResult> results(files.size());
-    std::vector<char> done(files.size(), 0);
-    std::mutex lock;
-    size_t printed = 0;
-    uint64_t totalBytes = 0;
-    for (InputFile& file : files) {
+    if (fixing && !args.outDir) {
         std::error_code error;
-        const auto size = fs::file_size(file.path, error);
-        file.size = error ? 0 : size;
-        totalBytes += file.size;
+        const auto size = fs::file_size(files[0].path, error);
+        files[0].size = error ? 0 : size;
     }
-    startProgress(showProgress(args), static_cast<unsigned>(files.size()), totalBytes);
-    runPool(files.size(), workerCount(args, files.size()), [&](size_t index) {
-        const std::string input = display(files[index].path);
-        FileResult result;
-        Image image{};
-        if (readImageFile(input.c_str(), &image)) {
-            result.check = checkMap(image, args.check.expect);
-            result.outcome = fixing ? fixFile(args, files[index], image, result) : Outcome::written;
-        } else {
-            reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
+
+    std::vector<FileResult> results(files.size());
+    const auto print = [&](size_t index) {
+        const FileResult& r = results[index];
+        if (r.outcome == Outcome::loadFailed) return;
+        const std::string path = display(files[index].path);
+        if (args.check.json) {
+            const std::string written = r.outcome == Outcome::done ? display(files[index].output) : "";
+            printAboveProgress(checkJsonLine(path, r.check, fixing ? &written : nullptr), stdout);
+        } else if (!fixing) {
+            printAboveProgress(checkLine(path, r.check), stdout);
         }
-        resetImage(&image);
-        advanceProgress(files[index].size);
-        std::lock_guard guard(lock);
-        results[index] = result;
-        done[index] = 1;
-        for (; printed < files.size() && done[printed]; ++printed) {
-            const FileResult& r = results[printed];
-            if (r.outcome == Outcome::loadFailed) continue;
-            const std::string path = display(files[printed].path);
-            if (args.check.json) {
-                const std::string written = r.outcome == Outcome::written ? display(files[printed].output) : "";
-                printAboveProgress(checkJsonLine(path, r.check, fixing ? &written : nullptr), stdout);
-            } else if (!fixing) {
-                printAboveProgress(checkLine(path, r.check), stdout);
-            }
-        }
-    });
-    stopProgress();
+    };
+    runFiles(args, files, results, [&](size_t index, unsigned) { return checkFile(args, files[index]); }, print);
     if (fixing && !args.check.json) std::fputs(fixSummary(results).c_str(), stdout);
 
     const auto any = [&](Outcome outcome) {

@@ -36,6 +36,7 @@
 #include "image/byte_reader.h"
 #include "platform/bmp_header.h"
 #include "readers/readers.h"
+#include "readers/tga_reader.h"
 #include "writers/atomic_file.h"
 #include "writers/png_encoder.h"
 
@@ -102,19 +103,22 @@ bool planFromTga(const char* path, Plan& plan) {
     uint8_t head[256];
     size_t got = 0;
     uint32_t end = 0;
-    if (!readHead(path, head, got, end) || got < 18) return false;
-    const uint32_t idLength = head[0], colourMapType = head[1], imageType = head[2];
-    const uint32_t mapLength = head[5] | uint32_t{head[6]} << 8, mapEntryBits = head[7];
-    const uint32_t width = head[12] | uint32_t{head[13]} << 8, height = head[14] | uint32_t{head[15]} << 8;
-    const uint32_t depth = head[16], descriptor = head[17];
-    if (imageType != 2 || depth != 24 || colourMapType > 1 || !imageSizeAllowed(width, height)) return false;
-    const uint64_t offset = 18 + idLength + (colourMapType ? uint64_t{mapLength} * ((mapEntryBits + 7) / 8) : 0);
-    if (offset + uint64_t{3} * width * height > end) return false;
-    plan.width = width;
-    plan.height = height;
-    plan.topDown = (descriptor & 0x20) != 0;
+    if (!readHead(path, head, got, end)) return false;
+    // The reader only borrows the bytes and is never reset.
+    ByteReader reader{head, 0, static_cast<uint32_t>(got)};
+    TgaHeader header;
+    if (!readTgaHeader(&reader, header) || header.imageType != 2 || header.pixelDepth != 24 ||
+        header.colourMapType > 1 || !imageSizeAllowed(header.width, header.height))
+        return false;
+    const uint64_t mapBytes =
+        header.colourMapType ? uint64_t{header.colourMapLength} * ((header.colourMapEntrySize + 7u) / 8u) : 0;
+    const uint64_t offset = tgaHeaderSize + header.idLength + mapBytes;
+    if (offset + uint64_t{3} * header.width * header.height > end) return false;
+    plan.width = header.width;
+    plan.height = header.height;
+    plan.topDown = (header.descriptor & 0x20) != 0;
     plan.dataOffset = offset;
-    plan.inStride = size_t{3} * width;
+    plan.inStride = size_t{3} * header.width;
     return true;
 }
 

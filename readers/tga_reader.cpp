@@ -8,27 +8,7 @@
 
 #include "image/pixel_rows.h"
 #include "readers/readers.h"
-
-namespace {
-
-struct TgaHeader {
-    uint8_t idLength;
-    uint8_t colourMapType;
-    uint8_t imageType;
-    uint16_t colourMapFirst;
-    uint16_t colourMapLength;
-    uint8_t colourMapEntrySize;
-    uint16_t xOrigin;
-    uint16_t yOrigin;
-    uint16_t width;
-    uint16_t height;
-    uint8_t pixelDepth;
-    uint8_t descriptor;
-};
-
-constexpr uint32_t tgaHeaderSize = 18;
-constexpr uint8_t topRowFirstBit = 0x20;
-constexpr uint32_t maxPacketPixels = 128;
+#include "readers/tga_reader.h"
 
 bool readTgaHeader(ByteReader* reader, TgaHeader& h) {
     return readU8(reader, h.idLength) && readU8(reader, h.colourMapType) && readU8(reader, h.imageType) &&
@@ -37,6 +17,11 @@ bool readTgaHeader(ByteReader* reader, TgaHeader& h) {
            readU16(reader, h.width) && readU16(reader, h.height) && readU8(reader, h.pixelDepth) &&
            readU8(reader, h.descriptor);
 }
+
+namespace {
+
+constexpr uint8_t topRowFirstBit = 0x20;
+constexpr uint32_t maxPacketPixels = 128;
 
 bool isColourMapped(uint8_t type) { return type == 1 || type == 9; }
 bool isRunLength(uint8_t type) { return type == 9 || type == 10; }

@@ -1,4 +1,4 @@
-// The one output of the program: an uncompressed 24-bit BMP file.
+// BMP output: an uncompressed 24-bit BMP file of the display bitmap.
 #pragma once
 
 #include "platform/platform.h"

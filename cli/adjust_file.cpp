@@ -1,0 +1,133 @@
+// The adjusting road of one file, shared by the one-file run and folder
+// runs: the streaming road where it takes the file, otherwise the whole
+// picture read, converted to the asked green convention, adjusted and
+// written, each on an Image of its own.
+#include <cstring>
+
+#include "cli/cli.h"
+#include "cli/stream.h"
+#include "image/thumbnail.h"
+#include "readers/readers.h"
+
+namespace {
+
+const char* formatLabel(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::bmp: return "BMP";
+        case OutputFormat::tga: return "Targa";
+        case OutputFormat::tif: return "TIFF";
+        case OutputFormat::dds: return "DDS";
+        case OutputFormat::png: break;
+    }
+    return "PNG";
+}
+
+void reportWriteFailure(const char* output) {
+    reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+}
+
+// The one-file run has always refused, once the streaming road has passed
+// the file by, an INPUT path of 256 bytes or more, the size of the desktop
+// programs' path fields; folder runs take any path.
+constexpr size_t oneFilePathLimit = 256;
+
+bool readInput(const Arguments& args, const char* input, Image* image) {
+    if (!args.outDir && std::strlen(input) >= oneFilePathLimit) return false;
+    return readImageFile(input, image);
+}
+
+// The thumbnail of the adjusted picture, as the desktop programs show it,
+// written to `path` in the format its extension names.
+bool saveThumbnail(const char* path, const Image& image) {
+    const BitmapHandle thumbnail = makeThumbnailBitmap(image.bitmap);
+    OutputFormat format = OutputFormat::bmp;
+    outputFormatOf(path, format);
+    const bool written = writeImageFile(path, thumbnail, format);
+    if (!written) reportWriteFailure(path);
+    if (thumbnail) platformDeleteBitmap(thumbnail);
+    return written;
+}
+
+}  // namespace
+
+bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
+    return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
+}
+
+bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
+                OutputFormat format) {
+    SaveReport report;
+    if (!writeImage(output, image, format, args.save, &report)) {
+        reportWriteFailure(output);
+        return false;
+    }
+    if (!args.quiet && report.reduced)
+        reportLine("note: %s has 16-bit samples; %s keeps 8 bits", input, formatLabel(format));
+    if (!args.quiet && report.alphaDropped)
+        reportLine("note: %s has an alpha channel, which %s cannot hold; it was left out", input,
+                   formatLabel(format));
+    return true;
+}
+
+FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
+                      unsigned streamThreads) {
+    FileResult result;
+    result.outcome = Outcome::done;
+    // The thumbnail and the conversion need the whole picture.
+    if (!args.thumbnail && args.to == GreenConvention::unknown) {
+        switch (streamAdjust(input, output, format, args.options, args.save, streamThreads)) {
+            case StreamResult::written: return result;
+            case StreamResult::loadFailed:
+                reportLine("%s: Failed to load open file: it changed while it was read", input);
+                result.outcome = Outcome::loadFailed;
+                return result;
+            case StreamResult::writeFailed:
+                reportWriteFailure(output);
+                result.outcome = Outcome::writeFailed;
+                return result;
+            case StreamResult::notStreamable: break;
+        }
+    }
+    Image image{};
+    if (!readInput(args, input, &image)) {
+        resetImage(&image);
+        reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
+        result.outcome = Outcome::loadFailed;
+        return result;
+    }
+    if (args.to != GreenConvention::unknown) {
+        const ConventionGuess guess = detectGreenConvention(image);
+        if (needsGreenFlip(guess.convention, args.to)) {
+            AdjustOptions flip = defaultAdjustOptions;
+            flip.invertGreen = 1;
+            adjustPixels(&image, flip);
+            result.conversion = Conversion::converted;
+        } else if (guess.convention == GreenConvention::unknown) {
+            warnUnclear(input, guess);
+            result.conversion = Conversion::undecided;
+        } else {
+            result.conversion = Conversion::unchanged;
+        }
+    }
+    adjustPixels(&image, args.options);
+    if (!buildDisplayBitmap(&image)) {
+        reportWriteFailure(output);
+        result.outcome = Outcome::writeFailed;
+    } else if (!saveResult(args, input, output, image, format) ||
+               (args.thumbnail && !saveThumbnail(args.thumbnail, image))) {
+        result.outcome = Outcome::writeFailed;
+    }
+    resetImage(&image);
+    return result;
+}
+
+int runOneFile(const Arguments& args) {
+    const char* output = args.inputs[1];
+    OutputFormat format = OutputFormat::bmp;
+    outputFormatOf(output, format);
+    switch (adjustFile(args, args.inputs[0], output, format, 0).outcome) {
+        case Outcome::loadFailed: return exitLoadFailed;
+        case Outcome::writeFailed: return exitWriteFailed;
+        default: return exitOk;
+    }
+}

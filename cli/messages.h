@@ -1,0 +1,41 @@
+// What quorvel-cli tells the user: the lines on standard error, the reasons
+// they give, and the texts of a detection and of a JSON line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "detect/green_convention.h"
+
+// One line on standard error, "quorvel-cli: " and the text. Safe from
+// several threads; the progress line, when shown, is cleared first and drawn
+// again afterwards.
+void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Why `path` could not be loaded, as well as the program can tell: the
+// system's reason when it cannot be opened, the extension when no reader
+// takes it, otherwise the format it could not be read as.
+std::string loadFailureReason(const char* path);
+
+// The system's reason for the last failed write (errno), or a plain one.
+std::string writeFailureReason();
+
+const char* conventionName(GreenConvention convention);
+
+// A detection as --detect prints it: "opengl 0.93", or "unknown 0.04 (parts
+// disagree)" with the reason of an unknown answer.
+std::string guessText(const ConventionGuess& guess);
+
+// The warning for a map that --to leaves unconverted because its convention
+// is unclear, with the reason.
+void warnUnclear(const char* input, const ConventionGuess& guess);
+
+// A JSON string: quotes, backslashes and control characters escaped; other
+// bytes as they are.
+std::string jsonString(std::string_view text);
+// `value` written with `decimals` decimals, as the lines of --detect and
+// --check show numbers; 0 for a value that is not finite.
+std::string fixedDecimals(double value, int decimals);
+
+// One --detect line as a JSON object, with its newline.
+std::string detectJsonLine(const std::string& path, const ConventionGuess& guess);

@@ -1,0 +1,458 @@
+// The option table, the parser and --help that are both made from it, and
+// the rules of what goes with what.
+#include "cli/options.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "adjust/scale_text.h"
+
+namespace {
+
+bool parseFormat(const char* text, OutputFormat& format) {
+    std::string name = std::string("x.") + text;
+    return outputFormatOf(name.c_str(), format);
+}
+
+bool parseDdsFormat(const char* text, TextureFormat& format) {
+    if (std::strcmp(text, "bc5") == 0) format = TextureFormat::bc5;
+    else if (std::strcmp(text, "bc1") == 0) format = TextureFormat::bc1;
+    else if (std::strcmp(text, "bc3") == 0) format = TextureFormat::bc3;
+    else if (std::strcmp(text, "bgra8") == 0) format = TextureFormat::bgra8;
+    else return false;
+    return true;
+}
+
+// A whole decimal number from `low` to `high`.
+bool parseCount(const char* text, long low, long high, long& count) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end || value < low || value > high) return false;
+    count = value;
+    return true;
+}
+
+bool parseConvention(const char* text, GreenConvention& convention) {
+    if (std::strcmp(text, "opengl") == 0) convention = GreenConvention::openGl;
+    else if (std::strcmp(text, "directx") == 0) convention = GreenConvention::directX;
+    else return false;
+    return true;
+}
+
+// A switch turned on, for the table's actions; always true.
+constexpr bool set(bool& flag) { return flag = true; }
+constexpr bool set(int32_t& flag) {
+    flag = 1;
+    return true;
+}
+// A text value kept as given; always true.
+constexpr bool keep(const char*& field, const char* text) {
+    field = text;
+    return true;
+}
+
+// The groups of --help, in their order.
+constexpr char adjustments[] = "Adjustments";
+constexpr char output[] = "Output";
+constexpr char ddsOutput[] = "DDS output";
+constexpr char manyFiles[] = "Many files";
+constexpr char greenConvention[] = "Green convention";
+constexpr char checking[] = "Checking and fixing";
+constexpr char general[] = "";
+
+// The runs an adjustment goes with: not --check, which only reads (--detect
+// takes them and reads on regardless).
+constexpr uint8_t adjustingRuns = oneFileRun | folderRun | detectRun | fixOneRun | fixFolderRun;
+// The DDS choices go wherever a DDS file may be written, and with --check,
+// which lets them be.
+constexpr uint8_t ddsRuns = oneFileRun | folderRun | checkRun | fixOneRun | fixFolderRun;
+constexpr uint8_t outDirRuns = folderRun | fixFolderRun;
+constexpr uint8_t manyFileRuns = folderRun | detectRun | checkRun | fixFolderRun;
+constexpr uint8_t checkRuns = checkRun | fixOneRun | fixFolderRun;
+
+constexpr Option options[] = {
+    {.name = "--invert-red", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
+     .help = "invert the red channel (X)",
+     .take = [](Arguments& a, const char*) { return set(a.options.invertRed); }, .refusal = nullptr},
+    {.name = "--invert-green", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
+     .help = "invert the green channel (Y)",
+     .take = [](Arguments& a, const char*) { return set(a.options.invertGreen); }, .refusal = nullptr},
+    {.name = "--invert-blue", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
+     .help = "invert the blue channel (Z)",
+     .take = [](Arguments& a, const char*) { return set(a.options.invertBlue); }, .refusal = nullptr},
+    {.name = "--renormalize", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
+     .help = "re-normalise every normal after scaling X and Y",
+     .take = [](Arguments& a, const char*) { return set(a.options.renormalize); }, .refusal = nullptr},
+    {.name = "--scale", .shortName = 0, .argument = "TEXT", .runs = everyRun, .section = adjustments,
+     .help = "the scale for X and Y, read like the scale field:\n"
+             "empty gives 1, text that is not a number gives 0",
+     .take =
+         [](Arguments& a, const char* text) {
+             a.options.scale = parseScaleText(text);
+             a.scaleText = text;
+             return true;
+         },
+     .refusal = nullptr},
+    {.name = "--to", .shortName = 0, .argument = "opengl|directx", .runs = oneFileRun | folderRun,
+     .section = adjustments,
+     .help = "convert to one green convention: each map's convention\n"
+             "is detected and green inverted where it differs; a map\n"
+             "whose convention is unclear is written unchanged, with\n"
+             "a warning. This comes before the other adjustments.",
+     .take = [](Arguments& a, const char* text) { return parseConvention(text, a.to); },
+     .refusal = "--to takes opengl or directx"},
+    {.name = "--thumbnail", .shortName = 0, .argument = "THUMB", .runs = oneFileRun, .section = adjustments,
+     .help = "also save the dialog's thumbnail (.bmp, .png, .tga or\n"
+             ".tif)",
+     .take = [](Arguments& a, const char* path) { return keep(a.thumbnail, path); }, .refusal = nullptr},
+
+    {.name = "--alpha", .shortName = 0, .argument = "keep|drop", .runs = everyRun, .section = output,
+     .help = "keep an input's alpha channel in PNG, Targa and TIFF\n"
+             "output (the default), or leave it out; BMP holds no\n"
+             "alpha",
+     .take =
+         [](Arguments& a, const char* text) {
+             const bool keep = std::strcmp(text, "keep") == 0;
+             if (!keep && std::strcmp(text, "drop") != 0) return false;
+             a.save.keepAlpha = keep;
+             return true;
+         },
+     .refusal = "--alpha takes keep or drop"},
+    {.name = "--depth", .shortName = 0, .argument = "8|16", .runs = everyRun, .section = output,
+     .help = "the bits a sample of PNG and TIFF output: 8 reduces\n"
+             "16-bit samples, 16 widens 8-bit ones; by default the\n"
+             "input's own depth. BMP and Targa hold 8 bits.",
+     .take =
+         [](Arguments& a, const char* text) {
+             if (std::strcmp(text, "8") != 0 && std::strcmp(text, "16") != 0) return false;
+             a.save.depth = std::atoi(text);
+             return true;
+         },
+     .refusal = "--depth takes 8 or 16"},
+
+    {.name = "--dds", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ddsOutput,
+     .help = "bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
+             "bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
+             "is 255); bgra8: uncompressed",
+     .take = [](Arguments& a, const char* text) { return parseDdsFormat(text, a.save.ddsFormat) && set(a.ddsOptionsGiven); },
+     .refusal = "--dds takes bc5, bc1, bc3 or bgra8"},
+    {.name = "--dds-dx10", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
+     .help = "write the DX10 header (DXGI format) instead of the\n"
+             "legacy one (ATI2, DXT1, DXT5 or bit masks)",
+     .take =
+         [](Arguments& a, const char*) {
+             a.save.ddsDx10 = 1;
+             return set(a.ddsOptionsGiven);
+         },
+     .refusal = nullptr},
+    {.name = "--mips", .shortName = 0, .argument = "N", .runs = ddsRuns, .section = ddsOutput,
+     .help = "at most N mip levels (default: every level down to\n"
+             "1 x 1; 1: none). Each level averages the one above\n"
+             "over its exact footprint and is re-normalised.",
+     .take =
+         [](Arguments& a, const char* text) {
+             long mips = 0;
+             if (!parseCount(text, 1, 32, mips)) return false;
+             a.save.mips = static_cast<uint32_t>(mips);
+             return set(a.ddsOptionsGiven);
+         },
+     .refusal = "--mips takes a number of levels from 1 to 32"},
+    {.name = "--mip-keep-length", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
+     .help = "keep the averaged lengths in the levels below the top\n"
+             "(bgra8, bc1, bc3; bc5 always stores unit vectors)",
+     .take =
+         [](Arguments& a, const char*) {
+             a.save.mipKeepLength = 1;
+             return set(a.ddsOptionsGiven);
+         },
+     .refusal = nullptr},
+
+    {.name = "--out-dir", .shortName = 0, .argument = "DIR", .runs = outDirRuns, .section = manyFiles,
+     .help = "write each INPUT (a file, or every readable file in a\n"
+             "folder) to DIR/NAME.FORMAT; DIR is made when missing",
+     .take = [](Arguments& a, const char* folder) { return keep(a.outDir, folder); }, .refusal = nullptr},
+    {.name = "--format", .shortName = 0, .argument = "FORMAT", .runs = outDirRuns, .section = manyFiles,
+     .help = "bmp, png, tga, tif (tiff) or dds; by default an input's\n"
+             "own format when it is bmp, png, tga or tif, otherwise\n"
+             "png",
+     .take = [](Arguments& a, const char* text) { return parseFormat(text, a.format) && set(a.formatGiven); },
+     .refusal = "--format takes bmp, png, tga, tif or dds"},
+    {.name = "--recursive", .shortName = 'r', .argument = nullptr, .runs = manyFileRuns, .section = manyFiles,
+     .help = "also take the files in sub-folders, keeping the\n"
+             "sub-folders under DIR",
+     .take = [](Arguments& a, const char*) { return set(a.recursive); }, .refusal = nullptr},
+    {.name = "--update", .shortName = 'u', .argument = nullptr, .runs = outDirRuns, .section = manyFiles,
+     .help = "skip each INPUT whose output exists and is not older\n"
+             "than it, as cp -u does; the files are not read, so\n"
+             "changing the options does not make an output out\n"
+             "of date (remove it, or run without -u)",
+     .take = [](Arguments& a, const char*) { return set(a.update); }, .refusal = nullptr},
+    {.name = "--jobs", .shortName = 'j', .argument = "N", .runs = manyFileRuns, .section = manyFiles,
+     .help = "work on N files at once (default: one per processor)",
+     .take =
+         [](Arguments& a, const char* text) {
+             long jobs = 0;
+             if (!parseCount(text, 1, 256, jobs)) return false;
+             a.jobs = static_cast<unsigned>(jobs);
+             return true;
+         },
+     .refusal = "-j takes a number of workers from 1 to 256"},
+    {.name = "--quiet", .shortName = 'q', .argument = nullptr, .runs = everyRun, .section = manyFiles,
+     .help = "no progress line and no notes",
+     .take = [](Arguments& a, const char*) { return set(a.quiet); }, .refusal = nullptr},
+
+    {.name = "--detect", .shortName = 0, .argument = nullptr, .runs = detectRun, .section = greenConvention,
+     .help = "print 'PATH: opengl|directx CONFIDENCE' for each INPUT,\n"
+             "the confidence running from 0 to 1, or 'PATH: unknown\n"
+             "CONFIDENCE (REASON)' when it falls below 0.10:\n"
+             "  flat               no relief at all\n"
+             "  not a normal map: N% unit-length normals\n"
+             "                     (albedo, height maps, photographs)\n"
+             "  too little relief  relief too faint, or running only\n"
+             "                     along the axes (planks, stripes)\n"
+             "  parts disagree     parts read as different\n"
+             "                     conventions (mirrored pasted parts)\n"
+             "Only the relation of X to Y can be seen, so a map with\n"
+             "red inverted reads as the other convention.",
+     .take = [](Arguments& a, const char*) { return set(a.detect); }, .refusal = nullptr},
+    {.name = "--json", .shortName = 0, .argument = nullptr, .runs = detectRun | checkRuns, .section = greenConvention,
+     .help = "one JSON object a line (JSON Lines) instead of text,\n"
+             "for --detect, --check and --fix",
+     .take = [](Arguments& a, const char*) { return set(a.check.json); }, .refusal = nullptr},
+
+    {.name = "--check", .shortName = 0, .argument = nullptr, .runs = checkRun, .section = checking,
+     .help = "print 'PATH: FINDINGS (CONVENTION CONFIDENCE; N% unit\n"
+             "length)' for each INPUT, or 'ok' for FINDINGS. The\n"
+             "findings: z-missing, z-inverted, dxt5nm, srgb-decoded,\n"
+             "srgb-encoded, not-normalized, object-space,\n"
+             "not-a-normal-map; with --expect also wrong-convention\n"
+             "or convention-unknown",
+     .take = [](Arguments& a, const char*) { return set(a.check.check); }, .refusal = nullptr},
+    {.name = "--fix", .shortName = 0, .argument = nullptr, .runs = fixOneRun | fixFolderRun, .section = checking,
+     .help = "write each map repaired: DXT5nm unpacked, the sRGB\n"
+             "curve undone, Z rebuilt or un-inverted, every vector\n"
+             "re-normalised, and with --expect green converted; the\n"
+             "other options are applied afterwards. Object-space\n"
+             "maps and pictures that are no normal map are skipped",
+     .take = [](Arguments& a, const char*) { return set(a.check.fix); }, .refusal = nullptr},
+    {.name = "--expect", .shortName = 0, .argument = "CONVENTION", .runs = checkRuns, .section = checking,
+     .help = "opengl or directx: a map of the other convention is\n"
+             "wrong-convention (--fix converts it)",
+     .take = [](Arguments& a, const char* text) { return parseConvention(text, a.check.expect); },
+     .refusal = "--expect takes opengl or directx"},
+
+    {.name = "--help", .shortName = 'h', .argument = nullptr, .runs = everyRun, .section = general,
+     .help = "show this text", .take = [](Arguments&, const char*) { return true; }, .refusal = nullptr,
+     .effect = OptionEffect::help},
+    {.name = "--version", .shortName = 0, .argument = nullptr, .runs = everyRun, .section = general,
+     .help = "show the version", .take = [](Arguments&, const char*) { return true; }, .refusal = nullptr,
+     .effect = OptionEffect::version},
+};
+
+// The column where an option's text starts in --help, and the room its
+// label ("-j, --jobs N") has before it.
+constexpr size_t helpColumn = 24;
+
+constexpr size_t labelLength(const Option& option) {
+    const size_t name = std::string_view(option.name).size();
+    const size_t argument = option.argument ? 1 + std::string_view(option.argument).size() : 0;
+    return (option.shortName ? 4 : 0) + name + argument;
+}
+
+constexpr bool labelsFit() {
+    for (const Option& option : options)
+        if (2 + labelLength(option) >= helpColumn) return false;
+    return true;
+}
+static_assert(labelsFit(), "an option's label must leave a space before the column of its text");
+
+constexpr char helpHead[] =
+    "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds] [-r] [-u] [-j N] INPUT...\n"
+    "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
+    "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] --out-dir DIR [-r] [-j N] INPUT...\n"
+    "\n"
+    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
+    "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
+    "files or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga,\n"
+    ".tif, .tiff or .dds, any case) picks the format.\n";
+
+constexpr char helpTail[] =
+    "\n"
+    "Examples:\n"
+    "  quorvel-cli --invert-green baked.png fixed.png\n"
+    "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
+    "  quorvel-cli --to directx -r --out-dir converted textures/\n"
+    "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
+    "  quorvel-cli --detect textures/*.png\n"
+    "  quorvel-cli --check --expect directx -r textures/\n"
+    "  quorvel-cli --fix -r --out-dir fixed textures/\n"
+    "\n"
+    "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
+    "others are still written); 2 usage error; 3 a file could not be written;\n"
+    "5 --check found something wrong with a map, or --fix skipped a map.\n";
+
+// The option `arg` names and its attached value ("--jobs=4", "-j=4", "-j4"),
+// or null. A switch matches only its names exactly.
+const Option* findOption(const char* arg, const char*& attached) {
+    const std::string_view text(arg);
+    attached = nullptr;
+    for (const Option& option : options) {
+        const std::string_view name(option.name);
+        const char shortName[3] = {'-', option.shortName, '\0'};
+        for (const std::string_view spelling : {name, std::string_view(option.shortName ? shortName : "")}) {
+            if (spelling.empty() || text.substr(0, spelling.size()) != spelling) continue;
+            if (text.size() == spelling.size()) return &option;
+            if (!option.argument) continue;
+            if (text[spelling.size()] == '=') {
+                attached = arg + spelling.size() + 1;
+                return &option;
+            }
+            // A short name takes its value directly after it: -j4.
+            if (spelling.size() == 2) {
+                attached = arg + 2;
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Says so when the scale text is not plain decimal number, since it still
+// takes effect (as the scale field would take it).
+void noteScaleText(const char* text, float scale) {
+    if (!*text) return;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    while (end && (*end == ' ' || (*end >= '\t' && *end <= '\r'))) ++end;
+    const bool plainNumber = end != text && end && *end == '\0' && std::isfinite(value) && scale == static_cast<float>(value);
+    if (plainNumber) return;
+    if (scale == 0.0f)
+        std::fprintf(stderr, "quorvel-cli: note: --scale '%s' is not a number; the scale is 0, as in the scale field\n", text);
+    else
+        std::fprintf(stderr, "quorvel-cli: note: --scale '%s' reads as %g\n", text, static_cast<double>(scale));
+}
+
+// What goes with what, as --check and --fix see it: the problem, or null.
+const char* checkUsageProblem(const Arguments& args) {
+    const CheckArguments& c = args.check;
+    const bool checkOrFix = c.check || c.fix;
+    if (c.check && c.fix) return "--check only reads; --fix checks and writes: give one of them";
+    if (c.json && !checkOrFix && !args.detect) return "--json goes with --check, --fix or --detect";
+    if (c.expect != GreenConvention::unknown && !checkOrFix)
+        return "--expect goes with --check or --fix (--to converts without checking)";
+    if (!checkOrFix) return nullptr;
+    if (args.detect) return "--detect and --check/--fix are separate runs";
+    if (args.to != GreenConvention::unknown) return "--fix converts with --expect, not --to";
+    if (args.thumbnail) return "--thumbnail does not go with --check or --fix";
+    if (c.check && (args.outDir || args.formatGiven)) return "--check only reads: it takes no --out-dir or --format";
+    if (c.check && (args.options.invertRed || args.options.invertGreen || args.options.invertBlue ||
+                    args.options.renormalize))
+        return "--check only reads: the adjustments go with --fix";
+    if (args.inputs.empty()) return "no INPUT given";
+    return nullptr;
+}
+
+// What goes with what: the usage error, or an empty text.
+std::string usageProblem(const Arguments& args) {
+    if (const char* problem = checkUsageProblem(args)) return problem;
+    const bool many = args.outDir != nullptr;
+    if (args.detect && (many || args.to != GreenConvention::unknown || args.thumbnail || args.formatGiven))
+        return "--detect only reads: it takes no --out-dir, --to, --format or --thumbnail";
+    if (!many && !args.detect && !args.check.check) {
+        if (args.formatGiven || args.jobs != 0 || args.recursive) return "--format, --jobs and --recursive go with --out-dir";
+        if (args.inputs.size() != 2)
+            return args.inputs.size() < 2 ? "INPUT and OUTPUT are both needed"
+                                          : "too many arguments: one INPUT and one OUTPUT, or --out-dir DIR";
+        OutputFormat format;
+        if (!outputFormatOf(args.inputs[1], format))
+            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: ") + args.inputs[1];
+        if (args.ddsOptionsGiven && format != OutputFormat::dds)
+            return "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
+    }
+    if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds))
+        return "--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds";
+    if (args.detect && args.ddsOptionsGiven) return "--detect only reads: it takes no DDS options";
+    if (args.update && !many) return "--update goes with --out-dir";
+    if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";
+    if ((many || args.detect) && args.inputs.empty()) return "no INPUT given";
+    OutputFormat thumbnailFormat;
+    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds))
+        return std::string("THUMB must end in .bmp, .png, .tga, .tif or .tiff: ") + args.thumbnail;
+    return {};
+}
+
+}  // namespace
+
+std::span<const Option> optionTable() { return options; }
+
+std::string helpText() {
+    std::string text = helpHead;
+    const char* section = nullptr;
+    for (const Option& option : options) {
+        if (!section || std::strcmp(section, option.section) != 0) {
+            section = option.section;
+            text += *section ? "\n" + std::string(section) + ":\n" : "\n";
+        }
+        std::string label = option.shortName ? std::string{'-', option.shortName} + ", " + option.name : option.name;
+        if (option.argument) label += std::string(" ") + option.argument;
+        text += "  " + label + std::string(helpColumn - 2 - label.size(), ' ');
+        for (const char* line = option.help; *line;) {
+            const char* end = std::strchr(line, '\n');
+            const size_t length = end ? static_cast<size_t>(end - line) : std::strlen(line);
+            if (line != option.help) text += std::string(helpColumn, ' ');
+            text.append(line, length);
+            text += '\n';
+            line += length + (end ? 1 : 0);
+        }
+    }
+    return text + helpTail;
+}
+
+ParseResult parseArguments(int argc, const char* const* argv, Arguments& args, std::string& error) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            args.inputs.push_back(arg);
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        const char* value = nullptr;
+        const Option* option = findOption(arg, value);
+        if (!option) {
+            error = std::string("unknown option '") + arg + "'";
+            return ParseResult::usage;
+        }
+        // A value not attached is the next argument.
+        if (option->argument && !value) {
+            if (i + 1 >= argc) {
+                error = std::string("option '") + arg + "' needs a value";
+                return ParseResult::usage;
+            }
+            value = argv[++i];
+        }
+        if (!option->take(args, value)) {
+            error = std::string(option->refusal) + ", not '" + value + "'";
+            return ParseResult::usage;
+        }
+        if (option->effect == OptionEffect::help) return ParseResult::help;
+        if (option->effect == OptionEffect::version) return ParseResult::version;
+    }
+    if (args.scaleText && !args.quiet) noteScaleText(args.scaleText, args.options.scale);
+    error = usageProblem(args);
+    return error.empty() ? ParseResult::run : ParseResult::usage;
+}
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli --help' for more information.\n", text.c_str());
+    return exitUsage;
+}

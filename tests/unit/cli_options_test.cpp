@@ -1,0 +1,163 @@
+// quorvel-cli's option table held against its parser and its --help: every
+// option is taken in the runs the table names and refused in the others,
+// under every spelling, and --help lists it; every option --help mentions is
+// one the parser takes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace {
+
+struct Parsed {
+    ParseResult result;
+    std::string error;
+};
+
+Parsed parse(std::vector<const char*> words) {
+    words.insert(words.begin(), "quorvel-cli");
+    Arguments args;
+    Parsed parsed;
+    parsed.result = parseArguments(static_cast<int>(words.size()), words.data(), args, parsed.error);
+    return parsed;
+}
+
+// A command line of each run, without the option under test. The outputs
+// are DDS, so that the DDS choices have somewhere to go.
+struct RunLine {
+    RunKind run;
+    const char* name;
+    std::vector<const char*> words;
+};
+const RunLine runLines[] = {
+    {oneFileRun, "INPUT OUTPUT", {"in.png", "out.dds"}},
+    {folderRun, "--out-dir", {"--out-dir", "out", "--format", "dds", "in"}},
+    {detectRun, "--detect", {"--detect", "in"}},
+    {checkRun, "--check", {"--check", "in"}},
+    {fixOneRun, "--fix INPUT OUTPUT", {"--fix", "in.png", "out.dds"}},
+    {fixFolderRun, "--fix --out-dir", {"--fix", "--out-dir", "out", "--format", "dds", "in"}},
+};
+
+// The options that pick the run; the run lines above hold them.
+bool picksRun(const Option& option) {
+    for (const char* name : {"--out-dir", "--detect", "--check", "--fix"})
+        if (std::strcmp(option.name, name) == 0) return true;
+    return false;
+}
+
+// A value each option that takes one accepts.
+const std::map<std::string, const char*> goodValues = {
+    {"--scale", "2"},      {"--to", "opengl"}, {"--thumbnail", "t.png"}, {"--alpha", "drop"},
+    {"--depth", "16"},     {"--dds", "bc1"},   {"--mips", "3"},          {"--out-dir", "out"},
+    {"--format", "dds"},   {"--jobs", "2"},    {"--expect", "directx"},
+};
+
+const char* goodValue(const Option& option) {
+    const auto found = goodValues.find(option.name);
+    if (found != goodValues.end()) return found->second;
+    ADD_FAILURE() << option.name << " takes a value, and the test has none for it";
+    return "";
+}
+
+ParseResult expectedResult(const Option& option) {
+    switch (option.effect) {
+        case OptionEffect::help: return ParseResult::help;
+        case OptionEffect::version: return ParseResult::version;
+        case OptionEffect::next: break;
+    }
+    return ParseResult::run;
+}
+
+TEST(CliOptions, EachOptionIsTakenInItsRunsAndRefusedInTheOthers) {
+    for (const Option& option : optionTable()) {
+        if (picksRun(option)) continue;
+        for (const RunLine& line : runLines) {
+            std::vector<const char*> words = line.words;
+            words.push_back(option.name);
+            if (option.argument) words.push_back(goodValue(option));
+            const Parsed parsed = parse(words);
+            const bool takes = (option.runs & line.run) != 0;
+            EXPECT_EQ(parsed.result, takes ? expectedResult(option) : ParseResult::usage)
+                << option.name << " with " << line.name << ": " << parsed.error;
+            if (!takes) {
+                EXPECT_EQ(parsed.error.find("unknown option"), std::string::npos) << parsed.error;
+            }
+        }
+    }
+}
+
+TEST(CliOptions, EverySpellingOfAnOptionIsTaken) {
+    for (const Option& option : optionTable()) {
+        const RunLine* home = nullptr;
+        for (const RunLine& line : runLines)
+            if (!home && (option.runs & line.run)) home = &line;
+        ASSERT_NE(home, nullptr) << option.name << " goes with no run";
+        const std::string shortName = option.shortName ? std::string{'-', option.shortName} : "";
+        std::vector<std::vector<std::string>> spellings = {{option.name}};
+        if (!shortName.empty()) spellings.push_back({shortName});
+        if (option.argument) {
+            const std::string value = goodValue(option);
+            for (auto& spelling : spellings) spelling.push_back(value);
+            spellings.push_back({std::string(option.name) + "=" + value});
+            if (!shortName.empty()) {
+                spellings.push_back({shortName + "=" + value});
+                spellings.push_back({shortName + value});
+            }
+        }
+        for (const auto& spelling : spellings) {
+            std::vector<const char*> words = home->words;
+            for (const std::string& word : spelling) words.push_back(word.c_str());
+            const Parsed parsed = parse(words);
+            EXPECT_EQ(parsed.result, expectedResult(option)) << spelling.front() << ": " << parsed.error;
+        }
+    }
+}
+
+TEST(CliOptions, ValuesAreAskedForAndChecked) {
+    for (const Option& option : optionTable()) {
+        const std::string name = option.name;
+        if (!option.argument) {
+            // A switch takes no value, attached or not.
+            const std::string attached = name + "=1";
+            const Parsed parsed = parse({"in.png", "out.png", attached.c_str()});
+            EXPECT_EQ(parsed.error, "unknown option '" + attached + "'");
+            continue;
+        }
+        const Parsed missing = parse({"in.png", "out.png", option.name});
+        EXPECT_EQ(missing.result, ParseResult::usage);
+        EXPECT_EQ(missing.error, "option '" + name + "' needs a value");
+        if (!option.refusal) continue;
+        const Parsed refused = parse({"in.png", "out.png", option.name, "bogus"});
+        EXPECT_EQ(refused.result, ParseResult::usage);
+        EXPECT_EQ(refused.error, std::string(option.refusal) + ", not 'bogus'");
+    }
+}
+
+TEST(CliOptions, HelpListsEveryOptionWithItsValue) {
+    const std::string help = helpText();
+    for (const Option& option : optionTable()) {
+        std::string label = option.shortName ? std::string{'-', option.shortName} + ", " + option.name : option.name;
+        if (option.argument) label += std::string(" ") + option.argument;
+        EXPECT_NE(help.find("\n  " + label + " "), std::string::npos) << label;
+    }
+}
+
+TEST(CliOptions, EveryOptionHelpMentionsIsTaken) {
+    const std::string help = helpText();
+    const std::regex mention(R"((^|[ \[(])(--?[a-z][a-z0-9-]*))");
+    int mentions = 0;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), mention); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[2];
+        const Parsed parsed = parse({name.c_str()});
+        EXPECT_EQ(parsed.error.find("unknown option"), std::string::npos) << name;
+        ++mentions;
+    }
+    EXPECT_GT(mentions, static_cast<int>(optionTable().size()));
+}
+
+}  // namespace
