@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "check/check.h"
+#include "check/repair.h"
 #include "cli/messages.h"
 #include "cli/options.h"
 
