@@ -234,29 +234,52 @@ BitmapHandle decodeTopDownBitmap(std::span<const uint8_t> file, bool& topDown) {
 // from the file's by SetDIBits. GDI reads the headers in place, as the loader
 // hands them on; it is given a copy that runs on past them for the masks and
 // the longest colour table there can be, with zeros where the file ends, so
-// that it never reads past the file. An RLE stream's declared size is cut to
-// the bytes the file holds.
+// that it never reads past the file. The section, which cannot be
+// compressed, is made of the same depth uncompressed for an RLE stream.
 BitmapHandle decodeStoredBitmap(std::span<const uint8_t> file, const BmpHeader& header) {
-    const size_t headerSize = header.headersEnd >= fileHeaderSize ? fileU32(file, fileHeaderSize) : 0;
+    const size_t headerSize = fileU32(file, fileHeaderSize);
     const size_t infoBytes = headerSize + 16 + 4 * 256;
-    auto* info = static_cast<uint8_t*>(std::calloc(infoBytes, 1));
+    // Two copies: the one that describes the pixels, and the one the section
+    // is made from, which is never compressed.
+    auto* info = static_cast<uint8_t*>(std::calloc(2, infoBytes));
     if (!info) return nullptr;
+    uint8_t* sectionInfo = info + infoBytes;
     std::memcpy(info, file.data() + fileHeaderSize, std::min(infoBytes, file.size() - fileHeaderSize));
-    const size_t available = file.size() - header.dataOffset;
+    std::memcpy(sectionInfo, info, infoBytes);
+    const uint8_t* pixels = file.data() + header.dataOffset;
+    uint8_t* padded = nullptr;
     if ((header.compression == biRle8 || header.compression == biRle4) && headerSize >= infoHeaderSize) {
-        auto* declared = reinterpret_cast<BITMAPINFOHEADER*>(info);
-        if (declared->biSizeImage == 0 || declared->biSizeImage > available)
-            declared->biSizeImage = static_cast<DWORD>(available);
+        const size_t available = file.size() - header.dataOffset;
+        auto* stored = reinterpret_cast<BITMAPINFOHEADER*>(info);
+        if (stored->biSizeImage == 0) {
+            stored->biSizeImage = static_cast<DWORD>(available);
+        } else if (stored->biSizeImage > available) {
+            // A stream cut short goes on as zeros, as the loader read it from
+            // the file's mapping: enough for the longest absolute run and an
+            // end of line, so that the last row it began still shows.
+            const size_t padding = std::min<size_t>(stored->biSizeImage - available, 260);
+            padded = static_cast<uint8_t*>(std::calloc(available + padding, 1));
+            if (!padded) {
+                std::free(info);
+                return nullptr;
+            }
+            if (available) std::memcpy(padded, pixels, available);
+            pixels = padded;
+            stored->biSizeImage = static_cast<DWORD>(available + padding);
+        }
+        auto* uncompressed = reinterpret_cast<BITMAPINFOHEADER*>(sectionInfo);
+        uncompressed->biCompression = BI_RGB;
+        uncompressed->biSizeImage = 0;
     }
     HDC screen = GetDC(nullptr);
     void* bits = nullptr;
     HBITMAP section =
-        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS, &bits, nullptr, 0);
+        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(sectionInfo), DIB_RGB_COLORS, &bits, nullptr, 0);
     // As the loader does, the section is kept whatever part of the pixels
     // SetDIBits could set (an RLE stream may stop early).
     if (section)
-        SetDIBits(screen, section, 0, header.height, file.data() + header.dataOffset,
-                  reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS);
+        SetDIBits(screen, section, 0, header.height, pixels, reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS);
+    std::free(padded);
     ReleaseDC(nullptr, screen);
     std::free(info);
     return fromHandle(section);
