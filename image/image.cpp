@@ -1,16 +1,8 @@
 #include "image/image.h"
 
-#include "image/pixel_rows.h"
-
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-
-bool imageSizeAllowed(int64_t width, int64_t height) {
-    if (width <= 0 || height <= 0) return false;
-    if (width > static_cast<int64_t>(maxImagePixels) || height > static_cast<int64_t>(maxImagePixels)) return false;
-    return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= maxImagePixels;
-}
 
 bool startImage(Image* image, uint32_t width, uint32_t height, int sampleBits, bool alpha) {
     if (!image || !imageSizeAllowed(width, height) || (sampleBits != 8 && sampleBits != 16)) return false;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/basics.h"
 #include "platform/platform.h"
 
 struct Image {
@@ -51,23 +52,11 @@ constexpr uint8_t reduceSample(uint32_t v) { return static_cast<uint8_t>((v * 25
 // An 8-bit sample widened to 16 bits (255 becomes 65535).
 constexpr uint16_t widenSample(uint32_t v) { return static_cast<uint16_t>(v * 257); }
 
-// The largest picture any reader accepts, in pixels. Every size product of a
-// picture this size fits in 32 bits at 4 bytes a pixel, and every stride fits
-// in a signed 32-bit value.
-inline constexpr uint64_t maxImagePixels = uint64_t{1} << 28;
-
-// True when a picture of width x height pixels may be allocated: both sides
-// positive and the pixel count within maxImagePixels.
-bool imageSizeAllowed(int64_t width, int64_t height);
-
 // Sets `image` up (it is reset first) for a top-row-first, red-green-blue
 // picture of width x height with samples of `sampleBits` (8 or 16) and an
 // alpha sample when `alpha`, and allocates its pixels (content undefined).
 // False when the size is not allowed or there is no memory.
 bool startImage(Image* image, uint32_t width, uint32_t height, int sampleBits, bool alpha);
-
-// 3 x width rounded up to a multiple of 4: the stride of a display bitmap row.
-constexpr size_t displayStride(uint32_t width) { return (size_t{3} * width + 3) & ~size_t{3}; }
 
 void resetImage(Image* image);
 void releaseBitmap(Image* image);

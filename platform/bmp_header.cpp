@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "image/image.h"
+#include "platform/basics.h"
 
 namespace {
 
@@ -126,8 +126,7 @@ bool bmpPixelsCanFit(const BmpHeader& h, uint32_t fileLength) {
 
 bool bmpFileIsSound(std::span<const uint8_t> file) {
     if (file.size() > 0xFFFFFFFFu) return false;
-    // The reader only borrows the bytes: it is never reset, so it never frees them.
-    ByteReader reader{const_cast<uint8_t*>(file.data()), 0, static_cast<uint32_t>(file.size())};
+    ByteReader reader = readerOver(file);
     BmpHeader header;
     return readBmpHeader(&reader, header) && bmpPixelsCanFit(header, reader.length);
 }

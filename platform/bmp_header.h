@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "image/byte_reader.h"
+#include "platform/basics.h"
 
 inline constexpr uint16_t bmpMagic = 0x4D42;  // "BM"
 inline constexpr uint32_t fileHeaderSize = 14;

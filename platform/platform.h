@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 struct PlatformBitmap;  // opaque; an HBITMAP on Windows
 using BitmapHandle = PlatformBitmap*;
@@ -46,10 +47,9 @@ void platformStretchCopy(BitmapHandle source, BitmapHandle destination);
 bool platformReadRowsTopDown(BitmapHandle bitmap, uint8_t* grid, uint32_t width, uint32_t height, size_t stride);
 bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t width, uint32_t height, size_t stride);
 
-// The platform's bitmap-file loader: any BMP variant it understands, as a
-// bitmap handle (of any depth), or null. `fileMissing` tells a missing file
-// apart from every other refusal.
-BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing);
+// The platform's bitmap-file decoder: a whole BMP file held in memory, of any
+// variant it understands, as a bitmap handle (of any depth), or null.
+BitmapHandle platformDecodeBitmap(std::span<const uint8_t> file);
 
 // An image-sized buffer, or null when there is no memory. Large blocks are
 // laid out so that the system can back them with huge pages, which makes

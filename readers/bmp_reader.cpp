@@ -1,11 +1,9 @@
-// Windows bitmap files. The platform's bitmap-file loader is asked first; when
-// it refuses the file for any reason but its absence, the own parser takes the
-// one variant it knows: uncompressed 24-bit with a 40-byte information header.
+// Windows bitmap files. The platform's bitmap-file decoder is asked first;
+// when it refuses the file, the own parser takes the one variant it knows: uncompressed 24-bit with a 40-byte information header.
 #include <cstdlib>
 #include <cstring>
 #include <span>
 
-#include "image/pixel_rows.h"
 #include "readers/bmp_reader.h"
 #include "readers/readers.h"
 
@@ -76,10 +74,11 @@ bool decodeBmpRows(ByteReader* reader, Image* image, const BmpInfoHeader& header
     return true;
 }
 
-bool parseBmp(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path || image->pixels) return false;
+bool parseBmp(std::span<const uint8_t> file, Image* image) {
+    if (!image || image->pixels || file.size() > maxFileBytes) return false;
     resetImage(image);
-    if (!loadWholeFile(reader, path, true)) return false;
+    ByteReader record = readerOver(file);
+    ByteReader* reader = &record;
 
     uint16_t magic = 0, reserved1 = 0, reserved2 = 0;
     uint32_t fileSize = 0, dataOffset = 0;
@@ -103,25 +102,16 @@ bool parseBmp(ByteReader* reader, Image* image, const char* path) {
     const bool fitsFile = ok && header.planes == 1 && header.compression == 0 && header.bitsPerPixel == 24 &&
                           imageSizeAllowed(w, h) && dataOffset <= reader->length &&
                           displayStride(w) * (h - 1) + size_t{3} * w <= reader->length - dataOffset;
-    if (!fitsFile) {
-        resetReader(reader);
-        return false;
-    }
+    if (!fitsFile) return false;
     setCursor(reader, dataOffset);
-    const bool decoded = decodeBmpRows(reader, image, header);
-    resetReader(reader);
-    if (!decoded) return false;
+    if (!decodeBmpRows(reader, image, header)) return false;
     return buildDisplayBitmap(image);
 }
 
-bool readBmp(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
-    if (!platformFileExists(path)) return false;
-    if (image->pixels) return false;
+bool readBmp(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image || image->pixels) return false;
     resetImage(image);
-    bool fileMissing = false;
-    BitmapHandle loaded = platformLoadBitmapFile(path, fileMissing);
-    if (loaded || fileMissing) {
+    if (BitmapHandle loaded = platformDecodeBitmap(file)) {
         image->bitmap = ensure24BitBitmap(loaded);
         if (!image->bitmap) return false;
         if (!pixelsFromBitmap(image)) {
@@ -130,7 +120,7 @@ bool readBmp(ByteReader* reader, Image* image, const char* path) {
         }
         return true;
     }
-    if (!parseBmp(reader, image, path)) {
+    if (!parseBmp(file, image)) {
         resetImage(image);
         return false;
     }

@@ -34,14 +34,12 @@ void takeRow(void* context, uint32_t y, const uint8_t* in) {
 
 }  // namespace
 
-bool readJpeg(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
+bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(reader, path, false)) return false;
     JpegTarget target{image};
     const RowSink sink{&target, beginPicture, takeRow};
-    bool ok = platformDecodeJpeg(std::span<const uint8_t>(reader->bytes, reader->length), sink);
-    resetReader(reader);
+    const bool ok = platformDecodeJpeg(file, sink);
     if (!ok || !buildDisplayBitmap(image)) {
         resetImage(image);
         return false;

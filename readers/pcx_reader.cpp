@@ -185,12 +185,11 @@ bool decodePcx(ByteReader* reader, Image* image) {
 
 }  // namespace
 
-bool readPcx(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
+bool readPcx(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(reader, path, false)) return false;
-    const bool ok = decodePcx(reader, image);
-    resetReader(reader);
+    ByteReader reader = readerOver(file);
+    const bool ok = decodePcx(&reader, image);
     if (!ok || !buildDisplayBitmap(image)) {
         resetImage(image);
         return false;

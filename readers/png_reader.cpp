@@ -233,26 +233,24 @@ void convertRow(void* context, uint32_t y, const uint8_t* in) {
 
 }  // namespace
 
-bool readPng(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
+bool readPng(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(reader, path, false)) return false;
+    ByteReader reader = readerOver(file);
     PngHeader header{};
     Palette palette;
-    bool ok = readHeader(reader, header) && readUpToImageData(reader, header, palette);
+    bool ok = readHeader(&reader, header) && readUpToImageData(&reader, header, palette);
     // Image data too short to hold the picture is refused before anything
     // picture-sized is allocated.
-    ok = ok && storedDataSize(header) <= deflateMaxRatio * (imageDataLength(*reader) + 1);
+    ok = ok && storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1);
     if (ok) {
         PngTarget target{image, header, &palette, {}};
         if (header.depth < 8)
             for (uint32_t v = 0, top = (1u << header.depth) - 1; v <= top; ++v)
                 target.greyLevels[v] = static_cast<uint8_t>(v * 255 / top);
         const RowSink sink{&target, beginPicture, convertRow};
-        ok = platformDecodePng(std::span<const uint8_t>(reader->bytes, reader->length), sink) &&
-             !target.indexPastPalette;
+        ok = platformDecodePng(file, sink) && !target.indexPastPalette;
     }
-    resetReader(reader);
     if (!ok || !buildDisplayBitmap(image)) {
         resetImage(image);
         return false;
@@ -260,15 +258,12 @@ bool readPng(ByteReader* reader, Image* image, const char* path) {
     return true;
 }
 
-bool openPngRows(const char* path, PngRowsInPlace& rows) {
-    ByteReader reader{};
+bool openPngRows(std::span<const uint8_t> file, PngRowsInPlace& rows) {
+    if (file.size() > maxFileBytes) return false;
+    ByteReader reader = readerOver(file);
     PngHeader header{};
     Palette palette;
-    const bool ok = loadWholeFile(&reader, path, false) && readHeader(&reader, header) &&
-                    readUpToImageData(&reader, header, palette) &&
-                    storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1) &&
-                    (header.colourType == 2 || header.colourType == 6) &&
-                    rows.open(std::span<const uint8_t>(reader.bytes, reader.length));
-    resetReader(&reader);
-    return ok;
+    return readHeader(&reader, header) && readUpToImageData(&reader, header, palette) &&
+           storedDataSize(header) <= deflateMaxRatio * (imageDataLength(reader) + 1) &&
+           (header.colourType == 2 || header.colourType == 6) && rows.open(file);
 }

@@ -4,6 +4,7 @@
 // first; a raw greymap or pixmap with a maxval above 255 (two bytes a sample)
 // keeps 16 bits instead, scaled to 0..65535.
 #include "readers/pnm_reader.h"
+#include "readers/readers.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -264,18 +265,16 @@ bool decodePnm(PnmReaderState* state, Image* image) {
 
 void setUpPnmReader(PnmReaderState* state) { *state = PnmReaderState{}; }
 
-void releasePnmReader(PnmReaderState* state) {
-    releaseSamples(state);
-    resetReader(&state->reader);
-}
+void releasePnmReader(PnmReaderState* state) { releaseSamples(state); }
 
-bool readPnm(PnmReaderState* state, Image* image, const char* path) {
-    if (!state || !image || !path) return false;
+bool readPnm(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(&state->reader, path, false)) return false;
-    const bool ok = decodePnm(state, image);
-    resetReader(&state->reader);
-    releaseSamples(state);
+    PnmReaderState state;
+    setUpPnmReader(&state);
+    state.reader = readerOver(file);
+    const bool ok = decodePnm(&state, image);
+    releasePnmReader(&state);
     if (!ok || !buildDisplayBitmap(image)) {
         resetImage(image);
         return false;

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "image/byte_reader.h"
 #include "image/image.h"
+#include "platform/basics.h"
 
 struct PnmReaderState {
-    ByteReader reader;
+    ByteReader reader;    // over the file's bytes, which the state only borrows
     int32_t variant;      // 1 to 6, the digit of the magic
     int32_t width;
     int32_t height;
@@ -21,6 +21,6 @@ struct PnmReaderState {
 
 // Clears the whole record.
 void setUpPnmReader(PnmReaderState* state);
-// Frees the samples and the file's bytes; safe to repeat.
+// Frees the samples; safe to repeat.
 void releasePnmReader(PnmReaderState* state);
-bool readPnm(PnmReaderState* state, Image* image, const char* path);
+// The reader itself is readPnm in readers/readers.h.

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "readers/psd_reader.h"
+#include "readers/readers.h"
 
 namespace {
 
@@ -233,10 +234,7 @@ bool parsePsd(PsdReaderState* state) {
 
 void setUpPsdReader(PsdReaderState* state) { *state = PsdReaderState{}; }
 
-void releasePsdReader(PsdReaderState* state) {
-    releasePsdPlanes(state);
-    resetReader(&state->reader);
-}
+void releasePsdReader(PsdReaderState* state) { releasePsdPlanes(state); }
 
 bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint32_t width, uint32_t height,
                    int32_t channelCount) {
@@ -272,16 +270,16 @@ void releasePsdPlanes(PsdReaderState* state) {
     state->reader = reader;
 }
 
-bool readPsd(PsdReaderState* state, Image* image, const char* path) {
-    if (!state || !image || !path) return false;
+bool readPsd(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(&state->reader, path, false)) return false;
-    const bool decoded = parsePsd(state);
-    // The file's bytes go first and the planes after the composition, so
-    // that the display bitmap can take over the planes' block.
-    resetReader(&state->reader);
-    const bool composed = decoded && composeImage(state, image);
-    releasePsdPlanes(state);
+    PsdReaderState state;
+    setUpPsdReader(&state);
+    state.reader = readerOver(file);
+    const bool composed = parsePsd(&state) && composeImage(&state, image);
+    // The planes go before the display bitmap is made, so that it can take
+    // over their block.
+    releasePsdReader(&state);
     if (composed && buildDisplayBitmap(image)) return true;
     resetImage(image);
     return false;

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "image/byte_reader.h"
 #include "image/image.h"
+#include "platform/basics.h"
 
 // The state of one read. A zeroed record is empty: no planes, a black
 // palette, every number 0.
 struct PsdReaderState {
-    ByteReader reader;
+    ByteReader reader;      // over the file's bytes, which the state only borrows
     int32_t colorMode;      // from the header: 1 grey, 2 indexed, 3 RGB, others averaged
     uint32_t width;
     uint32_t height;
@@ -21,6 +21,7 @@ struct PsdReaderState {
 };
 
 void setUpPsdReader(PsdReaderState* state);
+// Frees the planes; safe to repeat.
 void releasePsdReader(PsdReaderState* state);
 
 // Replaces the planes with `channelCount` planes of depth / 8 x width x
@@ -34,4 +35,4 @@ bool makePsdPlanes(PsdReaderState* state, int32_t colorMode, int32_t depth, uint
 // Frees the planes and zeroes every field after the ByteReader, palette included.
 void releasePsdPlanes(PsdReaderState* state);
 
-bool readPsd(PsdReaderState* state, Image* image, const char* path);
+// The reader itself is readPsd in readers/readers.h.

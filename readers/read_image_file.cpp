@@ -1,7 +1,7 @@
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include "readers/pnm_reader.h"
-#include "readers/psd_reader.h"
 #include "readers/readers.h"
 
 namespace {
@@ -18,46 +18,21 @@ bool equalsIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-// Runs a reader that takes a plain ByteReader, releasing it on every way out.
-template <bool (*reader)(ByteReader*, Image*, const char*)>
-bool withByteReader(Image* image, const char* path) {
-    ByteReader record{};
-    const bool ok = reader(&record, image, path);
-    resetReader(&record);
-    return ok;
-}
-
-template <typename State, void (*setUp)(State*), bool (*reader)(State*, Image*, const char*), void (*release)(State*)>
-bool withState(Image* image, const char* path) {
-    State state;
-    setUp(&state);
-    const bool ok = reader(&state, image, path);
-    release(&state);
-    return ok;
-}
+using Reader = bool (*)(std::span<const uint8_t>, Image*, LoadFailure&);
 
 struct ReaderEntry {
     const char* extension;
-    bool (*run)(Image*, const char*);
+    Reader read;
     const char* formatName;
 };
 
 constexpr ReaderEntry readerTable[] = {
-    {"bmp", withByteReader<readBmp>, "BMP"},
-    {"pcx", withByteReader<readPcx>, "PCX"},
-    {"tga", withByteReader<readTga>, "Targa"},
-    {"dds", withByteReader<readDds>, "DDS"},
-    {"psd", withState<PsdReaderState, setUpPsdReader, readPsd, releasePsdReader>, "Photoshop"},
-    {"ppm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
-    {"pbm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
-    {"pgm", withState<PnmReaderState, setUpPnmReader, readPnm, releasePnmReader>, "Netpbm"},
-    {"png", withByteReader<readPng>, "PNG"},
-    {"jpg", withByteReader<readJpeg>, "JPEG"},
-    {"jpeg", withByteReader<readJpeg>, "JPEG"},
-    {"tif", withByteReader<readTiff>, "TIFF"},
-    {"tiff", withByteReader<readTiff>, "TIFF"},
+    {"bmp", readBmp, "BMP"},         {"pcx", readPcx, "PCX"},        {"tga", readTga, "Targa"},
+    {"dds", readDds, "DDS"},         {"psd", readPsd, "Photoshop"},  {"ppm", readPnm, "Netpbm"},
+    {"pbm", readPnm, "Netpbm"},      {"pgm", readPnm, "Netpbm"},     {"png", readPng, "PNG"},
+    {"jpg", readJpeg, "JPEG"},       {"jpeg", readJpeg, "JPEG"},     {"tif", readTiff, "TIFF"},
+    {"tiff", readTiff, "TIFF"},
 };
-
 
 // The entry that the extension of `path`'s last component names, or null.
 const ReaderEntry* entryFor(const char* path) {
@@ -68,6 +43,71 @@ const ReaderEntry* entryFor(const char* path) {
     for (const ReaderEntry& entry : readerTable)
         if (equalsIgnoringCase(extension, entry.extension)) return &entry;
     return nullptr;
+}
+
+// A name no reader takes: its extension, as the message names it. The last
+// component is what follows the platform's separator (on Windows `/` too),
+// and the extension runs from its last dot to the end.
+void failUnknownExtension(const char* path, LoadFailure& failure) {
+    failure = LoadFailure{};
+    failure.problem = LoadProblem::unknownExtension;
+    const char* name = std::strrchr(path, pathSeparator);
+    if (pathSeparator != '/')
+        if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
+    if (const char* dot = std::strrchr(name ? name : path, '.'))
+        std::snprintf(failure.text, sizeof failure.text, "%s", dot);
+}
+
+void failOpening(int error, LoadFailure& failure) {
+    failure = LoadFailure{};
+    failure.problem = LoadProblem::cannotOpen;
+    failure.systemError = error;
+}
+
+// Opens `path` for reading. With `retryOpen`, an open that fails although the
+// file is there is tried again for up to 2000 ms, yielding between attempts.
+FILE* openFile(const char* path, bool retryOpen) {
+    FILE* file = std::fopen(path, "rb");
+    if (file || !retryOpen) return file;
+    const int error = errno;
+    if (!platformFileExists(path)) {
+        errno = error;
+        return nullptr;
+    }
+    const uint32_t start = platformTicks();
+    for (;;) {
+        platformYield();
+        file = std::fopen(path, "rb");
+        if (file) return file;
+        if (static_cast<uint32_t>(platformTicks() - start) > 2000) return nullptr;
+    }
+}
+
+// Size of an open file; false when it cannot be told or is larger than any
+// reader takes.
+bool fileSize(FILE* file, uint32_t& size) {
+#ifdef _WIN32
+    if (_fseeki64(file, 0, SEEK_END) != 0) return false;
+    const long long end = _ftelli64(file);
+#else
+    if (fseeko(file, 0, SEEK_END) != 0) return false;
+    const long long end = static_cast<long long>(ftello(file));
+#endif
+    if (end < 0 || static_cast<unsigned long long>(end) > maxFileBytes) return false;
+    size = static_cast<uint32_t>(end);
+    return std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+// The whole of an open file in one block (one byte more than the file, so
+// that an empty file still has one); null when it cannot be read.
+uint8_t* readWhole(FILE* file, uint32_t& size) {
+    if (!fileSize(file, size)) return nullptr;
+    auto* bytes = static_cast<uint8_t*>(platformAllocLarge(size_t{size} + 1));
+    if (bytes && std::fread(bytes, 1, size, file) != size) {
+        platformFreeLarge(bytes);
+        return nullptr;
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -87,10 +127,77 @@ bool extractFileName(char* destination, const char* path) {
     return true;
 }
 
-bool readImageFile(const char* path, Image* image) {
-    if (!image || !path) return false;
+bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure) {
+    failure = LoadFailure{};
+    const ReaderEntry* entry = entryFor(name);
+    if (!entry) {
+        failUnknownExtension(name ? name : "", failure);
+        return false;
+    }
+    if (image && file.size() <= maxFileBytes && entry->read(file, image, failure)) return true;
+    if (failure.problem == LoadProblem::none) failure.problem = LoadProblem::damaged;
+    failure.formatName = entry->formatName;
+    return false;
+}
+
+bool loadImageFile(const char* path, Image* image, LoadFailure& failure) {
+    if (!path) {
+        failOpening(EINVAL, failure);
+        return false;
+    }
     const ReaderEntry* entry = entryFor(path);
-    return entry && entry->run(image, path);
+    // The BMP reader has always waited for a file that another program holds.
+    FILE* file = openFile(path, entry && entry->read == readBmp);
+    if (!file) {
+        failOpening(errno, failure);
+        return false;
+    }
+    if (!platformFileExists(path)) {
+        std::fclose(file);
+        failure = LoadFailure{};
+        failure.problem = LoadProblem::notRegularFile;
+        return false;
+    }
+    if (!entry) {
+        std::fclose(file);
+        failUnknownExtension(path, failure);
+        return false;
+    }
+    uint32_t size = 0;
+    uint8_t* bytes = readWhole(file, size);
+    std::fclose(file);
+    if (!bytes) {
+        failure = LoadFailure{};
+        failure.problem = LoadProblem::damaged;
+        failure.formatName = entry->formatName;
+        return false;
+    }
+    const bool ok = decodeImage(std::span<const uint8_t>(bytes, size), path, image, failure);
+    platformFreeLarge(bytes);
+    return ok;
+}
+
+std::string describeLoadFailure(const LoadFailure& failure, const char* program) {
+    const std::string format = failure.formatName ? failure.formatName : "";
+    switch (failure.problem) {
+        case LoadProblem::none: return "";
+        case LoadProblem::cannotOpen: return std::strerror(failure.systemError);
+        case LoadProblem::notRegularFile: return "not a regular file";
+        case LoadProblem::refusedKind: {
+            // A kind is named in at most 95 characters.
+            const std::string kind(failure.text, strnlen(failure.text, 95));
+            return "a " + format + " file of " + kind + ", which " + program + " does not read";
+        }
+        case LoadProblem::damaged:
+            return "not a " + format + " file that " + program + " can read (damaged, or a kind it does not read)";
+        case LoadProblem::unknownExtension: {
+            const std::string kind =
+                failure.text[0] ? std::string(failure.text) + " files" : std::string("files without an extension");
+            return std::string(program) + " does not read " + kind +
+                   " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG, JPEG and TIFF)";
+        }
+    }
+    return "";
 }
 
 const char* formatNameOf(const char* path) {
@@ -98,13 +205,36 @@ const char* formatNameOf(const char* path) {
     return entry ? entry->formatName : nullptr;
 }
 
-bool unreadableKindOf(const char* path, char* text, size_t size) {
-    const ReaderEntry* entry = entryFor(path);
-    if (!entry) return false;
-    if (entry->run == withByteReader<readDds>) return ddsUnreadableKind(path, text, size);
-    return entry->run == withByteReader<readTiff> && tiffUnreadableKind(path, text, size);
-}
-
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
     return startImage(image, width, height, 8, false);
+}
+
+// ---------------------------------------------------------------------------
+// Path-taking forms.
+
+bool readImageFile(const char* path, Image* image) {
+    LoadFailure failure;
+    return image && loadImageFile(path, image, failure);
+}
+
+bool unreadableKindOf(const char* path, char* text, size_t size) {
+    if (!text || size == 0) return false;
+    Image image{};
+    LoadFailure failure;
+    const bool loaded = loadImageFile(path, &image, failure);
+    resetImage(&image);
+    if (loaded || failure.problem != LoadProblem::refusedKind) return false;
+    std::snprintf(text, size, "%s", failure.text);
+    return true;
+}
+
+bool openPngRows(const char* path, PngRowsInPlace& rows) {
+    FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file) return false;
+    uint32_t size = 0;
+    uint8_t* bytes = readWhole(file, size);
+    std::fclose(file);
+    const bool ok = bytes && openPngRows(std::span<const uint8_t>(bytes, size), rows);
+    platformFreeLarge(bytes);
+    return ok;
 }

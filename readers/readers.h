@@ -1,65 +1,107 @@
-// Loading a picture: one entry that picks a reader by the file name's
-// extension, and one reader per format.
+// Loading a picture: one reader per format, each decoding a whole file held
+// in memory; one dispatcher that picks the reader by the name's extension;
+// and one function that reads a file and hands its bytes to the dispatcher.
+// A failed load says why, in a record from which the message is made.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
 
-#include "image/byte_reader.h"
 #include "image/image.h"
+#include "platform/basics.h"
 #include "platform/codecs.h"
 
 inline constexpr size_t nameBufferSize = 256;
 
-// Loads `path` into `image` (which should be reset) with the reader that the
-// extension after the last dot names, ignoring ASCII case. On success the
-// Image is filled: pixels top row first, red-green-blue, at 8 or 16 bits a
-// sample, with alpha where the file has it (image/image.h), and a display
-// bitmap. Nothing is shown to the user.
-bool readImageFile(const char* path, Image* image);
+// Why a picture could not be loaded.
+enum class LoadProblem : uint8_t {
+    none,
+    cannotOpen,        // the system refused to open the file; `systemError` says why
+    notRegularFile,    // it opened, but is a folder, a device or the like
+    unknownExtension,  // no reader takes the name's extension; `text` holds it
+    refusedKind,       // a picture of a kind its reader does not read; `text` names it
+    damaged,           // the reader refused it: damaged, cut short, or too large
+};
+
+struct LoadFailure {
+    LoadProblem problem = LoadProblem::none;
+    int systemError = 0;               // cannotOpen: errno of the failed open
+    const char* formatName = nullptr;  // refusedKind, damaged: the reader's format, as formatNameOf names it
+    // refusedKind: the kind, such as "BC6H_UF16 (DXGI 95)" for a DDS file or
+    // "32-bit floating-point samples" for a TIFF file. unknownExtension: the
+    // last component's extension with its dot (".xyz", or "." for a name
+    // ending in a dot), empty when the name has no dot.
+    char text[nameBufferSize] = {};
+};
+
+// Decodes `file`, a whole file held in memory, into `image` (which should be
+// reset) with the reader that the extension after the last dot of `name`'s
+// last component names, ignoring ASCII case; `name` serves nothing else.
+// On success the Image is filled: pixels top row first, red-green-blue, at 8
+// or 16 bits a sample, with alpha where the file has it (image/image.h), and
+// a display bitmap. Otherwise `failure` says why (unknownExtension,
+// refusedKind or damaged). Files of more than maxFileBytes are damaged.
+bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure);
+
+// Reads the whole file at `path` with one allocation and one read and
+// decodes it with decodeImage. A file that cannot be opened, is not a regular
+// file or has no reader fails before anything is read; a BMP file whose open
+// fails although the file is there (another program holding it) is tried
+// again for up to 2000 ms, yielding between attempts.
+bool loadImageFile(const char* path, Image* image, LoadFailure& failure);
+
+// The one-line reason for `failure`, as `program` reports it, for example
+// "a DDS file of BC6H_UF16 (DXGI 95), which quorvel-cli does not read".
+std::string describeLoadFailure(const LoadFailure& failure, const char* program);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
 // "PCX", "Photoshop", "DDS", "Netpbm", "PNG", "JPEG" or "TIFF"), or null
 // when no reader takes that extension.
 const char* formatNameOf(const char* path);
 
-// True when `path` holds a picture its reader refuses for its kind rather
-// than as damaged; `text` (of `size` bytes) then names that kind, such as
-// "BC6H_UF16 (DXGI 95)" for a DDS file or "32-bit floating-point samples"
-// for a TIFF file. Reads only the file's first bytes (the whole of a TIFF
-// file, whose directory may lie anywhere).
-bool unreadableKindOf(const char* path, char* text, size_t size);
-
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
 bool extractFileName(char* destination, const char* path);
 
-// Readers that work on a plain ByteReader handed in zeroed by the dispatch.
-bool readBmp(ByteReader* reader, Image* image, const char* path);
-bool readTga(ByteReader* reader, Image* image, const char* path);
-bool readPcx(ByteReader* reader, Image* image, const char* path);
-bool readDds(ByteReader* reader, Image* image, const char* path);
-bool readPng(ByteReader* reader, Image* image, const char* path);
-bool readJpeg(ByteReader* reader, Image* image, const char* path);
-// For the streaming road: the PNG file at `path`, checked as readPng checks
-// it, opened for its rows to be made in place. False when the file is not
-// a red-green-blue(-alpha) picture that the codec can take so
-// (readPng then reads it, or says why it cannot).
-bool openPngRows(const char* path, PngRowsInPlace& rows);
+// The readers. Each takes a whole file of at most maxFileBytes bytes and an
+// Image to fill as decodeImage describes; on failure the Image is reset and
+// `failure` is left alone unless the reader can say more than "damaged"
+// (DDS and TIFF name the kinds they refuse).
+bool readBmp(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readTga(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readPcx(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readPsd(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readPnm(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readDds(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readPng(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
 // the file has an alpha sample.
-bool readTiff(ByteReader* reader, Image* image, const char* path);
+bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 
-// The DDS header at the start of the file names a format the reader does not
-// read; `text` names it.
-bool ddsUnreadableKind(const char* path, char* text, size_t size);
-// The first directory of the TIFF file describes a picture of a kind the
-// reader does not read (floating-point samples, an orientation other than
-// top-left, CMYK, JPEG compression...); `text` names it.
-bool tiffUnreadableKind(const char* path, char* text, size_t size);
+// For the streaming road: the PNG file `file`, checked as readPng checks it,
+// opened for its rows to be made in place. False when the file is not a
+// red-green-blue(-alpha) picture that the codec can take so (readPng then
+// reads it, or says why it cannot). `rows` keeps nothing of `file`.
+bool openPngRows(std::span<const uint8_t> file, PngRowsInPlace& rows);
 
 // Sets `image` up for a 24-bit, top-row-first picture of width x height and
 // allocates its pixels (undefined content); false when the size is not
 // allowed or there is no memory. For readers that fill rows as a codec
 // hands them over.
 bool startRgbImage(Image* image, uint32_t width, uint32_t height);
+
+// ---------------------------------------------------------------------------
+// Path-taking forms kept for callers not yet moved to the calls above; each
+// reads the file once through loadImageFile's file road.
+
+// loadImageFile without the reason.
+bool readImageFile(const char* path, Image* image);
+// True when `path` holds a picture its reader refuses for its kind; `text`
+// (of `size` bytes) then names the kind (LoadFailure::text).
+bool unreadableKindOf(const char* path, char* text, size_t size);
+// openPngRows on the file at `path`.
+bool openPngRows(const char* path, PngRowsInPlace& rows);

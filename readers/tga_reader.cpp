@@ -6,7 +6,6 @@
 #include <cstring>
 #include <span>
 
-#include "image/pixel_rows.h"
 #include "readers/readers.h"
 #include "readers/tga_reader.h"
 
@@ -225,13 +224,10 @@ bool decodeTga(ByteReader* reader, const TgaHeader& h, Image* image) {
 
 }  // namespace
 
-bool readTga(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
-    if (!loadWholeFile(reader, path, false)) return false;
-    if (reader->length == 0) {
-        resetReader(reader);
-        return false;
-    }
+bool readTga(std::span<const uint8_t> file, Image* image, LoadFailure&) {
+    if (!image || file.empty()) return false;
+    ByteReader record = readerOver(file);
+    ByteReader* reader = &record;
 
     TgaHeader header{};
     bool ok = readTgaHeader(reader, header) && headerAccepted(header);
@@ -247,7 +243,6 @@ bool readTga(ByteReader* reader, Image* image, const char* path) {
         image->bottomUp = (header.descriptor & topRowFirstBit) ? 0 : 1;
         ok = decodeTga(reader, header, image);
     }
-    resetReader(reader);
     if (!ok) {
         resetImage(image);
         return false;

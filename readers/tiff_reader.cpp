@@ -14,7 +14,7 @@
 // Kinds that are read differently by different decoders, or not at all by
 // some (floating-point and signed samples, other orientations, palettes,
 // CMYK, YCbCr, JPEG compression, BigTIFF), are refused as such, and
-// tiffUnreadableKind names them.
+// the failure of a read names them.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -79,7 +79,7 @@ constexpr uint64_t maxSpareTileBytes = uint64_t{1} << 22;
 constexpr uint32_t maxTileSide = 65536;
 
 // The kind of picture the calling thread's last readTiffLayout refused, for
-// tiffUnreadableKind; empty when it refused the file as damaged.
+// the failure of the read; empty when it refused the file as damaged.
 thread_local char refusedKind[128];
 
 bool refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -403,31 +403,24 @@ void takeRow(void* context, uint32_t y, const uint8_t* in) {
 
 }  // namespace
 
-bool readTiff(ByteReader* reader, Image* image, const char* path) {
-    if (!image || !path) return false;
+bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure) {
+    if (!image) return false;
     resetImage(image);
-    if (!loadWholeFile(reader, path, false)) return false;
+    ByteReader reader = readerOver(file);
     TiffLayout layout;
-    bool ok = readTiffLayout(reader, layout);
+    bool ok = readTiffLayout(&reader, layout);
+    if (!ok && refusedKind[0]) {
+        failure.problem = LoadProblem::refusedKind;
+        std::snprintf(failure.text, sizeof failure.text, "%s", refusedKind);
+    }
     TiffTarget target{image, &layout};
     if (ok) {
         const RowSink sink{&target, beginPicture, takeRow};
-        ok = platformDecodeTiff(std::span<const uint8_t>(reader->bytes, reader->length), layout, sink);
+        ok = platformDecodeTiff(file, layout, sink);
     }
-    resetReader(reader);
     if (!ok || target.nextRow != layout.height || !buildDisplayBitmap(image)) {
         resetImage(image);
         return false;
     }
     return true;
-}
-
-bool tiffUnreadableKind(const char* path, char* text, size_t size) {
-    if (!path || !text || size == 0) return false;
-    ByteReader reader{};
-    TiffLayout layout;
-    const bool refused = loadWholeFile(&reader, path, false) && !readTiffLayout(&reader, layout) && refusedKind[0];
-    resetReader(&reader);
-    if (refused) std::snprintf(text, size, "%s", refusedKind);
-    return refused;
 }

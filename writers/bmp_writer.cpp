@@ -2,7 +2,7 @@
 
 #include "image/image.h"
 #include "writers/atomic_file.h"
-#include "writers/writers.h"
+#include "writers/output_format.h"
 
 namespace {
 

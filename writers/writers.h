@@ -8,8 +8,7 @@
 #include "image/image.h"
 #include "platform/codecs.h"
 #include "platform/platform.h"
-
-enum class OutputFormat { bmp, png, tga, tif, dds };
+#include "writers/output_format.h"
 
 // The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
 // ".tiff" or ".dds", ASCII case ignored); false when it names none of them.
@@ -19,13 +18,6 @@ bool outputFormatOf(const char* path, OutputFormat& format);
 // temporary name and replaces it only once whole, so a failed write leaves an
 // earlier file as it was and no temporary file behind. On failure errno holds
 // the system's reason, or 0 when there was none (an encoder fault).
-// The bytes that stand before the pixel rows in a BMP or Targa file of a
-// 24-bit picture of width x height, whose rows follow bottom row first,
-// blue-green-red (padded to 4 bytes in BMP, unpadded in Targa). Returns their
-// count; 0 for PNG and TIFF, or for a size the format cannot hold.
-inline constexpr size_t rowFileHeaderMax = 54;
-size_t rowFileHeader(OutputFormat format, uint32_t width, uint32_t height, uint8_t (&header)[rowFileHeaderMax]);
-
 bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format);
 
 // How a picture beyond 8-bit RGB is saved.

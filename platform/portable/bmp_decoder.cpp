@@ -11,8 +11,7 @@
 #include <bit>
 #include <cstring>
 
-#include "image/byte_reader.h"
-#include "image/image.h"
+#include "platform/basics.h"
 
 namespace {
 
@@ -202,8 +201,7 @@ void decodeRle(ByteReader* reader, const BmpHeader& h, const Palette& palette, u
 
 BitmapHandle decodeBmpFile(std::span<const uint8_t> file) {
     if (file.size() > 0xFFFFFFFFu) return nullptr;
-    // The reader only borrows the bytes: it is never reset, so it never frees them.
-    ByteReader reader{const_cast<uint8_t*>(file.data()), 0, static_cast<uint32_t>(file.size())};
+    ByteReader reader = readerOver(file);
 
     BmpHeader header;
     if (!readBmpHeader(&reader, header) || !bmpPixelsCanFit(header, reader.length)) return nullptr;

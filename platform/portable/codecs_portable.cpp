@@ -12,7 +12,7 @@
 #include <spng.h>
 #include <zlib.h>
 
-#include "image/image.h"
+#include "platform/basics.h"
 #include "platform/codecs.h"
 #include "platform/png_chunk.h"
 #include "platform/portable/png_roads.h"

@@ -11,8 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/byte_reader.h"
-#include "image/image.h"
+#include "platform/basics.h"
 #include "platform/platform.h"
 #include "platform/portable/bmp_decoder.h"
 #include "platform/portable/portable_bitmap.h"
@@ -154,17 +153,7 @@ bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t
     return true;
 }
 
-BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
-    fileMissing = false;
-    ByteReader reader{};
-    if (!loadWholeFile(&reader, path, false)) {
-        fileMissing = !platformFileExists(path);
-        return nullptr;
-    }
-    BitmapHandle bitmap = decodeBmpFile(std::span<const uint8_t>(reader.bytes, reader.length));
-    resetReader(&reader);
-    return bitmap;
-}
+BitmapHandle platformDecodeBitmap(std::span<const uint8_t> file) { return decodeBmpFile(file); }
 
 bool platformFileExists(const char* path) {
     if (!path) return false;

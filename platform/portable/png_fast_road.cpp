@@ -18,7 +18,7 @@
 #include <new>
 #include <vector>
 
-#include "image/image.h"
+#include "platform/basics.h"
 #include "platform/png_chunk.h"
 #include "platform/png_image_data.h"
 #include "platform/portable/png_roads.h"

@@ -6,7 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "image/vector_clones.h"
+#include "platform/basics.h"
 namespace {
 
 QUORVEL_VECTOR_CLONES void unfilterUp(uint8_t* __restrict row, const uint8_t* __restrict above, size_t n) {

@@ -11,8 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "image/image.h"
-#include "image/pixel_rows.h"
+#include "platform/basics.h"
 #include "platform/codecs.h"
 #include "platform/memory_block.h"
 #include "platform/tiff_encoding.h"

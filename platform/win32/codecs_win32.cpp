@@ -12,8 +12,7 @@
 #include <new>
 #include <vector>
 
-#include "image/image.h"
-#include "image/pixel_rows.h"
+#include "platform/basics.h"
 #include "platform/codecs.h"
 #include "platform/memory_block.h"
 #include "platform/png_chunk.h"

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <algorithm>
 #include <vector>
 
-#include "image/byte_reader.h"
-#include "image/image.h"
+#include "platform/basics.h"
 #include "platform/bmp_header.h"
 #include "platform/platform.h"
 
@@ -162,41 +162,28 @@ bool platformWriteRowsTopDown(BitmapHandle bitmap, const uint8_t* grid, uint32_t
 
 namespace {
 
-uint32_t fileU32(const ByteReader& file, size_t at) {
-    const uint8_t* p = file.bytes + at;
+uint32_t fileU32(std::span<const uint8_t> file, size_t at) {
+    const uint8_t* p = file.data() + at;
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 // A file stored top row first, drawn into a new display bitmap by SetDIBits.
 // The system loader loses the pixels of such files (Wine's gives a black
-// picture), so they never reach it. `topDown` is false, and the result null,
-// for every other file; a top-down file that is not plain uncompressed or
-// bit-field data, or whose parts do not lie inside it, gives null.
-BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
+// picture), so they never take its road. `topDown` is false, and the result
+// null, for every other file; a top-down file that is not plain uncompressed
+// or bit-field data, or whose parts do not lie inside it, gives null.
+BitmapHandle decodeTopDownBitmap(std::span<const uint8_t> file, bool& topDown) {
     topDown = false;
     // The first 26 bytes tell: the magic, the header's size and the height.
-    uint8_t start[26] = {};
-    FILE* peek = std::fopen(path, "rb");
-    if (!peek) return nullptr;
-    const size_t got = std::fread(start, 1, sizeof start, peek);
-    std::fclose(peek);
-    const ByteReader head{start, 0, static_cast<uint32_t>(got)};
-    if (got < sizeof start || start[0] != 'B' || start[1] != 'M' || fileU32(head, 14) < 40 ||
-        static_cast<int32_t>(fileU32(head, 22)) >= 0)
+    if (file.size() < 26 || file[0] != 'B' || file[1] != 'M' || fileU32(file, 14) < 40 ||
+        static_cast<int32_t>(fileU32(file, 22)) >= 0)
         return nullptr;
     topDown = true;
-
-    ByteReader file{};
-    if (!loadWholeFile(&file, path, false)) return nullptr;
-    struct Release {
-        ByteReader& file;
-        ~Release() { resetReader(&file); }
-    } release{file};
-    if (file.length < 54) return nullptr;
+    if (file.size() < 54 || file.size() > 0xFFFFFFFFu) return nullptr;
+    const auto length = static_cast<uint32_t>(file.size());
     const uint32_t headerSize = fileU32(file, 14);
     const auto width = static_cast<int32_t>(fileU32(file, 18));
     const auto height = static_cast<int32_t>(fileU32(file, 22));
-    if (headerSize < 40 || height >= 0) return nullptr;
 
     const uint32_t dataOffset = fileU32(file, 10);
     const uint32_t planes = fileU32(file, 26) & 0xFFFF;
@@ -204,7 +191,7 @@ BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
     const uint32_t compression = fileU32(file, 30);
     const uint32_t coloursUsed = fileU32(file, 46);
     const int64_t rows = -int64_t{height};
-    if (planes != 1 || !imageSizeAllowed(width, rows) || headerSize > file.length - 14) return nullptr;
+    if (planes != 1 || !imageSizeAllowed(width, rows) || headerSize > length - 14) return nullptr;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return nullptr;
     const bool bitFields = compression == BI_BITFIELDS && (bits == 16 || bits == 32);
     if (compression != BI_RGB && !bitFields) return nullptr;
@@ -218,22 +205,21 @@ BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
     const size_t tableAt = 14 + size_t{headerSize} + (headerSize == 40 ? masksBytes : 0);
     const size_t maxColours = bits <= 8 ? size_t{1} << bits : 0;
     const size_t colours = bits <= 8 ? (coloursUsed ? coloursUsed : maxColours) : 0;
-    if (colours > maxColours || masksAt + masksBytes > file.length || tableAt + 4 * colours > file.length)
-        return nullptr;
+    if (colours > maxColours || masksAt + masksBytes > length || tableAt + 4 * colours > length) return nullptr;
     std::vector<uint8_t> info(40 + masksBytes + 4 * colours);
-    std::memcpy(info.data(), file.bytes + 14, 40);
-    std::memcpy(info.data() + 40, file.bytes + masksAt, masksBytes);
-    std::memcpy(info.data() + 40 + masksBytes, file.bytes + tableAt, 4 * colours);
+    std::memcpy(info.data(), file.data() + 14, 40);
+    std::memcpy(info.data() + 40, file.data() + masksAt, masksBytes);
+    std::memcpy(info.data() + 40 + masksBytes, file.data() + tableAt, 4 * colours);
     auto* header = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
     header->biSize = 40;
     header->biClrUsed = static_cast<DWORD>(colours);
 
     const uint64_t stride = (uint64_t{static_cast<uint32_t>(width)} * bits + 31) / 32 * 4;
-    if (dataOffset > file.length || stride * static_cast<uint64_t>(rows) > file.length - dataOffset) return nullptr;
+    if (dataOffset > length || stride * static_cast<uint64_t>(rows) > length - dataOffset) return nullptr;
     BitmapHandle bitmap = platformCreateBitmap(width, static_cast<int32_t>(rows), true);
     if (!bitmap) return nullptr;
     HDC screen = GetDC(nullptr);
-    const int copied = SetDIBits(screen, toHandle(bitmap), 0, static_cast<UINT>(rows), file.bytes + dataOffset,
+    const int copied = SetDIBits(screen, toHandle(bitmap), 0, static_cast<UINT>(rows), file.data() + dataOffset,
                                  reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
     if (copied != rows) {
@@ -243,30 +229,76 @@ BitmapHandle loadTopDownBitmap(const char* path, bool& topDown) {
     return bitmap;
 }
 
+// Every other sound file as the system's bitmap-file loader makes it: a DIB
+// section of the file's own depth and colour table (or masks), its pixels set
+// from the file's by SetDIBits. GDI reads the headers in place, as the loader
+// hands them on; it is given a copy that runs on past them for the masks and
+// the longest colour table there can be, with zeros where the file ends, so
+// that it never reads past the file. The section, which cannot be
+// compressed, is made of the same depth uncompressed for an RLE stream.
+BitmapHandle decodeStoredBitmap(std::span<const uint8_t> file, const BmpHeader& header) {
+    const size_t headerSize = fileU32(file, fileHeaderSize);
+    const size_t infoBytes = headerSize + 16 + 4 * 256;
+    // Two copies: the one that describes the pixels, and the one the section
+    // is made from, which is never compressed.
+    auto* info = static_cast<uint8_t*>(std::calloc(2, infoBytes));
+    if (!info) return nullptr;
+    uint8_t* sectionInfo = info + infoBytes;
+    std::memcpy(info, file.data() + fileHeaderSize, std::min(infoBytes, file.size() - fileHeaderSize));
+    std::memcpy(sectionInfo, info, infoBytes);
+    const uint8_t* pixels = file.data() + header.dataOffset;
+    uint8_t* padded = nullptr;
+    if ((header.compression == biRle8 || header.compression == biRle4) && headerSize >= infoHeaderSize) {
+        const size_t available = file.size() - header.dataOffset;
+        auto* stored = reinterpret_cast<BITMAPINFOHEADER*>(info);
+        if (stored->biSizeImage == 0) {
+            stored->biSizeImage = static_cast<DWORD>(available);
+        } else if (stored->biSizeImage > available) {
+            // A stream cut short goes on as zeros, as the loader read it from
+            // the file's mapping: enough for the longest absolute run and an
+            // end of line, so that the last row it began still shows.
+            const size_t padding = std::min<size_t>(stored->biSizeImage - available, 260);
+            padded = static_cast<uint8_t*>(std::calloc(available + padding, 1));
+            if (!padded) {
+                std::free(info);
+                return nullptr;
+            }
+            if (available) std::memcpy(padded, pixels, available);
+            pixels = padded;
+            stored->biSizeImage = static_cast<DWORD>(available + padding);
+        }
+        auto* uncompressed = reinterpret_cast<BITMAPINFOHEADER*>(sectionInfo);
+        uncompressed->biCompression = BI_RGB;
+        uncompressed->biSizeImage = 0;
+    }
+    HDC screen = GetDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP section =
+        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(sectionInfo), DIB_RGB_COLORS, &bits, nullptr, 0);
+    // As the loader does, the section is kept whatever part of the pixels
+    // SetDIBits could set (an RLE stream may stop early).
+    if (section)
+        SetDIBits(screen, section, 0, header.height, pixels, reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS);
+    std::free(padded);
+    ReleaseDC(nullptr, screen);
+    std::free(info);
+    return fromHandle(section);
+}
+
 }  // namespace
 
-BitmapHandle platformLoadBitmapFile(const char* path, bool& fileMissing) {
-    fileMissing = false;
-    if (!path) return nullptr;
-    // The loader is only handed files whose headers hold together and whose
-    // pixels fit in them: Wine's loader reads past the end of some hostile
-    // files, and a picture's memory must never be out of proportion to its
-    // file. A file that cannot be read at all goes on to the loader, which
-    // tells a missing file apart.
-    ByteReader file{};
-    if (loadWholeFile(&file, path, false)) {
-        const bool sound = bmpFileIsSound(std::span<const uint8_t>(file.bytes, file.length));
-        resetReader(&file);
-        if (!sound) return nullptr;
-    }
+BitmapHandle platformDecodeBitmap(std::span<const uint8_t> file) {
+    // Only files whose headers hold together and whose pixels fit in them
+    // reach GDI: a picture's memory must never be out of proportion to its
+    // file, and nothing may be read past its end.
+    if (file.size() > 0xFFFFFFFFu) return nullptr;
+    ByteReader reader = readerOver(file);
+    BmpHeader header;
+    if (!readBmpHeader(&reader, header) || !bmpPixelsCanFit(header, reader.length)) return nullptr;
     bool topDown = false;
-    BitmapHandle stored = loadTopDownBitmap(path, topDown);
+    BitmapHandle stored = decodeTopDownBitmap(file, topDown);
     if (topDown) return stored;
-    SetLastError(ERROR_SUCCESS);
-    HANDLE loaded = LoadImageA(GetModuleHandleA(nullptr), path, IMAGE_BITMAP, 0, 0,
-                               LR_LOADFROMFILE | LR_CREATEDIBSECTION);
-    if (!loaded) fileMissing = GetLastError() == ERROR_FILE_NOT_FOUND;
-    return fromHandle(static_cast<HBITMAP>(loaded));
+    return decodeStoredBitmap(file, header);
 }
 
 // Plain heap blocks: the system's allocator already serves large requests

@@ -1,29 +1,19 @@
-// Shared by the fuzz targets: write the input to a file with the reader's
-// extension, load it through the dispatch, and check what a successful load
-// promises, not just that nothing crashed.
+// Shared by the fuzz targets: hand the input to the dispatcher under a name
+// with the reader's extension, and check what a successful load promises,
+// not just that nothing crashed.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "image/image.h"
 #include "readers/readers.h"
 
 namespace fuzzing {
-
-inline std::string inputPath(const char* extension) {
-    static const std::string path = [&] {
-        const char* dir = std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/quorvel-fuzz-" + std::to_string(::getpid()) + "." +
-               extension;
-    }();
-    return path;
-}
 
 [[noreturn]] inline void broken(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
@@ -71,14 +61,23 @@ inline void checkLoadedImage(const Image& image) {
     }
 }
 
+// A failed load must say why: a reader that takes the extension refused the
+// bytes, as damaged or for their kind (which it names).
+inline void checkFailure(const LoadFailure& failure) {
+    if (!failure.formatName) broken("a failure names the format");
+    if (failure.problem == LoadProblem::refusedKind ? failure.text[0] == '\0'
+                                                    : failure.problem != LoadProblem::damaged)
+        broken("a failure is damage or a named kind");
+}
+
 inline int fuzzReader(const char* extension, const uint8_t* data, size_t size) {
-    const std::string& path = inputPath(extension);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return 0;
-    if (size) std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    const std::string name = std::string("input.") + extension;
     Image image{};
-    if (readImageFile(path.c_str(), &image)) checkLoadedImage(image);
+    LoadFailure failure;
+    if (decodeImage(std::span<const uint8_t>(data, size), name.c_str(), &image, failure))
+        checkLoadedImage(image);
+    else
+        checkFailure(failure);
     resetImage(&image);
     return 0;
 }

@@ -1,4 +1,4 @@
-// BMP variants through the platform's bitmap-file loader: every depth, row
+// BMP variants through the platform's bitmap-file decoder: every depth, row
 // order, compression and header kind must give the file's picture as a
 // 24-bit, bottom-row-first, blue-green-red display bitmap, and the Image's
 // pixels top row first in red, green, blue. Files are built here from bytes.
@@ -127,33 +127,13 @@ Rgb colour(uint32_t rrggbb) {
 }
 uint32_t packed(Rgb c) { return uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2]; }
 
-// A ".bmp" file holding `bytes` in the temporary directory, named after the
-// running test, removed again at the end of its scope.
-struct TempBmp {
-    fs::path path;
-    explicit TempBmp(const std::vector<uint8_t>& bytes) {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("quorvel-") + test->test_suite_name() + "-" + test->name() + ".bmp";
-        std::replace(name.begin(), name.end(), '/', '-');
-        path = fs::temp_directory_path() / name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempBmp() {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-    TempBmp(const TempBmp&) = delete;
-    TempBmp& operator=(const TempBmp&) = delete;
-};
-
-// Owns an Image loaded from bytes through readImageFile and a ".bmp" file.
+// Owns an Image decoded from bytes by the dispatcher, under a ".bmp" name.
 struct Loaded {
     Image image{};
     bool ok = false;
     explicit Loaded(const std::vector<uint8_t>& bytes) {
-        TempBmp file(bytes);
-        ok = readImageFile(file.path.string().c_str(), &image);
+        LoadFailure failure;
+        ok = decodeImage(bytes, "picture.bmp", &image, failure);
     }
     ~Loaded() { resetImage(&image); }
     Loaded(const Loaded&) = delete;
@@ -580,11 +560,8 @@ void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
 class BmpRefusedTest : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BmpRefusedTest, Fails) {
-    TempBmp file(GetParam().bytes);
-    bool fileMissing = true;
-    BitmapHandle bitmap = platformLoadBitmapFile(file.path.string().c_str(), fileMissing);
+    BitmapHandle bitmap = platformDecodeBitmap(GetParam().bytes);
     EXPECT_EQ(bitmap, nullptr);
-    EXPECT_FALSE(fileMissing);
     platformDeleteBitmap(bitmap);
 }
 

@@ -2,24 +2,16 @@
 
 #include <cstring>
 
-#include "image/byte_reader.h"
+#include "platform/basics.h"
 #include "tests/unit/test_files.h"
 
 namespace {
 
 using testing_files::Bytes;
 
-// A reader over a copy of `bytes`, owning it as loadWholeFile would.
-ByteReader readerOver(const Bytes& bytes) {
-    ByteReader reader{};
-    reader.bytes = static_cast<uint8_t*>(std::malloc(bytes.size() + 1));
-    if (!bytes.empty()) std::memcpy(reader.bytes, bytes.data(), bytes.size());
-    reader.length = static_cast<uint32_t>(bytes.size());
-    return reader;
-}
-
 TEST(ByteReader, ReadsLittleEndianValues) {
-    ByteReader reader = readerOver({0x01, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12});
+    const Bytes bytes = {0x01, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12};
+    ByteReader reader = readerOver(bytes);
     uint8_t a = 0;
     uint16_t b = 0;
     uint32_t c = 0;
@@ -30,11 +22,11 @@ TEST(ByteReader, ReadsLittleEndianValues) {
     EXPECT_EQ(b, 0x1234);
     EXPECT_EQ(c, 0x12345678u);
     EXPECT_EQ(reader.cursor, 7u);
-    resetReader(&reader);
 }
 
 TEST(ByteReader, ReadsFailWithoutMovingTheCursorWhenBytesAreShort) {
-    ByteReader reader = readerOver({1, 2, 3, 4, 5});
+    const Bytes bytes = {1, 2, 3, 4, 5};
+    ByteReader reader = readerOver(bytes);
     setCursor(&reader, 2);
     uint32_t value = 0;
     EXPECT_FALSE(readU32(&reader, value));  // 3 bytes left
@@ -50,11 +42,11 @@ TEST(ByteReader, ReadsFailWithoutMovingTheCursorWhenBytesAreShort) {
     EXPECT_FALSE(readBlock(&reader, 2, block));
     EXPECT_TRUE(readBlock(&reader, 0, block));
     EXPECT_EQ(reader.cursor, 5u);
-    resetReader(&reader);
 }
 
 TEST(ByteReader, CursorPastTheEndOrNearTheTopOfTheRangeNeverReads) {
-    ByteReader reader = readerOver({1, 2, 3, 4});
+    const Bytes bytes = {1, 2, 3, 4};
+    ByteReader reader = readerOver(bytes);
     uint8_t byte = 0;
     std::span<const uint8_t> view;
     setCursor(&reader, 100);
@@ -72,11 +64,11 @@ TEST(ByteReader, CursorPastTheEndOrNearTheTopOfTheRangeNeverReads) {
     skipBytes(&reader, 0xFFFFFFFFu);
     EXPECT_EQ(reader.cursor, 0xFFFFFFFFu);
     EXPECT_FALSE(readU8(&reader, byte));
-    resetReader(&reader);
 }
 
 TEST(ByteReader, SpanAndBlockReadsShowTheBytesInPlace) {
-    ByteReader reader = readerOver({9, 8, 7, 6, 5});
+    const Bytes bytes = {9, 8, 7, 6, 5};
+    ByteReader reader = readerOver(bytes);
     std::span<const uint8_t> view;
     ASSERT_TRUE(readSpan(&reader, 3, view));
     EXPECT_EQ(Bytes(view.begin(), view.end()), (Bytes{9, 8, 7}));
@@ -84,39 +76,20 @@ TEST(ByteReader, SpanAndBlockReadsShowTheBytesInPlace) {
     ASSERT_TRUE(readBlock(&reader, 2, block));
     EXPECT_EQ(block[1], 5);
     EXPECT_FALSE(readSpan(&reader, 1, view));
-    resetReader(&reader);
 }
 
-TEST(ByteReader, EmptyRecordFailsEveryReadAndResetsSafely) {
+TEST(ByteReader, EmptyRecordFailsEveryReadAndAnEmptyFileOnlyReadsNothing) {
     ByteReader reader{};
     uint8_t byte = 0;
     std::span<const uint8_t> view;
     EXPECT_FALSE(readU8(&reader, byte));
     EXPECT_FALSE(readSpan(&reader, 0, view));
-    resetReader(&reader);
-    resetReader(&reader);
-    EXPECT_EQ(reader.bytes, nullptr);
-}
 
-TEST(LoadWholeFile, LoadsEveryByteAndEmptyFilesToo) {
-    testing_files::TempDir dir;
-    const Bytes content = {0, 1, 2, 0xFF, 0x1A, '\r', '\n', 7};
-    testing_files::writeFile(dir.file("data.bin"), content);
-    ByteReader reader{};
-    ASSERT_TRUE(loadWholeFile(&reader, dir.file("data.bin").c_str(), false));
-    ASSERT_EQ(reader.length, content.size());
-    EXPECT_EQ(Bytes(reader.bytes, reader.bytes + reader.length), content);
-    EXPECT_EQ(reader.cursor, 0u);
-
-    testing_files::writeFile(dir.file("empty.bin"), {});
-    ASSERT_TRUE(loadWholeFile(&reader, dir.file("empty.bin").c_str(), false));
-    EXPECT_EQ(reader.length, 0u);
-    uint8_t byte = 0;
-    EXPECT_FALSE(readU8(&reader, byte));
-    resetReader(&reader);
-
-    EXPECT_FALSE(loadWholeFile(&reader, dir.file("missing.bin").c_str(), false));
-    EXPECT_EQ(reader.bytes, nullptr);
+    ByteReader empty = readerOver({});
+    EXPECT_NE(empty.bytes, nullptr);
+    EXPECT_EQ(empty.length, 0u);
+    EXPECT_TRUE(readSpan(&empty, 0, view));
+    EXPECT_FALSE(readU8(&empty, byte));
 }
 
 }  // namespace

@@ -217,18 +217,18 @@ TEST(PlatformBitmapFile, LoadsBothRowOrdersUpright) {
     }
 }
 
-TEST(PlatformBitmapFile, TellsAMissingFileApart) {
+TEST(PlatformFiles, FileExistsTellsAMissingFileApart) {
     const std::string path = (std::filesystem::temp_directory_path() / "quorvel-platform-missing.bmp").string();
     std::remove(path.c_str());
-    bool missing = false;
-    EXPECT_EQ(platformLoadBitmapFile(path.c_str(), missing), nullptr);
-    EXPECT_TRUE(missing);
     EXPECT_FALSE(platformFileExists(path.c_str()));
+    TemporaryFile present("quorvel-platform-present.bmp", {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'});
+    EXPECT_TRUE(platformFileExists(present.path.c_str()));
+}
 
-    TemporaryFile notABitmap("quorvel-platform-not-a-bitmap.bmp", {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'});
-    EXPECT_TRUE(platformFileExists(notABitmap.path.c_str()));
-    EXPECT_EQ(platformLoadBitmapFile(notABitmap.path.c_str(), missing), nullptr);
-    EXPECT_FALSE(missing);
+TEST(PlatformBitmapFile, RefusesBytesThatAreNotABitmap) {
+    const std::vector<uint8_t> notABitmap = {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'};
+    EXPECT_EQ(platformDecodeBitmap(notABitmap), nullptr);
+    EXPECT_EQ(platformDecodeBitmap({}), nullptr);
 }
 
 TEST(PlatformFiles, ReplaceFileOverwritesTheTarget) {

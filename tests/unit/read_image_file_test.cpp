@@ -37,19 +37,16 @@ TEST(ExtractFileName, EdgeCases) {
     EXPECT_FALSE(extractFileName(name, tooLong.c_str()));
 }
 
-// Writes a valid BMP under `name` and reports whether readImageFile took it.
+// Decodes a valid BMP under `name` and reports whether the dispatcher took it.
 bool loadsAsBmp(const std::string& name) {
-    testing_files::TempDir dir;
-    const std::string path = dir.file(name);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    testing_files::writeFile(path, testing_files::bmp24({{0x123456}}, 1, 1));
     Image image{};
-    const bool ok = readImageFile(path.c_str(), &image);
+    LoadFailure failure;
+    const bool ok = decodeImage(testing_files::bmp24({{0x123456}}, 1, 1), name.c_str(), &image, failure);
     resetImage(&image);
     return ok;
 }
 
-TEST(ReadImageFile, ChoosesTheReaderByTheExtensionAfterTheLastDot) {
+TEST(DecodeImage, ChoosesTheReaderByTheExtensionAfterTheLastDot) {
     struct Case {
         const char* name;
         bool loads;
@@ -63,10 +60,12 @@ TEST(ReadImageFile, ChoosesTheReaderByTheExtensionAfterTheLastDot) {
     for (const Case& c : cases) EXPECT_EQ(loadsAsBmp(c.name), c.loads) << c.name;
 }
 
-TEST(ReadImageFile, MissingArgumentsFail) {
+TEST(LoadImageFile, MissingArgumentsFail) {
     Image image{};
-    EXPECT_FALSE(readImageFile(nullptr, &image));
-    EXPECT_FALSE(readImageFile("a.bmp", nullptr));
+    LoadFailure failure;
+    EXPECT_FALSE(loadImageFile(nullptr, &image, failure));
+    EXPECT_FALSE(loadImageFile("a.bmp", nullptr, failure));
+    EXPECT_FALSE(decodeImage({}, nullptr, &image, failure));
 }
 
 }  // namespace

@@ -59,10 +59,12 @@ inline std::vector<std::filesystem::path> dataFiles(const char* format) {
     return files;
 }
 
-// An Image loaded through readImageFile, released on destruction.
+// An Image loaded through the readers' seam, released on destruction, and
+// the reason when the load failed.
 struct Loaded {
     Image image{};
     bool ok = false;
+    LoadFailure failure;
     Loaded() = default;
     Loaded(const Loaded&) = delete;
     Loaded& operator=(const Loaded&) = delete;
@@ -84,17 +86,13 @@ struct Loaded {
     }
 };
 
-// Writes `bytes` to a temporary file with the given extension and loads it
-// with readImageFile into `loaded`.
+// Decodes `bytes` as a file with the given extension into `loaded`.
 inline void loadBytes(const Bytes& bytes, const std::string& extension, Loaded& loaded) {
-    testing_files::TempDir dir;
-    const std::string path = dir.file("picture." + extension);
-    testing_files::writeFile(path, bytes);
-    loaded.ok = readImageFile(path.c_str(), &loaded.image);
+    loaded.ok = decodeImage(bytes, ("picture." + extension).c_str(), &loaded.image, loaded.failure);
 }
 
 inline void loadPath(const std::filesystem::path& path, Loaded& loaded) {
-    loaded.ok = readImageFile(path.string().c_str(), &loaded.image);
+    loaded.ok = loadImageFile(path.string().c_str(), &loaded.image, loaded.failure);
 }
 
 // The fields every successful load of a width x height picture promises.
