@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+
 #include "image/bands.h"
 #include "image/rows.h"
-#include "image/vector_clones.h"
+#include "platform/basics.h"
 
 namespace {
 

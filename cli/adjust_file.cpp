@@ -2,7 +2,6 @@
 // runs: the streaming road where it takes the file, otherwise the whole
 // picture read, converted to the asked green convention, adjusted and
 // written, each on an Image of its own.
-#include <cstring>
 
 #include "cli/cli.h"
 #include "cli/stream.h"
@@ -24,16 +23,6 @@ const char* formatLabel(OutputFormat format) {
 
 void reportWriteFailure(const char* output) {
     reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
-}
-
-// The one-file run has always refused, once the streaming road has passed
-// the file by, an INPUT path of 256 bytes or more, the size of the desktop
-// programs' path fields; folder runs take any path.
-constexpr size_t oneFilePathLimit = 256;
-
-bool readInput(const Arguments& args, const char* input, Image* image) {
-    if (!args.outDir && std::strlen(input) >= oneFilePathLimit) return false;
-    return readImageFile(input, image);
 }
 
 // The thumbnail of the adjusted picture, as the desktop programs show it,
@@ -89,9 +78,10 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
         }
     }
     Image image{};
-    if (!readInput(args, input, &image)) {
+    LoadFailure failure;
+    if (!readImageFile(input, &image, &failure)) {
         resetImage(&image);
-        reportLine("%s: Failed to load open file: %s", input, loadFailureReason(input).c_str());
+        reportLoadFailure(input, failure);
         result.outcome = Outcome::loadFailed;
         return result;
     }

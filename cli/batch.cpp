@@ -284,11 +284,12 @@ int runDetect(const Arguments& args) {
         const std::string input = display(files[index].path);
         FileResult result;
         Image image{};
-        if (readImageFile(input.c_str(), &image)) {
+        LoadFailure failure;
+        if (readImageFile(input.c_str(), &image, &failure)) {
             result.outcome = Outcome::done;
             result.guess = detectGreenConvention(image);
         } else {
-            reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
+            reportLoadFailure(input.c_str(), failure);
             result.outcome = Outcome::loadFailed;
         }
         resetImage(&image);

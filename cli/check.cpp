@@ -88,11 +88,12 @@ FileResult checkFile(const Arguments& args, const InputFile& file) {
     const std::string input = display(file.path);
     FileResult result;
     Image image{};
-    if (readImageFile(input.c_str(), &image)) {
+    LoadFailure failure;
+    if (readImageFile(input.c_str(), &image, &failure)) {
         result.check = checkMap(image, args.check.expect);
         result.outcome = args.check.fix ? fixFile(args, file, image, result) : Outcome::done;
     } else {
-        reportLine("%s: Failed to load open file: %s", input.c_str(), loadFailureReason(input.c_str()).c_str());
+        reportLoadFailure(input.c_str(), failure);
         result.outcome = Outcome::loadFailed;
     }
     resetImage(&image);

@@ -18,23 +18,8 @@ void reportLine(const char* format, ...) {
     printAboveProgress("quorvel-cli: " + std::string(text) + "\n");
 }
 
-std::string loadFailureReason(const char* path) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) return std::strerror(errno);
-    std::fclose(file);
-    if (!platformFileExists(path)) return "not a regular file";
-    if (const char* format = formatNameOf(path)) {
-        char kind[96];
-        if (unreadableKindOf(path, kind, sizeof kind))
-            return std::string("a ") + format + " file of " + kind + ", which quorvel-cli does not read";
-        return std::string("not a ") + format + " file that quorvel-cli can read (damaged, or a kind it does not read)";
-    }
-    const char* name = std::strrchr(path, pathSeparator);
-    if (pathSeparator != '/')
-        if (const char* slash = std::strrchr(path, '/'); slash && (!name || slash > name)) name = slash;
-    const char* dot = std::strrchr(name ? name : path, '.');
-    const std::string kind = dot ? std::string(".") + (dot + 1) + " files" : std::string("files without an extension");
-    return "quorvel-cli does not read " + kind + " (it reads BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG, JPEG and TIFF)";
+void reportLoadFailure(const char* input, const LoadFailure& failure) {
+    reportLine("%s: Failed to load open file: %s", input, describeLoadFailure(failure, "quorvel-cli").c_str());
 }
 
 std::string writeFailureReason() {

@@ -6,16 +6,17 @@
 #include <string_view>
 
 #include "detect/green_convention.h"
+#include "readers/readers.h"
 
 // One line on standard error, "quorvel-cli: " and the text. Safe from
 // several threads; the progress line, when shown, is cleared first and drawn
 // again afterwards.
 void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Why `path` could not be loaded, as well as the program can tell: the
-// system's reason when it cannot be opened, the extension when no reader
-// takes it, otherwise the format it could not be read as.
-std::string loadFailureReason(const char* path);
+// The line for an INPUT that could not be loaded, with the reader's reason:
+// the system's when it cannot be opened, the extension when no reader takes
+// it, otherwise the format it could not be read as.
+void reportLoadFailure(const char* input, const LoadFailure& failure);
 
 // The system's reason for the last failed write (errno), or a plain one.
 std::string writeFailureReason();

@@ -33,7 +33,7 @@
 #endif
 
 #include "cli/stream.h"
-#include "image/byte_reader.h"
+#include "platform/basics.h"
 #include "platform/bmp_header.h"
 #include "readers/readers.h"
 #include "readers/tga_reader.h"

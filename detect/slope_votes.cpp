@@ -51,7 +51,7 @@
 #include <limits>
 
 #include "image/bands.h"
-#include "image/vector_clones.h"
+#include "platform/basics.h"
 
 namespace {
 

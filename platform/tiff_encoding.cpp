@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "image/image.h"
+#include "platform/basics.h"
 #include "platform/codecs.h"
 
 namespace {

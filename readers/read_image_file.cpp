@@ -140,7 +140,9 @@ bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, 
     return false;
 }
 
-bool loadImageFile(const char* path, Image* image, LoadFailure& failure) {
+bool readImageFile(const char* path, Image* image, LoadFailure* reason) {
+    LoadFailure ignored;
+    LoadFailure& failure = reason ? *reason : ignored;
     if (!path) {
         failOpening(EINVAL, failure);
         return false;
@@ -209,24 +211,7 @@ bool startRgbImage(Image* image, uint32_t width, uint32_t height) {
     return startImage(image, width, height, 8, false);
 }
 
-// ---------------------------------------------------------------------------
-// Path-taking forms.
-
-bool readImageFile(const char* path, Image* image) {
-    LoadFailure failure;
-    return image && loadImageFile(path, image, failure);
-}
-
-bool unreadableKindOf(const char* path, char* text, size_t size) {
-    if (!text || size == 0) return false;
-    Image image{};
-    LoadFailure failure;
-    const bool loaded = loadImageFile(path, &image, failure);
-    resetImage(&image);
-    if (loaded || failure.problem != LoadProblem::refusedKind) return false;
-    std::snprintf(text, size, "%s", failure.text);
-    return true;
-}
+// The streaming road's PNG files.
 
 bool openPngRows(const char* path, PngRowsInPlace& rows) {
     FILE* file = path ? std::fopen(path, "rb") : nullptr;

@@ -46,11 +46,12 @@ struct LoadFailure {
 bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure);
 
 // Reads the whole file at `path` with one allocation and one read and
-// decodes it with decodeImage. A file that cannot be opened, is not a regular
+// decodes it with decodeImage; `failure`, when given, says why a load
+// failed. A file that cannot be opened, is not a regular
 // file or has no reader fails before anything is read; a BMP file whose open
 // fails although the file is there (another program holding it) is tried
 // again for up to 2000 ms, yielding between attempts.
-bool loadImageFile(const char* path, Image* image, LoadFailure& failure);
+bool readImageFile(const char* path, Image* image, LoadFailure* failure = nullptr);
 
 // The one-line reason for `failure`, as `program` reports it, for example
 // "a DDS file of BC6H_UF16 (DXGI 95), which quorvel-cli does not read".
@@ -94,14 +95,6 @@ bool openPngRows(std::span<const uint8_t> file, PngRowsInPlace& rows);
 // hands them over.
 bool startRgbImage(Image* image, uint32_t width, uint32_t height);
 
-// ---------------------------------------------------------------------------
-// Path-taking forms kept for callers not yet moved to the calls above; each
-// reads the file once through loadImageFile's file road.
-
-// loadImageFile without the reason.
-bool readImageFile(const char* path, Image* image);
-// True when `path` holds a picture its reader refuses for its kind; `text`
-// (of `size` bytes) then names the kind (LoadFailure::text).
-bool unreadableKindOf(const char* path, char* text, size_t size);
-// openPngRows on the file at `path`.
+// openPngRows on the file at `path`, for the streaming road, which has not
+// read the file yet.
 bool openPngRows(const char* path, PngRowsInPlace& rows);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "image/byte_reader.h"
+#include "platform/basics.h"
 
 // The 18 bytes at the start of every Targa file.
 struct TgaHeader {

@@ -24,9 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "image/pixel_rows.h"
+#include "platform/basics.h"
 #include "writers/deflate.h"
-#include "image/vector_clones.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The readers' public seam: decodeImage on bytes in memory, loadImageFile on
+// The readers' public seam: decodeImage on bytes in memory, readImageFile on
 // a path, and the reason a failed load carries, down to the message text
 // quorvel-cli prints.
 #include <gtest/gtest.h>
@@ -134,16 +134,16 @@ TEST(LoadImageFile, SaysWhyAPathCouldNotBeLoaded) {
 
     Image image{};
     LoadFailure failure;
-    ASSERT_TRUE(loadImageFile(dir.file("good.bmp").c_str(), &image, failure));
+    ASSERT_TRUE(readImageFile(dir.file("good.bmp").c_str(), &image, &failure));
     EXPECT_EQ(image.width, 7);  // the reference picture, 7 x 5
     resetImage(&image);
 
-    EXPECT_FALSE(loadImageFile(dir.file("missing.png").c_str(), &image, failure));
+    EXPECT_FALSE(readImageFile(dir.file("missing.png").c_str(), &image, &failure));
     EXPECT_EQ(failure.problem, LoadProblem::cannotOpen);
     EXPECT_EQ(failure.systemError, ENOENT);
     EXPECT_EQ(describeLoadFailure(failure, "quorvel-cli"), std::strerror(ENOENT));
 
-    EXPECT_FALSE(loadImageFile(dir.file("folder.png").c_str(), &image, failure));
+    EXPECT_FALSE(readImageFile(dir.file("folder.png").c_str(), &image, &failure));
 #ifdef _WIN32
     EXPECT_EQ(failure.problem, LoadProblem::cannotOpen);  // Windows does not open folders as files
 #else
@@ -151,11 +151,11 @@ TEST(LoadImageFile, SaysWhyAPathCouldNotBeLoaded) {
     EXPECT_EQ(describeLoadFailure(failure, "quorvel-cli"), "not a regular file");
 #endif
 
-    EXPECT_FALSE(loadImageFile(dir.file("notes.txt").c_str(), &image, failure));
+    EXPECT_FALSE(readImageFile(dir.file("notes.txt").c_str(), &image, &failure));
     EXPECT_EQ(failure.problem, LoadProblem::unknownExtension);
     EXPECT_STREQ(failure.text, ".txt");
 
-    EXPECT_FALSE(loadImageFile(dir.file("empty.tga").c_str(), &image, failure));
+    EXPECT_FALSE(readImageFile(dir.file("empty.tga").c_str(), &image, &failure));
     EXPECT_EQ(failure.problem, LoadProblem::damaged);
     EXPECT_STREQ(failure.formatName, "Targa");
     EXPECT_EQ(image.pixels, nullptr);

@@ -63,8 +63,8 @@ TEST(DecodeImage, ChoosesTheReaderByTheExtensionAfterTheLastDot) {
 TEST(LoadImageFile, MissingArgumentsFail) {
     Image image{};
     LoadFailure failure;
-    EXPECT_FALSE(loadImageFile(nullptr, &image, failure));
-    EXPECT_FALSE(loadImageFile("a.bmp", nullptr, failure));
+    EXPECT_FALSE(readImageFile(nullptr, &image, &failure));
+    EXPECT_FALSE(readImageFile("a.bmp", nullptr, &failure));
     EXPECT_FALSE(decodeImage({}, nullptr, &image, failure));
 }
 

@@ -92,7 +92,7 @@ inline void loadBytes(const Bytes& bytes, const std::string& extension, Loaded& 
 }
 
 inline void loadPath(const std::filesystem::path& path, Loaded& loaded) {
-    loaded.ok = loadImageFile(path.string().c_str(), &loaded.image, loaded.failure);
+    loaded.ok = readImageFile(path.string().c_str(), &loaded.image, &loaded.failure);
 }
 
 // The fields every successful load of a width x height picture promises.
