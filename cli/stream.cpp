@@ -58,17 +58,24 @@ struct Plan {
     uint8_t header[rowFileHeaderMax] = {};
 };
 
-// The first bytes of `path` and its length; false when it cannot be read or
-// is too long for any reader.
-bool readHead(const char* path, uint8_t (&head)[256], size_t& got, uint32_t& length) {
+// The first bytes of a file, for its header to be read, and the file's length.
+struct Head {
+    uint8_t bytes[256];
+    ByteReader reader;  // over `bytes`; it only borrows them and is never reset
+    uint32_t fileLength;
+};
+
+// False when `path` cannot be read or is too long for any reader.
+bool readHead(const char* path, Head& head) {
     FILE* file = std::fopen(path, "rb");
     if (!file) return false;
-    got = std::fread(head, 1, sizeof head, file);
+    const size_t got = std::fread(head.bytes, 1, sizeof head.bytes, file);
     std::fclose(file);
     std::error_code error;
     const uintmax_t end = std::filesystem::file_size(path, error);
     if (error || end > 0xFFFFFFFFu) return false;
-    length = static_cast<uint32_t>(end);
+    head.reader = ByteReader{head.bytes, 0, static_cast<uint32_t>(got)};
+    head.fileLength = static_cast<uint32_t>(end);
     return true;
 }
 
@@ -76,15 +83,11 @@ bool readHead(const char* path, uint8_t (&head)[256], size_t& got, uint32_t& len
 // lie in the file; false for every other file, which then takes the
 // whole-picture road (and its messages).
 bool planFromBmp(const char* path, Plan& plan) {
-    uint8_t head[256];
-    size_t got = 0;
-    uint32_t end = 0;
-    if (!readHead(path, head, got, end)) return false;
-    // The reader only borrows the bytes and is never reset.
-    ByteReader reader{head, 0, static_cast<uint32_t>(got)};
+    Head head;
+    if (!readHead(path, head)) return false;
     BmpHeader header;
-    if (!readBmpHeader(&reader, header) || header.compression != biRgb || header.bitCount != 24 ||
-        !bmpPixelsCanFit(header, end))
+    if (!readBmpHeader(&head.reader, header) || header.compression != biRgb || header.bitCount != 24 ||
+        !bmpPixelsCanFit(header, head.fileLength))
         return false;
     plan.width = header.width;
     plan.height = header.height;
@@ -100,20 +103,16 @@ bool planFromBmp(const char* path, Plan& plan) {
 // such a file does not use) lie before the pixels; what follows them (the
 // developer area, the footer) is not read.
 bool planFromTga(const char* path, Plan& plan) {
-    uint8_t head[256];
-    size_t got = 0;
-    uint32_t end = 0;
-    if (!readHead(path, head, got, end)) return false;
-    // The reader only borrows the bytes and is never reset.
-    ByteReader reader{head, 0, static_cast<uint32_t>(got)};
+    Head head;
+    if (!readHead(path, head)) return false;
     TgaHeader header;
-    if (!readTgaHeader(&reader, header) || header.imageType != 2 || header.pixelDepth != 24 ||
+    if (!readTgaHeader(&head.reader, header) || header.imageType != 2 || header.pixelDepth != 24 ||
         header.colourMapType > 1 || !imageSizeAllowed(header.width, header.height))
         return false;
     const uint64_t mapBytes =
         header.colourMapType ? uint64_t{header.colourMapLength} * ((header.colourMapEntrySize + 7u) / 8u) : 0;
     const uint64_t offset = tgaHeaderSize + header.idLength + mapBytes;
-    if (offset + uint64_t{3} * header.width * header.height > end) return false;
+    if (offset + uint64_t{3} * header.width * header.height > head.fileLength) return false;
     plan.width = header.width;
     plan.height = header.height;
     plan.topDown = (header.descriptor & 0x20) != 0;

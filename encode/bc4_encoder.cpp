@@ -97,10 +97,7 @@ QUORVEL_INLINE bool tryBc4(const Sixteen<width>& values, int e0, int e1, Bc4Mode
         for (int n = 1; n < 8; ++n) {
             const int32_t k = order[n];
             d = v - entries[k];
-            const auto e = d * d;
-            const Ints closer = e < least;
-            least = closer ? e : least;
-            index = closer ? Ints{} + k : index;
+            keepCloser(least, index, d * d, k);
         }
         error.part[p] = least;
         chosen.part[p] = index;

@@ -210,20 +210,20 @@ void decodeBc7(const uint8_t* block, uint8_t* out, size_t pitch) {
     }
 }
 
-uint8_t rebuiltZ8(uint8_t red, uint8_t green) {
-    constexpr float unit = 1.0f / 127.0f;
-    const double x = static_cast<float>(red - 128) * unit;
-    const double y = static_cast<float>(green - 128) * unit;
+namespace {
+
+// Z of a two-channel sample pair; `centre` is 128 or 32768.
+template <typename Sample, int32_t centre>
+Sample rebuiltZ(Sample red, Sample green) {
+    constexpr float unit = 1.0f / static_cast<float>(centre - 1);
+    const double x = static_cast<float>(red - centre) * unit;
+    const double y = static_cast<float>(green - centre) * unit;
     const double rest = 1.0 - x * x - y * y;
     const double z = rest > 0.0 ? static_cast<double>(static_cast<float>(std::sqrt(rest))) : 0.0;
-    return static_cast<uint8_t>(static_cast<int32_t>(z * 127.0 + 128.0));
+    return static_cast<Sample>(static_cast<int32_t>(z * (centre - 1) + centre));
 }
 
-uint16_t rebuiltZ16(uint16_t red, uint16_t green) {
-    constexpr float unit = 1.0f / 32767.0f;
-    const double x = static_cast<float>(red - 32768) * unit;
-    const double y = static_cast<float>(green - 32768) * unit;
-    const double rest = 1.0 - x * x - y * y;
-    const double z = rest > 0.0 ? static_cast<double>(static_cast<float>(std::sqrt(rest))) : 0.0;
-    return static_cast<uint16_t>(static_cast<int32_t>(z * 32767.0 + 32768.0));
-}
+}  // namespace
+
+uint8_t rebuiltZ8(uint8_t red, uint8_t green) { return rebuiltZ<uint8_t, 128>(red, green); }
+uint16_t rebuiltZ16(uint16_t red, uint16_t green) { return rebuiltZ<uint16_t, 32768>(red, green); }

@@ -43,6 +43,15 @@ QUORVEL_INLINE Sixteen<width> load(const float (&values)[16]) {
     return out;
 }
 
+// Lane by lane, keeps the smaller of `least` and `e`, and `k` as the index
+// wherever `e` was smaller (ties keep the earlier index).
+template <typename Floats, typename Ints>
+QUORVEL_INLINE void keepCloser(Floats& least, Ints& index, const Floats& e, int32_t k) {
+    const Ints closer = e < least;
+    least = closer ? e : least;
+    index = closer ? Ints{} + k : index;
+}
+
 // Vectors of 8, 4 and 2 floats, for adding lanes together.
 typedef float Eight __attribute__((vector_size(32)));
 typedef float Four __attribute__((vector_size(16)));

@@ -73,10 +73,7 @@ QUORVEL_INLINE bool tryColours(const ColourSamples<width>& block, const int (&fi
             dr = r - palette[k][0];
             dg = g - palette[k][1];
             db = b - palette[k][2];
-            const auto e = dr * dr + dg * dg + db * db;
-            const Ints closer = e < least;
-            least = closer ? e : least;
-            index = closer ? Ints{} + k : index;
+            keepCloser(least, index, dr * dr + dg * dg + db * db, k);
         }
         error.part[p] = least;
         chosen.part[p] = index;

@@ -1,6 +1,7 @@
 #include "encode/texture_encoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -122,17 +123,25 @@ void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_
     }
 }
 
+// Gives a band's own buffer `count` samples; false when there is no memory.
+bool sizeBuffer(std::vector<uint16_t>& buffer, size_t count) {
+    try {
+        buffer.resize(count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 // Encodes one level from its sample rows into `out`.
 bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
     const uint32_t width = rows.width, height = rows.height;
     if (format == TextureFormat::bgra8) {
         const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
-        bool ok = true;
+        std::atomic<bool> ok = true;
         runInBands(height, workers, [&](uint32_t first, uint32_t last) {
             std::vector<uint16_t> samples;
-            try {
-                samples.resize(size_t{3} * width);
-            } catch (const std::bad_alloc&) {
+            if (!sizeBuffer(samples, size_t{3} * width)) {
                 ok = false;
                 return;
             }
@@ -154,12 +163,10 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
     // About a microsecond a block; a thread is worth it from a few
     // thousand blocks on.
     const unsigned workers = bandWorkers(blocksDown, blocksAcross, 4096);
-    bool ok = true;
+    std::atomic<bool> ok = true;
     runInBands(blocksDown, workers, [&](uint32_t first, uint32_t last) {
         std::vector<uint16_t> band;
-        try {
-            band.resize(size_t{12} * width);
-        } catch (const std::bad_alloc&) {
+        if (!sizeBuffer(band, size_t{12} * width)) {
             ok = false;
             return;
         }

@@ -124,9 +124,8 @@ bool bmpPixelsCanFit(const BmpHeader& h, uint32_t fileLength) {
     return (h.height - 1) * stride + (rowBits + 7) / 8 <= available;
 }
 
-bool bmpFileIsSound(std::span<const uint8_t> file) {
+bool readSoundBmpHeaders(std::span<const uint8_t> file, ByteReader& reader, BmpHeader& header) {
     if (file.size() > 0xFFFFFFFFu) return false;
-    ByteReader reader = readerOver(file);
-    BmpHeader header;
+    reader = readerOver(file);
     return readBmpHeader(&reader, header) && bmpPixelsCanFit(header, reader.length);
 }

@@ -55,5 +55,6 @@ bool readBmpHeader(ByteReader* reader, BmpHeader& header);
 // bytes from the data offset to the end of the file.
 bool bmpPixelsCanFit(const BmpHeader& header, uint32_t fileLength);
 
-// Both checks on a whole file in memory.
-bool bmpFileIsSound(std::span<const uint8_t> file);
+// Both checks on a whole file in memory; `reader` (over `file`) is left
+// just past the headers.
+bool readSoundBmpHeaders(std::span<const uint8_t> file, ByteReader& reader, BmpHeader& header);

@@ -9,13 +9,15 @@ namespace dds {
 
 namespace {
 
-// The DXGI formats that are read. Typeless formats are read as their UNORM
-// kin, sRGB ones as stored.
-struct DxgiEntry {
-    uint32_t dxgi;
+// A code of the header (a DXGI format or a FourCC) and the format it names.
+struct FormatCode {
+    uint32_t code;
     Format format;
 };
-constexpr DxgiEntry dxgiFormats[] = {
+
+// The DXGI formats that are read. Typeless formats are read as their UNORM
+// kin, sRGB ones as stored.
+constexpr FormatCode dxgiFormats[] = {
     {70, {Source::bc1, false, false, 8, 8}},   {71, {Source::bc1, false, false, 8, 8}},
     {72, {Source::bc1, false, false, 8, 8}},   {73, {Source::bc2, false, true, 8, 16}},
     {74, {Source::bc2, false, true, 8, 16}},   {75, {Source::bc2, false, true, 8, 16}},
@@ -39,11 +41,7 @@ constexpr DxgiEntry dxgiFormats[] = {
 
 // The FourCCs of the legacy header. DXT2 and DXT4 hold premultiplied colour;
 // they are read as stored, like DXT3 and DXT5.
-struct FourCcEntry {
-    uint32_t code;
-    Format format;
-};
-constexpr FourCcEntry fourCcFormats[] = {
+constexpr FormatCode fourCcFormats[] = {
     {fourCc("DXT1"), {Source::bc1, false, false, 8, 8}},  {fourCc("DXT2"), {Source::bc2, false, true, 8, 16}},
     {fourCc("DXT3"), {Source::bc2, false, true, 8, 16}},  {fourCc("DXT4"), {Source::bc3, false, true, 8, 16}},
     {fourCc("DXT5"), {Source::bc3, false, true, 8, 16}},  {fourCc("ATI1"), {Source::bc4, false, false, 8, 8}},
@@ -127,6 +125,20 @@ bool chooseLayout(const DdsHeader& header, Layout& layout) {
     return true;
 }
 
+// Makes `choice` readable in the format that `table` gives `code`; false,
+// and the choice unreadable, when the table does not hold the code.
+template <size_t count>
+bool pickFormat(const FormatCode (&table)[count], uint32_t code, Choice& choice) {
+    for (const FormatCode& entry : table)
+        if (entry.code == code) {
+            choice.format = entry.format;
+            choice.verdict = Verdict::readable;
+            return true;
+        }
+    choice.verdict = Verdict::unreadable;
+    return false;
+}
+
 }  // namespace
 
 Choice chooseFormat(const DdsHeader& header, const uint8_t* extension) {
@@ -143,13 +155,7 @@ Choice chooseFormat(const DdsHeader& header, const uint8_t* extension) {
         return choice;
     }
     if (header.fourCc != dx10) {
-        for (const FourCcEntry& entry : fourCcFormats)
-            if (entry.code == header.fourCc) {
-                choice.format = entry.format;
-                choice.verdict = Verdict::readable;
-                return choice;
-            }
-        choice.verdict = Verdict::unreadable;
+        if (pickFormat(fourCcFormats, header.fourCc, choice)) return choice;
         for (const D3dName& entry : d3dFormatNames)
             if (entry.code == header.fourCc) {
                 std::snprintf(choice.kind, sizeof choice.kind, "%s (D3DFMT %u)", entry.name, entry.code);
@@ -169,13 +175,7 @@ Choice chooseFormat(const DdsHeader& header, const uint8_t* extension) {
     // Texture1D, Texture2D or Texture3D, with at least one slice: the first
     // slice's top level is the first surface in every one of them.
     if (ext.resourceDimension < 2 || ext.resourceDimension > 4 || ext.arraySize == 0) return choice;
-    for (const DxgiEntry& entry : dxgiFormats)
-        if (entry.dxgi == ext.dxgiFormat) {
-            choice.format = entry.format;
-            choice.verdict = Verdict::readable;
-            return choice;
-        }
-    choice.verdict = Verdict::unreadable;
+    if (pickFormat(dxgiFormats, ext.dxgiFormat, choice)) return choice;
     const char* name = ext.dxgiFormat < std::size(dxgiNames) ? dxgiNames[ext.dxgiFormat] : nullptr;
     if (name)
         std::snprintf(choice.kind, sizeof choice.kind, "%s (DXGI %u)", name, ext.dxgiFormat);

@@ -46,6 +46,26 @@ void enterChosenFolder(const OPENFILENAMEA& dialog) {
     platformSetCurrentDirectory(folder.c_str());
 }
 
+// The fields the Open and Save dialogs share: the first filter chosen, the
+// name and title buffers, the starting folder and the caption.
+template <size_t size>
+OPENFILENAMEA fileDialog(HWND owner, const char* filter, char (&file)[size], char (&title)[size],
+                         const char* folder, const char* caption) {
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.hInstance = instanceHandle;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = static_cast<DWORD>(size);
+    dialog.lpstrFileTitle = title;
+    dialog.nMaxFileTitle = static_cast<DWORD>(size);
+    dialog.lpstrInitialDir = folder;
+    dialog.lpstrTitle = caption;
+    return dialog;
+}
+
 }  // namespace
 
 bool chooseOpenFile(HWND owner, char (&chosen)[openNameBufferSize]) {
@@ -53,18 +73,7 @@ bool chooseOpenFile(HWND owner, char (&chosen)[openNameBufferSize]) {
     platformSetCurrentDirectory(session->openDirectory);
     char file[openNameBufferSize] = "Untitled";
     char title[openNameBufferSize] = {};
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.hInstance = instanceHandle;
-    dialog.lpstrFilter = openFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = ARRAYSIZE(file);
-    dialog.lpstrFileTitle = title;
-    dialog.nMaxFileTitle = ARRAYSIZE(title);
-    dialog.lpstrInitialDir = session->openDirectory;
-    dialog.lpstrTitle = "Open File";
+    OPENFILENAMEA dialog = fileDialog(owner, openFilter, file, title, session->openDirectory, "Open File");
     dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     if (!GetOpenFileNameA(&dialog)) {
         if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) showMessage(openError, "Error");
@@ -91,18 +100,7 @@ int saveCurrentImage(HWND owner) {
     platformSetCurrentDirectory(session->saveDirectory);
     char file[pathBufferSize] = "Untitled";
     char title[pathBufferSize] = "Untitled";
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.hInstance = instanceHandle;
-    dialog.lpstrFilter = saveFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = ARRAYSIZE(file);
-    dialog.lpstrFileTitle = title;
-    dialog.nMaxFileTitle = ARRAYSIZE(title);
-    dialog.lpstrInitialDir = session->saveDirectory;
-    dialog.lpstrTitle = "Save File";
+    OPENFILENAMEA dialog = fileDialog(owner, saveFilter, file, title, session->saveDirectory, "Save File");
     dialog.lpstrDefExt = "bmp";
     // No OFN_FILEMUSTEXIST: saving is how a new file comes to exist.
     dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;

@@ -200,11 +200,9 @@ void decodeRle(ByteReader* reader, const BmpHeader& h, const Palette& palette, u
 }  // namespace
 
 BitmapHandle decodeBmpFile(std::span<const uint8_t> file) {
-    if (file.size() > 0xFFFFFFFFu) return nullptr;
-    ByteReader reader = readerOver(file);
-
+    ByteReader reader;
     BmpHeader header;
-    if (!readBmpHeader(&reader, header) || !bmpPixelsCanFit(header, reader.length)) return nullptr;
+    if (!readSoundBmpHeaders(file, reader, header)) return nullptr;
     Palette palette{};
     if (!readPalette(&reader, header, palette)) return nullptr;
     std::array<Channel, 3> channels;

@@ -291,10 +291,9 @@ BitmapHandle platformDecodeBitmap(std::span<const uint8_t> file) {
     // Only files whose headers hold together and whose pixels fit in them
     // reach GDI: a picture's memory must never be out of proportion to its
     // file, and nothing may be read past its end.
-    if (file.size() > 0xFFFFFFFFu) return nullptr;
-    ByteReader reader = readerOver(file);
+    ByteReader reader;
     BmpHeader header;
-    if (!readBmpHeader(&reader, header) || !bmpPixelsCanFit(header, reader.length)) return nullptr;
+    if (!readSoundBmpHeaders(file, reader, header)) return nullptr;
     bool topDown = false;
     BitmapHandle stored = decodeTopDownBitmap(file, topDown);
     if (topDown) return stored;

@@ -11,7 +11,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import WIDTH, HEIGHT, rows_rgb, write_variants  # noqa: E402
+from reference import WIDTH, HEIGHT, rows_rgb, write_variants, run_length  # noqa: E402
 
 BYTES_PER_LINE = WIDTH + (WIDTH & 1)
 
@@ -30,9 +30,7 @@ def rle_line(values):
     out = bytearray()
     i = 0
     while i < len(values):
-        run = 1
-        while i + run < len(values) and run < 63 and values[i + run] == values[i]:
-            run += 1
+        run = run_length(values, i, 63)
         if run > 1 or values[i] >= 0xC0:
             out += bytes((0xC0 | run, values[i]))
         else:

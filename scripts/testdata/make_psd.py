@@ -26,9 +26,7 @@ def packbits(row):
     out = bytearray()
     i = 0
     while i < len(row):
-        run = 1
-        while i + run < len(row) and run < 128 and row[i + run] == row[i]:
-            run += 1
+        run = reference.run_length(row, i, 128)
         if run >= 3:
             out += bytes([257 - run, row[i]])
             i += run

@@ -13,7 +13,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from reference import WIDTH, HEIGHT, rows_rgb, rows_grey, write_variants  # noqa: E402
+from reference import WIDTH, HEIGHT, rows_rgb, rows_grey, write_variants, run_length  # noqa: E402
 
 
 def colour_bytes(rgb, bits, x=0):
@@ -34,9 +34,7 @@ def rle_encode(values):
     out = bytearray()
     i = 0
     while i < len(values):
-        run = 1
-        while i + run < len(values) and run < 128 and values[i + run] == values[i]:
-            run += 1
+        run = run_length(values, i, 128)
         if run > 1:
             out.append(0x80 | (run - 1))
             out += values[i]

@@ -176,9 +176,7 @@ def packbits(data):
     out = bytearray()
     i = 0
     while i < len(data):
-        run = 1
-        while i + run < len(data) and run < 128 and data[i + run] == data[i]:
-            run += 1
+        run = reference.run_length(data, i, 128)
         if run >= 2:
             out += bytes([(257 - run) & 0xFF, data[i]])
             i += run

@@ -17,6 +17,14 @@ def rgb(x, y):
             (x * 17 + y * 45 + 3) % 256 if (x, y) != (0, 0) else 0)
 
 
+def run_length(values, i, longest):
+    """How many values from index i on equal values[i]: at least 1, at most longest."""
+    run = 1
+    while i + run < len(values) and run < longest and values[i + run] == values[i]:
+        run += 1
+    return run
+
+
 def grey(x, y):
     """A grey picture of the same size: distinct levels from 0 to 255."""
     return (x * 37 + y * 53) % 256 if (x, y) != (6, 4) else 255
