@@ -1,8 +1,10 @@
 // The error of an encoded block as the block encoders measure it: the
 // squared difference between the samples, fractions kept, and the block as
-// decoded with the encoders' widening (encode/block_encoders.h).
-#include "encode/block_decode.h"
+// decoded with the encoders' widening. The encoders themselves are in
+// bc4_encoder.cpp and colour_encoder.cpp.
 #include "encode/block_encoders.h"
+
+#include "encode/block_decode.h"
 
 float bc4BlockError(const float (&values)[16], const uint8_t* block) {
     uint8_t decoded[16];
