@@ -47,7 +47,7 @@ constexpr size_t idatBytes = size_t{4} << 20;
 
 // ------------------------------------------------------------ the rows
 
-struct Layout {
+struct RowLayout {
     const uint8_t* first;
     ptrdiff_t stride;
     uint32_t width;
@@ -77,7 +77,7 @@ QUORVEL_VECTOR_CLONES void swapWords(const uint8_t* __restrict in, uint8_t* __re
     }
 }
 
-const uint8_t* fileRow(const Layout& l, uint32_t y, uint8_t* scratch) {
+const uint8_t* fileRow(const RowLayout& l, uint32_t y, uint8_t* scratch) {
     const uint8_t* row = l.first + static_cast<ptrdiff_t>(y) * l.stride;
     if (l.sampleBytes == 2) {
         if (!hostIsLittleEndian()) return row;
@@ -210,7 +210,7 @@ struct Worker {
         std::free(zeros);
     }
 
-    bool start(const Layout& l, const Settings& s) {
+    bool start(const RowLayout& l, const Settings& s) {
         const size_t filteredRows = size_t{s.rowsPerChunk} + s.primingRows;
         filtered = static_cast<uint8_t*>(std::malloc(filteredRows * l.filteredBytes));
         rows[0] = static_cast<uint8_t*>(std::malloc(l.rowBytes));
@@ -220,7 +220,7 @@ struct Worker {
     }
 };
 
-bool deflateChunk(const Layout& l, const Settings& s, Worker& w, uint32_t chunk, Piece& piece) {
+bool deflateChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chunk, Piece& piece) {
     const uint32_t top = chunk * s.rowsPerChunk;
     const uint32_t end = std::min(l.height, top + s.rowsPerChunk);
     const uint32_t from = top - std::min(top, s.primingRows);
@@ -328,7 +328,7 @@ constexpr uint8_t zlibHeader[2] = {0x78, 0x9C};
 // handed to the writer in order. At most `ahead` chunks are taken before the
 // writer has taken the earliest of them, which bounds the output held.
 struct Queue {
-    const Layout& layout;
+    const RowLayout& layout;
     const Settings& settings;
     std::vector<Piece> pieces;
     std::mutex lock;
@@ -340,7 +340,7 @@ struct Queue {
     uint32_t preparedBefore = 0;  // every chunk before this one is prepared
     bool stop = false;
 
-    Queue(const Layout& l, const Settings& s) : layout(l), settings(s) {}
+    Queue(const RowLayout& l, const Settings& s) : layout(l), settings(s) {}
 
     void work() {
         Worker worker;
@@ -376,7 +376,7 @@ struct Queue {
 };
 
 // Every chunk deflated in turn on the calling thread.
-bool deflateInTurn(const Layout& l, const Settings& s, IdatWriter& out, uLong& adler) {
+bool deflateInTurn(const RowLayout& l, const Settings& s, IdatWriter& out, uLong& adler) {
     Worker worker;
     if (!worker.start(l, s)) return false;
     for (uint32_t chunk = 0; chunk < s.chunks; ++chunk) {
@@ -390,7 +390,7 @@ bool deflateInTurn(const Layout& l, const Settings& s, IdatWriter& out, uLong& a
     return true;
 }
 
-bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatWriter& out, uLong& adler) {
+bool deflateAndWrite(const RowLayout& l, const Settings& s, unsigned threads, IdatWriter& out, uLong& adler) {
     adler = 1;
     const unsigned workers = std::max(1u, std::min<unsigned>(threads, s.chunks));
     if (workers == 1) return deflateInTurn(l, s, out, adler);
@@ -435,7 +435,7 @@ bool deflateAndWrite(const Layout& l, const Settings& s, unsigned threads, IdatW
     return ok;
 }
 
-bool layoutOf(const PixelRows& rows, Layout& l) {
+bool layoutOf(const PixelRows& rows, RowLayout& l) {
     if (!rows.first || rows.width == 0 || rows.height == 0 || rows.width > 0x7FFFFFFFu || rows.height > 0x7FFFFFFFu)
         return false;
     if ((rows.channels != 3 && rows.channels != 4) || (rows.sampleBits != 8 && rows.sampleBits != 16)) return false;
@@ -462,7 +462,7 @@ bool layoutOf(const PixelRows& rows, Layout& l) {
 namespace {
 
 bool encode(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning& tuning, const RowPreparer* preparer) {
-    Layout l{};
+    RowLayout l{};
     if (!sink.write || !layoutOf(rows, l)) return false;
     Settings s{};
     s.chain = tuning.chain >= 0 ? static_cast<unsigned>(tuning.chain) : defaultChain;

@@ -22,7 +22,7 @@ using Palette = std::array<uint8_t, 256 * 3>;
 
 // One colour channel of a 16- or 32-bit pixel: the top (at most 8) bits of
 // its mask, widened to 8 bits by bit replication, as GDI widens them.
-struct Channel {
+struct MaskChannel {
     uint32_t shift = 0;
     uint32_t valueMask = 0;  // (1 << bits) - 1; 0 for an empty mask, giving 0
     std::array<uint8_t, 256> widened{};
@@ -40,8 +40,8 @@ uint8_t widen(uint32_t value, uint32_t bits) {
 }
 
 // False when the mask's bits are not one contiguous run.
-bool makeChannel(uint32_t mask, Channel& channel) {
-    channel = Channel{};
+bool makeChannel(uint32_t mask, MaskChannel& channel) {
+    channel = MaskChannel{};
     if (mask == 0) return true;
     const auto low = static_cast<uint32_t>(std::countr_zero(mask));
     const auto width = static_cast<uint32_t>(std::popcount(mask));
@@ -73,15 +73,15 @@ void putIndex(uint8_t* out, const Palette& palette, uint32_t index) {
 
 // Uncompressed rows in file order into their places in the bitmap. Fails
 // (for the caller to refuse the file) when the data ends early.
-bool decodeRows(ByteReader* reader, const BmpHeader& h, const Palette& palette, const std::array<Channel, 3>& rgb,
+bool decodeRows(ByteReader* reader, const BmpHeader& h, const Palette& palette, const std::array<MaskChannel, 3>& rgb,
                 uint8_t* bits) {
     const uint64_t rowBits = uint64_t{h.width} * h.bitCount;
     const auto rowBytes = static_cast<uint32_t>((rowBits + 7) / 8);
     const auto filePad = static_cast<uint32_t>((rowBits + 31) / 32 * 4 - rowBytes);
     const size_t stride = displayStride(h.width);
-    const Channel& red = rgb[0];
-    const Channel& green = rgb[1];
-    const Channel& blue = rgb[2];
+    const MaskChannel& red = rgb[0];
+    const MaskChannel& green = rgb[1];
+    const MaskChannel& blue = rgb[2];
     const bool defaultRgb32 = h.bitCount == 32 && h.compression == biRgb;
     setCursor(reader, h.dataOffset);
     for (uint32_t row = 0; row < h.height; ++row) {
@@ -205,7 +205,7 @@ BitmapHandle decodeBmpFile(std::span<const uint8_t> file) {
     if (!readSoundBmpHeaders(file, reader, header)) return nullptr;
     Palette palette{};
     if (!readPalette(&reader, header, palette)) return nullptr;
-    std::array<Channel, 3> channels;
+    std::array<MaskChannel, 3> channels;
     for (size_t c = 0; c < channels.size(); ++c)
         if (!makeChannel(header.masks[c], channels[c])) return nullptr;
 
