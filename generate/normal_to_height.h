@@ -17,9 +17,12 @@ struct NormalToHeightOptions {
     // a height can.
     DerivativeFilter filter = DerivativeFilter::central;
     // z is held at or above this (of a unit normal) before the slopes
-    // -x / z and -y / z are taken, so that a normal lying flat or pointing
-    // down gives a slope of at most 20 rather than an unbounded one.
-    double minimumZ = 0.05;
+    // -x / z and -y / z are taken: a normal tilted beyond about 78 degrees,
+    // lying flat or pointing down gives a slope of at most 4.9. Such normals
+    // are mostly damage (seams of baked islands, compression), and a least-
+    // squares fit would otherwise spread their huge slopes over the
+    // neighbourhood.
+    double minimumZ = 0.2;
 };
 
 // The height, in texel widths, whose slopes under the chosen filter are
