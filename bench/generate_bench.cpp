@@ -190,11 +190,11 @@ BENCHMARK(BM_RoundTripHeight)
 double meanAngle(const Image& a, const Image& b) {
     const size_t count = size_t(uint32_t(a.width)) * uint32_t(a.height);
     const auto read = [](const Image& image, size_t i, double v[3]) {
-        const size_t channels = pixelChannels(image);
+        const size_t channels = pixelBytes(image) / (isSixteenBit(image) ? 2 : 1);
         for (size_t c = 0; c < 3; ++c)
             v[c] = isSixteenBit(image)
-                       ? decodeComponent<65535>(reinterpret_cast<const uint16_t*>(image.pixels)[i * channels + c])
-                       : decodeComponent<255>(image.pixels[i * channels + c]);
+                       ? decodeSample<uint16_t>(int32_t{reinterpret_cast<const uint16_t*>(image.pixels)[i * channels + c]})
+                       : decodeSample<uint8_t>(int32_t{image.pixels[i * channels + c]});
         const double l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
         for (size_t c = 0; c < 3; ++c) v[c] = l > 0 ? v[c] / l : (c == 2 ? 1.0 : 0.0);
     };

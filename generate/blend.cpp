@@ -2,9 +2,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
 
-#include "generate/parallel.h"
-#include "image/vector_clones.h"
+#include "adjust/adjust.h"
+#include "image/bands.h"
+#include "image/rows.h"
+#include "platform/basics.h"
 
 UnitNormal blendNormals(UnitNormal t, UnitNormal u, BlendMode mode) {
     switch (mode) {
@@ -34,103 +39,122 @@ bool fail(GenerateError* error, GenerateError why) {
 
 // Pixels are blended in blocks: their samples are gathered into arrays, the
 // arithmetic runs over the arrays in straight-line loops that the compiler
-// turns into vector code, and the results are scattered back.
+// turns into vector code, and the results are written as re-normalisation
+// writes vectors.
 constexpr uint32_t blockPixels = 256;
 
-template <class BaseSample, class DetailSample>
 struct Block {
-    alignas(64) BaseSample t[3][blockPixels];
-    alignas(64) DetailSample u[3][blockPixels];
+    alignas(64) double x[blockPixels];
+    alignas(64) double y[blockPixels];
+    alignas(64) double z[blockPixels];
 };
 
-// Decodes, blends and encodes one block; the results replace the base's samples.
+// One decoded vector made unit length (in float: the blend is written at 16
+// bits at most, far coarser); a zero vector reads as flat.
+inline UnitNormal unitOf(float x, float y, float z) {
+    const float s = x * x + y * y + z * z;
+    const float q = 1.0f / std::sqrt(s > 0.0f ? s : 1.0f);
+    return {s > 0.0f ? x * q : 0.0f, s > 0.0f ? y * q : 0.0f, s > 0.0f ? z * q : 1.0f};
+}
+
+// Blends `count` pixels of red-green-blue-alpha samples, base `t` and detail
+// `u` (whose columns start at `dx` and wrap at `detailWidth`), into `k`.
 template <class BaseSample, class DetailSample, BlendMode mode>
-QUORVEL_WIDE_VECTOR_CLONES void blendBlock(Block<BaseSample, DetailSample>& k, uint32_t count, float strength) {
-    constexpr float baseCentre = sizeof(BaseSample) == 2 ? 32768.0f : 128.0f, baseSteps = baseCentre - 1;
-    constexpr float detailCentre = sizeof(DetailSample) == 2 ? 32768.0f : 128.0f, detailSteps = detailCentre - 1;
-    constexpr double centre = baseCentre, steps = baseSteps;
+QUORVEL_WIDE_VECTOR_CLONES void blendBlock(const uint16_t* t, const uint16_t* u, uint32_t dx, uint32_t detailWidth,
+                                           uint32_t count, float strength, Block& k) {
     for (uint32_t i = 0; i < count; ++i) {
-        // Each decoded vector made unit length (in float: the blend is written
-        // at 16 bits at most, far coarser); a zero vector reads as flat.
-        const float ax = (k.t[0][i] - baseCentre) / baseSteps, ay = (k.t[1][i] - baseCentre) / baseSteps;
-        const float az = (k.t[2][i] - baseCentre) / baseSteps;
-        const float as = ax * ax + ay * ay + az * az;
-        const float aq = 1.0f / std::sqrt(as > 0.0f ? as : 1.0f);
-        const UnitNormal t = {as > 0.0f ? ax * aq : 0.0f, as > 0.0f ? ay * aq : 0.0f, as > 0.0f ? az * aq : 1.0f};
+        const uint16_t* b = t + size_t{i} * 4;
+        const uint16_t* d = u + size_t{dx} * 4;
+        dx = dx + 1 == detailWidth ? 0 : dx + 1;
+        const UnitNormal base = unitOf(decodeSample<BaseSample>(int32_t{b[0]}), decodeSample<BaseSample>(int32_t{b[1]}),
+                                       decodeSample<BaseSample>(int32_t{b[2]}));
         // Strength scales x and y against z: the slopes x / z and y / z.
-        const float bx = (k.u[0][i] - detailCentre) / detailSteps * strength;
-        const float by = (k.u[1][i] - detailCentre) / detailSteps * strength;
-        const float bz = (k.u[2][i] - detailCentre) / detailSteps;
-        const float bs = bx * bx + by * by + bz * bz;
-        const float bq = 1.0f / std::sqrt(bs > 0.0f ? bs : 1.0f);
-        const UnitNormal u = {bs > 0.0f ? bx * bq : 0.0f, bs > 0.0f ? by * bq : 0.0f, bs > 0.0f ? bz * bq : 1.0f};
-        const UnitNormal r = blendNormals(t, u, mode);
-        // Written as re-normalisation writes (normal_codec.h, encodeNormal).
-        const double length = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
-        const bool positive = length > 0.0;
-        const double q = 1.0 / (positive ? static_cast<double>(static_cast<float>(length)) : 1.0);
-        const double nx = positive ? static_cast<double>(static_cast<float>(q * r.x)) : 0.0;
-        const double ny = positive ? static_cast<double>(static_cast<float>(q * r.y)) : 0.0;
-        const double nz = positive ? static_cast<double>(static_cast<float>(q * r.z)) : 0.0;
-        k.t[0][i] = static_cast<BaseSample>(static_cast<int32_t>(nx * steps + centre));
-        k.t[1][i] = static_cast<BaseSample>(static_cast<int32_t>(ny * steps + centre));
-        k.t[2][i] = static_cast<BaseSample>(static_cast<int32_t>(nz * steps + centre));
+        const UnitNormal detail = unitOf(decodeSample<DetailSample>(int32_t{d[0]}) * strength,
+                                         decodeSample<DetailSample>(int32_t{d[1]}) * strength,
+                                         decodeSample<DetailSample>(int32_t{d[2]}));
+        const UnitNormal r = blendNormals(base, detail, mode);
+        k.x[i] = r.x;
+        k.y[i] = r.y;
+        k.z[i] = r.z;
     }
 }
 
 template <class BaseSample, class DetailSample>
-void blendRows(Image* base, const Image& detail, const BlendOptions& options, uint32_t first, uint32_t last) {
-    const uint32_t width = static_cast<uint32_t>(base->width);
-    const uint32_t detailWidth = static_cast<uint32_t>(detail.width), detailHeight = static_cast<uint32_t>(detail.height);
-    const size_t baseChannels = pixelChannels(*base), detailChannels = pixelChannels(detail);
-    BaseSample* const baseSamples = reinterpret_cast<BaseSample*>(base->pixels);
-    const DetailSample* const detailSamples = reinterpret_cast<const DetailSample*>(detail.pixels);
-    Block<BaseSample, DetailSample> k;
-    const float strength = static_cast<float>(options.strength);
-    for (uint32_t y = first; y < last; ++y) {
-        BaseSample* row = baseSamples + size_t{y} * width * baseChannels;
-        const DetailSample* detailRow = detailSamples + size_t{y % detailHeight} * detailWidth * detailChannels;
-        uint32_t dx = 0;  // the detail's column of x, wrapping
-        for (uint32_t x0 = 0; x0 < width; x0 += blockPixels) {
-            const uint32_t count = width - x0 < blockPixels ? width - x0 : blockPixels;
-            BaseSample* p = row + size_t{x0} * baseChannels;
-            for (uint32_t i = 0; i < count; ++i)
-                for (uint32_t c = 0; c < 3; ++c) k.t[c][i] = p[i * baseChannels + c];
-            for (uint32_t i = 0; i < count; ++i) {
-                for (uint32_t c = 0; c < 3; ++c) k.u[c][i] = detailRow[size_t{dx} * detailChannels + c];
-                dx = dx + 1 == detailWidth ? 0 : dx + 1;
-            }
-            switch (options.mode) {
-                case BlendMode::rnm: blendBlock<BaseSample, DetailSample, BlendMode::rnm>(k, count, strength); break;
-                case BlendMode::whiteout:
-                    blendBlock<BaseSample, DetailSample, BlendMode::whiteout>(k, count, strength);
-                    break;
-                case BlendMode::udn: blendBlock<BaseSample, DetailSample, BlendMode::udn>(k, count, strength); break;
-                case BlendMode::linear:
-                    blendBlock<BaseSample, DetailSample, BlendMode::linear>(k, count, strength);
-                    break;
-            }
-            for (uint32_t i = 0; i < count; ++i)
-                for (uint32_t c = 0; c < 3; ++c) p[i * baseChannels + c] = k.t[c][i];
-        }
+void blendBlockAs(BlendMode mode, const uint16_t* t, const uint16_t* u, uint32_t dx, uint32_t detailWidth,
+                  uint32_t count, float strength, Block& k) {
+    switch (mode) {
+        case BlendMode::rnm:
+            blendBlock<BaseSample, DetailSample, BlendMode::rnm>(t, u, dx, detailWidth, count, strength, k);
+            break;
+        case BlendMode::whiteout:
+            blendBlock<BaseSample, DetailSample, BlendMode::whiteout>(t, u, dx, detailWidth, count, strength, k);
+            break;
+        case BlendMode::udn:
+            blendBlock<BaseSample, DetailSample, BlendMode::udn>(t, u, dx, detailWidth, count, strength, k);
+            break;
+        case BlendMode::linear:
+            blendBlock<BaseSample, DetailSample, BlendMode::linear>(t, u, dx, detailWidth, count, strength, k);
+            break;
     }
 }
 
-template <class BaseSample>
-void blendBand(Image* base, const Image& detail, const BlendOptions& options, uint32_t first, uint32_t last) {
-    if (isSixteenBit(detail)) blendRows<BaseSample, uint16_t>(base, detail, options, first, last);
-    else blendRows<BaseSample, uint8_t>(base, detail, options, first, last);
+// Rows [first, last) of the base blended, each written back in its own layout.
+template <class BaseSample, class DetailSample>
+void blendRows(const ImageRows& base, const ImageRows& detail, const BlendOptions& options, uint32_t first,
+               uint32_t last, uint16_t* t, uint16_t* u) {
+    const uint32_t width = base.width;
+    const float strength = static_cast<float>(options.strength);
+    Block k;
+    BaseSample encoded[3 * blockPixels];
+    for (uint32_t y = first; y < last; ++y) {
+        readRowFull(base, base.row(y), t);
+        readRowFull(detail, detail.row(y % detail.height), u);
+        uint8_t* row = base.row(y);
+        for (uint32_t x0 = 0; x0 < width; x0 += blockPixels) {
+            const uint32_t count = width - x0 < blockPixels ? width - x0 : blockPixels;
+            blendBlockAs<BaseSample, DetailSample>(options.mode, t + size_t{x0} * 4, u, x0 % detail.width,
+                                                   detail.width, count, strength, k);
+            renormalizeVectors(k.x, k.y, k.z, count, encoded, 3);
+            for (uint32_t i = 0; i < count; ++i) {
+                uint8_t* p = row + (size_t{x0} + i) * base.step;
+                const BaseSample* e = encoded + size_t{i} * 3;
+                if constexpr (sizeof(BaseSample) == 2) {
+                    std::memcpy(p, e, 6);  // 16-bit pixels are always red-green-blue
+                } else {
+                    p[base.red] = e[0];
+                    p[1] = e[1];
+                    p[base.blue] = e[2];
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
 
 bool blendDetail(Image* base, const Image& detail, const BlendOptions& options, GenerateError* error) {
-    if (!base || !plainLayout(*base) || !plainLayout(detail)) return fail(error, GenerateError::unsupportedLayout);
+    ImageRows baseRows, detailRows;
+    if (!base || !viewRows(*base, baseRows) || !viewRows(detail, detailRows))
+        return fail(error, GenerateError::unsupportedLayout);
     if (!std::isfinite(options.strength)) return fail(error, GenerateError::badOption);
-    const uint32_t height = static_cast<uint32_t>(base->height);
-    generateInBands(height, 8, [&](uint32_t first, uint32_t last) {
-        if (isSixteenBit(*base)) blendBand<uint16_t>(base, detail, options, first, last);
-        else blendBand<uint8_t>(base, detail, options, first, last);
+    std::atomic<bool> noMemory{false};
+    const uint32_t height = baseRows.height;
+    runInBands(height, bandWorkers(height, 1, 8), [&](uint32_t first, uint32_t last) {
+        const size_t baseRow = size_t{baseRows.width} * 4;
+        std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[baseRow + size_t{detailRows.width} * 4]);
+        if (!samples) {
+            noMemory = true;
+            return;
+        }
+        uint16_t* const t = samples.get();
+        uint16_t* const u = samples.get() + baseRow;
+        if (baseRows.sixteen) {
+            if (detailRows.sixteen) blendRows<uint16_t, uint16_t>(baseRows, detailRows, options, first, last, t, u);
+            else blendRows<uint16_t, uint8_t>(baseRows, detailRows, options, first, last, t, u);
+        } else {
+            if (detailRows.sixteen) blendRows<uint8_t, uint16_t>(baseRows, detailRows, options, first, last, t, u);
+            else blendRows<uint8_t, uint8_t>(baseRows, detailRows, options, first, last, t, u);
+        }
     });
-    return true;
+    return noMemory ? fail(error, GenerateError::noMemory) : true;
 }

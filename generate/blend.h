@@ -2,8 +2,11 @@
 #pragma once
 
 #include "generate/generate_options.h"
-#include "generate/normal_codec.h"
 #include "image/image.h"
+
+struct UnitNormal {
+    double x, y, z;
+};
 
 struct BlendOptions {
     BlendMode mode = BlendMode::rnm;
@@ -20,9 +23,8 @@ struct BlendOptions {
 //   linear:   t + u
 UnitNormal blendNormals(UnitNormal base, UnitNormal detail, BlendMode mode);
 
-// Lays `detail` over `base` in place: both plain Images (top row first,
-// red-green-blue, unpadded) of normals in the same convention, at 8 or 16
-// bits each. A detail smaller than the base tiles across it (a larger one is
+// Lays `detail` over `base` in place: both Images of normals in the same
+// convention, in any layout the row view takes, at 8 or 16 bits each. A detail smaller than the base tiles across it (a larger one is
 // cut). Each result is written as re-normalisation writes a unit vector at
 // the base's depth; the base's alpha stays.
 bool blendDetail(Image* base, const Image& detail, const BlendOptions& options, GenerateError* error);

@@ -8,7 +8,7 @@
 #include <numbers>
 #include <utility>
 
-#include "generate/parallel.h"
+#include "image/bands.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ bool fft2d(Complex* data, uint32_t width, uint32_t height, bool inverse) {
     FftPlan rowPlan, columnPlan;
     if (!makeFftPlan(&rowPlan, width) || !makeFftPlan(&columnPlan, height)) return false;
     std::atomic<bool> noMemory{false};
-    generateInBands(height, 8, [&](uint32_t first, uint32_t last) {
+    runInBands(height, bandWorkers(height, 1, 8), [&](uint32_t first, uint32_t last) {
         auto scratch = newArray<Complex>(fftScratchSize(rowPlan) + 1);
         if (!scratch) {
             noMemory = true;
@@ -141,7 +141,7 @@ bool fft2d(Complex* data, uint32_t width, uint32_t height, bool inverse) {
     });
     if (noMemory) return false;
     const uint32_t blocks = (width + columnBlock - 1) / columnBlock;
-    generateInBands(blocks, 2, [&](uint32_t first, uint32_t last) {
+    runInBands(blocks, bandWorkers(blocks, 1, 2), [&](uint32_t first, uint32_t last) {
         auto lines = newArray<Complex>(size_t{columnBlock} * height + fftScratchSize(columnPlan));
         if (!lines) {
             noMemory = true;
@@ -221,7 +221,7 @@ bool realTransformPass(double* a, RealTransform ta, double* b, RealTransform tb,
     const uint32_t fields = b ? 2 : 1, perField = columnBlock / fields;
     const uint32_t blocks = (count + perField - 1) / perField;
     std::atomic<bool> noMemory{false};
-    generateInBands(blocks, 2, [&](uint32_t first, uint32_t last) {
+    runInBands(blocks, bandWorkers(blocks, 1, 2), [&](uint32_t first, uint32_t last) {
         auto lines = newArray<double>(size_t{columnBlock} * n);
         auto work = newArray<Complex>(dctWorkSize(plan));
         if (!lines || !work) {

@@ -46,7 +46,7 @@ enum class HeightChannel {
 // Why a map maker refused (none when it did not).
 enum class GenerateError {
     none,
-    unsupportedLayout,   // an Image layout other than top row first, red-green-blue, unpadded
+    unsupportedLayout,   // an Image whose rows the row view refuses (image/rows.h)
     noAlpha,             // the alpha channel asked for a picture without one
     notFinite,           // a height is NaN or infinite
     emptyPicture,        // no pixels

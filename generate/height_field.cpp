@@ -4,16 +4,16 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
-#include "generate/normal_codec.h"
-#include "generate/parallel.h"
+#include "image/bands.h"
 #include "platform/platform.h"
 
 const char* generateErrorText(GenerateError error) {
     switch (error) {
         case GenerateError::none: return "no error";
-        case GenerateError::unsupportedLayout:
-            return "the picture is not laid out top row first, red-green-blue, without row padding";
+        case GenerateError::unsupportedLayout: return "the picture's rows do not lie within its pixels";
         case GenerateError::noAlpha: return "the picture has no alpha channel";
         case GenerateError::notFinite: return "a height is not a finite number (NaN or infinite)";
         case GenerateError::emptyPicture: return "the picture has no pixels";
@@ -32,38 +32,35 @@ bool fail(GenerateError* error, GenerateError why) {
     return false;
 }
 
-// Reads one channel (0 .. 3) or the luma (channel 4) of a plain picture.
-template <class Sample>
-void readHeights(const Image& image, uint32_t channel, float* out) {
-    const uint32_t width = static_cast<uint32_t>(image.width), height = static_cast<uint32_t>(image.height);
-    const uint32_t channels = pixelChannels(image);
-    const double unit = 1.0 / sampleMax(image);
-    const Sample* samples = reinterpret_cast<const Sample*>(image.pixels);
-    generateInBands(height, 16, [&](uint32_t first, uint32_t last) {
-        for (uint32_t y = first; y < last; ++y) {
-            const Sample* p = samples + size_t{y} * width * channels;
-            float* h = out + size_t{y} * width;
-            if (channel < 4) {
-                for (uint32_t x = 0; x < width; ++x) h[x] = static_cast<float>(p[size_t{x} * channels + channel] * unit);
-            } else {
-                for (uint32_t x = 0; x < width; ++x) {
-                    const Sample* q = p + size_t{x} * channels;
-                    const double luma = 0.2126 * q[0] + 0.7152 * q[1] + 0.0722 * q[2];
-                    h[x] = static_cast<float>(luma * unit);
-                }
+// Reads one channel (0 .. 3) or the luma (channel 4) of a picture's rows.
+// False when a band has no memory for its row.
+bool readHeights(const ImageRows& rows, uint32_t channel, float* out) {
+    const uint32_t width = rows.width;
+    const double unit = 1.0 / (rows.sixteen ? 65535.0 : 255.0);
+    return readRowsInBands(rows, 16, [&](uint32_t y, const uint16_t* rgba) {
+        float* h = out + size_t{y} * width;
+        if (channel < 4) {
+            for (uint32_t x = 0; x < width; ++x) h[x] = static_cast<float>(rgba[size_t{x} * 4 + channel] * unit);
+        } else {
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint16_t* q = rgba + size_t{x} * 4;
+                const double luma = 0.2126 * q[0] + 0.7152 * q[1] + 0.0722 * q[2];
+                h[x] = static_cast<float>(luma * unit);
             }
         }
     });
 }
 
-// True when red, green and blue agree at every pixel.
-template <class Sample>
-bool isGrey(const Image& image) {
-    const size_t pixels = size_t(uint32_t(image.width)) * uint32_t(image.height);
-    const uint32_t channels = pixelChannels(image);
-    const Sample* p = reinterpret_cast<const Sample*>(image.pixels);
-    for (size_t i = 0; i < pixels; ++i, p += channels)
-        if (p[0] != p[1] || p[1] != p[2]) return false;
+// True when red, green and blue agree at every pixel (false, with noMemory
+// set, when there is no memory for a row).
+bool isGrey(const ImageRows& rows, bool* noMemory) {
+    std::unique_ptr<uint16_t[]> rgba(new (std::nothrow) uint16_t[size_t{rows.width} * 4]);
+    if (!rgba) return !(*noMemory = true);
+    for (uint32_t y = 0; y < rows.height; ++y) {
+        readRowFull(rows, rows.row(y), rgba.get());
+        for (const uint16_t* p = rgba.get(); p < rgba.get() + size_t{rows.width} * 4; p += 4)
+            if (p[0] != p[1] || p[1] != p[2]) return false;
+    }
     return true;
 }
 
@@ -75,7 +72,7 @@ bool writeGrey(const HeightField& field, double offset, double factor, Image* ou
     if (!startImage(out, field.width, field.height, 16, false)) return fail(error, GenerateError::noMemory);
     uint16_t* words = reinterpret_cast<uint16_t*>(out->pixels);
     const uint32_t width = field.width;
-    generateInBands(field.height, 16, [&](uint32_t first, uint32_t last) {
+    runInBands(field.height, bandWorkers(field.height, 1, 16), [&](uint32_t first, uint32_t last) {
         for (uint32_t y = first; y < last; ++y)
             for (uint32_t x = 0; x < width; ++x) {
                 const size_t i = size_t{y} * width + x;
@@ -88,6 +85,23 @@ bool writeGrey(const HeightField& field, double offset, double factor, Image* ou
 }
 
 }  // namespace
+
+bool readRowsInBands(const ImageRows& rows, uint32_t minPerBand,
+                     const std::function<void(uint32_t y, const uint16_t* rgba)>& work) {
+    std::atomic<bool> noMemory{false};
+    runInBands(rows.height, bandWorkers(rows.height, 1, minPerBand), [&](uint32_t first, uint32_t last) {
+        std::unique_ptr<uint16_t[]> rgba(new (std::nothrow) uint16_t[size_t{rows.width} * 4]);
+        if (!rgba) {
+            noMemory = true;  // any band's failure fails the whole
+            return;
+        }
+        for (uint32_t y = first; y < last; ++y) {
+            readRowFull(rows, rows.row(y), rgba.get());
+            work(y, rgba.get());
+        }
+    });
+    return !noMemory;
+}
 
 bool allocateHeightField(HeightField* field, uint32_t width, uint32_t height, GenerateError* error) {
     releaseHeightField(field);
@@ -108,12 +122,12 @@ void releaseHeightField(HeightField* field) {
 }
 
 bool heightFieldFromImage(const Image& image, HeightChannel channel, HeightField* field, GenerateError* error) {
-    if (!plainLayout(image)) return fail(error, GenerateError::unsupportedLayout);
-    if (channel == HeightChannel::alpha && !image.hasAlpha) return fail(error, GenerateError::noAlpha);
-    const bool sixteen = isSixteenBit(image);
+    ImageRows rows;
+    if (!viewRows(image, rows)) return fail(error, GenerateError::unsupportedLayout);
+    bool noMemory = false;
     if (channel == HeightChannel::automatic)
-        channel = (sixteen ? isGrey<uint16_t>(image) : isGrey<uint8_t>(image)) ? HeightChannel::green
-                                                                               : HeightChannel::luma;
+        channel = isGrey(rows, &noMemory) ? HeightChannel::green : HeightChannel::luma;
+    if (noMemory) return fail(error, GenerateError::noMemory);
     uint32_t index = 0;
     switch (channel) {
         case HeightChannel::red: index = 0; break;
@@ -122,12 +136,13 @@ bool heightFieldFromImage(const Image& image, HeightChannel channel, HeightField
         case HeightChannel::alpha: index = 3; break;
         default: index = 4; break;
     }
-    // An 8-bit picture of 32 bits without alpha has a padding byte, not a height.
-    if (index == 3 && pixelChannels(image) != 4) return fail(error, GenerateError::noAlpha);
-    if (!allocateHeightField(field, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), error))
-        return false;
-    if (sixteen) readHeights<uint16_t>(image, index, field->values);
-    else readHeights<uint8_t>(image, index, field->values);
+    // A fourth 8-bit sample without hasAlpha is padding, not a height.
+    if (index == 3 && !rows.alpha) return fail(error, GenerateError::noAlpha);
+    if (!allocateHeightField(field, rows.width, rows.height, error)) return false;
+    if (!readHeights(rows, index, field->values)) {
+        releaseHeightField(field);
+        return fail(error, GenerateError::noMemory);
+    }
     field->fromSamples = true;
     return true;
 }
@@ -136,7 +151,7 @@ bool checkHeightField(const HeightField& field, GenerateError* error) {
     if (!field.values || field.width == 0 || field.height == 0) return fail(error, GenerateError::emptyPicture);
     std::atomic<bool> finite{true};
     const uint32_t width = field.width;
-    generateInBands(field.height, 64, [&](uint32_t first, uint32_t last) {
+    runInBands(field.height, bandWorkers(field.height, 1, 64), [&](uint32_t first, uint32_t last) {
         bool good = true;
         for (uint32_t y = first; y < last; ++y) {
             const float* h = field.values + size_t{y} * width;

@@ -3,9 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "generate/generate_options.h"
 #include "image/image.h"
+#include "image/rows.h"
+
+// Hands every row of `rows` to `work(y, rgba)` as samples of the picture's
+// own size, four a pixel (image/rows.h, readRowFull), spread over the cores
+// in bands of at least `minPerBand` rows. False when a band has no memory
+// for its row.
+bool readRowsInBands(const ImageRows& rows, uint32_t minPerBand,
+                     const std::function<void(uint32_t y, const uint16_t* rgba)>& work);
 
 // width x height heights, top row first, rows unpadded. 0 stands lowest.
 // From a picture's samples a height is v / 255 or v / 65535 (0 .. 1); float
@@ -22,8 +31,8 @@ struct HeightField {
 bool allocateHeightField(HeightField* field, uint32_t width, uint32_t height, GenerateError* error);
 void releaseHeightField(HeightField* field);
 
-// The heights of a plain Image (top row first, red-green-blue, unpadded;
-// 8 or 16 bits, with or without alpha) in the channel asked for. With
+// The heights of an Image (any layout the row view takes; 8 or 16 bits,
+// with or without alpha) in the channel asked for. With
 // HeightChannel::automatic a picture whose red, green and blue agree at every
 // pixel is read as grey, any other as luma.
 bool heightFieldFromImage(const Image& image, HeightChannel channel, HeightField* field, GenerateError* error);

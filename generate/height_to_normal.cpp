@@ -1,12 +1,13 @@
 #include "generate/height_to_normal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
 #include <new>
 
-#include "generate/normal_codec.h"
-#include "generate/parallel.h"
+#include "adjust/adjust.h"
+#include "image/bands.h"
 
 DerivativeKernel derivativeKernel(DerivativeFilter filter) {
     switch (filter) {
@@ -44,11 +45,18 @@ struct Job {
     double alphaOffset, alphaFactor;  // alpha = round((h - offset) x factor)
 };
 
-// One band of output rows. `smoothed` and `differenced` are rows of width +
-// 2 x radius: the heights of the rows around y summed with the smoothing and
-// the difference weights, padded by the edge rule.
+// Rows of work space for one band.
+struct RowBuffers {
+    double* smoothed;     // width + 2 x radius: the heights of the rows around y summed with the
+    double* differenced;  // smoothing and the difference weights, padded by the edge rule
+    double* x;            // width each: the vectors of the row before they are normalised
+    double* y;
+    double* z;
+};
+
+// One band of output rows, each written as re-normalisation writes vectors.
 template <int radius, class Sample>
-void normalRows(const Job& job, uint32_t first, uint32_t last, double* smoothed, double* differenced, Sample* pixels) {
+void normalRows(const Job& job, uint32_t first, uint32_t last, const RowBuffers& b, Sample* pixels) {
     constexpr uint32_t sampleMaxValue = sizeof(Sample) == 2 ? 65535u : 255u;
     constexpr int taps = 2 * radius + 1;
     const HeightField& field = *job.field;
@@ -59,6 +67,8 @@ void normalRows(const Job& job, uint32_t first, uint32_t last, double* smoothed,
         const float* rows[taps];
         for (int j = 0; j < taps; ++j)
             rows[j] = field.values + size_t{edgeIndex(int64_t{y} + j - radius, field.height, job.edges)} * width;
+        double* const smoothed = b.smoothed;
+        double* const differenced = b.differenced;
         double* sv = smoothed + radius;
         double* dv = differenced + radius;
         for (uint32_t x = 0; x < width; ++x) {
@@ -86,19 +96,16 @@ void normalRows(const Job& job, uint32_t first, uint32_t last, double* smoothed,
                 dy += k.along[i] * differenced[x + static_cast<uint32_t>(i)];
             }
             // dy is the slope down the picture; the normal is (-S dh/dx, -S dh/dy, 1).
-            const double nx = -job.scale * (dx / k.divisor);
-            const double ny = job.ySign * job.scale * (dy / k.divisor);
-            uint32_t encoded[3];
-            encodeNormal<sampleMaxValue>(nx, ny, 1.0, encoded);
-            Sample* p = out + x * channels;
-            p[0] = static_cast<Sample>(encoded[0]);
-            p[1] = static_cast<Sample>(encoded[1]);
-            p[2] = static_cast<Sample>(encoded[2]);
-            if (job.alpha) {
-                const double a = (centre[x] - job.alphaOffset) * job.alphaFactor;
-                p[3] = static_cast<Sample>(a < 0.0 ? 0.0 : (a > sampleMaxValue ? sampleMaxValue : a + 0.5));
-            }
+            b.x[x] = -job.scale * (dx / k.divisor);
+            b.y[x] = job.ySign * job.scale * (dy / k.divisor);
         }
+        renormalizeVectors(b.x, b.y, b.z, width, out, channels);
+        if (job.alpha)
+            for (uint32_t x = 0; x < width; ++x) {
+                const double a = (centre[x] - job.alphaOffset) * job.alphaFactor;
+                out[x * channels + 3] =
+                    static_cast<Sample>(a < 0.0 ? 0.0 : (a > sampleMaxValue ? sampleMaxValue : a + 0.5));
+            }
     }
 }
 
@@ -106,14 +113,18 @@ template <class Sample>
 bool runRows(const Job& job, Sample* pixels, GenerateError* error) {
     const uint32_t padded = job.field->width + 4;
     std::atomic<bool> noMemory{false};
-    generateInBands(job.field->height, 8, [&](uint32_t first, uint32_t last) {
-        std::unique_ptr<double[]> buffers(new (std::nothrow) double[2 * size_t{padded}]);
+    const uint32_t width = job.field->width, height = job.field->height;
+    runInBands(height, bandWorkers(height, 1, 8), [&](uint32_t first, uint32_t last) {
+        std::unique_ptr<double[]> buffers(new (std::nothrow) double[2 * size_t{padded} + 3 * size_t{width}]);
         if (!buffers) {
             noMemory = true;  // any band's failure fails the whole
             return;
         }
-        if (job.kernel.radius == 2) normalRows<2>(job, first, last, buffers.get(), buffers.get() + padded, pixels);
-        else normalRows<1>(job, first, last, buffers.get(), buffers.get() + padded, pixels);
+        double* const rows = buffers.get() + 2 * size_t{padded};
+        const RowBuffers b{buffers.get(), buffers.get() + padded, rows, rows + width, rows + 2 * size_t{width}};
+        std::fill(b.z, b.z + width, 1.0);
+        if (job.kernel.radius == 2) normalRows<2>(job, first, last, b, pixels);
+        else normalRows<1>(job, first, last, b, pixels);
     });
     return noMemory ? fail(error, GenerateError::noMemory) : true;
 }

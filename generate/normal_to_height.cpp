@@ -1,15 +1,16 @@
 #include "generate/normal_to_height.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <new>
 #include <numbers>
 
+#include "adjust/adjust.h"
 #include "generate/fft.h"
 #include "generate/height_to_normal.h"
-#include "generate/normal_codec.h"
-#include "generate/parallel.h"
+#include "image/bands.h"
 #include "platform/platform.h"
 
 namespace {
@@ -36,33 +37,35 @@ struct LargeBuffer {
 };
 
 // The slopes of every pixel, handed to `store(index, p, qDown)`: p = -x / z
-// to the right, qDown the slope down the picture.
+// to the right, qDown the slope down the picture. Each sample is read as
+// re-normalisation reads it. False when a band has no memory for its row.
 template <class Sample, class Store>
-void readSlopes(const Image& normals, const NormalToHeightOptions& options, Store store) {
-    constexpr uint32_t largest = sizeof(Sample) == 2 ? 65535u : 255u;
-    const uint32_t width = static_cast<uint32_t>(normals.width);
-    const size_t channels = pixelChannels(normals);
-    const Sample* samples = reinterpret_cast<const Sample*>(normals.pixels);
+bool readSlopesAs(const ImageRows& rows, const NormalToHeightOptions& options, Store store) {
+    const uint32_t width = rows.width;
     // OpenGL's y points up: the slope down the picture is y / z; DirectX's down: -y / z.
     const double downSign = options.convention == GreenConvention::openGl ? 1.0 : -1.0;
     const double minimumZ = options.minimumZ;
-    generateInBands(static_cast<uint32_t>(normals.height), 16, [&](uint32_t first, uint32_t last) {
-        for (uint32_t y = first; y < last; ++y)
-            for (uint32_t x = 0; x < width; ++x) {
-                const size_t i = size_t{y} * width + x;
-                const Sample* s = samples + i * channels;
-                const double nx = decodeComponent<largest>(s[0]);
-                const double ny = decodeComponent<largest>(s[1]);
-                const double nz = decodeComponent<largest>(s[2]);
-                const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-                if (!(length > 0.0)) {
-                    store(i, 0.0, 0.0);
-                    continue;
-                }
-                const double z = std::max(nz / length, minimumZ) * length;
-                store(i, -nx / z, downSign * ny / z);
+    return readRowsInBands(rows, 16, [&](uint32_t y, const uint16_t* rgba) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t i = size_t{y} * width + x;
+            const uint16_t* s = rgba + size_t{x} * 4;
+            const double nx = decodeSample<Sample>(int32_t{s[0]});
+            const double ny = decodeSample<Sample>(int32_t{s[1]});
+            const double nz = decodeSample<Sample>(int32_t{s[2]});
+            const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+            if (!(length > 0.0)) {
+                store(i, 0.0, 0.0);
+                continue;
             }
+            const double z = std::max(nz / length, minimumZ) * length;
+            store(i, -nx / z, downSign * ny / z);
+        }
     });
+}
+
+template <class Store>
+bool readSlopes(const ImageRows& rows, const NormalToHeightOptions& options, Store store) {
+    return rows.sixteen ? readSlopesAs<uint16_t>(rows, options, store) : readSlopesAs<uint8_t>(rows, options, store);
 }
 
 // The filter's response along one axis at the angular frequencies of
@@ -112,7 +115,7 @@ struct Solve {
 // Periodic: the transform of p + i q gives both P and Q, F(k) = P(k) + i Q(k)
 // with P(-k) = conj P(k); the filter multiplies a height's transform by i gx
 // and i gy, so H = -i (gx P + gy Q) / denominator.
-bool solvePeriodic(const Image& normals, const NormalToHeightOptions& options, HeightField* field) {
+bool solvePeriodic(const ImageRows& normals, const NormalToHeightOptions& options, HeightField* field) {
     const uint32_t width = field->width, height = field->height;
     LargeBuffer buffer(size_t{width} * height * sizeof(Complex));
     Complex* data = static_cast<Complex*>(buffer.block);
@@ -122,12 +125,10 @@ bool solvePeriodic(const Image& normals, const NormalToHeightOptions& options, H
         !down.make(kernel, height, 2.0 * std::numbers::pi / height))
         return false;
     const auto store = [data](size_t i, double p, double q) { data[i] = {p, q}; };
-    if (isSixteenBit(normals)) readSlopes<uint16_t>(normals, options, store);
-    else readSlopes<uint8_t>(normals, options, store);
-    if (!fft2d(data, width, height, false)) return false;
+    if (!readSlopes(normals, options, store) || !fft2d(data, width, height, false)) return false;
     const Solve solve{&across, &down, kernel.divisor};
     // Bins k and -k are solved together; band b holds rows b and height - b.
-    generateInBands(height / 2 + 1, 8, [&](uint32_t first, uint32_t last) {
+    runInBands(height / 2 + 1, bandWorkers(height / 2 + 1, 1, 8), [&](uint32_t first, uint32_t last) {
         for (uint32_t ky = first; ky < last; ++ky) {
             const uint32_t kyMirror = (height - ky) % height;
             for (uint32_t kx = 0; kx < width; ++kx) {
@@ -152,7 +153,7 @@ bool solvePeriodic(const Image& normals, const NormalToHeightOptions& options, H
     });
     if (!fft2d(data, width, height, true)) return false;
     const double unit = 1.0 / (double(width) * height);
-    generateInBands(height, 16, [&](uint32_t first, uint32_t last) {
+    runInBands(height, bandWorkers(height, 1, 16), [&](uint32_t first, uint32_t last) {
         for (size_t i = size_t{first} * width; i < size_t{last} * width; ++i)
             field->values[i] = static_cast<float>(data[i].re * unit);
     });
@@ -167,7 +168,7 @@ bool solvePeriodic(const Image& normals, const NormalToHeightOptions& options, H
 // -(gx A + gy B) / denominator, at frequencies pi k / n. For the 5 x 5
 // filter the mirror reads the second texel beyond an edge as the first
 // inside it, where the clamp of height to normal repeats the edge texel.
-bool solveFreeEdges(const Image& normals, const NormalToHeightOptions& options, HeightField* field) {
+bool solveFreeEdges(const ImageRows& normals, const NormalToHeightOptions& options, HeightField* field) {
     const uint32_t width = field->width, height = field->height;
     const size_t count = size_t{width} * height;
     LargeBuffer pBuffer(count * sizeof(double)), qBuffer(count * sizeof(double));
@@ -182,13 +183,11 @@ bool solveFreeEdges(const Image& normals, const NormalToHeightOptions& options, 
         a[i] = p;
         b[i] = q;
     };
-    if (isSixteenBit(normals)) readSlopes<uint16_t>(normals, options, store);
-    else readSlopes<uint8_t>(normals, options, store);
-    if (!realTransformPass(a, RealTransform::dst, b, RealTransform::dct, width, height, true) ||
+    if (!readSlopes(normals, options, store) || !realTransformPass(a, RealTransform::dst, b, RealTransform::dct, width, height, true) ||
         !realTransformPass(a, RealTransform::dct, b, RealTransform::dst, width, height, false))
         return false;
     const Solve solve{&across, &down, kernel.divisor};
-    generateInBands(height, 16, [&](uint32_t first, uint32_t last) {
+    runInBands(height, bandWorkers(height, 1, 16), [&](uint32_t first, uint32_t last) {
         for (uint32_t ky = first; ky < last; ++ky)
             for (uint32_t kx = 0; kx < width; ++kx) {
                 const size_t i = size_t{ky} * width + kx;
@@ -200,7 +199,7 @@ bool solveFreeEdges(const Image& normals, const NormalToHeightOptions& options, 
     if (!realTransformPass(a, RealTransform::inverseDct, nullptr, RealTransform::inverseDct, width, height, false) ||
         !realTransformPass(a, RealTransform::inverseDct, nullptr, RealTransform::inverseDct, width, height, true))
         return false;
-    generateInBands(height, 16, [&](uint32_t first, uint32_t last) {
+    runInBands(height, bandWorkers(height, 1, 16), [&](uint32_t first, uint32_t last) {
         for (size_t i = size_t{first} * width; i < size_t{last} * width; ++i)
             field->values[i] = static_cast<float>(a[i]);
     });
@@ -211,15 +210,14 @@ bool solveFreeEdges(const Image& normals, const NormalToHeightOptions& options, 
 
 bool heightFromNormals(const Image& normals, const NormalToHeightOptions& options, HeightField* field,
                        GenerateError* error) {
-    if (!plainLayout(normals)) return fail(error, GenerateError::unsupportedLayout);
+    ImageRows rows;
+    if (!viewRows(normals, rows)) return fail(error, GenerateError::unsupportedLayout);
     if (options.convention != GreenConvention::openGl && options.convention != GreenConvention::directX)
         return fail(error, GenerateError::unknownConvention);
     if (!(options.minimumZ > 0.0 && options.minimumZ <= 1.0)) return fail(error, GenerateError::badOption);
-    if (!allocateHeightField(field, static_cast<uint32_t>(normals.width), static_cast<uint32_t>(normals.height),
-                             error))
-        return false;
-    const bool solved = options.edges == EdgeRule::wrap ? solvePeriodic(normals, options, field)
-                                                        : solveFreeEdges(normals, options, field);
+    if (!allocateHeightField(field, rows.width, rows.height, error)) return false;
+    const bool solved = options.edges == EdgeRule::wrap ? solvePeriodic(rows, options, field)
+                                                        : solveFreeEdges(rows, options, field);
     if (!solved) {
         releaseHeightField(field);
         return fail(error, GenerateError::noMemory);

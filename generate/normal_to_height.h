@@ -27,8 +27,8 @@ struct NormalToHeightOptions {
 
 // The height, in texel widths, whose slopes under the chosen filter are
 // closest in least squares over the whole picture to the map's slopes
-// p = -x / z and q = -y / z, with the mean height 0. The plain Image of
-// normals is read at 8 or 16 bits (alpha ignored). `field` is allocated here.
+// p = -x / z and q = -y / z, with the mean height 0. The Image of
+// normals (any layout the row view takes) is read at 8 or 16 bits (alpha ignored). `field` is allocated here.
 // Where the filter sees no slope at all (a checkerboard under central
 // differences), a faint penalty on curvature picks the smoothest height.
 bool heightFromNormals(const Image& normals, const NormalToHeightOptions& options, HeightField* field,

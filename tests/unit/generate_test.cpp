@@ -13,11 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "generate/blend.h"
 #include "generate/fft.h"
 #include "generate/height_field.h"
 #include "generate/height_to_normal.h"
 #include "generate/normal_to_height.h"
+#include "image/rows.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -278,11 +281,19 @@ TEST(GenerateHeightToNormal, RefusesWhatItCannotRead) {
         EXPECT_EQ(out.image.pixels, nullptr);
     }
     OwnedImage picture(2, 2, 8, false);
-    picture.image.bgrOrder = 1;
     HeightField field;
     GenerateError error = GenerateError::none;
+    picture.image.dataSize -= 1;  // the last row runs past the pixels
     EXPECT_FALSE(heightFieldFromImage(picture.image, HeightChannel::red, &field, &error));
     EXPECT_EQ(error, GenerateError::unsupportedLayout);
+    picture.image.dataSize += 1;
+    // Blue first: red is the third byte of a pixel.
+    picture.image.bgrOrder = 1;
+    picture.set(0, 0, 0, 10);
+    picture.set(0, 0, 2, 255);
+    ASSERT_TRUE(heightFieldFromImage(picture.image, HeightChannel::red, &field, &error));
+    EXPECT_EQ(field.values[0], 1.0f);
+    releaseHeightField(&field);
     picture.image.bgrOrder = 0;
     EXPECT_FALSE(heightFieldFromImage(picture.image, HeightChannel::alpha, &field, &error));
     EXPECT_EQ(error, GenerateError::noAlpha);
@@ -550,8 +561,16 @@ TEST(GenerateBlend, DetailTilesKeepsAlphaAndWritesRenormalisedSamples) {
         // A base of one tilted, already re-normalised normal, with alpha.
         OwnedImage base(5, 3, bits, true), detail(2, 2, 8, false);
         uint32_t tilted[3];
-        if (bits == 16) encodeNormal<65535>(0.3, -0.2, 0.9, tilted);
-        else encodeNormal<255>(0.3, -0.2, 0.9, tilted);
+        const double tx = 0.3, ty = -0.2, tz = 0.9;
+        if (bits == 16) {
+            uint16_t samples[3];
+            renormalizeVectors(&tx, &ty, &tz, 1, samples, 3);
+            std::copy(samples, samples + 3, tilted);
+        } else {
+            uint8_t samples[3];
+            renormalizeVectors(&tx, &ty, &tz, 1, samples, 3);
+            std::copy(samples, samples + 3, tilted);
+        }
         for (uint32_t y = 0; y < 3; ++y)
             for (uint32_t x = 0; x < 5; ++x) {
                 for (uint32_t c = 0; c < 3; ++c) base.set(x, y, c, tilted[c]);
@@ -591,11 +610,64 @@ TEST(GenerateBlend, DetailTilesKeepsAlphaAndWritesRenormalisedSamples) {
     }
 }
 
-TEST(GenerateBlend, RefusesAnotherLayout) {
-    OwnedImage base(2, 2, 8, false), detail(2, 2, 8, false);
-    detail.image.bottomUp = 1;
+// Every layout the row view takes is blended alike: a base and a detail
+// stored bottom row first, blue first and with padded rows give the samples
+// the plain ones give; rows past the pixels are refused.
+TEST(GenerateBlend, EveryRowLayoutBlendsAlike) {
+    const uint32_t w = 3, h = 2;
+    const auto fill = [](Image& image, uint32_t seed) {
+        ImageRows rows;
+        ASSERT_TRUE(viewRows(image, rows));
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                uint8_t* p = rows.row(y) + x * rows.step;
+                p[rows.red] = static_cast<uint8_t>(100 + 20 * x + seed);
+                p[1] = static_cast<uint8_t>(140 - 15 * y + seed);
+                p[rows.blue] = 230;
+            }
+    };
+    // A 32-bit picture blue first, bottom row first, each row padded by 4 bytes.
+    const auto stored = [&](OwnedImage& image, uint32_t seed) {
+        resetImage(&image.image);
+        image.image.rowPad = 4;
+        image.image.rowBytes = static_cast<int32_t>(w * 4);
+        image.image.bitsPerPixel = 32;
+        image.image.width = w;
+        image.image.height = h;
+        image.image.bgrOrder = 1;
+        image.image.bottomUp = 1;
+        image.image.dataSize = (w * 4 + 4) * h;
+        image.image.pixels = static_cast<uint8_t*>(platformAllocLarge(image.image.dataSize));
+        std::fill(image.image.pixels, image.image.pixels + image.image.dataSize, uint8_t{0});
+        fill(image.image, seed);
+    };
+    OwnedImage plainBase(w, h, 8, false), plainDetail(w, h, 8, false), base, detail;
+    fill(plainBase.image, 0);
+    fill(plainDetail.image, 7);
+    stored(base, 0);
+    stored(detail, 7);
+    for (const auto& entry : blendModeNames) {
+        OwnedImage plainOut(w, h, 8, false), out;
+        std::copy(plainBase.image.pixels, plainBase.image.pixels + plainBase.image.dataSize, plainOut.image.pixels);
+        stored(out, 0);
+        ASSERT_TRUE(blendDetail(&plainOut.image, plainDetail.image, {entry.value, 1.5}, nullptr));
+        ASSERT_TRUE(blendDetail(&out.image, detail.image, {entry.value, 1.5}, nullptr));
+        ImageRows a, b;
+        ASSERT_TRUE(viewRows(plainOut.image, a) && viewRows(out.image, b));
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x)
+                for (size_t c = 0; c < 3; ++c) {
+                    const size_t ca = c == 0 ? a.red : c == 2 ? a.blue : 1, cb = c == 0 ? b.red : c == 2 ? b.blue : 1;
+                    EXPECT_EQ(a.row(y)[x * a.step + ca], b.row(y)[x * b.step + cb]) << entry.name;
+                }
+    }
+    OwnedImage plain(w, h, 8, false), cut(w, h, 8, false);
+    cut.image.dataSize -= 1;  // the last row runs past the pixels
     GenerateError error = GenerateError::none;
-    EXPECT_FALSE(blendDetail(&base.image, detail.image, {}, &error));
+    EXPECT_FALSE(blendDetail(&plain.image, cut.image, {}, &error));
+    EXPECT_EQ(error, GenerateError::unsupportedLayout);
+    HeightField field;
+    EXPECT_FALSE(heightFieldFromImage(cut.image, HeightChannel::red, &field, &error));
     EXPECT_EQ(error, GenerateError::unsupportedLayout);
 }
 
