@@ -5,6 +5,8 @@
 
 #include "cli/cli.h"
 #include "cli/stream.h"
+#include "generate/blend.h"
+#include "generate/height_to_normal.h"
 #include "image/thumbnail.h"
 #include "readers/readers.h"
 
@@ -37,7 +39,47 @@ bool saveThumbnail(const char* path, const Image& image) {
     return written;
 }
 
+// The bits a made map is written with: 16 where the format holds them
+// (PNG, TIFF, and DDS, whose encoder reads them), unless --depth 8.
+int madeMapBits(const Arguments& args, OutputFormat format) {
+    const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds;
+    return wide && args.save.depth != 8 ? 16 : 8;
+}
+
+// --from-height: the normal map of the height map `input`, into `image`.
+bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
+    Image height{};
+    LoadFailure failure;
+    if (!readImageFile(input, &height, &failure)) {
+        resetImage(&height);
+        reportLoadFailure(input, failure);
+        return false;
+    }
+    const MapArguments& m = args.make;
+    HeightToNormalOptions options;
+    options.heightScale = m.heightScale;
+    options.filter = m.filter;
+    options.edges = m.edges;
+    options.convention = m.convention == GreenConvention::unknown ? GreenConvention::openGl : m.convention;
+    options.outputBits = madeMapBits(args, format);
+    options.heightToAlpha = m.heightToAlpha;
+    GenerateError error = GenerateError::none;
+    const bool made = normalsFromHeightImage(height, m.channel, options, image, &error);
+    resetImage(&height);
+    if (!made) reportLine("%s: cannot make a normal map of it: %s", input, generateErrorText(error));
+    return made;
+}
+
 }  // namespace
+
+bool readBlendDetail(const Arguments& args, Image* detail) {
+    if (!args.make.blend) return true;
+    LoadFailure failure;
+    if (readImageFile(args.make.blend, detail, &failure)) return true;
+    resetImage(detail);
+    reportLoadFailure(args.make.blend, failure);
+    return false;
+}
 
 bool needsGreenFlip(GreenConvention found, GreenConvention wanted) {
     return found != GreenConvention::unknown && wanted != GreenConvention::unknown && found != wanted;
@@ -59,11 +101,11 @@ bool saveResult(const Arguments& args, const char* input, const char* output, co
 }
 
 FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
-                      unsigned streamThreads) {
+                      const Image* detail, unsigned streamThreads) {
     FileResult result;
     result.outcome = Outcome::done;
-    // The thumbnail and the conversion need the whole picture.
-    if (!args.thumbnail && args.to == GreenConvention::unknown) {
+    // The thumbnail, the conversion, a made map and a blend need the whole picture.
+    if (!args.thumbnail && args.to == GreenConvention::unknown && !args.make.fromHeight && !detail) {
         switch (streamAdjust(input, output, format, args.options, args.save, streamThreads)) {
             case StreamResult::written: return result;
             case StreamResult::loadFailed:
@@ -79,7 +121,12 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
     }
     Image image{};
     LoadFailure failure;
-    if (!readImageFile(input, &image, &failure)) {
+    if (args.make.fromHeight) {
+        if (!makeNormalMap(args, input, format, &image)) {
+            result.outcome = Outcome::loadFailed;
+            return result;
+        }
+    } else if (!readImageFile(input, &image, &failure)) {
         resetImage(&image);
         reportLoadFailure(input, failure);
         result.outcome = Outcome::loadFailed;
@@ -99,6 +146,15 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
             result.conversion = Conversion::unchanged;
         }
     }
+    if (detail) {
+        GenerateError error = GenerateError::none;
+        if (!blendDetail(&image, *detail, args.make.blendOptions, &error)) {
+            reportLine("%s: cannot lay %s over it: %s", input, args.make.blend, generateErrorText(error));
+            resetImage(&image);
+            result.outcome = Outcome::loadFailed;
+            return result;
+        }
+    }
     adjustPixels(&image, args.options);
     if (!buildDisplayBitmap(&image)) {
         reportWriteFailure(output);
@@ -115,7 +171,12 @@ int runOneFile(const Arguments& args) {
     const char* output = args.inputs[1];
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(output, format);
-    switch (adjustFile(args, args.inputs[0], output, format, 0).outcome) {
+    Image detail{};
+    if (!readBlendDetail(args, &detail)) return exitLoadFailed;
+    const Outcome outcome =
+        adjustFile(args, args.inputs[0], output, format, args.make.blend ? &detail : nullptr, 0).outcome;
+    resetImage(&detail);
+    switch (outcome) {
         case Outcome::loadFailed: return exitLoadFailed;
         case Outcome::writeFailed: return exitWriteFailed;
         default: return exitOk;

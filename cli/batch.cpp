@@ -235,6 +235,15 @@ int runFolder(const Arguments& args) {
     planOutputs(args, files, problems);
     if (usageProblems(problems)) return exitUsage;
 
+    // --blend's DETAIL, read once before anything is written.
+    Image detail{};
+    if (!readBlendDetail(args, &detail)) return exitLoadFailed;
+    const Image* const blend = args.make.blend ? &detail : nullptr;
+    struct Release {
+        Image* image;
+        ~Release() { resetImage(image); }
+    } release{&detail};
+
     // Every folder an output goes into, made before the work starts.
     if (!makeOutputFolders(files)) return exitWriteFailed;
 
@@ -245,7 +254,8 @@ int runFolder(const Arguments& args) {
         if (args.update && upToDate(files[i])) results[i].outcome = Outcome::upToDate;
     runFiles(args, files, results, [&](size_t index, unsigned streamThreads) {
         const std::string input = display(files[index].path), output = display(files[index].output);
-        return adjustFile(args, input.c_str(), output.c_str(), formatFor(args, files[index].path), streamThreads);
+        return adjustFile(args, input.c_str(), output.c_str(), formatFor(args, files[index].path), blend,
+                          streamThreads);
     });
 
     unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;

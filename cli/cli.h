@@ -36,12 +36,18 @@ struct FileResult {
 };
 
 // The adjusting road of one file, for one INPUT and OUTPUT and for every
-// file of a folder run: read, convert (--to), adjust, write `output` in
-// `format` (and the thumbnail, when asked for). A file the streaming road
-// takes goes that way, on at most `streamThreads` threads (0: one per
-// processor, at most 8). Every failure is reported as it happens.
+// file of a folder run: read (or, with --from-height, make the normal map of
+// the height map read), convert (--to), lay `detail` over it (--blend; null
+// without), adjust, write `output` in `format` (and the thumbnail, when
+// asked for). A file the streaming road takes goes that way, on at most
+// `streamThreads` threads (0: one per processor, at most 8). Every failure
+// is reported as it happens.
 FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
-                      unsigned streamThreads);
+                      const Image* detail, unsigned streamThreads);
+
+// Reads --blend's DETAIL into `detail` before a run starts work; true when
+// there is none to read. On failure the reader's reason is reported.
+bool readBlendDetail(const Arguments& args, Image* detail);
 
 // The green inversion that makes a map of convention `found` one of
 // convention `wanted`: true when they are known and differ.
@@ -59,6 +65,8 @@ int runDetect(const Arguments& args);
 // --check: one line (or JSON object) a map, exit 0, 5 (findings) or 1.
 // --fix: the repaired maps written, a summary, exit 0, 5 (some skipped), 1 or 3.
 int runCheck(const Arguments& args);
+// --to-height: the height map of one normal map, and its range printed.
+int runToHeight(const Arguments& args);
 
 // Shared by the runs over many files (cli/batch.cpp).
 namespace batch {

@@ -36,10 +36,7 @@ bool parseCount(const char* text, long low, long high, long& count) {
 }
 
 bool parseConvention(const char* text, GreenConvention& convention) {
-    if (std::strcmp(text, "opengl") == 0) convention = GreenConvention::openGl;
-    else if (std::strcmp(text, "directx") == 0) convention = GreenConvention::directX;
-    else return false;
-    return true;
+    return parseChoice<GreenConvention>(conventionNames, text, &convention);
 }
 
 // A switch turned on, for the table's actions; always true.
@@ -61,17 +58,24 @@ constexpr char ddsOutput[] = "DDS output";
 constexpr char manyFiles[] = "Many files";
 constexpr char greenConvention[] = "Green convention";
 constexpr char checking[] = "Checking and fixing";
+constexpr char makingMaps[] = "Making maps";
 constexpr char general[] = "";
 
 // The runs an adjustment goes with: not --check, which only reads (--detect
 // takes them and reads on regardless).
-constexpr uint8_t adjustingRuns = oneFileRun | folderRun | detectRun | fixOneRun | fixFolderRun;
+constexpr uint16_t makingRuns = fromHeightRun | fromHeightFolderRun;
+constexpr uint16_t mapRuns = makingRuns | toHeightRun;  // the runs of the map makers
+// Every run that reads or writes normal maps: all but --to-height.
+constexpr uint16_t normalRuns = everyRun & ~toHeightRun;
+constexpr uint16_t adjustingRuns = oneFileRun | folderRun | detectRun | fixOneRun | fixFolderRun | makingRuns;
 // The DDS choices go wherever a DDS file may be written, and with --check,
 // which lets them be.
-constexpr uint8_t ddsRuns = oneFileRun | folderRun | checkRun | fixOneRun | fixFolderRun;
-constexpr uint8_t outDirRuns = folderRun | fixFolderRun;
-constexpr uint8_t manyFileRuns = folderRun | detectRun | checkRun | fixFolderRun;
-constexpr uint8_t checkRuns = checkRun | fixOneRun | fixFolderRun;
+constexpr uint16_t ddsRuns = oneFileRun | folderRun | checkRun | fixOneRun | fixFolderRun | makingRuns;
+constexpr uint16_t outDirRuns = folderRun | fixFolderRun | fromHeightFolderRun;
+constexpr uint16_t manyFileRuns = folderRun | detectRun | checkRun | fixFolderRun | fromHeightFolderRun;
+constexpr uint16_t checkRuns = checkRun | fixOneRun | fixFolderRun;
+// --blend goes on the adjusting road: one file, folders, and maps just made.
+constexpr uint16_t blendRuns = oneFileRun | folderRun | makingRuns;
 
 constexpr Option options[] = {
     {.name = "--invert-red", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
@@ -86,7 +90,7 @@ constexpr Option options[] = {
     {.name = "--renormalize", .shortName = 0, .argument = nullptr, .runs = adjustingRuns, .section = adjustments,
      .help = "re-normalise every normal after scaling X and Y",
      .take = [](Arguments& a, const char*) { return set(a.options.renormalize); }, .refusal = nullptr},
-    {.name = "--scale", .shortName = 0, .argument = "TEXT", .runs = everyRun, .section = adjustments,
+    {.name = "--scale", .shortName = 0, .argument = "TEXT", .runs = normalRuns, .section = adjustments,
      .help = "the scale for X and Y, read like the scale field:\n"
              "empty gives 1, text that is not a number gives 0",
      .take =
@@ -104,12 +108,12 @@ constexpr Option options[] = {
              "a warning. This comes before the other adjustments.",
      .take = [](Arguments& a, const char* text) { return parseConvention(text, a.to); },
      .refusal = "--to takes opengl or directx"},
-    {.name = "--thumbnail", .shortName = 0, .argument = "THUMB", .runs = oneFileRun, .section = adjustments,
+    {.name = "--thumbnail", .shortName = 0, .argument = "THUMB", .runs = oneFileRun | fromHeightRun, .section = adjustments,
      .help = "also save the dialog's thumbnail (.bmp, .png, .tga or\n"
              ".tif)",
      .take = [](Arguments& a, const char* path) { return keep(a.thumbnail, path); }, .refusal = nullptr},
 
-    {.name = "--alpha", .shortName = 0, .argument = "keep|drop", .runs = everyRun, .section = output,
+    {.name = "--alpha", .shortName = 0, .argument = "keep|drop", .runs = normalRuns, .section = output,
      .help = "keep an input's alpha channel in PNG, Targa and TIFF\n"
              "output (the default), or leave it out; BMP holds no\n"
              "alpha",
@@ -121,7 +125,7 @@ constexpr Option options[] = {
              return true;
          },
      .refusal = "--alpha takes keep or drop"},
-    {.name = "--depth", .shortName = 0, .argument = "8|16", .runs = everyRun, .section = output,
+    {.name = "--depth", .shortName = 0, .argument = "8|16", .runs = normalRuns, .section = output,
      .help = "the bits a sample of PNG and TIFF output: 8 reduces\n"
              "16-bit samples, 16 widens 8-bit ones; by default the\n"
              "input's own depth. BMP and Targa hold 8 bits.",
@@ -218,9 +222,10 @@ constexpr Option options[] = {
              "Only the relation of X to Y can be seen, so a map with\n"
              "red inverted reads as the other convention.",
      .take = [](Arguments& a, const char*) { return set(a.detect); }, .refusal = nullptr},
-    {.name = "--json", .shortName = 0, .argument = nullptr, .runs = detectRun | checkRuns, .section = greenConvention,
+    {.name = "--json", .shortName = 0, .argument = nullptr, .runs = detectRun | checkRuns | toHeightRun,
+     .section = greenConvention,
      .help = "one JSON object a line (JSON Lines) instead of text,\n"
-             "for --detect, --check and --fix",
+             "for --detect, --check, --fix and --to-height",
      .take = [](Arguments& a, const char*) { return set(a.check.json); }, .refusal = nullptr},
 
     {.name = "--check", .shortName = 0, .argument = nullptr, .runs = checkRun, .section = checking,
@@ -243,6 +248,93 @@ constexpr Option options[] = {
              "wrong-convention (--fix converts it)",
      .take = [](Arguments& a, const char* text) { return parseConvention(text, a.check.expect); },
      .refusal = "--expect takes opengl or directx"},
+
+    {.name = "--from-height", .shortName = 0, .argument = nullptr, .runs = makingRuns, .section = makingMaps,
+     .help = "make a normal map of each height map (white high,\n"
+             "black low); the other options apply to the map made",
+     .take = [](Arguments& a, const char*) { return set(a.make.fromHeight); }, .refusal = nullptr},
+    {.name = "--to-height", .shortName = 0, .argument = nullptr, .runs = toHeightRun, .section = makingMaps,
+     .help = "make the height map of a normal map: a 16-bit grey\n"
+             "PNG or TIFF, lowest black and highest white; prints\n"
+             "'height range R texels'",
+     .take = [](Arguments& a, const char*) { return set(a.make.toHeight); }, .refusal = nullptr},
+    {.name = "--height-channel", .shortName = 0, .argument = "CH", .runs = makingRuns, .section = makingMaps,
+     .help = "r, g, b, a or luma: where the height is read (default:\n"
+             "grey pictures as grey, colour ones as luma)",
+     .take = [](Arguments& a, const char* text) { return parseChoice<HeightChannel>(heightChannelNames, text, &a.make.channel); },
+     .refusal = "--height-channel takes r, g, b, a or luma"},
+    {.name = "--height-scale", .shortName = 0, .argument = "S", .runs = mapRuns, .section = makingMaps,
+     .help = "white stands S texel widths above black (default 1);\n"
+             "--to-height then writes S texel widths a step of white",
+     .take =
+         [](Arguments& a, const char* text) {
+             char* end = nullptr;
+             const double value = std::strtod(text, &end);
+             if (end == text || *end || !std::isfinite(value)) return false;
+             a.make.heightScale = value;
+             return set(a.make.heightScaleGiven);
+         },
+     .refusal = "--height-scale takes a number"},
+    {.name = "--filter", .shortName = 0, .argument = "FILTER", .runs = mapRuns, .section = makingMaps,
+     .help = "central, sobel (default), scharr, prewitt or sobel5\n"
+             "(5 x 5, smoothest): the slope of the heights;\n"
+             "--to-height fits the height to it (default central)",
+     .take =
+         [](Arguments& a, const char* text) {
+             return parseChoice<DerivativeFilter>(derivativeFilterNames, text, &a.make.filter) &&
+                    set(a.make.filterGiven);
+         },
+     .refusal = "--filter takes central, sobel, scharr, prewitt or sobel5"},
+    {.name = "--wrap", .shortName = 0, .argument = nullptr, .runs = mapRuns, .section = makingMaps,
+     .help = "the picture tiles: edges read across (default)",
+     .take =
+         [](Arguments& a, const char*) {
+             a.make.edges = EdgeRule::wrap;
+             return true;
+         },
+     .refusal = nullptr},
+    {.name = "--clamp", .shortName = 0, .argument = nullptr, .runs = mapRuns, .section = makingMaps,
+     .help = "for pictures that do not tile: edges repeated",
+     .take =
+         [](Arguments& a, const char*) {
+             a.make.edges = EdgeRule::clamp;
+             return true;
+         },
+     .refusal = nullptr},
+    {.name = "--convention", .shortName = 0, .argument = "NAME", .runs = mapRuns, .section = makingMaps,
+     .help = "opengl (default) or directx: the map made; for\n"
+             "--to-height the map read (default: detected)",
+     .take = [](Arguments& a, const char* text) { return parseConvention(text, a.make.convention); },
+     .refusal = "--convention takes opengl or directx"},
+    {.name = "--height-to-alpha", .shortName = 0, .argument = nullptr, .runs = makingRuns, .section = makingMaps,
+     .help = "also keep the height in the map's alpha channel",
+     .take = [](Arguments& a, const char*) { return set(a.make.heightToAlpha); }, .refusal = nullptr},
+    {.name = "--blend", .shortName = 0, .argument = "DETAIL", .runs = blendRuns, .section = makingMaps,
+     .help = "lay the normal map DETAIL over each map (tiled when\n"
+             "smaller), after --to and before the other\n"
+             "adjustments; DETAIL is read once, before any work",
+     .take = [](Arguments& a, const char* path) { return keep(a.make.blend, path); }, .refusal = nullptr},
+    {.name = "--blend-mode", .shortName = 0, .argument = "MODE", .runs = blendRuns, .section = makingMaps,
+     .help = "rnm (default, reoriented normal mapping), whiteout,\n"
+             "udn or linear",
+     .take =
+         [](Arguments& a, const char* text) {
+             return parseChoice<BlendMode>(blendModeNames, text, &a.make.blendOptions.mode) &&
+                    set(a.make.blendOptionsGiven);
+         },
+     .refusal = "--blend-mode takes rnm, whiteout, udn or linear"},
+    {.name = "--blend-strength", .shortName = 0, .argument = "K", .runs = blendRuns, .section = makingMaps,
+     .help = "the detail's slopes times K (default 1; 0 leaves the\n"
+             "map as it was)",
+     .take =
+         [](Arguments& a, const char* text) {
+             char* end = nullptr;
+             const double value = std::strtod(text, &end);
+             if (end == text || *end || !std::isfinite(value)) return false;
+             a.make.blendOptions.strength = value;
+             return set(a.make.blendOptionsGiven);
+         },
+     .refusal = "--blend-strength takes a number"},
 
     {.name = "--help", .shortName = 'h', .argument = nullptr, .runs = everyRun, .section = general,
      .help = "show this text", .take = [](Arguments&, const char*) { return true; }, .refusal = nullptr,
@@ -276,6 +368,9 @@ constexpr char helpHead[] =
     "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
     "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] --out-dir DIR [-r] [-j N] INPUT...\n"
+    "       quorvel-cli --from-height [OPTIONS] HEIGHT OUTPUT\n"
+    "       quorvel-cli --from-height [OPTIONS] --out-dir DIR [-r] [-u] [-j N] HEIGHT...\n"
+    "       quorvel-cli --to-height [--convention opengl|directx] [--clamp] [--json] NORMALMAP OUTPUT\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
     "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
@@ -292,6 +387,10 @@ constexpr char helpTail[] =
     "  quorvel-cli --detect textures/*.png\n"
     "  quorvel-cli --check --expect directx -r textures/\n"
     "  quorvel-cli --fix -r --out-dir fixed textures/\n"
+    "  quorvel-cli --from-height --height-scale 4 --filter scharr height.png normal.png\n"
+    "  quorvel-cli --from-height --convention directx --out-dir normals heights/\n"
+    "  quorvel-cli --to-height --clamp baked.png height.png\n"
+    "  quorvel-cli --blend fabric.png --blend-strength 0.5 baked.png detailed.png\n"
     "\n"
     "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
     "others are still written); 2 usage error; 3 a file could not be written;\n"
@@ -343,7 +442,8 @@ const char* checkUsageProblem(const Arguments& args) {
     const CheckArguments& c = args.check;
     const bool checkOrFix = c.check || c.fix;
     if (c.check && c.fix) return "--check only reads; --fix checks and writes: give one of them";
-    if (c.json && !checkOrFix && !args.detect) return "--json goes with --check, --fix or --detect";
+    if (c.json && !checkOrFix && !args.detect && !args.make.toHeight)
+        return "--json goes with --check, --fix or --detect";
     if (c.expect != GreenConvention::unknown && !checkOrFix)
         return "--expect goes with --check or --fix (--to converts without checking)";
     if (!checkOrFix) return nullptr;
@@ -358,8 +458,86 @@ const char* checkUsageProblem(const Arguments& args) {
     return nullptr;
 }
 
+std::string commonUsageProblem(const Arguments& args);
+
+// What goes with what among the map makers' runs: the problem, or null.
+const char* mapUsageProblem(const Arguments& args) {
+    const MapArguments& m = args.make;
+    const bool checkOrFix = args.check.check || args.check.fix;
+    if (m.fromHeight && m.toHeight) return "--from-height and --to-height are separate runs: give one of them";
+    if (m.blend && (args.check.check || args.detect || m.toHeight))
+        return "--blend writes normal maps: it does not go with --check, --detect or --to-height";
+    if ((m.fromHeight || m.toHeight) && (checkOrFix || args.detect))
+        return "--from-height and --to-height do not go with --check, --detect or --fix";
+    if (m.blendOptionsGiven && !m.blend) return "--blend-mode and --blend-strength go with --blend";
+    if (m.toHeight && args.outDir) return "--to-height takes one NORMALMAP and OUTPUT, not --out-dir";
+    return nullptr;
+}
+
+// The run the arguments ask for.
+RunKind runOf(const Arguments& args) {
+    if (args.make.toHeight) return toHeightRun;
+    if (args.make.fromHeight) return args.outDir ? fromHeightFolderRun : fromHeightRun;
+    if (args.check.fix) return args.outDir ? fixFolderRun : fixOneRun;
+    if (args.check.check) return checkRun;
+    if (args.detect) return detectRun;
+    return args.outDir ? folderRun : oneFileRun;
+}
+
+const char* runName(RunKind run) {
+    switch (run) {
+        case oneFileRun: return "one INPUT and OUTPUT";
+        case folderRun: return "--out-dir";
+        case detectRun: return "--detect";
+        case checkRun: return "--check";
+        case fixOneRun: return "--fix";
+        case fixFolderRun: return "--fix --out-dir";
+        case fromHeightRun: return "--from-height";
+        case fromHeightFolderRun: return "--from-height --out-dir";
+        case toHeightRun: return "--to-height";
+        case everyRun: break;
+    }
+    return "this run";
+}
+
+// The first option given that the run does not take, as the table says.
+std::string runProblem(const Arguments& args, std::span<const Option* const> given) {
+    const RunKind run = runOf(args);
+    for (const Option* option : given) {
+        if (option->runs & run) continue;
+        const std::string name = option->name;
+        if ((option->runs & ~mapRuns) == 0) {
+            const bool making = option->runs & makingRuns, height = option->runs & toHeightRun;
+            return name + " goes with " + (making ? "--from-height" : "") + (making && height ? " or " : "") +
+                   (height ? "--to-height" : "");
+        }
+        return name + " does not go with " + runName(run);
+    }
+    return {};
+}
+
 // What goes with what: the usage error, or an empty text.
-std::string usageProblem(const Arguments& args) {
+std::string usageProblem(const Arguments& args, std::span<const Option* const> given) {
+    if (const char* problem = mapUsageProblem(args)) return problem;
+    const bool makingMap = args.make.fromHeight || args.make.toHeight;
+    if (makingMap) {
+        if (std::string problem = runProblem(args, given); !problem.empty()) return problem;
+    }
+    if (std::string problem = commonUsageProblem(args); !problem.empty()) return problem;
+    if (args.make.toHeight) {
+        OutputFormat format;
+        if (outputFormatOf(args.inputs[1], format) && format != OutputFormat::png && format != OutputFormat::tif)
+            return std::string("--to-height writes a 16-bit grey PNG or TIFF: OUTPUT must end in .png, .tif or "
+                               ".tiff: ") +
+                   args.inputs[1];
+        if (args.make.heightScaleGiven && !(args.make.heightScale > 0.0))
+            return "--to-height takes a --height-scale above 0";
+    }
+    return runProblem(args, given);
+}
+
+// The rules every run shares: the usage error, or an empty text.
+std::string commonUsageProblem(const Arguments& args) {
     if (const char* problem = checkUsageProblem(args)) return problem;
     const bool many = args.outDir != nullptr;
     if (args.detect && (many || args.to != GreenConvention::unknown || args.thumbnail || args.formatGiven))
@@ -416,6 +594,7 @@ std::string helpText() {
 
 ParseResult parseArguments(int argc, const char* const* argv, Arguments& args, std::string& error) {
     bool optionsEnded = false;
+    std::vector<const Option*> given;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
@@ -444,11 +623,12 @@ ParseResult parseArguments(int argc, const char* const* argv, Arguments& args, s
             error = std::string(option->refusal) + ", not '" + value + "'";
             return ParseResult::usage;
         }
+        given.push_back(option);
         if (option->effect == OptionEffect::help) return ParseResult::help;
         if (option->effect == OptionEffect::version) return ParseResult::version;
     }
     if (args.scaleText && !args.quiet) noteScaleText(args.scaleText, args.options.scale);
-    error = usageProblem(args);
+    error = usageProblem(args, given);
     return error.empty() ? ParseResult::run : ParseResult::usage;
 }
 

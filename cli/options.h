@@ -10,6 +10,8 @@
 
 #include "adjust/adjust.h"
 #include "detect/green_convention.h"
+#include "generate/blend.h"
+#include "generate/generate_options.h"
 #include "writers/writers.h"
 
 enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3, exitFindings = 5 };
@@ -20,6 +22,23 @@ struct CheckArguments {
     bool fix = false;
     bool json = false;  // JSON Lines for --check, --fix and --detect
     GreenConvention expect = GreenConvention::unknown;
+};
+
+// The options of making maps: --from-height, --to-height and --blend.
+struct MapArguments {
+    bool fromHeight = false;
+    bool toHeight = false;
+    HeightChannel channel = HeightChannel::automatic;
+    double heightScale = 1.0;  // S: white stands S texel widths above black
+    bool heightScaleGiven = false;
+    DerivativeFilter filter = DerivativeFilter::sobel;
+    bool filterGiven = false;
+    EdgeRule edges = EdgeRule::wrap;
+    GreenConvention convention = GreenConvention::unknown;  // unknown: OpenGL, or detected by --to-height
+    bool heightToAlpha = false;
+    const char* blend = nullptr;  // DETAIL
+    BlendOptions blendOptions;
+    bool blendOptionsGiven = false;
 };
 
 struct Arguments {
@@ -39,17 +58,21 @@ struct Arguments {
     bool ddsOptionsGiven = false;
     std::vector<const char*> inputs;
     CheckArguments check;
+    MapArguments make;
 };
 
 // The runs of quorvel-cli, as bits: which of them an option goes with.
-enum RunKind : uint8_t {
-    oneFileRun = 1,     // INPUT OUTPUT
-    folderRun = 2,      // --out-dir DIR INPUT...
-    detectRun = 4,      // --detect INPUT...
-    checkRun = 8,       // --check INPUT...
-    fixOneRun = 16,     // --fix INPUT OUTPUT
-    fixFolderRun = 32,  // --fix --out-dir DIR INPUT...
-    everyRun = 63,
+enum RunKind : uint16_t {
+    oneFileRun = 1,             // INPUT OUTPUT
+    folderRun = 2,              // --out-dir DIR INPUT...
+    detectRun = 4,              // --detect INPUT...
+    checkRun = 8,               // --check INPUT...
+    fixOneRun = 16,             // --fix INPUT OUTPUT
+    fixFolderRun = 32,          // --fix --out-dir DIR INPUT...
+    fromHeightRun = 64,         // --from-height HEIGHT OUTPUT
+    fromHeightFolderRun = 128,  // --from-height --out-dir DIR HEIGHT...
+    toHeightRun = 256,          // --to-height NORMALMAP OUTPUT
+    everyRun = 511,
 };
 
 enum class OptionEffect { next, help, version };
@@ -59,7 +82,7 @@ struct Option {
     const char* name;       // "--jobs"
     char shortName;         // 'j', or 0 when it has none
     const char* argument;   // its value as --help names it ("N"); null for a switch
-    uint8_t runs;           // RunKind bits: the runs that take it (the others refuse it as a usage error)
+    uint16_t runs;          // RunKind bits: the runs that take it (the others refuse it as a usage error)
     const char* section;    // the heading --help lists it under ("" for the last, unnamed group)
     const char* help;       // its text in --help, lines separated by '\n'
     // Records the option (and its value) in `args`; false when the value is

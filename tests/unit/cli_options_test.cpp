@@ -41,11 +41,25 @@ const RunLine runLines[] = {
     {checkRun, "--check", {"--check", "in"}},
     {fixOneRun, "--fix INPUT OUTPUT", {"--fix", "in.png", "out.dds"}},
     {fixFolderRun, "--fix --out-dir", {"--fix", "--out-dir", "out", "--format", "dds", "in"}},
+    {fromHeightRun, "--from-height", {"--from-height", "height.png", "out.dds"}},
+    {fromHeightFolderRun, "--from-height --out-dir", {"--from-height", "--out-dir", "out", "--format", "dds", "in"}},
+    {toHeightRun, "--to-height", {"--to-height", "in.png", "height.png"}},
 };
+
+// Options that only make sense beside another, and the words of that other.
+const std::map<std::string, std::vector<const char*>> companions = {
+    {"--blend-mode", {"--blend", "detail.png"}},
+    {"--blend-strength", {"--blend", "detail.png"}},
+};
+
+void addCompanions(const Option& option, std::vector<const char*>& words) {
+    const auto found = companions.find(option.name);
+    if (found != companions.end()) words.insert(words.end(), found->second.begin(), found->second.end());
+}
 
 // The options that pick the run; the run lines above hold them.
 bool picksRun(const Option& option) {
-    for (const char* name : {"--out-dir", "--detect", "--check", "--fix"})
+    for (const char* name : {"--out-dir", "--detect", "--check", "--fix", "--from-height", "--to-height"})
         if (std::strcmp(option.name, name) == 0) return true;
     return false;
 }
@@ -55,6 +69,8 @@ const std::map<std::string, const char*> goodValues = {
     {"--scale", "2"},      {"--to", "opengl"}, {"--thumbnail", "t.png"}, {"--alpha", "drop"},
     {"--depth", "16"},     {"--dds", "bc1"},   {"--mips", "3"},          {"--out-dir", "out"},
     {"--format", "dds"},   {"--jobs", "2"},    {"--expect", "directx"},
+    {"--height-channel", "r"}, {"--height-scale", "2.5"}, {"--filter", "scharr"}, {"--convention", "directx"},
+    {"--blend", "detail.png"}, {"--blend-mode", "udn"},   {"--blend-strength", "0.5"},
 };
 
 const char* goodValue(const Option& option) {
@@ -80,6 +96,7 @@ TEST(CliOptions, EachOptionIsTakenInItsRunsAndRefusedInTheOthers) {
             std::vector<const char*> words = line.words;
             words.push_back(option.name);
             if (option.argument) words.push_back(goodValue(option));
+            addCompanions(option, words);
             const Parsed parsed = parse(words);
             const bool takes = (option.runs & line.run) != 0;
             EXPECT_EQ(parsed.result, takes ? expectedResult(option) : ParseResult::usage)
@@ -112,6 +129,7 @@ TEST(CliOptions, EverySpellingOfAnOptionIsTaken) {
         for (const auto& spelling : spellings) {
             std::vector<const char*> words = home->words;
             for (const std::string& word : spelling) words.push_back(word.c_str());
+            addCompanions(option, words);
             const Parsed parsed = parse(words);
             EXPECT_EQ(parsed.result, expectedResult(option)) << spelling.front() << ": " << parsed.error;
         }
@@ -135,6 +153,36 @@ TEST(CliOptions, ValuesAreAskedForAndChecked) {
         const Parsed refused = parse({"in.png", "out.png", option.name, "bogus"});
         EXPECT_EQ(refused.result, ParseResult::usage);
         EXPECT_EQ(refused.error, std::string(option.refusal) + ", not 'bogus'");
+    }
+}
+
+// The runs of making maps refuse each other and the reading runs, each with
+// a message that names the options at odds.
+TEST(CliOptions, MapMakersRefuseWhatDoesNotGoWithThem) {
+    const struct {
+        std::vector<const char*> words;
+        const char* message;
+    } cases[] = {
+        {{"--from-height", "--to-height", "a.png", "b.png"}, "--from-height and --to-height are separate runs"},
+        {{"--blend", "d.png", "--check", "a.png"}, "--blend writes normal maps"},
+        {{"--blend", "d.png", "--detect", "a.png"}, "--blend writes normal maps"},
+        {{"--blend", "d.png", "--to-height", "a.png", "b.png"}, "--blend writes normal maps"},
+        {{"--blend", "d.png", "--fix", "a.png", "b.png"}, "--blend does not go with --fix"},
+        {{"--from-height", "--check", "a.png"}, "do not go with --check, --detect or --fix"},
+        {{"--to-height", "--detect", "a.png"}, "do not go with --check, --detect or --fix"},
+        {{"--from-height", "--fix", "a.png", "b.png"}, "do not go with --check, --detect or --fix"},
+        {{"--blend-strength", "2", "a.png", "b.png"}, "go with --blend"},
+        {{"--height-channel", "r", "a.png", "b.png"}, "--height-channel goes with --from-height"},
+        {{"--clamp", "a.png", "b.png"}, "--clamp goes with --from-height or --to-height"},
+        {{"--to-height", "--out-dir", "o", "a.png"}, "not --out-dir"},
+        {{"--to-height", "a.png", "b.bmp"}, "OUTPUT must end in .png, .tif or .tiff"},
+        {{"--to-height", "--height-scale", "0", "a.png", "b.png"}, "above 0"},
+        {{"--from-height", "--to", "opengl", "a.png", "b.png"}, "--to does not go with --from-height"},
+    };
+    for (const auto& c : cases) {
+        const Parsed parsed = parse(c.words);
+        EXPECT_EQ(parsed.result, ParseResult::usage) << c.message;
+        EXPECT_NE(parsed.error.find(c.message), std::string::npos) << parsed.error;
     }
 }
 
