@@ -1,7 +1,7 @@
 // The TIFF files this program writes, decided once for both encoders (libtiff
 // in platform/portable/, the Windows Imaging Component in platform/win32/):
 // which pictures they take, and the tags and strips of the file one makes.
-// Tag values are those of the TIFF 6.0 specification.
+// Tag values are the numbers TIFF 6.0 gives them.
 #pragma once
 
 #include <cstddef>

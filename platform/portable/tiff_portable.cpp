@@ -259,7 +259,7 @@ bool decodeTiff(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
 // ---------------------------------------------------------------- output
 
 // The file's tags and strips are decided in platform/tiff_encoding.h, in the
-// specification's values, which are libtiff's.
+// numbers TIFF 6.0 gives its tags, which are libtiff's.
 constexpr TiffEncoding everyFile{};
 static_assert(everyFile.photometric == PHOTOMETRIC_RGB && everyFile.planarConfiguration == PLANARCONFIG_CONTIG &&
               everyFile.orientation == ORIENTATION_TOPLEFT && everyFile.compression == COMPRESSION_ADOBE_DEFLATE &&
