@@ -84,8 +84,8 @@ void normalRows(const Job& job, uint32_t first, uint32_t last, const RowBuffers&
         for (int i = 1; i <= radius; ++i) {
             sv[-i] = sv[edgeIndex(-i, width, job.edges)];
             dv[-i] = dv[edgeIndex(-i, width, job.edges)];
-            sv[width - 1 + i] = sv[edgeIndex(int64_t{width} - 1 + i, width, job.edges)];
-            dv[width - 1 + i] = dv[edgeIndex(int64_t{width} - 1 + i, width, job.edges)];
+            sv[width - 1 + static_cast<uint32_t>(i)] = sv[edgeIndex(int64_t{width} - 1 + i, width, job.edges)];
+            dv[width - 1 + static_cast<uint32_t>(i)] = dv[edgeIndex(int64_t{width} - 1 + i, width, job.edges)];
         }
         Sample* out = pixels + size_t{y} * width * channels;
         const float* centre = field.values + size_t{y} * width;
