@@ -156,7 +156,11 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
         }
     }
     adjustPixels(&image, args.options);
-    if (!buildDisplayBitmap(&image)) {
+    // The display bitmap shows the pixels as they were loaded: it is made
+    // again, of the adjusted pixels, only where the writer or the thumbnail
+    // reads it.
+    releaseBitmap(&image);
+    if ((args.thumbnail || writeReadsBitmap(image, format, args.save)) && !buildDisplayBitmap(&image)) {
         reportWriteFailure(output);
         result.outcome = Outcome::writeFailed;
     } else if (!saveResult(args, input, output, image, format) ||

@@ -69,14 +69,28 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
     return writeBmp(path, bitmap);
 }
 
+namespace {
+
+// PNG and TIFF keep 16 bits unless told otherwise; BMP and Targa hold 8 bits.
+bool writesSixteenBits(const Image& image, OutputFormat format, const SaveOptions& options) {
+    const bool deep = format == OutputFormat::png || format == OutputFormat::tif;
+    return deep && (options.depth == 16 || (options.depth == 0 && isSixteenBit(image)));
+}
+
+}  // namespace
+
+bool writeReadsBitmap(const Image& image, OutputFormat format, const SaveOptions& options) {
+    if (format == OutputFormat::dds) return !image.pixels;
+    const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
+    return format == OutputFormat::bmp || (!writesSixteenBits(image, format, options) && !alpha);
+}
+
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report) {
     SaveReport notes;
     const bool words = isSixteenBit(image);
     const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
-    // PNG and TIFF keep 16 bits unless told otherwise; BMP and Targa hold 8 bits.
-    const bool deep = format == OutputFormat::png || format == OutputFormat::tif;
-    const bool sixteen = deep && (options.depth == 16 || (options.depth == 0 && words));
+    const bool sixteen = writesSixteenBits(image, format, options);
     notes.reduced = words && !sixteen && options.depth != 8;
     notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
     bool ok = false;
@@ -87,7 +101,7 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         notes.reduced = words && options.ddsFormat == TextureFormat::bgra8;
         notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
         ok = image.pixels ? writeDds(path, image, options) : writeImageFile(path, image.bitmap, format);
-    } else if (format == OutputFormat::bmp || (!sixteen && !alpha)) {
+    } else if (writeReadsBitmap(image, format, options)) {
         // The display bitmap holds the picture in 8 bits without alpha.
         ok = writeImageFile(path, image.bitmap, format);
     } else {

@@ -46,6 +46,9 @@ struct SaveReport {
 // 16 bits and alpha where the format and the options allow.
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report = nullptr);
+// Whether writeImage writes this picture from its display bitmap, which must
+// then be built; otherwise only its pixels are read.
+bool writeReadsBitmap(const Image& image, OutputFormat format, const SaveOptions& options);
 bool writePng(const char* path, BitmapHandle bitmap);
 // A DDS texture of the Image's pixels (any layout; see encode/texture_encoder.h)
 // with its mip chain, as `options` choose.
