@@ -46,6 +46,11 @@ int madeMapBits(const Arguments& args, OutputFormat format) {
     return wide && args.save.depth != 8 ? 16 : 8;
 }
 
+// The convention of a map --from-height makes: opengl unless told.
+GreenConvention madeConvention(const Arguments& args) {
+    return args.make.convention == GreenConvention::unknown ? GreenConvention::openGl : args.make.convention;
+}
+
 // --from-height: the normal map of the height map `input`, into `image`.
 bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
     Image height{};
@@ -60,7 +65,7 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
     options.heightScale = m.heightScale;
     options.filter = m.filter;
     options.edges = m.edges;
-    options.convention = m.convention == GreenConvention::unknown ? GreenConvention::openGl : m.convention;
+    options.convention = madeConvention(args);
     options.outputBits = madeMapBits(args, format);
     options.heightToAlpha = m.heightToAlpha;
     GenerateError error = GenerateError::none;
@@ -72,11 +77,14 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
 
 }  // namespace
 
-bool readBlendDetail(const Arguments& args, Image* detail) {
+bool readBlendDetail(const Arguments& args, BlendDetail* detail) {
     if (!args.make.blend) return true;
     LoadFailure failure;
-    if (readImageFile(args.make.blend, detail, &failure)) return true;
-    resetImage(detail);
+    if (readImageFile(args.make.blend, &detail->image, &failure)) {
+        detail->convention = detectGreenConvention(detail->image).convention;
+        return true;
+    }
+    resetImage(&detail->image);
     reportLoadFailure(args.make.blend, failure);
     return false;
 }
@@ -101,7 +109,7 @@ bool saveResult(const Arguments& args, const char* input, const char* output, co
 }
 
 FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
-                      const Image* detail, unsigned streamThreads) {
+                      const BlendDetail* detail, unsigned streamThreads) {
     FileResult result;
     result.outcome = Outcome::done;
     // The thumbnail, the conversion, a made map and a blend need the whole picture.
@@ -147,8 +155,21 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
         }
     }
     if (detail) {
+        // A detail of the other convention is laid over in the base's: the
+        // base's is the one asked for (made, or converted to), else detected.
+        BlendOptions blend = args.make.blendOptions;
+        if (detail->convention != GreenConvention::unknown) {
+            GreenConvention base = result.conversion == Conversion::undecided ? GreenConvention::unknown : args.to;
+            if (base == GreenConvention::unknown)
+                base = args.make.fromHeight ? madeConvention(args) : detectGreenConvention(image).convention;
+            blend.invertDetailGreen = needsGreenFlip(detail->convention, base);
+            if (blend.invertDetailGreen && !args.quiet)
+                reportLine("note: the detail %s is in the %s convention and %s in the %s one: its green is "
+                           "inverted to match",
+                           args.make.blend, conventionName(detail->convention), input, conventionName(base));
+        }
         GenerateError error = GenerateError::none;
-        if (!blendDetail(&image, *detail, args.make.blendOptions, &error)) {
+        if (!blendDetail(&image, detail->image, blend, &error)) {
             reportLine("%s: cannot lay %s over it: %s", input, args.make.blend, generateErrorText(error));
             resetImage(&image);
             result.outcome = Outcome::loadFailed;
@@ -175,11 +196,10 @@ int runOneFile(const Arguments& args) {
     const char* output = args.inputs[1];
     OutputFormat format = OutputFormat::bmp;
     outputFormatOf(output, format);
-    Image detail{};
+    BlendDetail detail;
     if (!readBlendDetail(args, &detail)) return exitLoadFailed;
     const Outcome outcome =
         adjustFile(args, args.inputs[0], output, format, args.make.blend ? &detail : nullptr, 0).outcome;
-    resetImage(&detail);
     switch (outcome) {
         case Outcome::loadFailed: return exitLoadFailed;
         case Outcome::writeFailed: return exitWriteFailed;

@@ -236,13 +236,9 @@ int runFolder(const Arguments& args) {
     if (usageProblems(problems)) return exitUsage;
 
     // --blend's DETAIL, read once before anything is written.
-    Image detail{};
+    BlendDetail detail;
     if (!readBlendDetail(args, &detail)) return exitLoadFailed;
-    const Image* const blend = args.make.blend ? &detail : nullptr;
-    struct Release {
-        Image* image;
-        ~Release() { resetImage(image); }
-    } release{&detail};
+    const BlendDetail* const blend = args.make.blend ? &detail : nullptr;
 
     // Every folder an output goes into, made before the work starts.
     if (!makeOutputFolders(files)) return exitWriteFailed;

@@ -42,12 +42,23 @@ struct FileResult {
 // asked for). A file the streaming road takes goes that way, on at most
 // `streamThreads` threads (0: one per processor, at most 8). Every failure
 // is reported as it happens.
+// --blend's DETAIL, read once for the run, and its green convention as
+// detected (unknown when unclear).
+struct BlendDetail {
+    Image image{};
+    GreenConvention convention = GreenConvention::unknown;
+    BlendDetail() = default;
+    BlendDetail(const BlendDetail&) = delete;
+    BlendDetail& operator=(const BlendDetail&) = delete;
+    ~BlendDetail() { resetImage(&image); }
+};
+
 FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
-                      const Image* detail, unsigned streamThreads);
+                      const BlendDetail* detail, unsigned streamThreads);
 
 // Reads --blend's DETAIL into `detail` before a run starts work; true when
 // there is none to read. On failure the reader's reason is reported.
-bool readBlendDetail(const Arguments& args, Image* detail);
+bool readBlendDetail(const Arguments& args, BlendDetail* detail);
 
 // The green inversion that makes a map of convention `found` one of
 // convention `wanted`: true when they are known and differ.

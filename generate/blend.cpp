@@ -61,7 +61,7 @@ inline UnitNormal unitOf(float x, float y, float z) {
 // `u` (whose columns start at `dx` and wrap at `detailWidth`), into `k`.
 template <class BaseSample, class DetailSample, BlendMode mode>
 QUORVEL_WIDE_VECTOR_CLONES void blendBlock(const uint16_t* t, const uint16_t* u, uint32_t dx, uint32_t detailWidth,
-                                           uint32_t count, float strength, Block& k) {
+                                           uint32_t count, float strength, float detailY, Block& k) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint16_t* b = t + size_t{i} * 4;
         const uint16_t* d = u + size_t{dx} * 4;
@@ -70,7 +70,7 @@ QUORVEL_WIDE_VECTOR_CLONES void blendBlock(const uint16_t* t, const uint16_t* u,
                                        decodeSample<BaseSample>(int32_t{b[2]}));
         // Strength scales x and y against z: the slopes x / z and y / z.
         const UnitNormal detail = unitOf(decodeSample<DetailSample>(int32_t{d[0]}) * strength,
-                                         decodeSample<DetailSample>(int32_t{d[1]}) * strength,
+                                         decodeSample<DetailSample>(int32_t{d[1]}) * detailY,
                                          decodeSample<DetailSample>(int32_t{d[2]}));
         const UnitNormal r = blendNormals(base, detail, mode);
         k.x[i] = r.x;
@@ -81,19 +81,20 @@ QUORVEL_WIDE_VECTOR_CLONES void blendBlock(const uint16_t* t, const uint16_t* u,
 
 template <class BaseSample, class DetailSample>
 void blendBlockAs(BlendMode mode, const uint16_t* t, const uint16_t* u, uint32_t dx, uint32_t detailWidth,
-                  uint32_t count, float strength, Block& k) {
+                  uint32_t count, float strength, float detailY, Block& k) {
     switch (mode) {
         case BlendMode::rnm:
-            blendBlock<BaseSample, DetailSample, BlendMode::rnm>(t, u, dx, detailWidth, count, strength, k);
+            blendBlock<BaseSample, DetailSample, BlendMode::rnm>(t, u, dx, detailWidth, count, strength, detailY, k);
             break;
         case BlendMode::whiteout:
-            blendBlock<BaseSample, DetailSample, BlendMode::whiteout>(t, u, dx, detailWidth, count, strength, k);
+            blendBlock<BaseSample, DetailSample, BlendMode::whiteout>(t, u, dx, detailWidth, count, strength, detailY,
+                                                                      k);
             break;
         case BlendMode::udn:
-            blendBlock<BaseSample, DetailSample, BlendMode::udn>(t, u, dx, detailWidth, count, strength, k);
+            blendBlock<BaseSample, DetailSample, BlendMode::udn>(t, u, dx, detailWidth, count, strength, detailY, k);
             break;
         case BlendMode::linear:
-            blendBlock<BaseSample, DetailSample, BlendMode::linear>(t, u, dx, detailWidth, count, strength, k);
+            blendBlock<BaseSample, DetailSample, BlendMode::linear>(t, u, dx, detailWidth, count, strength, detailY, k);
             break;
     }
 }
@@ -104,6 +105,8 @@ void blendRows(const ImageRows& base, const ImageRows& detail, const BlendOption
                uint32_t last, uint16_t* t, uint16_t* u) {
     const uint32_t width = base.width;
     const float strength = static_cast<float>(options.strength);
+    // The detail's y is scaled with its x, and negated for the other convention.
+    const float detailY = options.invertDetailGreen ? -strength : strength;
     Block k;
     BaseSample encoded[3 * blockPixels];
     for (uint32_t y = first; y < last; ++y) {
@@ -113,7 +116,7 @@ void blendRows(const ImageRows& base, const ImageRows& detail, const BlendOption
         for (uint32_t x0 = 0; x0 < width; x0 += blockPixels) {
             const uint32_t count = width - x0 < blockPixels ? width - x0 : blockPixels;
             blendBlockAs<BaseSample, DetailSample>(options.mode, t + size_t{x0} * 4, u, x0 % detail.width,
-                                                   detail.width, count, strength, k);
+                                                   detail.width, count, strength, detailY, k);
             renormalizeVectors(k.x, k.y, k.z, count, encoded, 3);
             for (uint32_t i = 0; i < count; ++i) {
                 uint8_t* p = row + (size_t{x0} + i) * base.step;

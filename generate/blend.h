@@ -13,6 +13,9 @@ struct BlendOptions {
     // K: the detail's slopes x / z and y / z are multiplied by K before the
     // blend (0 leaves the base alone, 2 doubles the detail's relief).
     double strength = 1.0;
+    // The detail's y negated as it is read: a detail of the other green
+    // convention laid over the base in the base's.
+    bool invertDetailGreen = false;
 };
 
 // The blend of unit normals t (base) and u (detail, strength already
@@ -24,7 +27,8 @@ struct BlendOptions {
 UnitNormal blendNormals(UnitNormal base, UnitNormal detail, BlendMode mode);
 
 // Lays `detail` over `base` in place: both Images of normals in the same
-// convention, in any layout the row view takes, at 8 or 16 bits each. A detail smaller than the base tiles across it (a larger one is
-// cut). Each result is written as re-normalisation writes a unit vector at
+// convention (or the detail's green inverted by the options), in any layout
+// the row view takes, at 8 or 16 bits each. A detail smaller than the base
+// tiles across it (a larger one is cut). Each result is written as re-normalisation writes a unit vector at
 // the base's depth; the base's alpha stays.
 bool blendDetail(Image* base, const Image& detail, const BlendOptions& options, GenerateError* error);

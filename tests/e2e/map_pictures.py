@@ -7,6 +7,7 @@
   map_pictures.py pixel FILE X Y              the samples at (X, Y) of a PNG, BMP or PGM, and the depth
   map_pictures.py compare A.png B.png         the largest difference of the two grey pictures,
                                               each scaled to its own range, over the full scale
+  map_pictures.py largest A B                 the largest difference of two pictures' samples
 """
 import struct
 import sys
@@ -120,6 +121,10 @@ def main(args):
             low, high = min(grey), max(grey)
             pictures.append([(v - low) / (high - low) for v in grey])
         print('%.4f' % max(abs(a - b) for a, b in zip(*pictures)))
+    elif what == 'largest':
+        a, b = read(args[1]), read(args[2])
+        assert a[:4] == b[:4], 'the pictures differ in size, depth or channels'
+        print(max(abs(u - v) for ra, rb in zip(a[4], b[4]) for u, v in zip(ra, rb)))
 
 
 main(sys.argv[1:])

@@ -106,6 +106,15 @@ read -r -a top <<<"$($pictures pixel wave-s.png 8 0)"  # sin = 1, cos = 1: the h
 python3 -c "import sys; sys.exit(0 if abs(${top[0]} - 65535 * 60000 / 65535) < 200 else 1)" ||
   fail "--height-scale 8: the top is ${top[0]}"
 
+# A detail of the other convention is laid over in the base's, with a note:
+# the same map as the detail made in the base's convention, within a level.
+expect_status 0 "$cli" --from-height --height-scale 4 --depth 8 wave.pgm wave-gl.bmp
+expect_status 0 "$cli" --from-height --height-scale 4 --convention directx wave.pgm wave-dx.bmp
+expect_status 0 "$cli" --blend wave-gl.bmp wave-gl.bmp same.bmp
+expect_status 0 "$cli" --blend wave-dx.bmp wave-gl.bmp other.bmp
+grep -q "its green is inverted to match" "$work/stderr" || fail "--blend of a directx detail: $(cat "$work/stderr")"
+[ "$($pictures largest same.bmp other.bmp)" -le 1 ] || fail "the directx detail was not laid over as an opengl one"
+
 # A DETAIL that cannot be read fails a folder run before anything is made.
 expect_status 1 "$cli" --blend missing.png --out-dir blended heights
 [ ! -e blended ] || fail "--blend missing.png made the output folder"
