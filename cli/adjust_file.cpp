@@ -55,7 +55,7 @@ GreenConvention madeConvention(const Arguments& args) {
 bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
     Image height{};
     LoadFailure failure;
-    if (!readImageFile(input, &height, &failure)) {
+    if (!readImageFile(input, &height, &failure, DisplayBitmap::notMade)) {
         resetImage(&height);
         reportLoadFailure(input, failure);
         return false;
@@ -80,7 +80,7 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
 bool readBlendDetail(const Arguments& args, BlendDetail* detail) {
     if (!args.make.blend) return true;
     LoadFailure failure;
-    if (readImageFile(args.make.blend, &detail->image, &failure)) {
+    if (readImageFile(args.make.blend, &detail->image, &failure, DisplayBitmap::notMade)) {
         detail->convention = detectGreenConvention(detail->image).convention;
         return true;
     }
@@ -134,7 +134,7 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
             result.outcome = Outcome::loadFailed;
             return result;
         }
-    } else if (!readImageFile(input, &image, &failure)) {
+    } else if (!readImageFile(input, &image, &failure, DisplayBitmap::notMade)) {
         resetImage(&image);
         reportLoadFailure(input, failure);
         result.outcome = Outcome::loadFailed;

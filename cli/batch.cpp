@@ -291,7 +291,7 @@ int runDetect(const Arguments& args) {
         FileResult result;
         Image image{};
         LoadFailure failure;
-        if (readImageFile(input.c_str(), &image, &failure)) {
+        if (readImageFile(input.c_str(), &image, &failure, DisplayBitmap::notMade)) {
             result.outcome = Outcome::done;
             result.guess = detectGreenConvention(image);
         } else {

@@ -75,7 +75,7 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
     OutputFormat format = OutputFormat::png;
     if (args.outDir) format = formatFor(args, file.path);
     else outputFormatOf(output.c_str(), format);
-    bool ok = buildDisplayBitmap(&fixed);
+    bool ok = !writeReadsBitmap(fixed, format, args.save) || buildDisplayBitmap(&fixed);
     if (!ok) reportLine("%s: There was an error writing the file: there is not enough memory", output.c_str());
     ok = ok && saveResult(args, input.c_str(), output.c_str(), fixed, format);
     resetImage(&fixed);
@@ -89,7 +89,7 @@ FileResult checkFile(const Arguments& args, const InputFile& file) {
     FileResult result;
     Image image{};
     LoadFailure failure;
-    if (readImageFile(input.c_str(), &image, &failure)) {
+    if (readImageFile(input.c_str(), &image, &failure, DisplayBitmap::notMade)) {
         result.check = checkMap(image, args.check.expect);
         result.outcome = args.check.fix ? fixFile(args, file, image, result) : Outcome::done;
     } else {

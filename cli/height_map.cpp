@@ -31,7 +31,7 @@ int runToHeight(const Arguments& args) {
     const MapArguments& m = args.make;
     HeightRun run;
     LoadFailure failure;
-    if (!readImageFile(input, &run.normals, &failure)) {
+    if (!readImageFile(input, &run.normals, &failure, DisplayBitmap::notMade)) {
         reportLoadFailure(input, failure);
         return exitLoadFailed;
     }

@@ -104,8 +104,7 @@ bool parseBmp(std::span<const uint8_t> file, Image* image) {
                           displayStride(w) * (h - 1) + size_t{3} * w <= reader->length - dataOffset;
     if (!fitsFile) return false;
     setCursor(reader, dataOffset);
-    if (!decodeBmpRows(reader, image, header)) return false;
-    return buildDisplayBitmap(image);
+    return decodeBmpRows(reader, image, header);
 }
 
 bool readBmp(std::span<const uint8_t> file, Image* image, LoadFailure&) {

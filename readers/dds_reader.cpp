@@ -270,7 +270,7 @@ bool readDds(std::span<const uint8_t> file, Image* image, LoadFailure& failure) 
     if (!image) return false;
     resetImage(image);
     ByteReader reader = readerOver(file);
-    if (parseDds(&reader, image) && buildDisplayBitmap(image)) return true;
+    if (parseDds(&reader, image)) return true;
     resetImage(image);
     // Whatever stopped the read, a header that names a format the reader
     // does not read is what the message tells.

@@ -40,7 +40,7 @@ bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure&) {
     JpegTarget target{image};
     const RowSink sink{&target, beginPicture, takeRow};
     const bool ok = platformDecodeJpeg(file, sink);
-    if (!ok || !buildDisplayBitmap(image)) {
+    if (!ok) {
         resetImage(image);
         return false;
     }

@@ -190,7 +190,7 @@ bool readPcx(std::span<const uint8_t> file, Image* image, LoadFailure&) {
     resetImage(image);
     ByteReader reader = readerOver(file);
     const bool ok = decodePcx(&reader, image);
-    if (!ok || !buildDisplayBitmap(image)) {
+    if (!ok) {
         resetImage(image);
         return false;
     }

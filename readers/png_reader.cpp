@@ -251,7 +251,7 @@ bool readPng(std::span<const uint8_t> file, Image* image, LoadFailure&) {
         const RowSink sink{&target, beginPicture, convertRow};
         ok = platformDecodePng(file, sink) && !target.indexPastPalette;
     }
-    if (!ok || !buildDisplayBitmap(image)) {
+    if (!ok) {
         resetImage(image);
         return false;
     }

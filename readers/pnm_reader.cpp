@@ -275,7 +275,7 @@ bool readPnm(std::span<const uint8_t> file, Image* image, LoadFailure&) {
     state.reader = readerOver(file);
     const bool ok = decodePnm(&state, image);
     releasePnmReader(&state);
-    if (!ok || !buildDisplayBitmap(image)) {
+    if (!ok) {
         resetImage(image);
         return false;
     }

@@ -277,10 +277,10 @@ bool readPsd(std::span<const uint8_t> file, Image* image, LoadFailure&) {
     setUpPsdReader(&state);
     state.reader = readerOver(file);
     const bool composed = parsePsd(&state) && composeImage(&state, image);
-    // The planes go before the display bitmap is made, so that it can take
-    // over their block.
+    // The planes go now, so that a display bitmap made next can take over
+    // their block.
     releasePsdReader(&state);
-    if (composed && buildDisplayBitmap(image)) return true;
+    if (composed) return true;
     resetImage(image);
     return false;
 }

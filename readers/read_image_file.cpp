@@ -127,20 +127,24 @@ bool extractFileName(char* destination, const char* path) {
     return true;
 }
 
-bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure) {
+bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure,
+                 DisplayBitmap display) {
     failure = LoadFailure{};
     const ReaderEntry* entry = entryFor(name);
     if (!entry) {
         failUnknownExtension(name ? name : "", failure);
         return false;
     }
-    if (image && file.size() <= maxFileBytes && entry->read(file, image, failure)) return true;
+    if (image && file.size() <= maxFileBytes && entry->read(file, image, failure)) {
+        if (display == DisplayBitmap::notMade || image->bitmap || buildDisplayBitmap(image)) return true;
+        resetImage(image);  // no memory for the bitmap
+    }
     if (failure.problem == LoadProblem::none) failure.problem = LoadProblem::damaged;
     failure.formatName = entry->formatName;
     return false;
 }
 
-bool readImageFile(const char* path, Image* image, LoadFailure* reason) {
+bool readImageFile(const char* path, Image* image, LoadFailure* reason, DisplayBitmap display) {
     LoadFailure ignored;
     LoadFailure& failure = reason ? *reason : ignored;
     if (!path) {
@@ -174,7 +178,7 @@ bool readImageFile(const char* path, Image* image, LoadFailure* reason) {
         failure.formatName = entry->formatName;
         return false;
     }
-    const bool ok = decodeImage(std::span<const uint8_t>(bytes, size), path, image, failure);
+    const bool ok = decodeImage(std::span<const uint8_t>(bytes, size), path, image, failure, display);
     platformFreeLarge(bytes);
     return ok;
 }

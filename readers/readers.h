@@ -41,9 +41,13 @@ struct LoadFailure {
 // last component names, ignoring ASCII case; `name` serves nothing else.
 // On success the Image is filled: pixels top row first, red-green-blue, at 8
 // or 16 bits a sample, with alpha where the file has it (image/image.h), and
-// a display bitmap. Otherwise `failure` says why (unknownExtension,
-// refusedKind or damaged). Files of more than maxFileBytes are damaged.
-bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure);
+// a display bitmap unless `display` is notMade (a BMP may come with one all
+// the same: it is where the system decodes it). Otherwise `failure` says
+// why (unknownExtension, refusedKind or damaged). Files of more than
+// maxFileBytes are damaged.
+enum class DisplayBitmap { made, notMade };
+bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, LoadFailure& failure,
+                 DisplayBitmap display = DisplayBitmap::made);
 
 // Reads the whole file at `path` with one allocation and one read and
 // decodes it with decodeImage; `failure`, when given, says why a load
@@ -51,7 +55,8 @@ bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, 
 // file or has no reader fails before anything is read; a BMP file whose open
 // fails although the file is there (another program holding it) is tried
 // again for up to 2000 ms, yielding between attempts.
-bool readImageFile(const char* path, Image* image, LoadFailure* failure = nullptr);
+bool readImageFile(const char* path, Image* image, LoadFailure* failure = nullptr,
+                   DisplayBitmap display = DisplayBitmap::made);
 
 // The one-line reason for `failure`, as `program` reports it, for example
 // "a DDS file of BC6H_UF16 (DXGI 95), which quorvel-cli does not read".
@@ -68,7 +73,8 @@ const char* formatNameOf(const char* path);
 bool extractFileName(char* destination, const char* path);
 
 // The readers. Each takes a whole file of at most maxFileBytes bytes and an
-// Image to fill as decodeImage describes; on failure the Image is reset and
+// Image to fill with pixels as decodeImage describes (the display bitmap is
+// decodeImage's to make); on failure the Image is reset and
 // `failure` is left alone unless the reader can say more than "damaged"
 // (DDS and TIFF name the kinds they refuse).
 bool readBmp(std::span<const uint8_t> file, Image* image, LoadFailure& failure);

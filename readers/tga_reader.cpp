@@ -249,9 +249,5 @@ bool readTga(std::span<const uint8_t> file, Image* image, LoadFailure&) {
     }
     // The rows were put top row first while decoding.
     image->bottomUp = 0;
-    if (!buildDisplayBitmap(image)) {
-        resetImage(image);
-        return false;
-    }
     return true;
 }

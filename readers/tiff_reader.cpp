@@ -418,7 +418,7 @@ bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
         const RowSink sink{&target, beginPicture, takeRow};
         ok = platformDecodeTiff(file, layout, sink);
     }
-    if (!ok || target.nextRow != layout.height || !buildDisplayBitmap(image)) {
+    if (!ok || target.nextRow != layout.height) {
         resetImage(image);
         return false;
     }

@@ -29,7 +29,6 @@ TEST(ParseBmp, BottomUpAndTopDownFilesGiveTheSameImage) {
         EXPECT_EQ(image.dataSize, 18u);
         EXPECT_EQ(image.bottomUp, 0);
         EXPECT_EQ(pixelsOf(image), picturePixels) << height;
-        ASSERT_NE(image.bitmap, nullptr);
         resetImage(&image);
     }
 }
