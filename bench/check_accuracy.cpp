@@ -7,10 +7,10 @@
 // --fix's repair gives back the undamaged map as re-normalisation gives it
 // (99% of the pixels the damage kept within 2 levels a channel).
 //
-// A damage that moves under 5% of a map's pixels by more than 2 levels (blue
-// filled with 255 on a nearly flat map, green flipped on a flat one) changes
-// nothing a renderer shows: such copies are counted apart and left out of the
-// shares.
+// A damage that turns under 1% of a map's vectors by more than 2 degrees and
+// shortens under 1% by 5% (blue filled with 255 on a nearly flat map, green
+// flipped on a flat one) changes nothing a renderer shows: such copies are
+// counted apart and left out of the shares.
 //
 // Usage: check_accuracy DIR [--nonmaps DIR2] [-v]
 //        check_accuracy --generated [-v]
@@ -93,10 +93,11 @@ void show(const char* what, const Case& c, const CheckResult& result) {
     const Measurements& m = result.measurements;
     const Reading& r = (result.diagnosis.packed ? m.packed : m.reading)[static_cast<int>(result.diagnosis.transfer)];
     std::printf("  %-32s|%-36s| med %5.1f %5.1f unit %.3f len %.2f/%.2f negZ %.3f up %.3f/%.3f gap %.3f in %.3f grey %.2f corr %+.2f "
-                "blueMode %.2f fill %.2f conv %s %.2f\n",
+                "blueMode %.2f fill %.2f longest %.2f flat %.2f/%.2f/%.2f contra %.3f face %.3f conv %s %.2f\n",
                 what, c.name().c_str(), r.medianX, r.medianY, r.unitShare, r.meanLength, r.medianLength,
                 r.negativeZShare, r.uprightShare, r.invertedUprightShare, r.rebuiltGap, r.insideShare, m.greyShare,
                 m.channelCorrelation, m.blueModeShare, static_cast<double>(m.fill) / static_cast<double>(m.sampled),
+                r.longestLength, r.flatLength, r.flatShare, r.flatAlikeShare, r.contradictedShare, r.invertedFacingShare,
                 result.convention.convention == GreenConvention::openGl    ? "gl"
                 : result.convention.convention == GreenConvention::directX ? "dx"
                                                                             : "?",
@@ -104,21 +105,30 @@ void show(const char* what, const Case& c, const CheckResult& result) {
 }
 
 
-// Share of the pixels of two top-down pictures of one size whose samples
-// differ by more than 2 levels: how much a damage changed a map. Damages
-// that add alpha change the layout and count as changing everything.
+// Share of the pixels of two top-down pictures of one size where a damage
+// changes what a renderer shows: the vector turned by more than 2 degrees,
+// or shortened by more than 5% (a renderer that does not normalise shades
+// it darker; a vector lengthened to unit, as blue filled with 255 does to
+// averaged ones, shades as the normalising renderer always did). Damages that add alpha change the
+// layout and count as changing everything.
 double changedShare(const Image& before, const Image& after) {
     if (after.bitsPerPixel != 24) return 1.0;
+    const double cosine = std::cos(2.0 * 3.14159265358979 / 180.0);
     int64_t changed = 0;
     for (size_t i = 0; i < before.dataSize; i += 3) {
-        int most = 0;
-        for (int k = 0; k < 3; ++k) most = std::max(most, std::abs(before.pixels[i + k] - after.pixels[i + k]));
-        changed += most > 2;
+        double a[3], b[3], aa = 0, bb = 0, ab = 0;
+        for (int k = 0; k < 3; ++k) {
+            a[k] = (before.pixels[i + k] - 127.5) / 127.5;
+            b[k] = (after.pixels[i + k] - 127.5) / 127.5;
+            aa += a[k] * a[k], bb += b[k] * b[k], ab += a[k] * b[k];
+        }
+        const double la = std::sqrt(aa), lb = std::sqrt(bb);
+        changed += ab < cosine * la * lb || lb < 0.95 * la;
     }
     return static_cast<double>(changed) / static_cast<double>(before.dataSize / 3);
 }
 
-constexpr double changedEnough = 0.05;
+constexpr double changedEnough = 0.01;
 
 struct Picture {
     std::string name;
@@ -269,7 +279,15 @@ int main(int argc, char** argv) {
             }
             Tally& t = tallies[k];
             const uint32_t wanted = c.wanted();
-            if (wanted != 0 && changedShare(original, damaged) < changedEnough) {
+            // Each damage of the copy must change the map by itself.
+            bool unchanged = false;
+            for (Damage d : c.damages) {
+                if (d == Damage::none || d == Damage::blackFill || d == Damage::flatFill) continue;
+                Image alone = damage::applyDamage(original, d);
+                unchanged = unchanged || changedShare(original, alone) < changedEnough;
+                resetImage(&alone);
+            }
+            if (unchanged) {
                 ++t.unchanged;
                 resetImage(&damaged);
                 continue;
