@@ -35,11 +35,15 @@ bool centred(const Reading& reading) {
 }
 
 // --- Z --------------------------------------------------------------------
-// Z is missing when blue holds one value that is not what X and Y make it:
-// the mean distance from the rebuilt Z above a quarter of a unit. A flat
-// map's constant blue of 255 is its Z, and a relief map whose blue was
-// clipped to 254 (0.13 away) still shades nearly right: both are left alone.
-constexpr double missingGap = 0.25;
+// Z is missing when blue holds one value (any value, 255 included) where X
+// and Y call for a Z that varies: more than this share of the pixels hold
+// the common blue while their X and Y make a Z more than 4 levels away from
+// it. A flat map's constant 255 is its Z (X and Y make 255 too); blue filled
+// with 255 on a map with relief leaves every tilted pixel contradicted.
+// Filling a map's blue changes how it looks only where it tilts the vector
+// by more than a degree or two, which is where X and Y make Z at least 0.08
+// away: such pixels are always contradicted, so the share is kept low.
+constexpr double contradictedShare = 0.01;
 // Z runs backwards on a map when most of its vectors point into the surface;
 // real tangent-space maps have under 1% of pixels with negative Z.
 constexpr double invertedShare = 0.75;
@@ -51,10 +55,26 @@ constexpr double objectSpaceShare = 0.10;
 constexpr double consistentShare = 0.7;
 
 // --- Lengths --------------------------------------------------------------
-// Box-averaged and JPEG-compressed maps keep median lengths of 0.75 and more
-// (whole material libraries ship maps at 0.76); a map painted over or scaled
-// down towards grey falls below this.
+// Shortening every vector (painting the map towards grey, scaling it down)
+// moves what an undamaged map keeps: its nearly flat vectors are unit
+// length (blue near 255) in every map that was normalised, and in maps made
+// by averaging without normalising (mip levels, box-shrunk libraries, whose
+// median lengths run down to 0.75) their lengths spread while the longest
+// vectors still reach unit length where the surface is smooth. So vectors
+// are not normalized when the nearly flat ones are short (under 0.93) and
+// either alike in length (90% of unit maps' lie within 6% of their median)
+// or no vector of the map reaches 0.93 (the longest thousandth of them).
+// A map with hardly any nearly flat vectors (under 1%) is judged by its
+// median length: under 0.70 no map is left unshortened.
+constexpr double shortFlat = 0.93;
+constexpr double alikeShare = 0.7;
+constexpr double enoughFlat = 0.01;
 constexpr double shortLength = 0.70;
+
+bool shortened(const Reading& r) {
+    if (r.flatShare < enoughFlat) return r.medianLength < shortLength;
+    return r.flatLength < shortFlat && (r.flatAlikeShare >= alikeShare || r.longestLength < shortFlat);
+}
 
 // --- Not a normal map -----------------------------------------------------
 // Height and roughness maps are grey; albedo rises and falls in every
@@ -63,9 +83,24 @@ constexpr double shortLength = 0.70;
 constexpr double greyShare = 0.5;
 constexpr double togetherCorrelation = 0.8;
 // The vectors of a tangent-space map mostly stand up: Z is the largest
-// component, or they are unit vectors (steep rock reliefs lean over).
+// component (or, with Z inverted, they lean by at most 60 degrees), or they
+// are unit vectors (steep rock reliefs lean over).
 constexpr double uprightShare = 0.5;
 constexpr double unitShare = 0.5;
+// Colour that follows a unit-vector law keeps X and Y inside the unit disc
+// (real maps, damaged or not: 95% and more of their pixels), and carries
+// vectors long enough to have a direction (the shortest real maps, shortened
+// to 0.6 on top, keep a median length of 0.29). Photographs and drawings
+// read as vectors spill out of the disc, or are short and grey.
+// An object-space map turns long vectors (a map whose Z was clipped) out of
+// the disc too, so it is let off with 80%.
+constexpr double insideShare = 0.9;
+constexpr double objectInsideShare = 0.8;
+constexpr double shortestMedian = 0.25;
+
+bool followsUnitLaw(const Reading& r, bool objectSpace) {
+    return r.insideShare >= (objectSpace ? objectInsideShare : insideShare) && r.medianLength >= shortestMedian;
+}
 
 }  // namespace
 
@@ -93,7 +128,7 @@ Diagnosis diagnose(const Measurements& m) {
     if (d.packed) {
         d.findings |= findingDxt5nm;
         d.zMissing = true;
-    } else if (blueConstant && r.rebuiltGap >= missingGap) {
+    } else if (blueConstant && r.contradictedShare >= contradictedShare) {
         d.findings |= findingZMissing;
         d.zMissing = true;
     }
@@ -101,15 +136,19 @@ Diagnosis diagnose(const Measurements& m) {
     if (d.transfer == Transfer::encoded) d.findings |= findingSrgbEncoded;
 
     // Is it a tangent-space normal map, read the way the rules settle on?
+    // Colour that follows no unit-vector law is no map whichever way it is
+    // read, before any other finding.
     bool tangentLike = false, objectSpace = false;
     if (d.zMissing) {
         // Most X and Y pairs must lie in the unit disc for Z to be rebuilt.
-        tangentLike = r.insideShare >= uprightShare;
+        tangentLike = r.insideShare >= insideShare;
+    } else if (!followsUnitLaw(r, r.negativeZShare >= objectSpaceShare && r.negativeZShare < invertedShare)) {
+        tangentLike = false;
     } else if (r.negativeZShare >= invertedShare) {
         // Albedo is mostly dark in blue too: only centred or unit vectors
         // that stand up once Z is turned round are a map with Z inverted.
         const bool unit = r.unitShare >= unitShare;
-        d.zInverted = (centred(r) || unit) && (r.invertedUprightShare >= uprightShare || unit);
+        d.zInverted = (centred(r) || unit) && (r.invertedFacingShare >= uprightShare || unit);
         tangentLike = d.zInverted;
         if (d.zInverted) d.findings |= findingZInverted;
     } else if (r.negativeZShare >= objectSpaceShare) {
@@ -119,7 +158,7 @@ Diagnosis diagnose(const Measurements& m) {
         // mostly upright or unit, make a tangent-space map.
         tangentLike = centred(r) || r.uprightShare >= uprightShare || r.unitShare >= unitShare;
     }
-    if (!d.zMissing && r.medianLength < shortLength) d.findings |= findingNotNormalized;
+    if (!d.zMissing && shortened(r)) d.findings |= findingNotNormalized;
 
     const bool paletteOfAPicture =
         !d.zMissing && (m.greyShare >= greyShare || m.channelCorrelation >= togetherCorrelation);

@@ -223,6 +223,16 @@ double binValue(int bin, Transfer transfer) {
     return centre;
 }
 
+// A whole sample read back through a transfer, on 0..255.
+double binValueOf(int sample, Transfer transfer) {
+    switch (transfer) {
+        case Transfer::linear: return sample;
+        case Transfer::decoded: return 255.0 * linearToSrgb(sample / 255.0);
+        case Transfer::encoded: return 255.0 * srgbToLinear(sample / 255.0);
+    }
+    return sample;
+}
+
 // The median of a 64-bin marginal on 0..255, interpolated within its bin,
 // read back through a transfer.
 double medianOf(const std::array<int64_t, binsPerChannel>& marginal, int64_t total, Transfer transfer) {
@@ -255,26 +265,42 @@ constexpr int lengthBins = 256;  // lengths 0 .. 2 in steps of 1/128
 // within 0.1 of its rim in squared length.
 constexpr double insideDisc = 1.1;
 
-double medianLength(const std::array<double, lengthBins>& lengths, double total) {
+// The length below which a share `quantile` of the vectors lie.
+double lengthQuantile(const std::array<double, lengthBins>& lengths, double total, double quantile) {
     double below = 0;
+    const double wanted = total * quantile;
     for (int i = 0; i < lengthBins; ++i) {
         const double here = lengths[static_cast<size_t>(i)];
-        if (below + here >= total / 2 && here > 0) return (i + (total / 2 - below) / here) / (lengthBins / 2.0);
+        if (below + here >= wanted && here > 0) return (i + (wanted - below) / here) / (lengthBins / 2.0);
         below += here;
     }
     return 2;
 }
 
+double medianLength(const std::array<double, lengthBins>& lengths, double total) {
+    return lengthQuantile(lengths, total, 0.5);
+}
+
+// Nearly flat: X^2 + Y^2 below this (tilted by under 8 degrees).
+constexpr double nearlyFlat = 0.02;
+// Lengths within this share of each other count as alike.
+constexpr double alikeLengths = 0.06;
+// Z differs from the commonest blue by more than this (4 levels).
+constexpr double contradiction = 0.03;
+
 // The reading of red, green and blue through one transfer.
 Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64_t, binsPerChannel> (&marginal)[3],
-                    int64_t total, Transfer transfer) {
+                    int64_t total, Transfer transfer, int commonBlue) {
     Reading reading;
     if (total <= 0) return reading;
     double component[binsPerChannel];
     for (int bin = 0; bin < binsPerChannel; ++bin) component[bin] = (binValue(bin, transfer) - 128.0) / 127.0;
     reading.medianX = medianOf(marginal[0], total, transfer);
     reading.medianY = medianOf(marginal[1], total, transfer);
-    std::array<double, lengthBins> lengths{};
+    std::array<double, lengthBins> lengths{}, flatLengths{};
+    const int commonBin = commonBlue >> binShift;
+    const double commonZ = (binValueOf(commonBlue, transfer) - 128.0) / 127.0;
+    double flats = 0, contradicted = 0, invertedFacing = 0;
     double unit = 0, lengthSum = 0, negative = 0, upright = 0, invertedUpright = 0, gap = 0, inside = 0;
     for (size_t i = 0; i < colours.size(); ++i) {
         if (colours[i] == 0) continue;
@@ -293,7 +319,15 @@ Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64
         upright += z > 0 && z >= side ? count : 0;
         invertedUpright += z < 0 && -z >= side ? count : 0;
         gap += count * std::fabs(z - std::sqrt(std::max(0.0, 1.0 - flat)));
+        invertedFacing += -z >= 0.5 * length ? count : 0;
         inside += flat <= insideDisc ? count : 0;
+        if (flat <= nearlyFlat) {
+            flats += count;
+            flatLengths[static_cast<size_t>(std::min(lengthBins - 1, static_cast<int>(length * (lengthBins / 2))))] += count;
+        }
+        if (static_cast<int>(i & (binsPerChannel - 1)) == commonBin &&
+            std::fabs(std::sqrt(std::max(0.0, 1.0 - flat)) - commonZ) > contradiction)
+            contradicted += count;
     }
     const double n = static_cast<double>(total);
     reading.unitShare = unit / n;
@@ -312,6 +346,18 @@ Reading readColours(const std::vector<uint32_t>& colours, const std::array<int64
     reading.invertedUprightShare = invertedUpright / n;
     reading.rebuiltGap = gap / n;
     reading.insideShare = inside / n;
+    reading.longestLength = lengthQuantile(lengths, n, 0.999);
+    reading.flatShare = flats / n;
+    reading.flatLength = flats > 0 ? medianLength(flatLengths, flats) : 0;
+    double alike = 0;
+    for (int i = 0; i < lengthBins; ++i) {
+        const double centre = (i + 0.5) / (lengthBins / 2.0);
+        if (std::fabs(centre - reading.flatLength) <= alikeLengths * reading.flatLength)
+            alike += flatLengths[static_cast<size_t>(i)];
+    }
+    reading.flatAlikeShare = flats > 0 ? alike / flats : 0;
+    reading.contradictedShare = contradicted / n;
+    reading.invertedFacingShare = invertedFacing / n;
     return reading;
 }
 
@@ -393,14 +439,16 @@ Measurements measureMap(const Image& image) {
     }
     m.greyShare = static_cast<double>(tally.grey) / n;
     m.redModeShare = modeShare(marginal[0], m.measured);
-    m.blueModeShare = static_cast<double>(*std::max_element(tally.blues.begin(), tally.blues.end())) / n;
+    const auto commonBlue = std::max_element(tally.blues.begin(), tally.blues.end());
+    m.blueModeShare = static_cast<double>(*commonBlue) / n;
+    m.commonBlue = static_cast<int>(commonBlue - tally.blues.begin());
     const auto sum = [&](int k) { return static_cast<double>(tally.sum[k]); };
     const auto square = [&](int k) { return static_cast<double>(tally.square[k]); };
     m.channelCorrelation =
         std::min(correlation(n, sum(0), sum(1), square(0), square(1), static_cast<double>(tally.redGreen)),
                  correlation(n, sum(1), sum(2), square(1), square(2), static_cast<double>(tally.greenBlue)));
     for (int t = 0; t < transferCount; ++t)
-        m.reading[t] = readColours(tally.colours, marginal, m.measured, static_cast<Transfer>(t));
+        m.reading[t] = readColours(tally.colours, marginal, m.measured, static_cast<Transfer>(t), m.commonBlue);
     if (m.alpha) {
         std::array<int64_t, binsPerChannel> alphaMarginal{};
         for (size_t i = 0; i < tally.packed.size(); ++i) alphaMarginal[i >> binBits] += tally.packed[i];

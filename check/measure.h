@@ -27,6 +27,12 @@ struct Reading {
     double invertedUprightShare = 0;  // the same with Z read the other way
     double rebuiltGap = 0;      // mean |Z - sqrt(1 - X^2 - Y^2)|
     double insideShare = 0;     // X^2 + Y^2 at most 1.1: Z can be rebuilt
+    double longestLength = 0;   // the length that 99.9% of the vectors stay below
+    double invertedFacingShare = 0;  // Z negative and at least half the length: tilted by at most 60 degrees
+    double flatLength = 0;      // median length of the nearly flat vectors (X^2 + Y^2 under 0.02)
+    double flatShare = 0;       // share of those
+    double flatAlikeShare = 0;  // share of those within 6% of their median length
+    double contradictedShare = 0;  // blue holds the commonest blue value while X and Y make Z differ from it
 };
 
 // The record one pass over a picture fills.
@@ -42,6 +48,7 @@ struct Measurements {
     double channelCorrelation = 0;  // the smaller of corr(red, green) and corr(green, blue)
     double redModeShare = 0;    // share of the commonest 4-level bin of red
     double blueModeShare = 0;   // share of the commonest blue value
+    int commonBlue = 0;         // that value
     double alphaModeShare = 0;  // share of the commonest 4-level bin of alpha
     double blueLikeGreenShare = 0;  // blue within 2 levels of green
     Reading reading[transferCount];  // red, green, blue read through each transfer

@@ -377,3 +377,14 @@ StreamResult streamAdjust(const char* input, const char* output, OutputFormat fo
     if (ok) return StreamResult::written;
     return run.readFailed ? StreamResult::loadFailed : StreamResult::writeFailed;
 }
+
+bool rowFileLayout(const char* path, OutputFormat inputFormat, RowFileLayout& layout) {
+    Plan plan;
+    if (!planFor(path, inputFormat, plan)) return false;
+    layout.width = plan.width;
+    layout.height = plan.height;
+    layout.topDown = plan.topDown;
+    layout.dataOffset = plan.dataOffset;
+    layout.stride = plan.inStride;
+    return true;
+}

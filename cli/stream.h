@@ -17,3 +17,15 @@ enum class StreamResult { notStreamable, written, loadFailed, writeFailed };
 // `threads` bounds the threads used (0: one per processor).
 StreamResult streamAdjust(const char* input, const char* output, OutputFormat format, const AdjustOptions& options,
                           const SaveOptions& save, unsigned threads = 0);
+
+// Where an uncompressed 24-bit BMP or true-colour Targa file (the files the
+// streaming road reads) keeps its blue-green-red rows; false for any other
+// file, and for a BMP or Targa file of another kind.
+struct RowFileLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool topDown = false;     // the file holds the top row first
+    uint64_t dataOffset = 0;  // of the first row in the file
+    size_t stride = 0;        // a file row with its padding
+};
+bool rowFileLayout(const char* path, OutputFormat inputFormat, RowFileLayout& layout);

@@ -61,6 +61,19 @@ BitmapHandle platformDecodeBitmap(std::span<const uint8_t> file);
 void* platformAllocLarge(size_t size);
 void platformFreeLarge(void* block);
 
+// A whole file mapped into memory for reading, where the system's file
+// cache holds it: no picture-sized memory is asked for and no byte is
+// copied. False when the file cannot be mapped (empty, too large, or no
+// such file); the caller then reads it another way. The bytes must not be
+// written, and stay valid until platformUnmapFile.
+struct MappedFile {
+    const uint8_t* bytes = nullptr;
+    uint64_t size = 0;
+    void* handle = nullptr;  // the system's mapping object, where it has one
+};
+bool platformMapFile(const char* path, MappedFile& mapped);
+void platformUnmapFile(MappedFile& mapped);
+
 // True when the file exists and can be opened for reading (no exclusive lock).
 bool platformFileExists(const char* path);
 

@@ -306,6 +306,36 @@ void* platformAllocLarge(size_t size) { return std::malloc(size ? size : 1); }
 
 void platformFreeLarge(void* block) { std::free(block); }
 
+bool platformMapFile(const char* path, MappedFile& mapped) {
+    mapped = MappedFile{};
+    if (!path) return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    HANDLE mapping = nullptr;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) <= SIZE_MAX)
+        mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(file);  // the mapping keeps the file open
+    if (!mapping) return false;
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (!view) {
+        CloseHandle(mapping);
+        return false;
+    }
+    mapped.bytes = static_cast<const uint8_t*>(view);
+    mapped.size = static_cast<uint64_t>(size.QuadPart);
+    mapped.handle = mapping;
+    return true;
+}
+
+void platformUnmapFile(MappedFile& mapped) {
+    if (mapped.bytes) UnmapViewOfFile(mapped.bytes);
+    if (mapped.handle) CloseHandle(static_cast<HANDLE>(mapped.handle));
+    mapped = MappedFile{};
+}
+
 bool platformFileExists(const char* path) {
     if (!path) return false;
     HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -49,13 +49,17 @@ Image renormalised(const Image& source) {
     return copy;
 }
 
-// Share of the pixels the damage kept whose repair lies within 2 levels of
+// Share of the pixels the damages kept whose repair lies within 2 levels of
 // the re-normalised undamaged map on every channel.
-double closeShare(const Image& original, const Image& fixed, const Image& reference, Damage d) {
+double closeShare(const Image& original, const Image& fixed, const Image& reference, Damage d,
+                  Damage then = Damage::none) {
     const auto shared = damage::sharedCounts(d);
+    const auto sharedThen = damage::sharedCounts(then);
     int64_t kept = 0, close = 0;
     for (size_t i = 0; i < original.dataSize; i += 3) {
-        if (!damage::keptInformation(d, original.pixels + i, shared)) continue;
+        if (!damage::keptInformation(d, original.pixels + i, shared) ||
+            !damage::keptInformation(then, original.pixels + i, sharedThen))
+            continue;
         ++kept;
         int error = 0;
         for (int k = 0; k < 3; ++k) error = std::max(error, std::abs(fixed.pixels[i + k] - reference.pixels[i + k]));
@@ -70,6 +74,7 @@ struct DamageCase {
     Damage damage;
     uint32_t findings;  // what --check must say
     bool fixable;
+    Damage then = Damage::none;  // a second damage on top of the first
 };
 
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
@@ -82,7 +87,9 @@ class DamagedMapTest : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(DamagedMapTest, IsNamedAndRepaired) {
     const DamageCase& c = GetParam();
     Owned undamaged(relief());
-    Owned damaged(damage::applyDamage(undamaged.image, c.damage));
+    Image first = damage::applyDamage(undamaged.image, c.damage);
+    Owned damaged(c.then == Damage::none ? first : damage::applyDamage(first, c.then));
+    if (c.then != Damage::none) resetImage(&first);
     // Padding is part of a good map: it comes back as re-normalisation
     // leaves it.
     const Image& original = c.findings == 0 ? damaged.image : undamaged.image;
@@ -100,7 +107,7 @@ TEST_P(DamagedMapTest, IsNamedAndRepaired) {
     ASSERT_TRUE(repairMap(damaged.image, result.diagnosis, options, &fixed.image));
     ASSERT_EQ(fixed.image.bitsPerPixel, 24);
     Owned reference(renormalised(original));
-    EXPECT_GE(closeShare(original, fixed.image, reference.image, c.damage), 0.99);
+    EXPECT_GE(closeShare(original, fixed.image, reference.image, c.damage, c.then), 0.99);
     // The repaired map checks out clean.
     EXPECT_EQ(findingWords(checkMap(fixed.image, expect).findings), "");
 }
@@ -117,6 +124,16 @@ const DamageCase damageCases[] = {
     {"read as srgb and decoded", Damage::srgbDecoded, findingSrgbDecoded, true},
     {"encoded as srgb", Damage::srgbEncoded, findingSrgbEncoded, true},
     {"shortened", Damage::shortened, findingNotNormalized, true},
+    {"blue filled with 255", Damage::zWhite, findingZMissing, true},
+    {"blue filled with 240", Damage::zLight, findingZMissing, true},
+    {"blue 255, then encoded as srgb", Damage::zWhite, findingZMissing | findingSrgbEncoded, true, Damage::srgbEncoded},
+    {"blue 255, then read as srgb", Damage::zWhite, findingZMissing | findingSrgbDecoded, true, Damage::srgbDecoded},
+    {"shortened to 0.8", Damage::shortened08, findingNotNormalized, true},
+    {"shortened to 0.9", Damage::shortened09, findingNotNormalized, true},
+    {"shortened to 0.8, blue inverted", Damage::shortened08, findingNotNormalized | findingZInverted, true,
+     Damage::zInverted},
+    {"shortened to 0.9, blue inverted", Damage::shortened09, findingNotNormalized | findingZInverted, true,
+     Damage::zInverted},
     {"object space", Damage::objectSpace, findingObjectSpace, false},
     {"other convention", Damage::greenFlipped, findingWrongConvention, true},
 };
@@ -132,6 +149,23 @@ TEST(CheckPictures, PhotographsAndHeightMapsAreNoNormalMaps) {
     Owned black(relief(Relief::flat));
     std::memset(black.image.pixels, 0, black.image.dataSize);
     EXPECT_EQ(checkMap(black.image, GreenConvention::unknown).findings, uint32_t{findingNotANormalMap});
+}
+
+// A gradient from yellow to navy read as vectors: X and Y near the middle
+// and Z turned away, but its colours follow no unit-vector law (the corners
+// lie outside the unit disc), so it is no map, and not a map with Z
+// inverted or run through the sRGB curve.
+TEST(CheckPictures, GradientIsNoNormalMap) {
+    Owned gradient(relief(Relief::flat));
+    const int32_t side = gradient.image.width;
+    for (int32_t r = 0; r < side; ++r)
+        for (int32_t c = 0; c < side; ++c) {
+            const double t = (c + r) / (2.0 * (side - 1));
+            uint8_t* p = gradient.image.pixels + (static_cast<size_t>(r) * static_cast<size_t>(side) + static_cast<size_t>(c)) * 3;
+            p[0] = p[1] = damage::rounded(255 * (1 - t));
+            p[2] = damage::rounded(128 * t);
+        }
+    EXPECT_EQ(findingWords(checkMap(gradient.image, GreenConvention::unknown).findings), "not-a-normal-map");
 }
 
 // A flat map is a good map whose convention cannot be told.

@@ -23,13 +23,17 @@ enum class Damage {
     blackFill,        // undamaged, with black padding round disc-shaped islands
     flatFill,         // the same with the flat normal as padding
     zZero,            // a two-channel export decoded with blue 0
-    zFilled,          // blue filled with one value
+    zFilled,          // blue filled with one value (128)
+    zWhite,           // blue filled with 255, as a two-channel export whose Z was filled white
+    zLight,           // blue filled with 240
     zInverted,        // blue inverted
     dxt5nmBlueZero,   // X in alpha, red 255, blue 0
     dxt5nmBlueGreen,  // X in alpha, red 255, blue a copy of green
     srgbDecoded,      // read as sRGB and converted to linear
     srgbEncoded,      // converted from linear to sRGB
     shortened,        // every vector scaled to 0.6 of its length (painted towards grey)
+    shortened08,      // scaled to 0.8 (painted at 80% opacity over mid-grey, or scaled down)
+    shortened09,      // scaled to 0.9
     objectSpace,      // the map wrapped round a sphere and its normals taken in object space
     greenFlipped,     // the other green convention
 };
@@ -41,12 +45,16 @@ inline const char* damageName(Damage damage) {
         case Damage::flatFill: return "flat fill";
         case Damage::zZero: return "blue 0";
         case Damage::zFilled: return "blue 128";
+        case Damage::zWhite: return "blue 255";
+        case Damage::zLight: return "blue 240";
         case Damage::zInverted: return "blue inverted";
         case Damage::dxt5nmBlueZero: return "dxt5nm, blue 0";
         case Damage::dxt5nmBlueGreen: return "dxt5nm, blue=green";
         case Damage::srgbDecoded: return "srgb decoded";
         case Damage::srgbEncoded: return "srgb encoded";
         case Damage::shortened: return "shortened 0.6";
+        case Damage::shortened08: return "shortened 0.8";
+        case Damage::shortened09: return "shortened 0.9";
         case Damage::objectSpace: return "object space";
         case Damage::greenFlipped: return "green flipped";
     }
@@ -60,13 +68,17 @@ inline uint32_t findingOf(Damage damage) {
         case Damage::blackFill:
         case Damage::flatFill: return 0;
         case Damage::zZero:
-        case Damage::zFilled: return findingZMissing;
+        case Damage::zFilled:
+        case Damage::zWhite:
+        case Damage::zLight: return findingZMissing;
         case Damage::zInverted: return findingZInverted;
         case Damage::dxt5nmBlueZero:
         case Damage::dxt5nmBlueGreen: return findingDxt5nm;
         case Damage::srgbDecoded: return findingSrgbDecoded;
         case Damage::srgbEncoded: return findingSrgbEncoded;
-        case Damage::shortened: return findingNotNormalized;
+        case Damage::shortened:
+        case Damage::shortened08:
+        case Damage::shortened09: return findingNotNormalized;
         case Damage::objectSpace: return findingObjectSpace;
         case Damage::greenFlipped: return findingWrongConvention;
     }
@@ -78,7 +90,16 @@ inline uint8_t rounded(double v) { return static_cast<uint8_t>(std::clamp(std::l
 // A sample run through the sRGB curve one way or the other, and rounded.
 inline uint8_t decodedSample(int v) { return rounded(255.0 * check::srgbToLinear(v / 255.0)); }
 inline uint8_t encodedSample(int v) { return rounded(255.0 * check::linearToSrgb(v / 255.0)); }
-inline uint8_t shortenedSample(int v) { return rounded(128 + 0.6 * (v - 128)); }
+// A sample of a vector scaled to `factor` of its length about the middle.
+inline uint8_t shortenedSample(int v, double factor) { return rounded(128 + factor * (v - 128)); }
+
+// How much a shortening damage scales the vectors (1: none).
+inline double shorteningOf(Damage damage) {
+    return damage == Damage::shortened     ? 0.6
+           : damage == Damage::shortened08 ? 0.8
+           : damage == Damage::shortened09 ? 0.9
+                                           : 1.0;
+}
 
 // A new top-down picture of the same size, 24 bits or (with alpha) 32.
 inline Image blankLike(const Image& source, bool alpha) {
@@ -119,6 +140,8 @@ inline Image applyDamage(const Image& source, Damage damage) {
                     break;
                 case Damage::zZero: v[2] = 0; break;
                 case Damage::zFilled: v[2] = 128; break;
+                case Damage::zWhite: v[2] = 255; break;
+                case Damage::zLight: v[2] = 240; break;
                 case Damage::zInverted: v[2] = static_cast<uint8_t>(255 - blue); break;
                 case Damage::dxt5nmBlueZero:
                 case Damage::dxt5nmBlueGreen:
@@ -133,7 +156,9 @@ inline Image applyDamage(const Image& source, Damage damage) {
                     for (int k = 0; k < 3; ++k) v[k] = encodedSample(p[k]);
                     break;
                 case Damage::shortened:
-                    for (int k = 0; k < 3; ++k) v[k] = shortenedSample(p[k]);
+                case Damage::shortened08:
+                case Damage::shortened09:
+                    for (int k = 0; k < 3; ++k) v[k] = shortenedSample(p[k], shorteningOf(damage));
                     break;
                 case Damage::objectSpace: {
                     // Longitude across, latitude down; the tangent runs east and
@@ -160,8 +185,8 @@ inline std::array<int, 256> sharedCounts(Damage damage) {
     auto apply = [damage](int s) {
         return damage == Damage::srgbDecoded   ? decodedSample(s)
                : damage == Damage::srgbEncoded ? encodedSample(s)
-               : damage == Damage::shortened   ? shortenedSample(s)
-                                               : static_cast<uint8_t>(s);
+               : shorteningOf(damage) < 1  ? shortenedSample(s, shorteningOf(damage))
+                                           : static_cast<uint8_t>(s);
     };
     std::array<int, 256> hits{}, shared{};
     for (int s = 0; s < 256; ++s) ++hits[apply(s)];
@@ -181,6 +206,8 @@ inline bool keptInformation(Damage damage, const uint8_t* rgb, const std::array<
     switch (damage) {
         case Damage::zZero:
         case Damage::zFilled:
+        case Damage::zWhite:
+        case Damage::zLight:
         case Damage::dxt5nmBlueZero:
         case Damage::dxt5nmBlueGreen: {
             const double x = (rgb[0] - 128) / 127.0, y = (rgb[1] - 128) / 127.0, z = (rgb[2] - 128) / 127.0;
