@@ -5,10 +5,12 @@
 
 int applyAdjustments() {
     if (!session) return 0;
-    // Every run starts again from the file on disk, so adjustments never
-    // accumulate.
+    // Every run starts again from the file on disk (or the map as it was
+    // made), so adjustments never accumulate.
     Image fresh{};
-    if (!readImageFile(session->openPath, &fresh)) {
+    const bool taken = session->made.pixels ? copyImagePixels(session->made, &fresh)
+                                            : readImageFile(session->openPath, &fresh);
+    if (!taken) {
         resetImage(&fresh);
         return 0;
     }

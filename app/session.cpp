@@ -109,6 +109,7 @@ void destroySession(Session* record) {
     if (!record) return;
     resetImage(&record->image);
     resetImage(&record->thumbnail);
+    resetImage(&record->made);
     delete record;
 }
 
@@ -135,7 +136,37 @@ bool adoptOpenFile(const char* chosenPath) {
     }
     copyPath(session->openPath, chosenPath);
     adoptImage(&fresh);
+    resetImage(&session->made);
     session->options = defaultAdjustOptions;
+    return true;
+}
+
+bool copyImagePixels(const Image& source, Image* copy) {
+    resetImage(copy);
+    if (!source.pixels) return false;
+    auto* pixels = static_cast<uint8_t*>(std::malloc(source.dataSize ? source.dataSize : 1));
+    if (!pixels) return false;
+    std::memcpy(pixels, source.pixels, source.dataSize);
+    *copy = source;
+    copy->pixels = pixels;
+    copy->bitmap = nullptr;
+    return true;
+}
+
+bool adoptMadeMap(Image* map, const char* madeFrom) {
+    if (!session || !map || !madeFrom || std::strlen(madeFrom) >= pathBufferSize) return false;
+    Image kept{};
+    if (!copyImagePixels(*map, &kept)) return false;
+    if (!map->bitmap && !buildDisplayBitmap(map)) {
+        resetImage(&kept);
+        return false;
+    }
+    copyPath(session->openPath, madeFrom);
+    adoptImage(map);
+    resetImage(&session->made);
+    moveImage(&kept, &session->made);
+    session->options = defaultAdjustOptions;
+    buildThumbnail();
     return true;
 }
 

@@ -17,6 +17,11 @@ struct Session {
     char openDirectory[pathBufferSize];  // ends in the path separator
     Image image;      // the loaded and adjusted picture
     Image thumbnail;  // only its bitmap is used
+    // A map made in the program (the Linux program's Open Height Map),
+    // unadjusted and without a display bitmap: what Apply starts from
+    // instead of the file named by openPath. Empty for a picture opened from
+    // a file.
+    Image made;
     int32_t loaded;   // 1 once anything has loaded; never set back
     AdjustOptions options;
 };
@@ -47,9 +52,10 @@ void destroySession(Session* record);
 bool copyPath(char (&field)[pathBufferSize], const char* text);
 
 // Loads the file the user chose and adopts it: openPath names it from then
-// on, the options go back to their defaults and the thumbnail is rebuilt. On
-// failure nothing of the Session changes, so openPath keeps naming the file
-// that is shown and later adjustments keep working on it.
+// on (and a made map is let go), the options go back to their defaults and
+// the thumbnail is rebuilt. On failure nothing of the Session changes, so
+// openPath keeps naming the file that is shown and later adjustments keep
+// working on it.
 bool loadOpenFile(const char* chosenPath);
 
 // loadOpenFile without rebuilding the thumbnail, for callers that adjust the
@@ -59,6 +65,19 @@ bool adoptOpenFile(const char* chosenPath);
 // Adopts a freshly loaded Image as the Session's image (the old image and
 // thumbnail are released) and marks the Session loaded.
 void adoptImage(Image* fresh);
+
+// Adopts a map made in the program from the file `madeFrom` (a height map)
+// as a loaded file is adopted: `map` becomes the shown image with its
+// display bitmap, a copy of it is kept as the Session's `made` map for Apply
+// to start from, openPath names `madeFrom`, the options go back to their
+// defaults and the thumbnail is rebuilt. False (and nothing of the Session
+// changed, `map` left as it was) when there is no memory for the copy or
+// the bitmap, or `madeFrom` does not fit a path field.
+bool adoptMadeMap(Image* map, const char* madeFrom);
+
+// A copy of `source`'s record and pixels into `copy` (reset first), without
+// its display bitmap. False when there is no memory.
+bool copyImagePixels(const Image& source, Image* copy);
 
 // Rebuilds the Session's thumbnail from the display bitmap of its image.
 int buildThumbnail();

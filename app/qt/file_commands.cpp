@@ -65,10 +65,10 @@ void enterChosenFolder(const QString& chosen) {
 
 }  // namespace
 
-bool MainWindow::chooseOpenFile(std::string& chosen) {
+bool MainWindow::chooseOpenFile(std::string& chosen, const QString& title) {
     if (!session) return false;
     platformSetCurrentDirectory(session->openDirectory);
-    const FileRequest request{QStringLiteral("Open File"), fromPath(session->openDirectory),
+    const FileRequest request{title, fromPath(session->openDirectory),
                               QStringLiteral("Untitled"), filtersOf(openTypes), {}};
     const std::optional<QString> answer = dialogs_.openFileName(this, request);
     if (!answer) return false;

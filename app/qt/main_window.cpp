@@ -11,6 +11,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -20,11 +22,14 @@
 
 #include "app/apply_run.h"
 #include "app/qt/dialog_layout.h"
+#include "app/qt/height_panel.h"
 #include "app/qt/user_dialogs.h"
 #include "app/qt/views.h"
 #include "app/session.h"
 #include "check/diagnose.h"
 #include "check/measure.h"
+#include "generate/height_field.h"
+#include "readers/readers.h"
 #include "resources/resource.h"
 
 QString conventionLine(const ConventionGuess& guess) {
@@ -70,6 +75,7 @@ MainWindow::MainWindow(UserDialogs& dialogs) : QWidget(nullptr, Qt::Window), dia
     dialogFont.setPointSizeF(dialogFontPoints);
     setFont(dialogFont);
     setAcceptDrops(true);
+    createMenus();
     createControls();
     createActions();
     preview_ = new PreviewWindow();
@@ -88,6 +94,34 @@ void MainWindow::centreOnScreen() {
 }
 
 MainWindow::~MainWindow() { delete preview_; }
+
+// The File menu above the dialog's controls, with the keys of its commands.
+void MainWindow::createMenus() {
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setObjectName(QStringLiteral("menuBar"));
+    QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
+    const struct {
+        const char* text;
+        QKeySequence keys;
+        void (MainWindow::*command)();
+    } commands[] = {
+        {"&Open...", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::onOpen},
+        {"Open &Height Map...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &MainWindow::onOpenHeightMap},
+        {"&Save...", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::onSave},
+        {"&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), nullptr},
+    };
+    for (const auto& entry : commands) {
+        if (!entry.command) file->addSeparator();
+        QAction* action = file->addAction(QString::fromLatin1(entry.text));
+        action->setShortcut(entry.keys);
+        if (entry.command)
+            connect(action, &QAction::triggered, this, entry.command);
+        else
+            connect(action, &QAction::triggered, this, &QWidget::close);
+    }
+    // A desktop that shows menus in a bar of its own takes them there.
+    clientTop_ = menuBar_->isNativeMenuBar() ? 0 : menuBar_->sizeHint().height();
+}
 
 void MainWindow::createControls() {
     const double dpi = screen() ? screen()->logicalDotsPerInchY() : 96.0;
@@ -109,7 +143,8 @@ void MainWindow::createControls() {
             case ControlKind::edit: widget = scale_ = new QLineEdit(this); break;
         }
         widget->setObjectName(QString::fromLatin1(control.name));
-        widget->setGeometry(dialogUnitsToPixels({control.x, control.y, control.width, control.height}, dpi));
+        widget->setGeometry(
+            dialogUnitsToPixels({control.x, control.y, control.width, control.height}, dpi).translated(0, clientTop_));
     }
     open_ = childNamed<QPushButton>(this, "IDC_OPEN");
     save_ = childNamed<QPushButton>(this, "IDC_SAVE");
@@ -121,7 +156,9 @@ void MainWindow::createControls() {
     invertBlue_ = childNamed<QCheckBox>(this, "IDC_INVERT_BLUE");
     renormalize_ = childNamed<QCheckBox>(this, "IDC_RENORMALIZE");
     convention_ = childNamed<QLabel>(this, "convention");
-    setFixedSize(dialogUnitsToPixels({0, 0, dialogWidthUnits, dialogHeightUnits}, dpi).size());
+    const QSize client = dialogUnitsToPixels({0, 0, dialogWidthUnits, dialogHeightUnits}, dpi).size();
+    menuBar_->setGeometry(0, 0, client.width(), clientTop_);
+    setFixedSize(client.width(), client.height() + clientTop_);
 
     connect(open_, &QPushButton::clicked, this, &MainWindow::onOpen);
     connect(save_, &QPushButton::clicked, this, &MainWindow::onSave);
@@ -142,27 +179,14 @@ void MainWindow::createControls() {
                 [this, entry](bool ticked) { onOptionBox(entry.box, entry.option, ticked); });
 }
 
-// The keyboard's ways to the commands. Escape quits as it ends the Windows
-// dialog; Enter does nothing, as there.
+// The keyboard's ways to the commands beyond the menu's: Escape quits as it
+// ends the Windows dialog; Enter does nothing, as there.
 void MainWindow::createActions() {
-    const struct {
-        QList<QKeySequence> keys;
-        void (MainWindow::*command)();
-    } actions[] = {
-        {{QKeySequence(Qt::CTRL | Qt::Key_O)}, &MainWindow::onOpen},
-        {{QKeySequence(Qt::CTRL | Qt::Key_S)}, &MainWindow::onSave},
-        {{QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::Key_Escape)}, nullptr},
-    };
-    for (const auto& entry : actions) {
-        auto* action = new QAction(this);
-        action->setShortcuts(entry.keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        if (entry.command)
-            connect(action, &QAction::triggered, this, entry.command);
-        else
-            connect(action, &QAction::triggered, this, &QWidget::close);
-        addAction(action);
-    }
+    auto* escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    escape->setShortcutContext(Qt::WindowShortcut);
+    connect(escape, &QAction::triggered, this, &QWidget::close);
+    addAction(escape);
 }
 
 void MainWindow::syncControls() {
@@ -184,12 +208,15 @@ void MainWindow::readScale() {
 
 void MainWindow::refreshViews() {
     thumbnail_->update();
+    GreenConvention detected = GreenConvention::unknown;
     if (session && session->loaded == 1) {
         const ConventionGuess guess = detectGreenConvention(session->image);
         convention_->setText(conventionLine(guess) + findingsPart(session->image, guess));
+        detected = guess.convention;
     } else {
         convention_->setText(QString());
     }
+    preview_->imageChanged(detected);
     preview_->fitToImage();
 }
 
@@ -212,9 +239,58 @@ void MainWindow::openFile(const QString& path) {
 void MainWindow::onOpen() {
     if (!session) return;
     std::string chosen;
-    if (chooseOpenFile(chosen) && !loadOpenFile(chosen.c_str())) showMessage("Failed to load open file.", "Error");
+    if (chooseOpenFile(chosen, QStringLiteral("Open File")) && !loadOpenFile(chosen.c_str()))
+        showMessage("Failed to load open file.", "Error");
     syncControls();
     refreshViews();
+}
+
+// Reads the chosen picture as heights and opens the panel over the window;
+// the shown picture changes only on the panel's OK. A file that cannot be
+// read gives the Open command's message.
+void MainWindow::onOpenHeightMap() {
+    if (!session) return;
+    std::string chosen;
+    if (!chooseOpenFile(chosen, QStringLiteral("Open Height Map"))) return;
+    Image picture{};
+    if (!readImageFile(chosen.c_str(), &picture)) {
+        resetImage(&picture);
+        showMessage("Failed to load open file.", "Error");
+        return;
+    }
+    HeightField field;
+    GenerateError error = GenerateError::none;
+    const bool read = heightFieldFromImage(picture, HeightChannel::automatic, &field, &error);
+    resetImage(&picture);
+    if (!read) {
+        const std::string text = std::string("Failed to make a normal map: ") + generateErrorText(error) + ".";
+        showMessage(text.c_str(), "Error");
+        return;
+    }
+    const QString name = QFileInfo(QFile::decodeName(chosen.c_str())).fileName();
+    auto* panel = new HeightMapPanel(field, name, heightOptions_, this);
+    connect(panel, &QDialog::accepted, this, [this, panel, chosen] { adoptHeightMap(*panel, chosen); });
+    panel->open();
+}
+
+void MainWindow::adoptHeightMap(const HeightMapPanel& panel, const std::string& heightFile) {
+    if (!session) return;
+    Image map{};
+    GenerateError error = GenerateError::none;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool made = panel.makeMap(&map, &error);
+    if (!made || !adoptMadeMap(&map, heightFile.c_str())) {
+        if (made) error = GenerateError::noMemory;
+        resetImage(&map);
+        QApplication::restoreOverrideCursor();
+        const std::string text = std::string("Failed to make a normal map: ") + generateErrorText(error) + ".";
+        showMessage(text.c_str(), "Error");
+        return;
+    }
+    heightOptions_ = panel.options();
+    syncControls();
+    refreshViews();
+    QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::onSave() {

@@ -10,10 +10,13 @@
 
 #include "adjust/adjust.h"
 #include "detect/green_convention.h"
+#include "generate/height_to_normal.h"
 
+class HeightMapPanel;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 class PreviewWindow;
 class ThumbnailView;
@@ -41,12 +44,17 @@ public:
 
     PreviewWindow& preview() { return *preview_; }
 
+    // Where the dialog template's client area starts: under the menu bar (0
+    // when the desktop shows the menus in a bar of its own).
+    int clientTop() const { return clientTop_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void createMenus();
     void createControls();
     void createActions();
     void centreOnScreen();
@@ -61,16 +69,26 @@ private:
 
     // The commands, each the Windows dialog's sequence of steps.
     void onOpen();
+    void onOpenHeightMap();
     void onSave();
     void onPreview();
     void onApply();
     void onOptionBox(QCheckBox* box, int32_t AdjustOptions::*option, bool ticked);
+    // OK in the height-map panel: the map made of the whole height becomes
+    // the shown picture, made from `heightFile`.
+    void adoptHeightMap(const HeightMapPanel& panel, const std::string& heightFile);
 
-    // Open and Save around their file dialogs (file_commands.cpp).
-    bool chooseOpenFile(std::string& chosen);
+    // Open and Save around their file dialogs (file_commands.cpp); the Open
+    // dialog with `title` as its caption.
+    bool chooseOpenFile(std::string& chosen, const QString& title);
     int saveCurrentImage();
 
     UserDialogs& dialogs_;
+    QMenuBar* menuBar_ = nullptr;
+    int clientTop_ = 0;
+    // What the height-map panel starts with: the options last made a map
+    // with.
+    HeightToNormalOptions heightOptions_;
     QPushButton* open_ = nullptr;
     QPushButton* save_ = nullptr;
     QPushButton* quit_ = nullptr;

@@ -3,6 +3,7 @@
 
   map_pictures.py ramp W H x|y STEP OUT.pgm   heights rising STEP a texel along x or down y
   map_pictures.py wave N OUT.pgm              a tiling 16-bit wave, N x N
+  map_pictures.py domes N OUT.pgm             a tiling 16-bit field of 4 x 4 round domes, N x N
   map_pictures.py normal W H R G B OUT.bmp    a 24-bit map of one normal
   map_pictures.py pixel FILE X Y              the samples at (X, Y) of a PNG, BMP or PGM, and the depth
   map_pictures.py compare A.png B.png         the largest difference of the two grey pictures,
@@ -107,6 +108,15 @@ def main(args):
     elif what == 'wave':
         n, out = int(args[1]), args[2]
         pgm(out, n, n, 65535, lambda x, y: 32767.5 + 30000 * math.sin(2 * math.pi * x / n) * math.cos(2 * math.pi * 2 * y / n))
+    elif what == 'domes':
+        n, out = int(args[1]), args[2]
+        cell = n / 4
+
+        def dome(x, y):
+            u, v = (x + 0.5) % cell / cell - 0.5, (y + 0.5) % cell / cell - 0.5
+            r = math.hypot(u, v) / 0.4
+            return 60000 * math.sqrt(1 - r * r) if r < 1 else 0
+        pgm(out, n, n, 65535, dome)
     elif what == 'normal':
         bmp(args[6], int(args[1]), int(args[2]), (int(args[3]), int(args[4]), int(args[5])))
     elif what == 'pixel':

@@ -3,9 +3,13 @@
 # platform): starts quorvel with the sample normal map, ticks "Invert green
 # channel" and saves with Ctrl+S through Qt's own Save dialog; opens the
 # Preview; ticks "Re-normalize map", types a scale, presses Apply and saves
-# again; quits with Ctrl+Q. Each saved file must be byte for byte what
-# quorvel-cli makes with the same options, and the exit code 0. Screenshots
-# of the window and the Preview go to OUT (and to docs/ with --update-docs).
+# again; opens a height map with Ctrl+Shift+O (File > Open Height Map...),
+# types a height scale in the panel, presses Enter and saves the map made;
+# turns the Preview's lit view on with Alt+L and moves the mouse over it;
+# quits with Ctrl+Q. Each saved file must be byte for byte what quorvel-cli
+# makes with the same options, and the exit code 0. Screenshots of the
+# window, the Preview, the height-map panel and the lit Preview go to OUT
+# (and to docs/ with --update-docs).
 # Usage: tests/qt/black_box.sh QUORVEL QUORVEL_CLI [--update-docs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,10 +58,11 @@ app_ended() { ! app_running; }
 
 # The window's controls by their place in the dialog template: the middle
 # of the left part (where the text of a check box is) of a control at
-# (x, y, w, h) dialog units, in pixels from the window's top left at 96 dpi.
+# (x, y, w, h) dialog units, in pixels from the top left of the template's
+# client area at 96 dpi, which lies `top` pixels down, under the menu bar.
 click_control() {
   local x=$1 y=$2 w=$3 h=$4
-  local px=$(((x * 6 + 2) / 4 + (w * 6 / 4) / 3)) py=$(((y * 13 + 4) / 8 + (h * 13 / 8) / 2))
+  local px=$(((x * 6 + 2) / 4 + (w * 6 / 4) / 3)) py=$((top + (y * 13 + 4) / 8 + (h * 13 / 8) / 2))
   xdotool mousemove --window "$main" "$px" "$py" click 1
 }
 
@@ -77,6 +82,8 @@ shoot() {
   poll eval 'steady "$file" && drawn "$file" "$x" "$y" "$empty"' || fail "$file: the window was never drawn"
 }
 
+# Saves as NAME; the file is NAME.bmp, or FILE when the name has its own
+# extension.
 save_as() {
   xdotool windowfocus --sync "$main"
   xdotool key ctrl+s
@@ -84,19 +91,34 @@ save_as() {
   dialog=$(wait_window "Save File")
   xdotool windowfocus --sync "$dialog"
   # The file-name field opens with "Untitled" selected; the name is typed
-  # over it, and the dialog adds the chosen type's extension.
+  # over it, and the dialog adds the chosen type's extension to a name
+  # without one.
   xdotool type --delay 5 "$1"
   xdotool key Return
   wait_gone "Save File"
-  wait_file "$1.bmp"
+  wait_file "${2:-$1.bmp}"
+}
+
+# The colour at (x, y) of a picture is a grey.
+grey_at() {
+  local p="p{$2,$3}"
+  local rgb
+  rgb=$(convert "$1" -format "%[fx:round(255*$p.r)] %[fx:round(255*$p.g)] %[fx:round(255*$p.b)]" info:)
+  read -r r g b <<<"$rgb"
+  [ "$r" = "$g" ] && [ "$g" = "$b" ]
 }
 
 "$program" --qt-file-dialogs "$sample" 2>"$out/stderr.txt" &
 app_pid=$!
 main=$(wait_window "$caption")
+# The template's client area is 450 pixels high at 96 dpi; the menu bar
+# takes what the window has beyond it.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+top=$((HEIGHT - 450))
+[ "$top" -ge 0 ] || fail "the window is $HEIGHT pixels high, less than the dialog template"
 # The thumbnail box's middle (in the "Preview" group) is button face until
 # the map is drawn.
-shoot "$main" "$out/window.png" 172 183 "srgb(239,239,239)"
+shoot "$main" "$out/window.png" 172 $((top + 183)) "srgb(239,239,239)"
 
 click_control 10 245 85 8  # Invert green channel
 save_as "$out/green"
@@ -113,6 +135,34 @@ xdotool type --delay 5 "1.5"
 click_control 235 250 50 14  # Apply
 save_as "$out/renormalized"
 
+# File > Open Height Map...: a field of domes, made at height scale 4.
+python3 "$repo/tests/e2e/map_pictures.py" domes 256 "$out/domes.pgm"
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+shift+o
+dialog=$(wait_window "Open Height Map")
+xdotool windowfocus --sync "$dialog"
+xdotool type --delay 5 "$out/domes.pgm"
+xdotool key Return
+wait_gone "Open Height Map"
+panel=$(wait_window "Height Map - domes.pgm")
+xdotool windowfocus --sync "$panel"
+xdotool key alt+s ctrl+a
+xdotool type --delay 5 "4"
+# The thumbnail's middle is button face until the map is drawn.
+shoot "$panel" "$out/height-panel.png" 138 138 "srgb(239,239,239)"
+xdotool key Return
+wait_gone "Height Map - domes.pgm"
+save_as "$out/made.png" "$out/made.png"
+
+# The lit view, the light from the top left: the picture turns grey (the
+# map's own colours are never grey).
+preview=$(wait_window "Preview")
+xdotool windowfocus --sync "$preview"
+xdotool key alt+l
+xdotool mousemove --window "$preview" 30 30
+eval "$(xdotool getwindowgeometry --shell "$preview")"
+poll eval 'steady "$out/lit.png" && grey_at "$out/lit.png" 128 128' || fail "the Preview was never lit"
+
 xdotool windowfocus --sync "$main"
 xdotool key ctrl+q
 poll app_ended || fail "the program did not end"
@@ -126,9 +176,13 @@ cmp "$out/green.bmp" "$out/expected-green.bmp" || fail "the first saved file dif
 "$cli" --invert-green --renormalize --scale 1.5 "$sample" "$out/expected-renormalized.bmp"
 cmp "$out/renormalized.bmp" "$out/expected-renormalized.bmp" ||
   fail "the second saved file differs from quorvel-cli --invert-green --renormalize --scale 1.5"
+"$cli" --from-height --height-scale 4 "$out/domes.pgm" "$out/expected-made.png"
+cmp "$out/made.png" "$out/expected-made.png" || fail "the map made differs from quorvel-cli --from-height --height-scale 4"
 
 if [ "$update_docs" = "--update-docs" ]; then
   cp "$out/window.png" "$repo/docs/screenshot-linux-window.png"
   cp "$out/preview.png" "$repo/docs/screenshot-linux-preview.png"
+  cp "$out/height-panel.png" "$repo/docs/screenshot-linux-height-panel.png"
+  cp "$out/lit.png" "$repo/docs/screenshot-linux-lit.png"
 fi
-echo "black box: both saved files match quorvel-cli, exit code 0"
+echo "black box: the three saved files match quorvel-cli, exit code 0"

@@ -375,6 +375,8 @@ private slots:
         QTest::addColumn<bool>("closes");
         const QString open = QStringLiteral("IDC_OPEN"), box = QStringLiteral("IDC_INVERT_RED");
         QTest::newRow("Ctrl+O opens") << QKeySequence(Qt::CTRL | Qt::Key_O) << box << 1 << 0 << false;
+        QTest::newRow("Ctrl+Shift+O opens a height map")
+            << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O) << box << 1 << 0 << false;
         QTest::newRow("Ctrl+S saves") << QKeySequence(Qt::CTRL | Qt::Key_S) << open << 0 << 1 << false;
         QTest::newRow("Ctrl+Q quits") << QKeySequence(Qt::CTRL | Qt::Key_Q) << open << 0 << 0 << true;
         QTest::newRow("Escape quits") << QKeySequence(Qt::Key_Escape) << box << 0 << 0 << true;

@@ -1,11 +1,13 @@
 // The window's layout against the Windows dialog template itself: every
-// control of resources/quorvel.rc in its place, with its text and kind; the
-// conversion of dialog units at several screen densities; the caption.
+// control of resources/quorvel.rc in its place under the menu bar, with its
+// text and kind; the conversion of dialog units at several screen densities;
+// the caption.
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
@@ -86,18 +88,25 @@ private slots:
         const DialogTemplate dialog = readTemplate();
         QCOMPARE(dialog.controls.size(), size_t{15});
         WindowFixture fixture;
+        // The template's client area starts under the menu bar, as a Windows
+        // dialog's does under its menu.
+        const int top = fixture.window->clientTop();
+        auto* menuBar = fixture.control<QMenuBar>("menuBar");
+        QVERIFY(menuBar);
+        QVERIFY(top > 0);
+        QCOMPARE(menuBar->geometry(), QRect(0, 0, across(dialog.units.width()), top));
         for (const TemplateControl& control : dialog.controls) {
             const QString name = control.id == QLatin1String("-1") ? control.text : control.id;
             auto* widget = fixture.control<QWidget>(qPrintable(name));
             QVERIFY2(widget, qPrintable(name));
             QVERIFY2(isWidgetFor(control, widget), qPrintable(name));
-            const QRect expected(across(control.units.x()), down(control.units.y()), across(control.units.width()),
-                                 down(control.units.height()));
+            const QRect expected(across(control.units.x()), top + down(control.units.y()),
+                                 across(control.units.width()), down(control.units.height()));
             QCOMPARE(widget->geometry(), expected);
             // The scale field shows the scale, not the template's empty text.
             if (control.className != QLatin1String("EDIT")) QCOMPARE(shownText(widget), control.text);
         }
-        QCOMPARE(fixture.window->size(), QSize(across(dialog.units.width()), down(dialog.units.height())));
+        QCOMPARE(fixture.window->size(), QSize(across(dialog.units.width()), top + down(dialog.units.height())));
     }
 
     void theThumbnailBoxIsTheThumbnailsSize() {

@@ -1,6 +1,7 @@
 #include "tests/qt/support.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
@@ -90,6 +91,16 @@ void WindowFixture::saveThroughDialog(const QString& path) {
     dialogs.choose(path);
     click("IDC_SAVE");
     QCOMPARE(dialogs.answers.size(), size_t{0});
+}
+
+HeightMapPanel* WindowFixture::openHeightMap(const QString& path) {
+    dialogs.choose(path);
+    for (QAction* action : window->findChildren<QAction*>())
+        if (action->text() == QLatin1String("Open &Height Map...")) action->trigger();
+    // A panel closed before is still there until the event loop deletes it.
+    for (HeightMapPanel* panel : window->findChildren<HeightMapPanel*>())
+        if (panel->isVisible()) return panel;
+    return nullptr;
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/qt/height_panel.h"
 #include "app/qt/main_window.h"
 #include "app/qt/user_dialogs.h"
 #include "app/session.h"
@@ -84,6 +85,9 @@ public:
     void openThroughDialog(const QString& path);
     // Saves through the Save button and its dialog.
     void saveThroughDialog(const QString& path);
+    // File > Open Height Map... with `path` chosen in its dialog: the panel
+    // it opens, or null.
+    HeightMapPanel* openHeightMap(const QString& path);
 
     QString file(const std::string& name) const { return QString::fromStdString(folder.file(name)); }
 

@@ -40,7 +40,13 @@ private slots:
         fixture.open(60, 40, ramp);
         PreviewWindow& preview = fixture.openPreview();
         QVERIFY(preview.isVisible());
-        QCOMPARE(preview.size(), QSize(60, 40));
+        // The picture area at the image's size over the lit view's bar, which
+        // is wider than this image: the image centred across, black beside it.
+        const QRect area = preview.imageArea();
+        QCOMPARE(area.size(), QSize(60, 40));
+        QCOMPARE(area.top(), 0);
+        QCOMPARE(preview.canvas().size(), QSize(preview.width(), 40));
+        QCOMPARE(area.left(), (preview.width() - 60) / 2);
         QCOMPARE(preview.pos(), QPoint(0, 0));
         QCOMPARE(preview.windowTitle(), QStringLiteral("Preview"));
         QVERIFY(preview.isWindow());
@@ -48,7 +54,8 @@ private slots:
         // Pixel for pixel, the top row at the top.
         const QImage shown = preview.grab().toImage();
         for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 60; ++x) QCOMPARE(shown.pixelColor(x, y), rgb(ramp(x, y)));
+            for (int x = 0; x < 60; ++x) QCOMPARE(shown.pixelColor(area.left() + x, y), rgb(ramp(x, y)));
+        if (area.left() > 0) QCOMPARE(shown.pixelColor(area.left() - 1, 0), QColor(Qt::black));
     }
 
     void previewFollowsAdjustmentsAndNewImages() {
@@ -57,11 +64,11 @@ private slots:
         PreviewWindow& preview = fixture.openPreview();
         preview.resize(30, 20);
         fixture.click("IDC_INVERT_RED");
-        QCOMPARE(preview.size(), QSize(64, 48));
-        QCOMPARE(shownPixel(&preview, 0, 0), rgb(0x2040C0 ^ 0xFF0000));
+        QCOMPARE(preview.imageArea().size(), QSize(64, 48));
+        QCOMPARE(shownPixel(&preview, preview.imageArea().left(), 0), rgb(0x2040C0 ^ 0xFF0000));
         fixture.open(25, 18, teal);
-        QCOMPARE(preview.size(), QSize(25, 18));
-        QCOMPARE(shownPixel(&preview, 24, 17), rgb(0x008080));
+        QCOMPARE(preview.imageArea().size(), QSize(25, 18));
+        QCOMPARE(shownPixel(&preview, preview.imageArea().right(), 17), rgb(0x008080));
     }
 
     void previewAgainRestoresAMinimisedWindow() {
@@ -73,7 +80,7 @@ private slots:
         fixture.click("IDC_PREVIEW");
         QVERIFY(!preview.isMinimized());
         QVERIFY(preview.isVisible());
-        QCOMPARE(preview.size(), QSize(32, 24));
+        QCOMPARE(preview.imageArea().size(), QSize(32, 24));
     }
 
     void aClosedPreviewStaysClosed() {

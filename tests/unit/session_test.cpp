@@ -141,6 +141,37 @@ TEST_F(SessionTest, ApplyRunsStartAgainFromTheFile) {
     EXPECT_EQ(Bytes(info.bits, info.bits + 6), (Bytes{30, 150, 155, 30, 150, 155}));
 }
 
+// A map made in the program is shown as a loaded file is, and Apply starts
+// again from it as it was made, not from the file it was made from; the
+// next Open lets it go.
+TEST_F(SessionTest, ApplyRunsStartAgainFromAMadeMap) {
+    const std::string height = writeBmp("height.bmp", 0x808080);
+    session->options.invertRed = 1;
+    Image map{};
+    ASSERT_TRUE(startImage(&map, 2, 1, 8, false));
+    const Bytes made{100, 150, 30, 100, 150, 30};
+    std::memcpy(map.pixels, made.data(), made.size());
+    ASSERT_TRUE(adoptMadeMap(&map, height.c_str()));
+    EXPECT_EQ(map.pixels, nullptr);
+    EXPECT_STREQ(session->openPath, height.c_str());
+    EXPECT_EQ(session->loaded, 1);
+    EXPECT_EQ(session->options.invertRed, 0);
+    EXPECT_NE(session->image.bitmap, nullptr);
+    EXPECT_NE(session->thumbnail.bitmap, nullptr);
+    EXPECT_EQ(shownPixels(), made);
+    session->options.invertGreen = 1;
+    ASSERT_EQ(applyAdjustments(), 1);
+    ASSERT_EQ(applyAdjustments(), 1);
+    EXPECT_EQ(shownPixels(), (Bytes{100, 105, 30, 100, 105, 30}));
+    session->options.invertGreen = 0;
+    ASSERT_EQ(applyAdjustments(), 1);
+    EXPECT_EQ(shownPixels(), made);
+    ASSERT_TRUE(loadOpenFile(height.c_str()));
+    EXPECT_EQ(session->made.pixels, nullptr);
+    ASSERT_EQ(applyAdjustments(), 1);
+    EXPECT_EQ(shownPixels(), (Bytes{0x80, 0x80, 0x80, 0x80, 0x80, 0x80}));
+}
+
 TEST_F(SessionTest, ApplyRunOnAMissingFileKeepsWhatIsShown) {
     EXPECT_EQ(applyAdjustments(), 0);  // the default Untitled.bmp does not exist
     EXPECT_EQ(session->loaded, 0);
