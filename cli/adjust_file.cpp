@@ -18,6 +18,7 @@ const char* formatLabel(OutputFormat format) {
         case OutputFormat::tga: return "Targa";
         case OutputFormat::tif: return "TIFF";
         case OutputFormat::dds: return "DDS";
+        case OutputFormat::exr: return "OpenEXR";
         case OutputFormat::png: break;
     }
     return "PNG";

@@ -33,6 +33,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::tga: return ".tga";
         case OutputFormat::tif: return ".tif";
         case OutputFormat::dds: return ".dds";
+        case OutputFormat::exr: return ".exr";
     }
     return ".png";
 }

@@ -2,24 +2,28 @@
 // through the OpenEXR library, read back to exactly the samples written;
 // the kinds it refuses named; damaged and hostile headers refused before
 // anything large is allocated, and nothing the library says reaching
-// standard error. (Windows has no OpenEXR library: there every file is
-// refused as a kind.)
+// standard error. OpenEXR writing: one float channel "Y", ZIP, read back
+// exactly. (Windows has no OpenEXR library: there every file is refused.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "readers/float_picture.h"
 #include "tests/unit/test_files.h"
+#include "writers/writers.h"
 
 #ifndef _WIN32
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfInputFile.h>
 #include <ImfMultiPartOutputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfOutputPart.h>
@@ -323,6 +327,54 @@ TEST(ExrRead, TheMessageNamesTheFormatAndTheLibrarysReason) {
               "not an OpenEXR file that quorvel-cli can read: Data decompression (zlib) failed.");
 }
 
+TEST(ExrWrite, OneFloatChannelYWithZipReadsBackExactly) {
+    testing_files::TempDir dir;
+    const std::string path = dir.file("heights.exr");
+    for (const auto& [w, h] : {std::pair{1u, 1u}, std::pair{37u, 1u}, std::pair{300u, 41u}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        // Rows padded by 3 floats, as any stride may be.
+        const size_t stride = w + 3;
+        std::vector<float> memory(stride * h, -1.0f);
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) memory[y * stride + x] = writtenSample(Imf::FLOAT, static_cast<int>(x), static_cast<int>(y), 2);
+        PixelRows rows;
+        rows.first = reinterpret_cast<const uint8_t*>(memory.data());
+        rows.stride = static_cast<ptrdiff_t>(stride * sizeof(float));
+        rows.width = w;
+        rows.height = h;
+        rows.channels = 1;
+        rows.sampleBits = 32;
+        rows.floats = true;
+        ASSERT_TRUE(writeExrRows(path.c_str(), rows));
+        Imf::InputFile file(path.c_str());
+        EXPECT_EQ(file.header().compression(), Imf::ZIP_COMPRESSION);
+        const Imf::ChannelList& channels = file.header().channels();
+        ASSERT_NE(channels.findChannel("Y"), nullptr);
+        EXPECT_EQ(channels.findChannel("Y")->type, Imf::FLOAT);
+        EXPECT_TRUE(++channels.begin() == channels.end()) << "one channel only";
+        FloatPicture back;
+        LoadFailure failure;
+        ASSERT_TRUE(readFloatPictureFile(path.c_str(), &back, failure));
+        ASSERT_EQ(back.width, w);
+        ASSERT_EQ(back.height, h);
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(back.samples[y * w + x], memory[y * stride + x]);
+    }
+    // Rows that are not one channel of floats are refused, and a failed
+    // save leaves nothing behind.
+    const float one = 1.0f;
+    PixelRows grey;
+    grey.first = reinterpret_cast<const uint8_t*>(&one);
+    grey.stride = 4;
+    grey.width = grey.height = grey.channels = 1;
+    grey.sampleBits = 32;
+    EXPECT_FALSE(writeExrRows(dir.file("integers.exr").c_str(), grey));
+    grey.floats = true;
+    EXPECT_FALSE(writeExrRows(dir.file("no/such/folder.exr").c_str(), grey));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("integers.exr")));
+}
+
 #else
 
 TEST(ExrRead, WindowsRefusesEveryFileAsAKind) {
@@ -331,6 +383,16 @@ TEST(ExrRead, WindowsRefusesEveryFileAsAKind) {
     LoadFailure failure;
     EXPECT_FALSE(readExr(file, &picture, failure));
     EXPECT_FALSE(platformHasOpenExr());
+    const float one = 1.0f;
+    PixelRows rows;
+    rows.first = reinterpret_cast<const uint8_t*>(&one);
+    rows.stride = 4;
+    rows.width = rows.height = rows.channels = 1;
+    rows.sampleBits = 32;
+    rows.floats = true;
+    testing_files::TempDir dir;
+    EXPECT_FALSE(writeExrRows(dir.file("heights.exr").c_str(), rows));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("heights.exr")));
 }
 
 #endif
