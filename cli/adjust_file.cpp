@@ -24,10 +24,6 @@ const char* formatLabel(OutputFormat format) {
     return "PNG";
 }
 
-void reportWriteFailure(const char* output) {
-    reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
-}
-
 // The thumbnail of the adjusted picture, as the desktop programs show it,
 // written to `path` in the format its extension names.
 bool saveThumbnail(const char* path, const Image& image) {
@@ -49,13 +45,8 @@ int madeMapBits(const Arguments& args, OutputFormat format) {
 
 // --from-height: the normal map of the height map `input`, into `image`.
 bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
-    Image height{};
-    LoadFailure failure;
-    if (!readImageFile(input, &height, &failure)) {
-        resetImage(&height);
-        reportLoadFailure(input, failure);
-        return false;
-    }
+    HeightField field;
+    if (!readHeightFile(args, input, &field)) return false;
     const MapArguments& m = args.make;
     HeightToNormalOptions options;
     options.heightScale = m.heightScale;
@@ -65,8 +56,8 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
     options.outputBits = madeMapBits(args, format);
     options.heightToAlpha = m.heightToAlpha;
     GenerateError error = GenerateError::none;
-    const bool made = normalsFromHeightImage(height, m.channel, options, image, &error);
-    resetImage(&height);
+    const bool made = normalsFromHeight(field, options, image, &error);
+    releaseHeightField(&field);
     if (!made) reportLine("%s: cannot make a normal map of it: %s", input, generateErrorText(error));
     return made;
 }
