@@ -53,8 +53,12 @@ bool refuse(const char* format, ...) {
 // samples one byte of a chunk can give. RLE gives at most 128 bytes for 2;
 // deflate (ZIP, and after PXR24's 24-bit floats) at most 1032 for 1; PIZ's
 // Huffman code with its runs of up to 255 values in at least 10 bits about
-// 410; B44 at most 32 for 3 (a flat block); DWA's lossless channels are
-// RLE and then deflate, 64 x 1032. Each is rounded up, with room.
+// 410; B44 at most 32 for 3 (a flat block). DWA's channels could reach
+// 64 x 1032 (RLE, then deflate), but the header of every chunk (about 100
+// bytes for 32 or 256 scan lines) keeps real files far below 8192 unless
+// they are flat and tens of thousands of pixels wide; those few are refused
+// so that no file asks for more than 8192 x 2 times its size in floats.
+// Each of the others is rounded up, with room.
 struct Compression {
     uint32_t linesPerChunk;
     uint64_t maxRatio;
@@ -68,8 +72,8 @@ constexpr Compression compressions[] = {
     {16, 1400},        // PXR24
     {32, 12},          // B44
     {32, 12},          // B44A
-    {32, 1u << 17},    // DWAA
-    {256, 1u << 17},   // DWAB
+    {32, 8192},        // DWAA
+    {256, 8192},       // DWAB
 };
 
 // One chunk of a picture's samples may be as large as the picture, or this.

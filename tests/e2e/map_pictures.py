@@ -12,10 +12,14 @@
   map_pictures.py compare A.png B.png         the largest difference of the two grey pictures,
                                               each scaled to its own range, over the full scale
 """
+import os
 import struct
 import sys
 import zlib
 import math
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'testdata'))
+from make_exr import FLOAT, write_exr  # noqa: E402
 
 
 def pgm(path, w, h, maxval, value):
@@ -34,26 +38,6 @@ def bmp(path, w, h, rgb):
     head = struct.pack('<2sIHHI', b'BM', 54 + len(data), 0, 0, 54)
     info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
     open(path, 'wb').write(head + info + data)
-
-
-def exr(path, w, h, value):
-    """An OpenEXR file as the format's public layout gives it: one float
-    channel Y, scan lines uncompressed, one a chunk."""
-    def attribute(name, kind, data):
-        return name.encode() + b'\0' + kind.encode() + b'\0' + struct.pack('<i', len(data)) + data
-    box = struct.pack('<4i', 0, 0, w - 1, h - 1)
-    header = (attribute('channels', 'chlist', b'Y\0' + struct.pack('<iB3xii', 2, 0, 1, 1) + b'\0') +
-              attribute('compression', 'compression', b'\0') + attribute('dataWindow', 'box2i', box) +
-              attribute('displayWindow', 'box2i', box) + attribute('lineOrder', 'lineOrder', b'\0') +
-              attribute('pixelAspectRatio', 'float', struct.pack('<f', 1)) +
-              attribute('screenWindowCenter', 'v2f', struct.pack('<2f', 0, 0)) +
-              attribute('screenWindowWidth', 'float', struct.pack('<f', 1)) + b'\0')
-    start = 8 + len(header) + 8 * h
-    chunk = 8 + 4 * w
-    offsets = b''.join(struct.pack('<Q', start + y * chunk) for y in range(h))
-    lines = b''.join(struct.pack('<ii', y, 4 * w) + struct.pack('<%df' % w, *(value(x, y) for x in range(w)))
-                     for y in range(h))
-    open(path, 'wb').write(struct.pack('<iI', 20000630, 2) + header + offsets + lines)
 
 
 def read_png(path):
@@ -138,7 +122,7 @@ def main(args):
         for item in args[5:]:
             x, y, v = item.split(',')
             special[int(x), int(y)] = float(v)
-        exr(out, w, h, lambda x, y: special.get((x, y), step * x))
+        write_exr(out, w, h, [('Y', FLOAT)], lambda x, y, _: special.get((x, y), step * x))
     elif what == 'pixel':
         w, h, bits, channels, rows = read(args[1])
         x, y = int(args[2]), int(args[3])
