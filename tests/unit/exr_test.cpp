@@ -169,6 +169,35 @@ TEST_P(ExrRead, ReadsBackExactlyTheSamplesWritten) {
 INSTANTIATE_TEST_SUITE_P(Storages, ExrRead, ::testing::ValuesIn(exrCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// The files of tests/data/exr, written byte by byte by
+// scripts/testdata/make_exr.py: x / 4 - y / 2 and a number a channel.
+TEST(ExrRead, ReadsFilesWrittenWithoutTheLibrary) {
+    const struct {
+        const char* file;
+        uint32_t width, height;
+        std::vector<char> channels;
+    } files[] = {{"scanline_float_y.exr", 8, 6, {'Y'}},
+                 {"scanline_half_rgb.exr", 5, 4, {'R', 'G', 'B'}},
+                 {"tiled_float_z.exr", 9, 7, {'Z'}},
+                 {"tiled_half_rgba.exr", 4, 3, {'R', 'G', 'B', 'A'}}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file);
+        const std::string path = std::string(QUORVEL_TEST_DATA) + "/exr/" + f.file;
+        FloatPicture picture;
+        LoadFailure failure;
+        ASSERT_TRUE(readFloatPictureFile(path.c_str(), &picture, failure)) << describeLoadFailure(failure, "test");
+        ASSERT_EQ(picture.width, f.width);
+        ASSERT_EQ(picture.height, f.height);
+        ASSERT_EQ(picture.channels, f.channels.size());
+        for (uint32_t i = 0; i < f.width * f.height * picture.channels; ++i) {
+            const uint32_t pixel = i / picture.channels, x = pixel % f.width, y = pixel / f.width;
+            const float expected = 0.25f * static_cast<float>(x) - 0.5f * static_cast<float>(y) +
+                                   static_cast<float>(f.channels[i % picture.channels] % 7);
+            ASSERT_EQ(picture.samples[i], expected) << x << "," << y;
+        }
+    }
+}
+
 TEST(ExrRead, ReadsTheFirstPartOfAMultiPartFile) {
     testing_files::TempDir dir;
     const std::string path = dir.file("parts.exr");
