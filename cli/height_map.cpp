@@ -50,8 +50,8 @@ bool readFloatHeights(const Arguments& args, const char* input, HeightField* fie
     if (bad.count == 1)
         reportLine("%s: 1 sample is not a finite number (at x %u, y %u); heights must be finite", input, bad.x, bad.y);
     else
-        reportLine("%s: %llu samples are not finite numbers (the first at x %u, y %u); heights must be finite", input,
-                   static_cast<unsigned long long>(bad.count), bad.x, bad.y);
+        reportLine("%s: %s samples are not finite numbers (the first at x %u, y %u); heights must be finite", input,
+                   std::to_string(bad.count).c_str(), bad.x, bad.y);
     releaseHeightField(field);
     return false;
 }

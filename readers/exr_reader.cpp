@@ -266,7 +266,7 @@ bool chooseChannels(const Part& part, ExrLayout& layout) {
         std::string names;
         for (const Channel& channel : channels) names += (names.empty() ? "" : ", ") + std::string(channel.name);
         if (names.size() > 60) names = names.substr(0, 57) + "...";
-        return refuse("%zu channels (%s)", count, names.c_str());
+        return refuse("%u channels (%s)", static_cast<unsigned>(count), names.c_str());
     }
     for (const Channel& channel : channels)
         if (channel.xSampling != 1 || channel.ySampling != 1) return refuse("subsampled channels");

@@ -364,7 +364,6 @@ bool encodeTiff(TIFF* tiff, const PixelRows& rows, const TiffEncoding& e) {
     // Tags passed as varargs: 16-bit values widen to int, as the library reads them.
     bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, e.width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, e.height) &&
               TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, e.bitsPerSample) &&
-              TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, e.sampleFormat) &&
               TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, e.samplesPerPixel) &&
               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, e.photometric) &&
               TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, e.planarConfiguration) &&
@@ -373,6 +372,8 @@ bool encodeTiff(TIFF* tiff, const PixelRows& rows, const TiffEncoding& e) {
               TIFFSetField(tiff, TIFFTAG_PREDICTOR, e.predictor) &&
               TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, e.rowsPerStrip);
     if (ok && e.extraSamples) ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, e.extraSamples, extraSampleKinds);
+    // Unsigned integers are what a file without SampleFormat holds.
+    if (ok && e.sampleFormat != SAMPLEFORMAT_UINT) ok = TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, e.sampleFormat);
     if (!ok) return false;
 
     auto* strips = static_cast<CompressedStrip*>(std::calloc(stripCount, sizeof(CompressedStrip)));

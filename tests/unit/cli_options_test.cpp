@@ -205,7 +205,6 @@ TEST(CliOptions, HeightOutputsAreTakenAsTheyAreNamed) {
         {{"--to-height", "--depth", "16", "a.png", "b.TIF"}, false, OutputFormat::png},
         {{"--to-height", "--depth", "float", "a.png", "b.tiff"}, true, OutputFormat::png},
         {{"--to-height", "--depth", "float", "--depth", "16", "a.png", "b.tif"}, false, OutputFormat::png},
-        {{"--to-height", "--out-dir", "o", "--format", "exr", "a.png"}, false, OutputFormat::exr},
         {{"--to-height", "--out-dir", "o", "--format", "tif", "--depth=float", "a.png"}, true, OutputFormat::tif},
     };
     for (const auto& c : cases) {
@@ -217,11 +216,16 @@ TEST(CliOptions, HeightOutputsAreTakenAsTheyAreNamed) {
         EXPECT_EQ(args.make.floatHeights, c.floats) << error;
         EXPECT_EQ(args.format, c.format);
     }
+    // OpenEXR, where there is a library for it.
+    for (const std::vector<const char*>& words :
+         {std::vector<const char*>{"--to-height", "a.png", "b.exr"},
+          std::vector<const char*>{"--to-height", "--out-dir", "o", "--format", "exr", "a.png"}}) {
 #ifndef _WIN32
-    EXPECT_EQ(parse({"--to-height", "a.png", "b.exr"}).result, ParseResult::run);
+        EXPECT_EQ(parse(words).result, ParseResult::run);
 #else
-    EXPECT_NE(parse({"--to-height", "a.png", "b.exr"}).error.find("writes no OpenEXR files"), std::string::npos);
+        EXPECT_NE(parse(words).error.find("writes no OpenEXR files"), std::string::npos);
 #endif
+    }
 }
 
 TEST(CliOptions, HelpListsEveryOptionWithItsValue) {

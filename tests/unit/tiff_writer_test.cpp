@@ -209,13 +209,17 @@ TEST(TiffWrite, LargePicturesReadBackToTheirSamples) {
 
 // Grey rows (the heights --to-height writes): 8 and 16 bits read back by our
 // reader as grey, 32-bit floats read back exactly by libtiff where it is
-// the codec; every one a grey picture of one sample.
+// the codec; every one a grey picture of one sample. Wine's TIFF encoder
+// (8.0), which the Windows build is tested with, takes 8-bit grey only
+// (the Windows Imaging Component also takes 16bppGray and
+// 32bppGrayFloat): there the others are refused and nothing is written.
 TEST(TiffWrite, GreyRowsAreOneSampleBlackIsZero) {
     testing_files::TempDir dir;
     const std::string path = dir.file("grey.tif");
     const uint32_t w = 301, h = 250;
     for (const uint32_t bits : {8u, 16u, 32u}) {
         SCOPED_TRACE(bits);
+        std::filesystem::remove(path);
         std::vector<uint8_t> memory(size_t{w} * h * (bits / 8));
         for (uint32_t i = 0; i < w * h; ++i) {
             const uint32_t x = i % w, y = i / w;
@@ -237,12 +241,22 @@ TEST(TiffWrite, GreyRowsAreOneSampleBlackIsZero) {
         rows.channels = 1;
         rows.sampleBits = bits;
         rows.floats = bits == 32;
+#ifdef _WIN32
+        if (bits != 8) {
+            EXPECT_FALSE(writeTiffRows(path.c_str(), rows));
+            EXPECT_FALSE(std::filesystem::exists(path));
+            continue;
+        }
+#endif
         ASSERT_TRUE(writeTiffRows(path.c_str(), rows));
         auto tags = tifftest::readTags(testing_files::readFile(path));
         EXPECT_EQ(tags[262], std::vector<uint32_t>{1});  // BlackIsZero
         EXPECT_EQ(tags[277], std::vector<uint32_t>{1});
         EXPECT_EQ(tags[258], std::vector<uint32_t>{bits});
-        EXPECT_EQ(tags[339], std::vector<uint32_t>{bits == 32 ? 3u : 1u});  // IEEE floats
+        if (bits == 32)
+            EXPECT_EQ(tags[339], std::vector<uint32_t>{3});  // IEEE floats
+        else
+            EXPECT_EQ(tags.count(339), 0u);  // unsigned integers, as without the tag
         if (bits != 32) {
             Image back{};
             ASSERT_TRUE(readImageFile(path.c_str(), &back));
