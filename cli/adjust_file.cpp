@@ -18,13 +18,10 @@ const char* formatLabel(OutputFormat format) {
         case OutputFormat::tga: return "Targa";
         case OutputFormat::tif: return "TIFF";
         case OutputFormat::dds: return "DDS";
+        case OutputFormat::exr: return "OpenEXR";
         case OutputFormat::png: break;
     }
     return "PNG";
-}
-
-void reportWriteFailure(const char* output) {
-    reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
 }
 
 // The thumbnail of the adjusted picture, as the desktop programs show it,
@@ -53,13 +50,8 @@ GreenConvention madeConvention(const Arguments& args) {
 
 // --from-height: the normal map of the height map `input`, into `image`.
 bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
-    Image height{};
-    LoadFailure failure;
-    if (!readImageFile(input, &height, &failure, DisplayBitmap::notMade)) {
-        resetImage(&height);
-        reportLoadFailure(input, failure);
-        return false;
-    }
+    HeightField field;
+    if (!readHeightFile(args, input, &field)) return false;
     const MapArguments& m = args.make;
     HeightToNormalOptions options;
     options.heightScale = m.heightScale;
@@ -69,8 +61,8 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
     options.outputBits = madeMapBits(args, format);
     options.heightToAlpha = m.heightToAlpha;
     GenerateError error = GenerateError::none;
-    const bool made = normalsFromHeightImage(height, m.channel, options, image, &error);
-    resetImage(&height);
+    const bool made = normalsFromHeight(field, options, image, &error);
+    releaseHeightField(&field);
     if (!made) reportLine("%s: cannot make a normal map of it: %s", input, generateErrorText(error));
     return made;
 }

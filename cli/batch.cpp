@@ -20,6 +20,7 @@
 
 #include "cli/cli.h"
 #include "cli/progress.h"
+#include "readers/float_picture.h"
 #include "readers/readers.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +34,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::tga: return ".tga";
         case OutputFormat::tif: return ".tif";
         case OutputFormat::dds: return ".dds";
+        case OutputFormat::exr: return ".exr";
     }
     return ".png";
 }
@@ -59,7 +61,8 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
             std::error_code entryError;
             if (!entry.is_regular_file(entryError)) return;
             const std::string name = entry.path().filename().string();
-            if (!formatNameOf(name.c_str())) return;
+            // --from-height also reads files of float heights (OpenEXR).
+            if (!formatNameOf(name.c_str()) && !(args.make.fromHeight && isFloatPictureName(name.c_str()))) return;
             inFolder.push_back({entry.path(), entry.path().parent_path().lexically_relative(root), 0, {}});
         };
         const auto options = fs::directory_options::skip_permission_denied;
@@ -85,8 +88,10 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 
 // The format an input is written in: the one asked for, else its own where
 // it is BMP, PNG, Targa or TIFF, else PNG (a DDS file only on request).
+// Heights (--to-height) are PNG unless asked for otherwise.
 OutputFormat formatFor(const Arguments& args, const fs::path& input) {
     if (args.formatGiven) return args.format;
+    if (args.make.toHeight) return OutputFormat::png;
     OutputFormat own;
     const bool kept = outputFormatOf(input.filename().string().c_str(), own) && own != OutputFormat::dds;
     return kept ? own : OutputFormat::png;
@@ -248,11 +253,27 @@ int runFolder(const Arguments& args) {
     std::vector<FileResult> results(files.size());
     for (size_t i = 0; i < files.size(); ++i)
         if (args.update && upToDate(files[i])) results[i].outcome = Outcome::upToDate;
-    runFiles(args, files, results, [&](size_t index, unsigned streamThreads) {
+    const auto adjust = [&](size_t index, unsigned streamThreads) {
         const std::string input = display(files[index].path), output = display(files[index].output);
         return adjustFile(args, input.c_str(), output.c_str(), formatFor(args, files[index].path), blend,
                           streamThreads);
-    });
+    };
+    // --to-height: each map's height, its range printed as it is written.
+    const auto height = [&](size_t index, unsigned) {
+        const std::string input = display(files[index].path), output = display(files[index].output);
+        FileResult result = heightFile(args, input.c_str(), output.c_str(), formatFor(args, files[index].path));
+        if (result.conversion == Conversion::undecided)
+            reportLine("%s: its green convention is unclear (detected: %s); give --convention opengl or directx",
+                       input.c_str(), guessText(result.guess).c_str());
+        return result;
+    };
+    const auto printHeight = [&](size_t index) {
+        if (results[index].outcome != Outcome::done) return;
+        const std::string input = display(files[index].path), output = display(files[index].output);
+        printAboveProgress(heightLine(args, input.c_str(), output.c_str(), results[index], true), stdout);
+    };
+    if (args.make.toHeight) runFiles(args, files, results, height, printHeight);
+    else runFiles(args, files, results, adjust);
 
     unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;
     for (const FileResult& result : results) {
@@ -264,6 +285,8 @@ int runFolder(const Arguments& args) {
         unchanged += result.conversion == Conversion::unchanged;
         undecided += result.conversion == Conversion::undecided;
     }
+    // JSON Lines hold one object a file and nothing else.
+    if (args.check.json) return writeFailed ? exitWriteFailed : loadFailed ? exitLoadFailed : exitOk;
     std::printf("%u file%s: %u written", static_cast<unsigned>(files.size()), files.size() == 1 ? "" : "s", written);
     if (args.update) {
         std::printf(", %u up to date", skipped);

@@ -13,6 +13,7 @@
 #include "check/repair.h"
 #include "cli/messages.h"
 #include "cli/options.h"
+#include "generate/height_field.h"
 
 // What became of one file.
 enum class Outcome {
@@ -30,9 +31,11 @@ enum class Conversion { none, converted, unchanged, undecided };
 
 struct FileResult {
     Outcome outcome = Outcome::pending;
-    Conversion conversion = Conversion::none;
-    ConventionGuess guess;  // --detect
+    Conversion conversion = Conversion::none;  // --to-height: undecided when the convention is unclear
+    ConventionGuess guess;  // --detect, and --to-height's detection
     CheckResult check;      // --check and --fix
+    GreenConvention heightConvention = GreenConvention::unknown;  // --to-height: the convention read
+    double heightSpan = 0.0;                                      // --to-height: the range in texel widths
 };
 
 // The adjusting road of one file, for one INPUT and OUTPUT and for every
@@ -78,6 +81,27 @@ int runDetect(const Arguments& args);
 int runCheck(const Arguments& args);
 // --to-height: the height map of one normal map, and its range printed.
 int runToHeight(const Arguments& args);
+
+// --to-height on one file: the height of the normal map `input` written to
+// `output` in `format` (PNG or TIFF: 16-bit grey; TIFF with --depth float
+// or OpenEXR: float texel widths), its range and convention in the result.
+// A map whose convention is unclear and not given is not written
+// (loadFailed, conversion undecided, the detection in `guess`) and not
+// reported; every other failure is.
+FileResult heightFile(const Arguments& args, const char* input, const char* output, OutputFormat format);
+// The line (or JSON object) --to-height prints for a file written; `named`
+// puts the input's path before the range, as folder runs do.
+std::string heightLine(const Arguments& args, const char* input, const char* output, const FileResult& result,
+                       bool named);
+
+// Reads the height map `input` for --from-height into `field`, reporting
+// any failure. The one place that tells the readers of heights apart: a
+// file of float samples (isFloatPictureName: OpenEXR) gives its heights in
+// its own units through readFloatPictureFile; any other picture its
+// samples as 0 .. 1 through readImageFile. --height-channel picks the
+// channel; NaN or infinite heights are refused, saying how many and where
+// the first is.
+bool readHeightFile(const Arguments& args, const char* input, HeightField* field);
 
 // Shared by the runs over many files (cli/batch.cpp).
 namespace batch {

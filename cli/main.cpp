@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     }
     if (args.check.check || args.check.fix) return runCheck(args);
     if (args.detect) return runDetect(args);
-    if (args.make.toHeight) return runToHeight(args);
+    if (args.make.toHeight && !args.outDir) return runToHeight(args);
     if (args.outDir) return runFolder(args);
     return runOneFile(args);
 }

@@ -26,6 +26,10 @@ std::string writeFailureReason() {
     return errno ? std::strerror(errno) : "the picture could not be encoded";
 }
 
+void reportWriteFailure(const char* output) {
+    reportLine("%s: There was an error writing the file: %s", output, writeFailureReason().c_str());
+}
+
 const char* conventionName(GreenConvention convention) {
     switch (convention) {
         case GreenConvention::openGl: return "opengl";

@@ -20,6 +20,8 @@ void reportLoadFailure(const char* input, const LoadFailure& failure);
 
 // The system's reason for the last failed write (errno), or a plain one.
 std::string writeFailureReason();
+// The line for an OUTPUT that could not be written, with that reason.
+void reportWriteFailure(const char* output);
 
 const char* conventionName(GreenConvention convention);
 

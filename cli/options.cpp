@@ -12,9 +12,10 @@
 
 namespace {
 
+// A picture format, or exr (heights).
 bool parseFormat(const char* text, OutputFormat& format) {
     std::string name = std::string("x.") + text;
-    return outputFormatOf(name.c_str(), format);
+    return outputFormatOf(name.c_str(), format) || heightFormatOf(name.c_str(), format);
 }
 
 bool parseDdsFormat(const char* text, TextureFormat& format) {
@@ -64,15 +65,16 @@ constexpr char general[] = "";
 // The runs an adjustment goes with: not --check, which only reads (--detect
 // takes them and reads on regardless).
 constexpr uint16_t makingRuns = fromHeightRun | fromHeightFolderRun;
-constexpr uint16_t mapRuns = makingRuns | toHeightRun;  // the runs of the map makers
+constexpr uint16_t heightRuns = toHeightRun | toHeightFolderRun;
+constexpr uint16_t mapRuns = makingRuns | heightRuns;  // the runs of the map makers
 // Every run that reads or writes normal maps: all but --to-height.
-constexpr uint16_t normalRuns = everyRun & ~toHeightRun;
+constexpr uint16_t normalRuns = everyRun & ~heightRuns;
 constexpr uint16_t adjustingRuns = oneFileRun | folderRun | detectRun | fixOneRun | fixFolderRun | makingRuns;
 // The DDS choices go wherever a DDS file may be written, and with --check,
 // which lets them be.
 constexpr uint16_t ddsRuns = oneFileRun | folderRun | checkRun | fixOneRun | fixFolderRun | makingRuns;
-constexpr uint16_t outDirRuns = folderRun | fixFolderRun | fromHeightFolderRun;
-constexpr uint16_t manyFileRuns = folderRun | detectRun | checkRun | fixFolderRun | fromHeightFolderRun;
+constexpr uint16_t outDirRuns = folderRun | fixFolderRun | fromHeightFolderRun | toHeightFolderRun;
+constexpr uint16_t manyFileRuns = folderRun | detectRun | checkRun | fixFolderRun | fromHeightFolderRun | toHeightFolderRun;
 constexpr uint16_t checkRuns = checkRun | fixOneRun | fixFolderRun;
 // --blend goes on the adjusting road: one file, folders, and maps just made.
 constexpr uint16_t blendRuns = oneFileRun | folderRun | makingRuns;
@@ -125,17 +127,21 @@ constexpr Option options[] = {
              return true;
          },
      .refusal = "--alpha takes keep or drop"},
-    {.name = "--depth", .shortName = 0, .argument = "8|16", .runs = normalRuns, .section = output,
+    {.name = "--depth", .shortName = 0, .argument = "8|16|float", .runs = everyRun, .section = output,
      .help = "the bits a sample of PNG and TIFF output: 8 reduces\n"
              "16-bit samples, 16 widens 8-bit ones; by default the\n"
-             "input's own depth. BMP and Targa hold 8 bits.",
+             "input's own depth. BMP and Targa hold 8 bits.\n"
+             "--to-height writes 16 (the default) or float: 32-bit\n"
+             "float TIFF heights in texel widths",
      .take =
          [](Arguments& a, const char* text) {
+             if (std::strcmp(text, "float") == 0) return set(a.make.floatHeights);
              if (std::strcmp(text, "8") != 0 && std::strcmp(text, "16") != 0) return false;
              a.save.depth = std::atoi(text);
+             a.make.floatHeights = false;
              return true;
          },
-     .refusal = "--depth takes 8 or 16"},
+     .refusal = "--depth takes 8, 16 or float"},
 
     {.name = "--dds", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ddsOutput,
      .help = "bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
@@ -181,9 +187,9 @@ constexpr Option options[] = {
     {.name = "--format", .shortName = 0, .argument = "FORMAT", .runs = outDirRuns, .section = manyFiles,
      .help = "bmp, png, tga, tif (tiff) or dds; by default an input's\n"
              "own format when it is bmp, png, tga or tif, otherwise\n"
-             "png",
+             "png. --to-height: png (default), tif or exr",
      .take = [](Arguments& a, const char* text) { return parseFormat(text, a.format) && set(a.formatGiven); },
-     .refusal = "--format takes bmp, png, tga, tif or dds"},
+     .refusal = "--format takes bmp, png, tga, tif, dds or exr"},
     {.name = "--recursive", .shortName = 'r', .argument = nullptr, .runs = manyFileRuns, .section = manyFiles,
      .help = "also take the files in sub-folders, keeping the\n"
              "sub-folders under DIR",
@@ -222,7 +228,7 @@ constexpr Option options[] = {
              "Only the relation of X to Y can be seen, so a map with\n"
              "red inverted reads as the other convention.",
      .take = [](Arguments& a, const char*) { return set(a.detect); }, .refusal = nullptr},
-    {.name = "--json", .shortName = 0, .argument = nullptr, .runs = detectRun | checkRuns | toHeightRun,
+    {.name = "--json", .shortName = 0, .argument = nullptr, .runs = detectRun | checkRuns | heightRuns,
      .section = greenConvention,
      .help = "one JSON object a line (JSON Lines) instead of text,\n"
              "for --detect, --check, --fix and --to-height",
@@ -253,19 +259,24 @@ constexpr Option options[] = {
      .help = "make a normal map of each height map (white high,\n"
              "black low); the other options apply to the map made",
      .take = [](Arguments& a, const char*) { return set(a.make.fromHeight); }, .refusal = nullptr},
-    {.name = "--to-height", .shortName = 0, .argument = nullptr, .runs = toHeightRun, .section = makingMaps,
-     .help = "make the height map of a normal map: a 16-bit grey\n"
-             "PNG or TIFF, lowest black and highest white; prints\n"
-             "'height range R texels'",
+    {.name = "--to-height", .shortName = 0, .argument = nullptr, .runs = heightRuns, .section = makingMaps,
+     .help = "make the height map of each normal map: a 16-bit grey\n"
+             "PNG or TIFF, lowest black and highest white, or float\n"
+             "heights in texel widths above the lowest (.exr, or\n"
+             "--depth float with .tif); prints 'height range R\n"
+             "texels'",
      .take = [](Arguments& a, const char*) { return set(a.make.toHeight); }, .refusal = nullptr},
     {.name = "--height-channel", .shortName = 0, .argument = "CH", .runs = makingRuns, .section = makingMaps,
      .help = "r, g, b, a or luma: where the height is read (default:\n"
-             "grey pictures as grey, colour ones as luma)",
+             "grey pictures as grey, colour ones as luma; an\n"
+             "OpenEXR file's one channel, or its R, G, B)",
      .take = [](Arguments& a, const char* text) { return parseChoice<HeightChannel>(heightChannelNames, text, &a.make.channel); },
      .refusal = "--height-channel takes r, g, b, a or luma"},
     {.name = "--height-scale", .shortName = 0, .argument = "S", .runs = mapRuns, .section = makingMaps,
-     .help = "white stands S texel widths above black (default 1);\n"
-             "--to-height then writes S texel widths a step of white",
+     .help = "white stands S texel widths above black, or one unit\n"
+             "of an OpenEXR file S texel widths (default 1);\n"
+             "--to-height then writes S texel widths a step of\n"
+             "white, or a unit of float",
      .take =
          [](Arguments& a, const char* text) {
              char* end = nullptr;
@@ -371,6 +382,7 @@ constexpr char helpHead[] =
     "       quorvel-cli --from-height [OPTIONS] HEIGHT OUTPUT\n"
     "       quorvel-cli --from-height [OPTIONS] --out-dir DIR [-r] [-u] [-j N] HEIGHT...\n"
     "       quorvel-cli --to-height [--convention opengl|directx] [--clamp] [--json] NORMALMAP OUTPUT\n"
+    "       quorvel-cli --to-height [OPTIONS] --out-dir DIR [--format png|tif|exr] [-r] [-u] [-j N] NORMALMAP...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
     "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
@@ -390,6 +402,8 @@ constexpr char helpTail[] =
     "  quorvel-cli --from-height --height-scale 4 --filter scharr height.png normal.png\n"
     "  quorvel-cli --from-height --convention directx --out-dir normals heights/\n"
     "  quorvel-cli --to-height --clamp baked.png height.png\n"
+    "  quorvel-cli --to-height --format exr -r --out-dir heights textures/\n"
+    "  quorvel-cli --from-height --height-scale 0.5 height.exr normal.png\n"
     "  quorvel-cli --blend fabric.png --blend-strength 0.5 baked.png detailed.png\n"
     "\n"
     "Exit status: 0 done; 1 an INPUT could not be loaded (with many files, the\n"
@@ -459,6 +473,7 @@ const char* checkUsageProblem(const Arguments& args) {
 }
 
 std::string commonUsageProblem(const Arguments& args);
+std::string heightOutputProblem(const Arguments& args);
 
 // What goes with what among the map makers' runs: the problem, or null.
 const char* mapUsageProblem(const Arguments& args) {
@@ -470,13 +485,15 @@ const char* mapUsageProblem(const Arguments& args) {
     if ((m.fromHeight || m.toHeight) && (checkOrFix || args.detect))
         return "--from-height and --to-height do not go with --check, --detect or --fix";
     if (m.blendOptionsGiven && !m.blend) return "--blend-mode and --blend-strength go with --blend";
-    if (m.toHeight && args.outDir) return "--to-height takes one NORMALMAP and OUTPUT, not --out-dir";
+    if (m.floatHeights && !m.toHeight) return "--depth float goes with --to-height";
+    if (!m.toHeight && args.formatGiven && args.format == OutputFormat::exr)
+        return "OpenEXR output holds heights: --format exr goes with --to-height";
     return nullptr;
 }
 
 // The run the arguments ask for.
 RunKind runOf(const Arguments& args) {
-    if (args.make.toHeight) return toHeightRun;
+    if (args.make.toHeight) return args.outDir ? toHeightFolderRun : toHeightRun;
     if (args.make.fromHeight) return args.outDir ? fromHeightFolderRun : fromHeightRun;
     if (args.check.fix) return args.outDir ? fixFolderRun : fixOneRun;
     if (args.check.check) return checkRun;
@@ -495,6 +512,7 @@ const char* runName(RunKind run) {
         case fromHeightRun: return "--from-height";
         case fromHeightFolderRun: return "--from-height --out-dir";
         case toHeightRun: return "--to-height";
+        case toHeightFolderRun: return "--to-height --out-dir";
         case everyRun: break;
     }
     return "this run";
@@ -507,7 +525,7 @@ std::string runProblem(const Arguments& args, std::span<const Option* const> giv
         if (option->runs & run) continue;
         const std::string name = option->name;
         if ((option->runs & ~mapRuns) == 0) {
-            const bool making = option->runs & makingRuns, height = option->runs & toHeightRun;
+            const bool making = option->runs & makingRuns, height = option->runs & heightRuns;
             return name + " goes with " + (making ? "--from-height" : "") + (making && height ? " or " : "") +
                    (height ? "--to-height" : "");
         }
@@ -525,15 +543,31 @@ std::string usageProblem(const Arguments& args, std::span<const Option* const> g
     }
     if (std::string problem = commonUsageProblem(args); !problem.empty()) return problem;
     if (args.make.toHeight) {
-        OutputFormat format;
-        if (outputFormatOf(args.inputs[1], format) && format != OutputFormat::png && format != OutputFormat::tif)
-            return std::string("--to-height writes a 16-bit grey PNG or TIFF: OUTPUT must end in .png, .tif or "
-                               ".tiff: ") +
-                   args.inputs[1];
+        if (std::string problem = heightOutputProblem(args); !problem.empty()) return problem;
         if (args.make.heightScaleGiven && !(args.make.heightScale > 0.0))
             return "--to-height takes a --height-scale above 0";
     }
     return runProblem(args, given);
+}
+
+// What --to-height writes: a grey PNG or TIFF of 16 bits, float TIFF with
+// --depth float, or OpenEXR (float always, and nowhere without a library).
+std::string heightOutputProblem(const Arguments& args) {
+    OutputFormat format = args.format;
+    if (!args.outDir && !heightFormatOf(args.inputs[1], format))
+        return std::string("--to-height writes a grey PNG or TIFF or an OpenEXR file: OUTPUT must end in .png, "
+                           ".tif, .tiff or .exr: ") +
+               args.inputs[1];
+    if (args.outDir && format != OutputFormat::png && format != OutputFormat::tif && format != OutputFormat::exr)
+        return "--to-height writes PNG, TIFF or OpenEXR: --format takes png, tif or exr";
+    if (args.save.depth == 8) return "--to-height writes 16-bit or float heights: --depth takes 16 or float";
+    if (format == OutputFormat::exr && args.save.depth == 16)
+        return "OpenEXR heights are floats: --depth 16 goes with PNG or TIFF output";
+    if (format == OutputFormat::png && args.make.floatHeights)
+        return "PNG holds no floats: --depth float goes with TIFF output (or write .exr)";
+    if (format == OutputFormat::exr && !platformHasOpenExr())
+        return "this quorvel-cli writes no OpenEXR files (Windows has no OpenEXR library): use --depth float with TIFF";
+    return {};
 }
 
 // The rules every run shares: the usage error, or an empty text.
@@ -547,9 +581,14 @@ std::string commonUsageProblem(const Arguments& args) {
         if (args.inputs.size() != 2)
             return args.inputs.size() < 2 ? "INPUT and OUTPUT are both needed"
                                           : "too many arguments: one INPUT and one OUTPUT, or --out-dir DIR";
-        OutputFormat format;
-        if (!outputFormatOf(args.inputs[1], format))
+        OutputFormat format = OutputFormat::png;
+        if (args.make.toHeight) {
+            // heightOutputProblem names what --to-height writes.
+        } else if (heightFormatOf(args.inputs[1], format) && format == OutputFormat::exr) {
+            return std::string("OpenEXR output holds heights: .exr goes with --to-height: ") + args.inputs[1];
+        } else if (!outputFormatOf(args.inputs[1], format)) {
             return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: ") + args.inputs[1];
+        }
         if (args.ddsOptionsGiven && format != OutputFormat::dds)
             return "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
     }

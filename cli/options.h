@@ -28,6 +28,7 @@ struct CheckArguments {
 struct MapArguments {
     bool fromHeight = false;
     bool toHeight = false;
+    bool floatHeights = false;  // --depth float: --to-height writes 32-bit float TIFF
     HeightChannel channel = HeightChannel::automatic;
     double heightScale = 1.0;  // S: white stands S texel widths above black
     bool heightScaleGiven = false;
@@ -72,7 +73,8 @@ enum RunKind : uint16_t {
     fromHeightRun = 64,         // --from-height HEIGHT OUTPUT
     fromHeightFolderRun = 128,  // --from-height --out-dir DIR HEIGHT...
     toHeightRun = 256,          // --to-height NORMALMAP OUTPUT
-    everyRun = 511,
+    toHeightFolderRun = 512,    // --to-height --out-dir DIR NORMALMAP...
+    everyRun = 1023,
 };
 
 enum class OptionEffect { next, help, version };

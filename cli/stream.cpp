@@ -127,7 +127,8 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
         case OutputFormat::tga: return planFromTga(path, plan);
         case OutputFormat::png:
         case OutputFormat::tif:
-        case OutputFormat::dds: break;
+        case OutputFormat::dds:
+        case OutputFormat::exr: break;
     }
     return false;
 }

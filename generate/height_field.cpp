@@ -64,25 +64,19 @@ bool isGrey(const ImageRows& rows, bool* noMemory) {
     return true;
 }
 
-// Writes a 16-bit grey picture whose sample is round(clamp((h - offset) x
-// factor, 0, 1) x 65535).
-bool writeGrey(const HeightField& field, double offset, double factor, Image* out, GenerateError* error) {
-    if (!field.values || field.width == 0 || field.height == 0) return fail(error, GenerateError::emptyPicture);
-    if (!imageSizeAllowed(field.width, field.height)) return fail(error, GenerateError::tooLarge);
-    if (!startImage(out, field.width, field.height, 16, false)) return fail(error, GenerateError::noMemory);
-    uint16_t* words = reinterpret_cast<uint16_t*>(out->pixels);
+// Writes 16-bit grey samples round(clamp((h - offset) x factor, 0, 1) x
+// 65535).
+void writeGrey(const HeightField& field, double offset, double factor, uint16_t* out) {
     const uint32_t width = field.width;
     runInBands(field.height, bandWorkers(field.height, 1, 16), [&](uint32_t first, uint32_t last) {
-        for (uint32_t y = first; y < last; ++y)
-            for (uint32_t x = 0; x < width; ++x) {
-                const size_t i = size_t{y} * width + x;
-                const double t = std::clamp((field.values[i] - offset) * factor, 0.0, 1.0);
-                const uint16_t v = static_cast<uint16_t>(t * 65535.0 + 0.5);
-                words[3 * i] = words[3 * i + 1] = words[3 * i + 2] = v;
-            }
+        for (size_t i = size_t{first} * width; i < size_t{last} * width; ++i) {
+            const double t = std::clamp((field.values[i] - offset) * factor, 0.0, 1.0);
+            out[i] = static_cast<uint16_t>(t * 65535.0 + 0.5);
+        }
     });
-    return true;
 }
+
+bool emptyField(const HeightField& field) { return !field.values || field.width == 0 || field.height == 0; }
 
 }  // namespace
 
@@ -176,15 +170,73 @@ HeightRange heightRange(const HeightField& field) {
     return range;
 }
 
-bool heightToGreyImage(const HeightField& field, Image* out, GenerateError* error) {
-    if (!field.values || field.width == 0 || field.height == 0) return fail(error, GenerateError::emptyPicture);
+bool heightToGreySamples(const HeightField& field, double heightScale, uint16_t* out, GenerateError* error) {
+    if (emptyField(field) || !out) return fail(error, GenerateError::emptyPicture);
+    if (!(heightScale >= 0.0) || !std::isfinite(heightScale)) return fail(error, GenerateError::badOption);
     const HeightRange range = heightRange(field);
     const double span = static_cast<double>(range.high) - range.low;
-    return writeGrey(field, range.low, span > 0.0 ? 1.0 / span : 0.0, out, error);
+    const double factor = heightScale > 0.0 ? 1.0 / heightScale : span > 0.0 ? 1.0 / span : 0.0;
+    writeGrey(field, range.low, factor, out);
+    return true;
 }
 
-bool heightToScaledGreyImage(const HeightField& field, double heightScale, Image* out, GenerateError* error) {
-    if (!field.values || field.width == 0 || field.height == 0) return fail(error, GenerateError::emptyPicture);
+bool heightAboveLowest(HeightField* field, double heightScale, GenerateError* error) {
+    if (!field || emptyField(*field)) return fail(error, GenerateError::emptyPicture);
     if (!(heightScale > 0.0) || !std::isfinite(heightScale)) return fail(error, GenerateError::badOption);
-    return writeGrey(field, heightRange(field).low, 1.0 / heightScale, out, error);
+    const double low = heightRange(*field).low;
+    const size_t count = size_t{field->width} * field->height;
+    for (size_t i = 0; i < count; ++i)
+        field->values[i] = static_cast<float>((field->values[i] - low) / heightScale);
+    return true;
+}
+
+bool heightFieldFromFloatPicture(const FloatPicture& picture, HeightChannel channel, HeightField* field,
+                                 GenerateError* error) {
+    const uint32_t channels = picture.channels;
+    if (!picture.samples || picture.width == 0 || picture.height == 0) return fail(error, GenerateError::emptyPicture);
+    if (channels != 1 && channels != 3 && channels != 4) return fail(error, GenerateError::unsupportedLayout);
+    if (channel == HeightChannel::alpha && channels != 4) return fail(error, GenerateError::noAlpha);
+    const size_t count = size_t{picture.width} * picture.height;
+    const float* samples = picture.samples;
+    if (channels > 1 && channel == HeightChannel::automatic) {
+        bool grey = true;
+        for (size_t i = 0; grey && i < count; ++i) {
+            const float* p = samples + i * channels;
+            grey = p[0] == p[1] && p[1] == p[2];
+        }
+        channel = grey ? HeightChannel::green : HeightChannel::luma;
+    }
+    size_t index = 0;
+    switch (channel) {
+        case HeightChannel::green: index = 1; break;
+        case HeightChannel::blue: index = 2; break;
+        case HeightChannel::alpha: index = 3; break;
+        default: break;
+    }
+    if (!allocateHeightField(field, picture.width, picture.height, error)) return false;
+    float* h = field->values;
+    if (channels == 1) {
+        std::copy(samples, samples + count, h);
+    } else if (channel == HeightChannel::luma) {
+        for (size_t i = 0; i < count; ++i) {
+            const float* p = samples + i * channels;
+            h[i] = static_cast<float>(0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2]);
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) h[i] = samples[i * channels + index];
+    }
+    return true;
+}
+
+NonFiniteHeights findNonFinite(const HeightField& field) {
+    NonFiniteHeights found;
+    const size_t count = size_t{field.width} * field.height;
+    for (size_t i = 0; field.values && i < count; ++i) {
+        if (std::isfinite(field.values[i])) continue;
+        if (found.count++ == 0) {
+            found.x = static_cast<uint32_t>(i % field.width);
+            found.y = static_cast<uint32_t>(i / field.width);
+        }
+    }
+    return found;
 }

@@ -8,6 +8,7 @@
 #include "generate/generate_options.h"
 #include "image/image.h"
 #include "image/rows.h"
+#include "readers/float_picture.h"
 
 // Hands every row of `rows` to `work(y, rgba)` as samples of the picture's
 // own size, four a pixel (image/rows.h, readRowFull), spread over the cores
@@ -37,9 +38,26 @@ void releaseHeightField(HeightField* field);
 // pixel is read as grey, any other as luma.
 bool heightFieldFromImage(const Image& image, HeightChannel channel, HeightField* field, GenerateError* error);
 
+// The heights of a FloatPicture (from any float reader), as they are, in
+// the file's own units (fromSamples false): the one channel of a grey
+// picture whatever the channel asked for (but alpha, which it has not);
+// of a colour one the channel asked for, with HeightChannel::automatic
+// green where red, green and blue agree at every pixel and luma
+// otherwise. The heights are not checked (see findNonFinite).
+bool heightFieldFromFloatPicture(const FloatPicture& picture, HeightChannel channel, HeightField* field,
+                                 GenerateError* error);
+
 // False (notFinite, emptyPicture) unless the field has pixels and every
 // height is a finite number.
 bool checkHeightField(const HeightField& field, GenerateError* error);
+
+// How many heights are NaN or infinite, and where the first is (top row
+// first, left to right), for the message that refuses them.
+struct NonFiniteHeights {
+    uint64_t count = 0;
+    uint32_t x = 0, y = 0;
+};
+NonFiniteHeights findNonFinite(const HeightField& field);
 
 struct HeightRange {
     float low = 0.0f;
@@ -48,11 +66,15 @@ struct HeightRange {
 // The lowest and highest heights of a non-empty field.
 HeightRange heightRange(const HeightField& field);
 
-// A 16-bit grey picture (red = green = blue) of the field, the lowest height
-// black and the highest white (all black when the field is flat).
-bool heightToGreyImage(const HeightField& field, Image* out, GenerateError* error);
+// The field as 16-bit grey samples, one a pixel (width x height, top row
+// first, unpadded) in `out`. With heightScale 0 the lowest height is 0 and
+// the highest 65535 (all 0 when the field is flat); with heightScale S > 0
+// (a field in texel widths, read back by height to normal with the same
+// S) the lowest is 0 and each S texel widths above it one step of 65535,
+// higher heights 65535.
+bool heightToGreySamples(const HeightField& field, double heightScale, uint16_t* out, GenerateError* error);
 
-// A 16-bit grey picture of a field in texel widths, as height to normal
-// reads it back with the same heightScale: the lowest height black, and one
-// step of white per heightScale texel widths above it; higher is white.
-bool heightToScaledGreyImage(const HeightField& field, double heightScale, Image* out, GenerateError* error);
+// Makes each height h of a field in texel widths (h - lowest) / S, in
+// place: float heights that height to normal reads back with the same
+// heightScale S (> 0).
+bool heightAboveLowest(HeightField* field, double heightScale, GenerateError* error);

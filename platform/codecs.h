@@ -111,23 +111,52 @@ struct ByteSink {
     bool (*write)(void* context, const void* bytes, size_t size) = nullptr;
 };
 
-// A picture handed to an encoder: rows of interleaved samples, red-green-blue
-// (and alpha) or, for 8-bit samples when `bgr` is set, blue-green-red (and
-// alpha). `first` is the top row; `stride` is the distance in bytes from one
-// row to the row below it, negative when memory runs bottom row first (a
-// display bitmap).
+// A picture handed to an encoder: rows of interleaved samples, grey, or
+// red-green-blue (and alpha) or, for 8-bit samples when `bgr` is set,
+// blue-green-red (and alpha). `first` is the top row; `stride` is the
+// distance in bytes from one row to the row below it, negative when memory
+// runs bottom row first (a display bitmap).
 struct PixelRows {
     const uint8_t* first = nullptr;
     ptrdiff_t stride = 0;
     uint32_t width = 0;
     uint32_t height = 0;
-    uint32_t channels = 3;    // 3 (colour) or 4 (colour and alpha)
-    uint32_t sampleBits = 8;  // 8, or 16 as native-endian words
+    uint32_t channels = 3;    // 1 (grey), 3 (colour) or 4 (colour and alpha)
+    uint32_t sampleBits = 8;  // 8, 16 as native-endian words, or 32 (floats)
     bool bgr = false;         // 8-bit samples only
+    bool floats = false;      // 32-bit IEEE floats, native-endian: grey TIFF and OpenEXR only
 };
 
-// Encodes `rows` as a TIFF file of one picture: red-green-blue, or
-// red-green-blue-alpha with unassociated alpha (ExtraSamples 2) when
-// `rows.channels` is 4, samples of `rows.sampleBits`, Deflate compression.
-// False when the encoder or the sink fails.
+// Encodes `rows` as a TIFF file of one picture: grey (BlackIsZero), or
+// red-green-blue, or red-green-blue-alpha with unassociated alpha
+// (ExtraSamples 2) when `rows.channels` is 4, samples of `rows.sampleBits`
+// (32-bit grey ones as IEEE floats), Deflate compression. False when the
+// encoder or the sink fails.
 bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink);
+
+// OpenEXR, where the system has a library for it: everywhere but Windows.
+bool platformHasOpenExr();
+
+// The picture the OpenEXR reader found in a file's first part, and the
+// channels the codec hands on.
+struct ExrLayout {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;  // the data window, inclusive
+    uint32_t channels = 0;                             // 1, 3 or 4
+    const char* names[4] = {};                         // the channels read, in the order handed on
+};
+
+// Decodes the first part of an OpenEXR file whose headers the reader has
+// walked and checked: the named channels of every pixel of the data
+// window, converted to 32-bit floats, interleaved into `samples` (width x
+// height x channels, top row first), which the caller has allocated. False
+// on any fault in the file (or when the library sees another data window),
+// with the library's reason in `reason` (NUL-terminated, cut to its size)
+// when it gave one; nothing is written to standard error. Never throws.
+bool platformDecodeExr(std::span<const uint8_t> file, const ExrLayout& layout, float* samples, std::span<char> reason);
+
+// Encodes `rows` (one channel of 32-bit floats) as an OpenEXR file of one
+// part: a scanline picture whose one channel, "Y", holds 32-bit floats,
+// ZIP compression, the data and display windows (0, 0) to (width - 1,
+// height - 1). False when the encoder or the sink fails, or where there is
+// no library.
+bool platformEncodeExr(const PixelRows& rows, const ByteSink& sink);

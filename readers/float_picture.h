@@ -22,3 +22,24 @@ struct FloatPicture {
     ~FloatPicture();
     void reset();
 };
+
+// OpenEXR: the first part of the file (scanline or tiled, level 0 of a tiled
+// one), its data window, through the system's OpenEXR library (none on
+// Windows, where every file fails as refusedKind). A part of one channel,
+// whatever its name (Y, Z, height...), gives 1 channel; one of exactly R, G
+// and B (and A) gives 3 (4). Half, float and unsigned integer channels are
+// all read as floats, exactly; the samples are not checked (NaN and the
+// infinities come through). `picture` is reset first. On failure
+// `failure` says why: refusedKind naming the kind (deep data, other
+// channels, subsampled channels), or damaged, with the library's reason in
+// its text where it gave one.
+bool readExr(std::span<const uint8_t> file, FloatPicture* picture, LoadFailure& failure);
+
+// True when `path`'s extension names a file of float samples read into a
+// FloatPicture rather than an Image: .exr, in any case.
+bool isFloatPictureName(const char* path);
+
+// Reads the whole file at `path` (as readImageFile reads it) and decodes it
+// with the float reader its extension names (readExr for .exr); `failure`
+// says why a load failed, naming the format as "OpenEXR".
+bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& failure);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "readers/float_picture.h"
 #include "readers/readers.h"
 
 namespace {
@@ -183,8 +184,73 @@ bool readImageFile(const char* path, Image* image, LoadFailure* reason, DisplayB
     return ok;
 }
 
+// Float pictures: the one table of their readers, and the same reading of
+// the path as readImageFile's.
+
+namespace {
+
+using FloatReader = bool (*)(std::span<const uint8_t>, FloatPicture*, LoadFailure&);
+
+struct FloatReaderEntry {
+    const char* extension;
+    FloatReader read;
+    const char* formatName;
+};
+
+constexpr FloatReaderEntry floatReaderTable[] = {
+    {"exr", readExr, "OpenEXR"},
+};
+
+const FloatReaderEntry* floatEntryFor(const char* path) {
+    char name[nameBufferSize] = {};
+    if (!path || !extractFileName(name, path)) return nullptr;
+    const char* dot = std::strrchr(name, '.');
+    for (const FloatReaderEntry& entry : floatReaderTable)
+        if (dot && equalsIgnoringCase(dot + 1, entry.extension)) return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
+bool isFloatPictureName(const char* path) { return floatEntryFor(path) != nullptr; }
+
+bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& failure) {
+    failure = LoadFailure{};
+    if (picture) picture->reset();
+    if (!path || !picture) {
+        failOpening(EINVAL, failure);
+        return false;
+    }
+    const FloatReaderEntry* entry = floatEntryFor(path);
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        failOpening(errno, failure);
+        return false;
+    }
+    if (!platformFileExists(path)) {
+        std::fclose(file);
+        failure.problem = LoadProblem::notRegularFile;
+        return false;
+    }
+    if (!entry) {
+        std::fclose(file);
+        failUnknownExtension(path, failure);
+        return false;
+    }
+    uint32_t size = 0;
+    uint8_t* bytes = readWhole(file, size);
+    std::fclose(file);
+    const bool ok = bytes && entry->read(std::span<const uint8_t>(bytes, size), picture, failure);
+    platformFreeLarge(bytes);
+    if (ok) return true;
+    if (failure.problem == LoadProblem::none) failure.problem = LoadProblem::damaged;
+    failure.formatName = entry->formatName;
+    return false;
+}
+
 std::string describeLoadFailure(const LoadFailure& failure, const char* program) {
     const std::string format = failure.formatName ? failure.formatName : "";
+    const std::string article = format.starts_with('O') ? "an " : "a ";  // an OpenEXR file
     switch (failure.problem) {
         case LoadProblem::none: return "";
         case LoadProblem::cannotOpen: return std::strerror(failure.systemError);
@@ -192,10 +258,14 @@ std::string describeLoadFailure(const LoadFailure& failure, const char* program)
         case LoadProblem::refusedKind: {
             // A kind is named in at most 95 characters.
             const std::string kind(failure.text, strnlen(failure.text, 95));
-            return "a " + format + " file of " + kind + ", which " + program + " does not read";
+            return article + format + " file of " + kind + ", which " + program + " does not read";
         }
         case LoadProblem::damaged:
-            return "not a " + format + " file that " + program + " can read (damaged, or a kind it does not read)";
+            // A codec's own reason, when it gave one, says more than the guess.
+            if (failure.text[0])
+                return "not " + article + format + " file that " + program +
+                       " can read: " + std::string(failure.text, strnlen(failure.text, sizeof failure.text));
+            return "not " + article + format + " file that " + program + " can read (damaged, or a kind it does not read)";
         case LoadProblem::unknownExtension: {
             const std::string kind =
                 failure.text[0] ? std::string(failure.text) + " files" : std::string("files without an extension");

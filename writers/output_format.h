@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-enum class OutputFormat { bmp, png, tga, tif, dds };
+// exr (OpenEXR) holds heights only: one float channel (writeExrRows).
+enum class OutputFormat { bmp, png, tga, tif, dds, exr };
 
 // The bytes that stand before the pixel rows in a BMP or Targa file of a
 // 24-bit picture of width x height, whose rows follow bottom row first,

@@ -438,8 +438,10 @@ bool deflateAndWrite(const RowLayout& l, const Settings& s, unsigned threads, Id
 bool layoutOf(const PixelRows& rows, RowLayout& l) {
     if (!rows.first || rows.width == 0 || rows.height == 0 || rows.width > 0x7FFFFFFFu || rows.height > 0x7FFFFFFFu)
         return false;
-    if ((rows.channels != 3 && rows.channels != 4) || (rows.sampleBits != 8 && rows.sampleBits != 16)) return false;
-    if (rows.bgr && rows.sampleBits != 8) return false;
+    if ((rows.channels != 1 && rows.channels != 3 && rows.channels != 4) ||
+        (rows.sampleBits != 8 && rows.sampleBits != 16) || rows.floats)
+        return false;
+    if (rows.bgr && (rows.sampleBits != 8 || rows.channels == 1)) return false;
     l.first = rows.first;
     l.stride = rows.stride;
     l.width = rows.width;
@@ -480,7 +482,7 @@ bool encode(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning&
     putBigEndian32(ihdr, l.width);
     putBigEndian32(ihdr + 4, l.height);
     ihdr[8] = static_cast<uint8_t>(8 * l.sampleBytes);
-    ihdr[9] = l.channels == 4 ? 6 : 2;  // colour with alpha, or colour
+    ihdr[9] = l.channels == 1 ? 0 : l.channels == 4 ? 6 : 2;  // grey, colour with alpha, or colour
     ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, adaptive filtering, not interlaced
     const Span ihdrSpan{ihdr, sizeof ihdr};
     if (!sink.write(sink.context, pngSignature, sizeof pngSignature) || !writeChunk(sink, "IHDR", &ihdrSpan, 1))

@@ -1,6 +1,6 @@
 // The PNG encoder, the same portable code on every system: any PixelRows
-// (3 or 4 channels, 8 or 16 bits) as a PNG of colour type 2 or 6 at the
-// same depth, with no ancillary chunks.
+// of whole-number samples (1, 3 or 4 channels, 8 or 16 bits) as a PNG of
+// colour type 0, 2 or 6 at the same depth, with no ancillary chunks.
 #pragma once
 
 #include "platform/codecs.h"

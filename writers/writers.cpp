@@ -36,7 +36,10 @@ char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A
 
 }  // namespace
 
-bool outputFormatOf(const char* path, OutputFormat& format) {
+namespace {
+
+// The format `path`'s extension names, OpenEXR included.
+bool formatOfExtension(const char* path, OutputFormat& format) {
     if (!path) return false;
     const char* dot = std::strrchr(path, '.');
     // A dot inside a folder name is no extension.
@@ -53,7 +56,26 @@ bool outputFormatOf(const char* path, OutputFormat& format) {
     else if (std::strcmp(extension, "tga") == 0) format = OutputFormat::tga;
     else if (std::strcmp(extension, "tif") == 0 || std::strcmp(extension, "tiff") == 0) format = OutputFormat::tif;
     else if (std::strcmp(extension, "dds") == 0) format = OutputFormat::dds;
+    else if (std::strcmp(extension, "exr") == 0) format = OutputFormat::exr;
     else return false;
+    return true;
+}
+
+}  // namespace
+
+bool outputFormatOf(const char* path, OutputFormat& format) {
+    OutputFormat named;
+    if (!formatOfExtension(path, named) || named == OutputFormat::exr) return false;
+    format = named;
+    return true;
+}
+
+bool heightFormatOf(const char* path, OutputFormat& format) {
+    OutputFormat named;
+    if (!formatOfExtension(path, named) ||
+        (named != OutputFormat::png && named != OutputFormat::tif && named != OutputFormat::exr))
+        return false;
+    format = named;
     return true;
 }
 
@@ -63,6 +85,7 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
         case OutputFormat::tga: return writeTga(path, bitmap);
         case OutputFormat::tif: return writeTiff(path, bitmap);
         case OutputFormat::dds: return writeDdsFromBitmap(path, bitmap);
+        case OutputFormat::exr: errno = 0; return false;  // no picture: heights only
         case OutputFormat::bmp: break;
     }
     errno = 0;
@@ -95,6 +118,7 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
     notes.alphaDropped = image.hasAlpha != 0 && format == OutputFormat::bmp && options.keepAlpha != 0;
     bool ok = false;
     errno = 0;
+    if (format == OutputFormat::exr) return false;  // heights only
     if (format == OutputFormat::dds) {
         // The encoders read the pixels in any layout, 16 bits included; only
         // the uncompressed layout stores 8-bit samples, and none stores alpha.

@@ -13,6 +13,10 @@
 // The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
 // ".tiff" or ".dds", ASCII case ignored); false when it names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
+// The format a height field is written in that `path`'s extension names:
+// ".png", ".tif", ".tiff" or ".exr" (ASCII case ignored); false for any
+// other.
+bool heightFormatOf(const char* path, OutputFormat& format);
 
 // Each writer saves atomically: the file is written beside the target under a
 // temporary name and replaces it only once whole, so a failed write leaves an
@@ -56,9 +60,14 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options);
 bool writeTga(const char* path, BitmapHandle bitmap);
 // A 32-bit Targa file from 8-bit rows with alpha.
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);
-// A PNG file from rows of any depth and channels PixelRows holds.
+// A PNG file from rows of any depth and channels PixelRows holds (grey
+// ones as colour type 0); floats are refused.
 bool writePngRows(const char* path, const PixelRows& rows);
 // TIFF of the display bitmap: 8-bit red-green-blue, as writeImageFile saves.
 bool writeTiff(const char* path, BitmapHandle bitmap);
-// A TIFF file from rows of any depth and channels PixelRows holds.
+// A TIFF file from rows of any depth and channels PixelRows holds, grey
+// 32-bit floats included.
 bool writeTiffRows(const char* path, const PixelRows& rows);
+// An OpenEXR file from one channel of 32-bit floats (platform/codecs.h,
+// platformEncodeExr); false where the system has no OpenEXR library.
+bool writeExrRows(const char* path, const PixelRows& rows);

@@ -268,7 +268,7 @@ static_assert(everyFile.photometric == PHOTOMETRIC_RGB && everyFile.planarConfig
 // Below this many bytes of samples a second thread costs more than it saves.
 constexpr size_t parallelFromBytes = size_t{1} << 21;
 
-// Row y of `rows` as red-green-blue(-alpha) samples in `out`.
+// Row y of `rows` as grey or red-green-blue(-alpha) samples in `out`.
 void storedRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
     const uint8_t* in = rows.first + static_cast<ptrdiff_t>(y) * rows.stride;
     const size_t bytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
@@ -290,6 +290,20 @@ void differenceRow(uint8_t* row, size_t count, uint32_t samples) {
         const auto d = static_cast<Sample>(a - b);
         std::memcpy(row + i * sizeof(Sample), &d, sizeof(Sample));
     }
+}
+
+// The floating-point predictor (Predictor 3, TIFF Technical Note 3) of one
+// row of `count` 32-bit samples of `samples` a pixel, in place: the bytes of
+// every sample spread over four planes, most significant first, and the
+// planes then differenced byte by byte as one row, from the right.
+void floatDifferenceRow(uint8_t* row, size_t count, uint32_t samples, uint8_t* scratch) {
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, row + 4 * i, 4);
+        for (size_t k = 0; k < 4; ++k) scratch[k * count + i] = static_cast<uint8_t>(bits >> (24 - 8 * k));
+    }
+    std::memcpy(row, scratch, 4 * count);
+    differenceRow<uint8_t>(row, 4 * count, samples);
 }
 
 // One strip, compressed by a worker.
@@ -315,14 +329,17 @@ void compressStrips(StripWork* work) {
     const TiffEncoding& e = *work->encoding;
     libdeflate_compressor* compressor = libdeflate_alloc_compressor(e.deflateLevel);
     MemoryBlock raw(e.rowBytes * e.rowsPerStrip);
-    bool ok = compressor && raw.bytes;
+    MemoryBlock scratch(e.sampleFormat == 3 ? e.rowBytes : 0);
+    bool ok = compressor && raw.bytes && scratch.bytes;
     for (uint32_t s = work->first; ok && s < work->end; s += work->step) {
         const uint32_t top = s * e.rowsPerStrip;
         const uint32_t count = std::min(e.rowsPerStrip, rows.height - top);
         for (uint32_t r = 0; r < count; ++r) {
             uint8_t* row = raw.bytes + r * e.rowBytes;
             storedRow(rows, top + r, row);
-            if (rows.sampleBits == 16)
+            if (e.sampleFormat == 3)
+                floatDifferenceRow(row, e.rowBytes / 4, rows.channels, scratch.bytes);
+            else if (rows.sampleBits == 16)
                 differenceRow<uint16_t>(row, e.rowBytes / 2, rows.channels);
             else
                 differenceRow<uint8_t>(row, e.rowBytes, rows.channels);
@@ -355,6 +372,8 @@ bool encodeTiff(TIFF* tiff, const PixelRows& rows, const TiffEncoding& e) {
               TIFFSetField(tiff, TIFFTAG_PREDICTOR, e.predictor) &&
               TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, e.rowsPerStrip);
     if (ok && e.extraSamples) ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, e.extraSamples, extraSampleKinds);
+    // Unsigned integers are what a file without SampleFormat holds.
+    if (ok && e.sampleFormat != SAMPLEFORMAT_UINT) ok = TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, e.sampleFormat);
     if (!ok) return false;
 
     auto* strips = static_cast<CompressedStrip*>(std::calloc(stripCount, sizeof(CompressedStrip)));

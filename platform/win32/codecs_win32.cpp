@@ -368,22 +368,27 @@ bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout,
 
 namespace {
 
-// The WIC format a TIFF is encoded from, for 3 or 4 samples of 8 or 16 bits:
-// 8-bit rows go as blue-green-red(-alpha), 16-bit ones as
-// red-green-blue(-alpha) words. The alpha formats are the unassociated ones
-// (not premultiplied), which the codec writes as ExtraSamples 2.
+// The WIC format a TIFF is encoded from: grey of 8 or 16 bits or 32-bit
+// floats as they are; 3 or 4 samples of 8 or 16 bits with 8-bit rows as
+// blue-green-red(-alpha), 16-bit ones as red-green-blue(-alpha) words. The
+// alpha formats are the unassociated ones (not premultiplied), which the
+// codec writes as ExtraSamples 2.
 const GUID& tiffFormatFor(const TiffEncoding& e) {
+    if (e.samplesPerPixel == 1)
+        return e.bitsPerSample == 32 ? GUID_WICPixelFormat32bppGrayFloat
+               : e.bitsPerSample == 16 ? GUID_WICPixelFormat16bppGray
+                                       : GUID_WICPixelFormat8bppGray;
     const bool alpha = e.extraSamples != 0;
     if (e.bitsPerSample == 16) return alpha ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB;
     return alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
 }
 
-// Row y of `rows` in the encoder's format: 8-bit samples swapped to
-// blue-green-red unless they are already.
+// Row y of `rows` in the encoder's format: 8-bit colour swapped to
+// blue-green-red unless it is already; grey and wider samples as they are.
 void encoderRow(const PixelRows& rows, uint32_t y, uint8_t* out) {
     const uint8_t* in = rows.first + static_cast<ptrdiff_t>(y) * rows.stride;
     const size_t bytes = size_t{rows.width} * rows.channels * (rows.sampleBits / 8);
-    if (rows.sampleBits == 16 || rows.bgr)
+    if (rows.sampleBits != 8 || rows.bgr || rows.channels == 1)
         std::memcpy(out, in, bytes);
     else
         copyPixelsSwappedKeepingStep(in, rows.channels, out, rows.width);

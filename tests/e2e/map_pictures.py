@@ -5,15 +5,23 @@
   map_pictures.py wave N OUT.pgm              a tiling 16-bit wave, N x N
   map_pictures.py domes N OUT.pgm             a tiling 16-bit field of 4 x 4 round domes, N x N
   map_pictures.py normal W H R G B OUT.bmp    a 24-bit map of one normal
+  map_pictures.py exr-ramp W H STEP OUT.exr [X,Y,VALUE...]
+                                              float heights rising STEP a texel along x, in an
+                                              uncompressed OpenEXR file of one channel Y, with
+                                              VALUE (nan, inf, -inf or a number) at (X, Y)
   map_pictures.py pixel FILE X Y              the samples at (X, Y) of a PNG, BMP or PGM, and the depth
   map_pictures.py compare A.png B.png         the largest difference of the two grey pictures,
                                               each scaled to its own range, over the full scale
   map_pictures.py largest A B                 the largest difference of two pictures' samples
 """
+import os
 import struct
 import sys
 import zlib
 import math
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'testdata'))
+from make_exr import FLOAT, write_exr  # noqa: E402
 
 
 def pgm(path, w, h, maxval, value):
@@ -119,6 +127,13 @@ def main(args):
         pgm(out, n, n, 65535, dome)
     elif what == 'normal':
         bmp(args[6], int(args[1]), int(args[2]), (int(args[3]), int(args[4]), int(args[5])))
+    elif what == 'exr-ramp':
+        w, h, step, out = int(args[1]), int(args[2]), float(args[3]), args[4]
+        special = {}
+        for item in args[5:]:
+            x, y, v = item.split(',')
+            special[int(x), int(y)] = float(v)
+        write_exr(out, w, h, [('Y', FLOAT)], lambda x, y, _: special.get((x, y), step * x))
     elif what == 'pixel':
         w, h, bits, channels, rows = read(args[1])
         x, y = int(args[2]), int(args[3])

@@ -19,6 +19,10 @@ $pictures wave 32 wave.pgm
 $pictures normal 4 4 128 128 255 flat.bmp
 $pictures normal 4 4 200 128 230 tilted.bmp
 $pictures normal 16 8 128 128 255 flat-16x8.bmp
+# Float heights rising 0.5 a texel to the right; the same with a NaN and an
+# infinity.
+$pictures exr-ramp 16 8 0.5 ramp.exr
+$pictures exr-ramp 16 8 0.5 bad.exr 3,2,nan 5,6,inf
 mkdir heights && cp ramp-x.pgm heights/first.pgm && cp ramp-y.pgm heights/second.pgm
 
 # The red sample a ramp rising 8/255 a texel gives at height scale 4 and 16
@@ -29,7 +33,14 @@ ramp_red16=$(python3 -c 'import math; s = -4 * 8 / 255; print(int(s / math.sqrt(
 # One row a command: its exit status, its arguments, then the picture and
 # pixel to read and a condition on the samples s (and the depth d) there.
 # "-" in place of a picture: the check is that OUTPUT was not written.
+# The ramp of floats at height scale 2 rises 1 a texel: red is the unit
+# vector of (-1, 0, 1).
+ramp_red_float=$(python3 -c 'import math; print(int(-1 / math.sqrt(2) * 32767 + 32768))')
 cases=(
+  "0|--from-height --clamp --height-scale 2 ramp.exr o.png|o.png 5 3|s[0] == $ramp_red_float and s[1] == 32768 and d == 16"
+  "0|--from-height --clamp --height-scale 2 --height-channel luma ramp.exr o.png|o.png 5 3|s[0] == $ramp_red_float"
+  "1|--from-height --height-channel a ramp.exr o.png|-|"
+  "1|--from-height bad.exr o.png|-|"
   "0|--from-height --clamp --height-scale 4 ramp-x.pgm o.png|o.png 5 3|abs(s[0] - $ramp_red16) <= 1 and s[1] == 32768 and d == 16"
   "0|--from-height --clamp ramp-x.pgm o.png|o.png 5 3|s[0] < 32768 and s[1] == 32768"
   "0|--from-height --clamp ramp-x.pgm o.bmp|o.bmp 5 3|s[0] < 128 and s[1] == 128 and d == 8"
@@ -50,7 +61,7 @@ cases=(
   "0|--blend tilted.bmp --blend-mode linear flat.bmp o.bmp|o.bmp 1 1|128 < s[0] < 200"
   "0|--blend tilted.bmp --invert-red flat.bmp o.bmp|o.bmp 1 1|abs(s[0] - 55) <= 1"
   "0|--blend tilted.bmp flat-16x8.bmp o.bmp|o.bmp 13 6|abs(s[0] - 200) <= 1"
-  "0|--to-height --convention opengl --clamp wave.pgm o.png|o.png 0 0|d == 16 and s[0] == s[1] == s[2]"
+  "0|--to-height --convention opengl --clamp wave.pgm o.png|o.png 0 0|d == 16 and len(s) == 1"
   "1|--blend missing.png flat.bmp o.bmp|-|"
   "1|--from-height --height-channel a ramp-x.pgm o.png|-|"
   "1|--from-height missing.pgm o.png|-|"
@@ -127,6 +138,83 @@ for name in first second; do
   expect_status 0 "$cli" --from-height --clamp "heights/$name.pgm" "$name.png"
   cmp -s "made/$name.png" "$name.png" || fail "made/$name.png differs from the one-file run"
 done
+
+# NaN and the infinities are refused, counted, the first placed.
+expect_status 1 "$cli" --from-height bad.exr o.png
+grep -qx "quorvel-cli: bad.exr: 2 samples are not finite numbers (the first at x 3, y 2); heights must be finite" \
+  "$work/stderr" || fail "--from-height bad.exr: $(cat "$work/stderr")"
+
+# --to-height writes one grey 16-bit sample a pixel in PNG and TIFF, and
+# float heights in texel widths above the lowest in TIFF (--depth float)
+# and OpenEXR: the floats span the range printed, and the grey is the
+# float over that range.
+python=python3
+for candidate in python3 /usr/bin/python3; do
+  if command -v "$candidate" >/dev/null && "$candidate" -c "import PIL" 2>/dev/null; then python=$candidate; break; fi
+done
+options=(--to-height --convention opengl --filter sobel)
+expect_status 0 "$cli" "${options[@]}" --json wave-n.png wave-h.png
+span=$(sed 's/.*"height_range":\([0-9.]*\).*/\1/' "$work/stdout")
+expect_status 0 "$cli" "${options[@]}" wave-n.png wave-h.tif
+expect_status 0 "$cli" "${options[@]}" --depth float wave-n.png wave-f.tif
+expect_status 0 "$cli" "${options[@]}" --height-scale 2 --depth float wave-n.png wave-f2.tif
+if "$python" -c "import PIL" 2>/dev/null; then
+  "$python" - "$span" <<'PY' || fail "--to-height's grey and float pictures disagree"
+import sys
+from PIL import Image
+span = float(sys.argv[1])
+png, tif = Image.open('wave-h.png'), Image.open('wave-h.tif')
+floats, halves = Image.open('wave-f.tif'), Image.open('wave-f2.tif')
+# (Pillow opens a 16-bit grey PNG as 32-bit integers, mode I.)
+assert png.mode in ('I', 'I;16') and tif.mode == 'I;16', (png.mode, tif.mode)
+assert floats.mode == 'F', floats.mode
+assert list(png.getdata()) == list(tif.getdata())
+f = list(floats.getdata())
+assert min(f) == 0 and abs(max(f) - span) < 0.0006, (min(f), max(f), span)
+assert [v / 2 for v in f] == list(halves.getdata()), 'height scale 2 halves every height'
+worst = max(abs(g - round(v / max(f) * 65535)) for g, v in zip(png.getdata(), f))
+assert worst <= 1, worst
+PY
+else
+  echo "note: Pillow is not installed: the grey and float pictures are not read back"
+fi
+expect_status 0 "$cli" "${options[@]}" wave-n.png wave-h.exr
+exrheader wave-h.exr >"$work/header" 2>&1
+grep -q "Y, 32-bit floating-point, sampling 1 1" "$work/header" && grep -q "zip, multi-scanline" "$work/header" &&
+  [ "$(grep -c "sampling" "$work/header")" -eq 1 ] || fail "wave-h.exr: $(cat "$work/header")"
+# OpenEXR heights at height scale 2 are half as high: read back at 2 they
+# make exactly the map of those at 1, and nearly the map of the 16-bit
+# grey at the height scale of its range.
+expect_status 0 "$cli" "${options[@]}" --height-scale 2 wave-n.png wave-h2.exr
+expect_status 0 "$cli" --from-height --filter sobel wave-h.exr from-exr.png
+expect_status 0 "$cli" --from-height --filter sobel --height-scale 2 wave-h2.exr from-exr2.png
+cmp -s from-exr.png from-exr2.png || fail "--height-scale 2 OpenEXR heights give another map"
+expect_status 0 "$cli" --from-height --filter sobel --height-scale "$span" wave-h.png from-grey.png
+difference=$($pictures compare from-exr.png from-grey.png)
+python3 -c "import sys; sys.exit(0 if $difference < 0.002 else 1)" || fail "OpenEXR and grey heights differ by $difference"
+
+# Folders: --to-height keeps the names, writes what the one-file run
+# writes, prints each range, and fails (only) the map whose convention is
+# unclear; --format picks the kind; -u skips what is written.
+mkdir maps && cp wave-n.png maps/a.png && cp wave-n.png maps/b.png && cp flat.bmp maps/flat.bmp
+expect_status 1 "$cli" --to-height --filter sobel -j 2 --out-dir heights-out maps
+grep -qx "3 files: 2 written, 1 failed" "$work/stdout" || fail "folder --to-height printed $(cat "$work/stdout")"
+grep -qx "maps/a.png: height range 7.3 texels" "$work/stdout" || fail "folder --to-height printed $(cat "$work/stdout")"
+grep -q "maps/flat.bmp: its green convention is unclear" "$work/stderr" || fail "the flat map: $(cat "$work/stderr")"
+cmp -s heights-out/a.png wave-h.png || fail "heights-out/a.png differs from the one-file run"
+[ ! -e heights-out/flat.png ] || fail "the flat map's height was written"
+expect_status 1 "$cli" --to-height --filter sobel -u --out-dir heights-out maps
+grep -qx "3 files: 0 written, 2 up to date, 1 failed" "$work/stdout" || fail "-u printed $(cat "$work/stdout")"
+expect_status 0 "$cli" --to-height --convention opengl --filter sobel --format exr --json --out-dir heights-exr maps/a.png
+cmp -s heights-exr/a.exr wave-h.exr || fail "heights-exr/a.exr differs from the one-file run"
+[ "$(wc -l <"$work/stdout")" -eq 1 ] && grep -q '"output":"heights-exr/a.exr"' "$work/stdout" ||
+  fail "folder --to-height --json printed $(cat "$work/stdout")"
+# --from-height takes the OpenEXR files of a folder beside its pictures.
+mkdir float-heights && cp ramp.exr ramp-x.pgm float-heights/
+expect_status 0 "$cli" --from-height --clamp --height-scale 2 --out-dir float-normals float-heights
+grep -qx "2 files: 2 written, 0 failed" "$work/stdout" || fail "folder --from-height printed $(cat "$work/stdout")"
+expect_status 0 "$cli" --from-height --clamp --height-scale 2 ramp.exr one.png
+cmp -s float-normals/ramp.png one.png || fail "float-normals/ramp.png differs from the one-file run"
 
 [ "$failures" -eq 0 ] && echo "all map-making checks passed"
 exit $((failures > 0))

@@ -43,6 +43,7 @@ const RunLine runLines[] = {
     {fromHeightRun, "--from-height", {"--from-height", "height.png", "out.dds"}},
     {fromHeightFolderRun, "--from-height --out-dir", {"--from-height", "--out-dir", "out", "--format", "dds", "in"}},
     {toHeightRun, "--to-height", {"--to-height", "in.png", "height.png"}},
+    {toHeightFolderRun, "--to-height --out-dir", {"--to-height", "--out-dir", "out", "in"}},
 };
 
 // Options that only make sense beside another, and the words of that other.
@@ -67,7 +68,7 @@ bool picksRun(const Option& option) {
 const std::map<std::string, const char*> goodValues = {
     {"--scale", "2"},      {"--to", "opengl"}, {"--thumbnail", "t.png"}, {"--alpha", "drop"},
     {"--depth", "16"},     {"--dds", "bc1"},   {"--mips", "3"},          {"--out-dir", "out"},
-    {"--format", "dds"},   {"--jobs", "2"},    {"--expect", "directx"},
+    {"--format", "png"},   {"--jobs", "2"},    {"--expect", "directx"},
     {"--height-channel", "r"}, {"--height-scale", "2.5"}, {"--filter", "scharr"}, {"--convention", "directx"},
     {"--blend", "detail.png"}, {"--blend-mode", "udn"},   {"--blend-strength", "0.5"},
 };
@@ -173,15 +174,57 @@ TEST(CliOptions, MapMakersRefuseWhatDoesNotGoWithThem) {
         {{"--blend-strength", "2", "a.png", "b.png"}, "go with --blend"},
         {{"--height-channel", "r", "a.png", "b.png"}, "--height-channel goes with --from-height"},
         {{"--clamp", "a.png", "b.png"}, "--clamp goes with --from-height or --to-height"},
-        {{"--to-height", "--out-dir", "o", "a.png"}, "not --out-dir"},
-        {{"--to-height", "a.png", "b.bmp"}, "OUTPUT must end in .png, .tif or .tiff"},
+        {{"--to-height", "a.png", "b.bmp"}, "OUTPUT must end in .png, .tif, .tiff or .exr"},
+        {{"--to-height", "--out-dir", "o", "--format", "tga", "a.png"}, "--format takes png, tif or exr"},
         {{"--to-height", "--height-scale", "0", "a.png", "b.png"}, "above 0"},
+        {{"--to-height", "--depth", "8", "a.png", "b.png"}, "--depth takes 16 or float"},
+        {{"--to-height", "--depth", "float", "a.png", "b.png"}, "PNG holds no floats"},
+        {{"--to-height", "--depth", "16", "a.png", "b.exr"}, "OpenEXR heights are floats"},
+        {{"--to-height", "--out-dir", "o", "--format", "exr", "--depth", "16", "a.png"}, "OpenEXR heights are floats"},
+        {{"--depth", "float", "a.png", "b.tif"}, "--depth float goes with --to-height"},
+        {{"--from-height", "--depth", "float", "a.exr", "b.tif"}, "--depth float goes with --to-height"},
+        {{"a.png", "b.exr"}, ".exr goes with --to-height"},
+        {{"--out-dir", "o", "--format", "exr", "a.png"}, "--format exr goes with --to-height"},
         {{"--from-height", "--to", "opengl", "a.png", "b.png"}, "--to does not go with --from-height"},
     };
     for (const auto& c : cases) {
         const Parsed parsed = parse(c.words);
         EXPECT_EQ(parsed.result, ParseResult::usage) << c.message;
         EXPECT_NE(parsed.error.find(c.message), std::string::npos) << parsed.error;
+    }
+}
+
+// What --to-height writes, as the parsing leaves it.
+TEST(CliOptions, HeightOutputsAreTakenAsTheyAreNamed) {
+    const struct {
+        std::vector<const char*> words;
+        bool floats;
+        OutputFormat format;
+    } cases[] = {
+        {{"--to-height", "a.png", "b.png"}, false, OutputFormat::png},
+        {{"--to-height", "--depth", "16", "a.png", "b.TIF"}, false, OutputFormat::png},
+        {{"--to-height", "--depth", "float", "a.png", "b.tiff"}, true, OutputFormat::png},
+        {{"--to-height", "--depth", "float", "--depth", "16", "a.png", "b.tif"}, false, OutputFormat::png},
+        {{"--to-height", "--out-dir", "o", "--format", "tif", "--depth=float", "a.png"}, true, OutputFormat::tif},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> words = c.words;
+        words.insert(words.begin(), "quorvel-cli");
+        Arguments args;
+        std::string error;
+        ASSERT_EQ(parseArguments(static_cast<int>(words.size()), words.data(), args, error), ParseResult::run) << error;
+        EXPECT_EQ(args.make.floatHeights, c.floats) << error;
+        EXPECT_EQ(args.format, c.format);
+    }
+    // OpenEXR, where there is a library for it.
+    for (const std::vector<const char*>& words :
+         {std::vector<const char*>{"--to-height", "a.png", "b.exr"},
+          std::vector<const char*>{"--to-height", "--out-dir", "o", "--format", "exr", "a.png"}}) {
+#ifndef _WIN32
+        EXPECT_EQ(parse(words).result, ParseResult::run);
+#else
+        EXPECT_NE(parse(words).error.find("writes no OpenEXR files"), std::string::npos);
+#endif
     }
 }
 

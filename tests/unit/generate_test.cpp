@@ -501,16 +501,89 @@ TEST(GenerateNormalToHeight, HeightPicturesSpanTheRangeOrFollowTheScale) {
     const HeightRange range = heightRange(field);
     EXPECT_EQ(range.low, -1.0f);
     EXPECT_EQ(range.high, 3.0f);
-    OwnedImage grey, scaled;
-    ASSERT_TRUE(heightToGreyImage(field, &grey.image, nullptr));
-    EXPECT_EQ(grey.sample(0, 0, 0), 0u);
-    EXPECT_EQ(grey.sample(1, 0, 1), 16384u);  // 1/4 of the way
-    EXPECT_EQ(grey.sample(0, 1, 2), 65535u);
-    ASSERT_TRUE(heightToScaledGreyImage(field, 2.0, &scaled.image, nullptr));
-    EXPECT_EQ(scaled.sample(0, 0, 0), 0u);
-    EXPECT_EQ(scaled.sample(1, 0, 0), 32768u);  // 1 above the lowest, S = 2
-    EXPECT_EQ(scaled.sample(0, 1, 0), 65535u);  // 4 above: clamped
-    EXPECT_EQ(scaled.sample(1, 1, 0), 65535u);
+    // One grey sample a pixel: the range, or S = 2 texel widths a step.
+    uint16_t grey[4], scaled[4];
+    ASSERT_TRUE(heightToGreySamples(field, 0.0, grey, nullptr));
+    EXPECT_EQ(std::vector<uint16_t>(grey, grey + 4), (std::vector<uint16_t>{0, 16384, 65535, 32768}));
+    ASSERT_TRUE(heightToGreySamples(field, 2.0, scaled, nullptr));
+    EXPECT_EQ(std::vector<uint16_t>(scaled, scaled + 4), (std::vector<uint16_t>{0, 32768, 65535, 65535}));
+    GenerateError error = GenerateError::none;
+    EXPECT_FALSE(heightToGreySamples(field, -1.0, grey, &error));
+    EXPECT_EQ(error, GenerateError::badOption);
+    // Floats: S texel widths a unit above the lowest, in place.
+    ASSERT_TRUE(heightAboveLowest(&field, 2.0, nullptr));
+    EXPECT_EQ(values, (std::vector<float>{0.0f, 0.5f, 2.0f, 1.0f}));
+    EXPECT_FALSE(heightAboveLowest(&field, 0.0, &error));
+    EXPECT_EQ(error, GenerateError::badOption);
+}
+
+// A FloatPicture of w x h with `channels` samples a pixel from `f(x, y, c)`.
+struct OwnedFloats {
+    FloatPicture picture;
+    OwnedFloats(uint32_t w, uint32_t h, uint32_t channels, const std::function<float(uint32_t, uint32_t, uint32_t)>& f) {
+        picture.samples = static_cast<float*>(std::malloc(sizeof(float) * w * h * channels));
+        picture.width = w;
+        picture.height = h;
+        picture.channels = channels;
+        for (uint32_t i = 0; i < w * h * channels; ++i)
+            picture.samples[i] = f(i / channels % w, i / channels / w, i % channels);
+    }
+};
+
+TEST(GenerateHeightField, FloatPicturesGiveTheirSamplesAsTheyAre) {
+    const auto colour = [](uint32_t x, uint32_t y, uint32_t c) { return -3.5f + 1.25f * static_cast<float>(x + 3 * y) + 100.0f * static_cast<float>(c); };
+    const auto grey = [](uint32_t x, uint32_t y, uint32_t) { return 1e6f * static_cast<float>(x) - 0.001f * static_cast<float>(y); };
+    const struct {
+        const char* name;
+        uint32_t channels;
+        bool colourful;
+        HeightChannel channel;
+        GenerateError error;
+        double (*expected)(float r, float g, float b, float a);
+    } cases[] = {
+        {"grey, automatic", 1, false, HeightChannel::automatic, GenerateError::none, [](float r, float, float, float) { return double{r}; }},
+        {"grey, red", 1, false, HeightChannel::red, GenerateError::none, [](float r, float, float, float) { return double{r}; }},
+        {"grey, luma", 1, false, HeightChannel::luma, GenerateError::none, [](float r, float, float, float) { return double{r}; }},
+        {"grey, alpha", 1, false, HeightChannel::alpha, GenerateError::noAlpha, nullptr},
+        {"rgb grey, automatic", 3, false, HeightChannel::automatic, GenerateError::none, [](float, float g, float, float) { return double{g}; }},
+        {"rgb, automatic", 3, true, HeightChannel::automatic, GenerateError::none,
+         [](float r, float g, float b, float) { return double{static_cast<float>(0.2126 * r + 0.7152 * g + 0.0722 * b)}; }},
+        {"rgb, blue", 3, true, HeightChannel::blue, GenerateError::none, [](float, float, float b, float) { return double{b}; }},
+        {"rgb, alpha", 3, true, HeightChannel::alpha, GenerateError::noAlpha, nullptr},
+        {"rgba, alpha", 4, true, HeightChannel::alpha, GenerateError::none, [](float, float, float, float a) { return double{a}; }},
+        {"rgba, red", 4, true, HeightChannel::red, GenerateError::none, [](float r, float, float, float) { return double{r}; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OwnedFloats floats(5, 3, c.channels, c.colourful ? std::function(colour) : std::function(grey));
+        HeightField field;
+        GenerateError error = GenerateError::none;
+        EXPECT_EQ(heightFieldFromFloatPicture(floats.picture, c.channel, &field, &error), c.error == GenerateError::none);
+        EXPECT_EQ(error, c.error);
+        if (!c.expected) continue;
+        EXPECT_FALSE(field.fromSamples);
+        for (uint32_t i = 0; i < 15; ++i) {
+            const float* p = floats.picture.samples + size_t{i} * c.channels;
+            const float a = c.channels == 4 ? p[3] : 0.0f;
+            EXPECT_EQ(double{field.values[i]}, c.channels == 1 ? c.expected(p[0], 0, 0, 0) : c.expected(p[0], p[1], p[2], a)) << i;
+        }
+        releaseHeightField(&field);
+    }
+}
+
+TEST(GenerateHeightField, NonFiniteHeightsAreCountedFromTheFirst) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values(7 * 5, 0.25f);
+    HeightField field{values.data(), 7, 5, false};
+    EXPECT_EQ(findNonFinite(field).count, 0u);
+    values[3 * 7 + 6] = nan;
+    values[4 * 7 + 0] = -inf;
+    values[1 * 7 + 2] = inf;
+    const NonFiniteHeights found = findNonFinite(field);
+    EXPECT_EQ(found.count, 3u);
+    EXPECT_EQ(found.x, 2u);
+    EXPECT_EQ(found.y, 1u);
+    EXPECT_FALSE(checkHeightField(field, nullptr));
 }
 
 UnitNormal unit(double x, double y, double z) {

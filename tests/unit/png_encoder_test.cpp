@@ -1,4 +1,4 @@
-// The PNG encoder: pictures of every layout PixelRows describes (3 or 4
+// The PNG encoder: pictures of every layout PixelRows describes (1, 3 or 4
 // channels, 8 or 16 bits, red-green-blue or blue-green-red, top row first
 // or last, padded rows), in chunks that do and do not divide the picture,
 // encoded and handed to the system's PNG decoder give back their samples;
@@ -169,7 +169,7 @@ TEST_P(PngEncoderLayouts, TheFileHoldsOnlyCriticalChunksAndOneWholeZlibStream) {
             EXPECT_EQ(big32(file, at + 8), l.width);
             EXPECT_EQ(big32(file, at + 12), l.height);
             EXPECT_EQ(file[at + 16], l.bits);
-            EXPECT_EQ(file[at + 17], l.channels == 4 ? 6 : 2);
+            EXPECT_EQ(file[at + 17], l.channels == 1 ? 0 : l.channels == 4 ? 6 : 2);
             EXPECT_EQ(file[at + 20], 0);  // not interlaced
         }
         if (type == "IDAT") stream.insert(stream.end(), file.begin() + static_cast<ptrdiff_t>(at + 8),
@@ -203,6 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"BgraBottomUp", 6, 4, 4, 8, true, true},
         Layout{"SixteenBitRgb", 9, 4, 3, 16},
         Layout{"SixteenBitRgbaBottomUpPadded", 6, 5, 4, 16, false, true, 6},
+        Layout{"Grey", 13, 7, 1, 8},
+        Layout{"SixteenBitGreyBottomUpPadded", 9, 6, 1, 16, false, true, 2},
+        Layout{"SixteenBitGreyChunks", 300, 40, 1, 16, false, false, 0, 2048, 2},
         // Rows of 121 filtered bytes, 8 to a chunk: 38 chunks on 3 threads,
         // each primed with rows from more than one chunk before it.
         Layout{"ManySmallChunks", 40, 300, 3, 8, false, false, 0, 1024, 3},
@@ -250,6 +253,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"WidthPastTheFormatsLimit", rowsOf(0x80000000u, 1, 3, 8)},
                       Refused{"TwoChannels", rowsOf(1, 1, 2, 8)}, Refused{"TwelveBits", rowsOf(1, 1, 3, 12)},
                       Refused{"BlueFirstSixteenBits", rowsOf(1, 1, 3, 16, true)},
+                      Refused{"BlueFirstGrey", rowsOf(1, 1, 1, 8, true)},
+                      Refused{"Floats", [] {
+                                  PixelRows r = rowsOf(1, 1, 1, 32);
+                                  r.floats = true;
+                                  return r;
+                              }()},
                       Refused{"OverlappingRows", rowsOf(2, 2, 3, 8, false, somePixels, 5)}),
     [](const auto& param) { return std::string(param.param.name); });
 

@@ -13,8 +13,9 @@ namespace {
 const uint8_t pixel[8] = {};
 
 // Rows of `width` x `height` pixels, packed, top row first.
-PixelRows rowsOf(uint32_t width, uint32_t height, uint32_t channels, uint32_t bits) {
+PixelRows rowsOf(uint32_t width, uint32_t height, uint32_t channels, uint32_t bits, bool floats = false) {
     PixelRows rows;
+    rows.floats = floats;
     rows.first = pixel;
     rows.stride = static_cast<ptrdiff_t>(size_t{width} * channels * (bits / 8));
     rows.width = width;
@@ -57,6 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"FiveChannels", rowsOf(4, 4, 5, 8)},
                       RefusedCase{"TwelveBits", rowsOf(4, 4, 3, 12)},
                       RefusedCase{"ThirtyTwoBits", rowsOf(4, 4, 3, 32)},
+                      RefusedCase{"ColourFloats", rowsOf(4, 4, 3, 32, true)},
+                      RefusedCase{"SixteenBitFloats", rowsOf(4, 4, 1, 16, true)},
+                      RefusedCase{"ThirtyTwoBitGreyIntegers", rowsOf(4, 4, 1, 32)},
                       // 2^28 pixels is the image limit.
                       RefusedCase{"BeyondTheImageLimit", rowsOf(1u << 15, (1u << 13) + 1, 3, 8)},
                       // 2^28 pixels of 8 bytes: a row of 2 GiB.
@@ -72,6 +76,9 @@ struct TakenCase {
     size_t rowBytes;
     uint16_t extraSamples;
     int deflateLevel;
+    uint16_t photometric = 2;   // RGB
+    uint16_t sampleFormat = 1;  // unsigned integers
+    uint16_t predictor = 2;     // horizontal differencing
 };
 
 class TiffEncodingTakes : public ::testing::TestWithParam<TakenCase> {};
@@ -89,13 +96,14 @@ TEST_P(TiffEncodingTakes, DecidesTheFile) {
     EXPECT_EQ(e.rowBytes, c.rowBytes);
     EXPECT_EQ(e.extraSamples, c.extraSamples);
     EXPECT_EQ(e.deflateLevel, c.deflateLevel);
-    // Every file alike: RGB, contiguous, top row first, Deflate with the
-    // horizontal predictor, alpha unassociated.
-    EXPECT_EQ(e.photometric, 2);
+    EXPECT_EQ(e.photometric, c.photometric);
+    EXPECT_EQ(e.sampleFormat, c.sampleFormat);
+    EXPECT_EQ(e.predictor, c.predictor);
+    // Every file alike: contiguous, top row first, Deflate, alpha
+    // unassociated.
     EXPECT_EQ(e.planarConfiguration, 1);
     EXPECT_EQ(e.orientation, 1);
     EXPECT_EQ(e.compression, 8);
-    EXPECT_EQ(e.predictor, 2);
     EXPECT_EQ(e.extraSampleKind, 2);
 }
 
@@ -109,7 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A row longer than a strip still gets a strip of its own.
         TakenCase{"RowsLongerThanAStrip", rowsOf(200000, 3, 3, 16), 1, 3, 1200000, 0, 6},
         TakenCase{"OneRowAnyStride", withStride(rowsOf(4, 1, 3, 8), 0), 1, 1, 12, 0, 7},
-        TakenCase{"BottomUp", withStride(rowsOf(4, 2, 3, 8), -12), 2, 1, 12, 0, 7}),
+        TakenCase{"BottomUp", withStride(rowsOf(4, 2, 3, 8), -12), 2, 1, 12, 0, 7},
+        // Grey: BlackIsZero; floats with the floating-point predictor.
+        TakenCase{"GreyEightBits", rowsOf(6, 3, 1, 8), 3, 1, 6, 0, 7, 1},
+        TakenCase{"GreySixteenBits", rowsOf(1000, 700, 1, 16), 524, 2, 2000, 0, 6, 1},
+        TakenCase{"GreyFloats", rowsOf(1000, 700, 1, 32, true), 262, 3, 4000, 0, 6, 1, 3, 3}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -7,12 +7,17 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "image/image.h"
 #include "readers/readers.h"
 #include "tests/unit/test_files.h"
 #include "tests/unit/tiff_test_support.h"
 #include "writers/writers.h"
+
+#ifndef _WIN32
+#include <tiffio.h>
+#endif
 
 namespace {
 
@@ -199,6 +204,79 @@ TEST(TiffWrite, LargePicturesReadBackToTheirSamples) {
 #endif
         resetImage(&back);
         resetImage(&picture);
+    }
+}
+
+// Grey rows (the heights --to-height writes): 8 and 16 bits read back by our
+// reader as grey, 32-bit floats read back exactly by libtiff where it is
+// the codec; every one a grey picture of one sample. Wine's TIFF encoder
+// (8.0), which the Windows build is tested with, takes 8-bit grey only
+// (the Windows Imaging Component also takes 16bppGray and
+// 32bppGrayFloat): there the others are refused and nothing is written.
+TEST(TiffWrite, GreyRowsAreOneSampleBlackIsZero) {
+    testing_files::TempDir dir;
+    const std::string path = dir.file("grey.tif");
+    const uint32_t w = 301, h = 250;
+    for (const uint32_t bits : {8u, 16u, 32u}) {
+        SCOPED_TRACE(bits);
+        std::filesystem::remove(path);
+        std::vector<uint8_t> memory(size_t{w} * h * (bits / 8));
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint32_t x = i % w, y = i / w;
+            if (bits == 32) {
+                const float v = static_cast<float>(x) * 0.37f - static_cast<float>(y * y) * 1e-3f;
+                std::memcpy(memory.data() + 4 * size_t{i}, &v, 4);
+            } else if (bits == 16) {
+                const auto v = static_cast<uint16_t>(pictureSample(x, y, 0, 16));
+                std::memcpy(memory.data() + 2 * size_t{i}, &v, 2);
+            } else {
+                memory[i] = static_cast<uint8_t>(pictureSample(x, y, 0, 8));
+            }
+        }
+        PixelRows rows;
+        rows.first = memory.data();
+        rows.stride = static_cast<ptrdiff_t>(size_t{w} * (bits / 8));
+        rows.width = w;
+        rows.height = h;
+        rows.channels = 1;
+        rows.sampleBits = bits;
+        rows.floats = bits == 32;
+#ifdef _WIN32
+        if (bits != 8) {
+            EXPECT_FALSE(writeTiffRows(path.c_str(), rows));
+            EXPECT_FALSE(std::filesystem::exists(path));
+            continue;
+        }
+#endif
+        ASSERT_TRUE(writeTiffRows(path.c_str(), rows));
+        auto tags = tifftest::readTags(testing_files::readFile(path));
+        EXPECT_EQ(tags[262], std::vector<uint32_t>{1});  // BlackIsZero
+        EXPECT_EQ(tags[277], std::vector<uint32_t>{1});
+        EXPECT_EQ(tags[258], std::vector<uint32_t>{bits});
+        if (bits == 32)
+            EXPECT_EQ(tags[339], std::vector<uint32_t>{3});  // IEEE floats
+        else
+            EXPECT_EQ(tags.count(339), 0u);  // unsigned integers, as without the tag
+        if (bits != 32) {
+            Image back{};
+            ASSERT_TRUE(readImageFile(path.c_str(), &back));
+            ASSERT_EQ(back.sampleBits, static_cast<int32_t>(bits));
+            for (uint32_t i = 0; i < w * h; ++i)
+                for (uint32_t c = 0; c < 3; ++c)
+                    ASSERT_EQ(sampleOf(back, size_t{i} * 3 + c), pictureSample(i % w, i / w, 0, static_cast<int>(bits)));
+            resetImage(&back);
+            continue;
+        }
+#ifndef _WIN32
+        EXPECT_EQ(tags[317], std::vector<uint32_t>{3});  // the floating-point predictor
+        TIFF* tiff = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tiff, nullptr);
+        std::vector<uint8_t> back(memory.size());
+        for (uint32_t y = 0; y < h; ++y)
+            ASSERT_EQ(TIFFReadScanline(tiff, back.data() + size_t{y} * w * 4, y, 0), 1);
+        TIFFClose(tiff);
+        EXPECT_TRUE(back == memory) << "libtiff reads back other floats";
+#endif
     }
 }
 

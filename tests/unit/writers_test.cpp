@@ -134,7 +134,7 @@ TEST(OutputFormats, TheExtensionPicksTheFormat) {
                  {"f.pngx", false, {}}, {"g.pn", false, {}}, {"h.png/i", false, {}}, {"j.tga.bak", false, {}},
                  {"k.tif", true, OutputFormat::tif}, {"l.TIFF", true, OutputFormat::tif},
                  {"m.Tiff", true, OutputFormat::tif}, {"n.tiffs", false, {}}, {"o.ti", false, {}},
-                 {"p.bmpx", false, {}}, {"q.DdS", true, OutputFormat::dds}};
+                 {"p.bmpx", false, {}}, {"q.DdS", true, OutputFormat::dds}, {"r.exr", false, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         OutputFormat format = OutputFormat::bmp;
@@ -142,6 +142,23 @@ TEST(OutputFormats, TheExtensionPicksTheFormat) {
         if (c.known) {
             EXPECT_EQ(format, c.format);
         }
+    }
+}
+
+TEST(OutputFormats, HeightsGoToPngTiffOrOpenExr) {
+    const struct {
+        const char* path;
+        bool known;
+        OutputFormat format;
+    } cases[] = {{"a.png", true, OutputFormat::png}, {"b.TIFF", true, OutputFormat::tif},
+                 {"c.tif", true, OutputFormat::tif}, {"d.EXR", true, OutputFormat::exr},
+                 {"e.bmp", false, {}},                {"f.dds", false, {}},
+                 {"g.exrs", false, {}},               {"h.exr/i", false, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        OutputFormat format = OutputFormat::bmp;
+        EXPECT_EQ(heightFormatOf(c.path, format), c.known);
+        EXPECT_EQ(format, c.known ? c.format : OutputFormat::bmp);
     }
 }
 
