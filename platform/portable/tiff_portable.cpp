@@ -170,7 +170,8 @@ bool sameLayout(TIFF* tiff, const TiffLayout& layout, uint64_t fileLength) {
 
 // How the decoded strips or tiles of one band of rows lie: for each plane
 // handed on (one, or one a kept sample when the file is planar), the units
-// across the picture (one strip, or a row of tiles), each `unitBytes` long.
+// across the picture (one strip, or a row of tiles), each in a slot of
+// `slotBytes` that holds its rows within the picture.
 struct Unpacking {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -182,21 +183,26 @@ struct Unpacking {
     uint32_t kept = 0;         // samples a pixel handed on
     uint16_t picks[4] = {};    // the stored samples handed on, in order
     size_t unitRowBytes = 0;   // a row of a unit, ending on a whole byte as stored
-    size_t unitBytes = 0;      // a whole unit as decoded (all its rows, tiles past the picture's foot too)
+    size_t tileBytes = 0;      // a whole tile as decoded, its rows past the picture's foot too
+    size_t slotBytes = 0;      // the rows of a unit within the picture
     bool planar = false;
 };
 
-// Decodes the units holding rows top..top+rows-1 into `band`.
-bool decodeBand(TIFF* tiff, const Unpacking& u, bool tiled, uint32_t top, uint32_t rows, uint8_t* band) {
+// Decodes the units holding rows top..top+rows-1 into `band`; a tile is
+// decoded whole into `tile` first.
+bool decodeBand(TIFF* tiff, const Unpacking& u, bool tiled, uint32_t top, uint32_t rows, uint8_t* band,
+                uint8_t* tile) {
     const uint32_t planes = u.planar ? u.kept : 1;
     for (uint32_t p = 0; p < planes; ++p) {
         const uint16_t plane = u.planar ? u.picks[p] : 0;
         for (uint32_t c = 0; c < u.across; ++c) {
-            uint8_t* out = band + (size_t{p} * u.across + c) * u.unitBytes;
+            uint8_t* out = band + (size_t{p} * u.across + c) * u.slotBytes;
             if (tiled) {
-                const auto size = static_cast<tmsize_t>(u.unitBytes);
-                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, c * u.unitWidth, top, 0, plane), out, size) != size)
+                const auto size = static_cast<tmsize_t>(u.tileBytes);
+                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, c * u.unitWidth, top, 0, plane), tile, size) !=
+                    size)
                     return false;
+                std::memcpy(out, tile, rows * u.unitRowBytes);
             } else {
                 const auto expected = static_cast<tmsize_t>(rows * u.unitRowBytes);
                 if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, plane), out, expected) != expected)
@@ -217,11 +223,11 @@ void assembleRow(const Unpacking& u, const uint8_t* band, uint32_t r, uint8_t* r
     }
     if (!whole) std::memset(row, 0, rowBytes);
     for (uint32_t k = 0; k < u.kept; ++k) {
-        const uint8_t* plane = band + (u.planar ? size_t{k} * u.across * u.unitBytes : 0);
+        const uint8_t* plane = band + (u.planar ? size_t{k} * u.across * u.slotBytes : 0);
         const size_t step = u.planar ? 1 : u.unitSamples;
         const size_t first = u.planar ? 0 : u.picks[k];
         for (uint32_t c = 0; c < u.across; ++c) {
-            const uint8_t* in = plane + c * u.unitBytes + r * u.unitRowBytes;
+            const uint8_t* in = plane + c * u.slotBytes + r * u.unitRowBytes;
             const uint32_t x0 = c * u.unitWidth;
             const uint32_t columns = std::min(u.unitWidth, u.width - x0);
             for (uint32_t i = 0; i < columns; ++i) {
@@ -256,22 +262,24 @@ bool decodeSamples(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
         u.unitHeight = std::min(rows, u.height);
     }
     u.unitRowBytes = (size_t{u.unitWidth} * u.unitSamples * u.bits + 7) / 8;
-    u.unitBytes = u.unitRowBytes * u.unitHeight;
     if (layout.tiled) {
+        u.tileBytes = u.unitRowBytes * u.unitHeight;
         const tmsize_t tileSize = TIFFTileSize(tiff);
-        if (tileSize <= 0 || static_cast<uint64_t>(tileSize) != u.unitBytes) return false;
-        // A band of tiles holds the rows of whole tiles; only the picture's rows are handed on.
+        if (tileSize <= 0 || static_cast<uint64_t>(tileSize) != u.tileBytes) return false;
+        // A band of tiles holds the rows of whole tiles; only the picture's rows are kept.
         u.unitHeight = std::min(u.unitHeight, u.height);
     }
+    u.slotBytes = u.unitRowBytes * u.unitHeight;
     const size_t bandPlanes = layout.planar ? u.kept : 1;
     const size_t rowBytes = (size_t{u.width} * u.kept * u.bits + 7) / 8;
     if (!sink.begin(sink.context, u.width, u.height, u.kept)) return false;
-    MemoryBlock band(bandPlanes * u.across * u.unitBytes);
+    MemoryBlock band(bandPlanes * u.across * u.slotBytes);
+    MemoryBlock tile(u.tileBytes);
     MemoryBlock row(rowBytes);
-    if (!band.bytes || !row.bytes) return false;
+    if (!band.bytes || !tile.bytes || !row.bytes) return false;
     for (uint32_t top = 0; top < u.height; top += u.unitHeight) {
         const uint32_t rows = std::min(u.unitHeight, u.height - top);
-        if (!decodeBand(tiff, u, layout.tiled, top, rows, band.bytes)) return false;
+        if (!decodeBand(tiff, u, layout.tiled, top, rows, band.bytes, tile.bytes)) return false;
         for (uint32_t r = 0; r < rows; ++r) {
             assembleRow(u, band.bytes, r, row.bytes, rowBytes);
             sink.row(sink.context, top + r, row.bytes);

@@ -97,10 +97,31 @@ struct RuleCase {
 
 class TiffRules : public ::testing::TestWithParam<RuleCase> {};
 
+// Whether the system's codec decodes such a row (WIC decodes fewer kinds
+// than libtiff; the reader then refuses the kind by name).
+bool decodedHere(const Stored& s) {
+    TiffLayout layout;
+    layout.width = static_cast<uint32_t>(s.values.size() / s.samples);
+    layout.height = 1;
+    layout.samples = s.samples;
+    layout.sampleBits = s.bits;
+    layout.floatingPoint = s.floating;
+    layout.colourSamples = s.photometric == 2 ? 3 : 1;
+    for (size_t e = 0; e < s.extras.size() && layout.alphaSample < 0; ++e)
+        if (s.extras[e] == 1 || s.extras[e] == 2) layout.alphaSample = static_cast<int32_t>(layout.colourSamples + e);
+    layout.photometric = s.photometric;
+    return platformTiffGap(layout) == TiffGap::none;
+}
+
 TEST_P(TiffRules, GiveTheSamplesWorkedOutByHand) {
     const RuleCase& c = GetParam();
     Loaded loaded;
     loadBytes(oneRowTiff(c.stored), "tif", loaded);
+    if (!decodedHere(c.stored)) {
+        expectFailed(loaded);
+        EXPECT_EQ(loaded.failure.problem, LoadProblem::refusedKind);
+        return;
+    }
     ASSERT_TRUE(loaded.ok) << loaded.failure.text;
     EXPECT_EQ(loaded.image.sampleBits, c.outBits);
     EXPECT_EQ(loaded.image.hasAlpha, c.alpha ? 1 : 0);
@@ -261,6 +282,11 @@ TEST_P(TiffAsNumbers, GiveTheValuesWorkedOutByHand) {
     const Bytes file = oneRowTiff(c.stored);
     FloatPicture picture;
     LoadFailure failure;
+    if (!decodedHere(c.stored)) {
+        EXPECT_FALSE(readFloatTiff(file, &picture, failure));
+        EXPECT_EQ(failure.problem, LoadProblem::refusedKind);
+        return;
+    }
     ASSERT_TRUE(readFloatTiff(file, &picture, failure)) << failure.text;
     ASSERT_EQ(picture.height, 1u);
     ASSERT_EQ(picture.channels, c.channels);
