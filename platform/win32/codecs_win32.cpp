@@ -85,15 +85,12 @@ constexpr WicLayout wicLayouts[] = {
     {&GUID_WICPixelFormat64bppPBGRA, 64, 2, 2, 1, 0, 3},
     {&GUID_WICPixelFormat8bppGray, 8, 1, 0, 0, 0, -1},
     {&GUID_WICPixelFormat16bppGray, 16, 2, 0, 0, 0, -1},
-    // TIFF's floating-point samples: 32-bit floats and 16-bit halves, as stored.
+    // TIFF's 32-bit floating-point samples, as stored.
     {&GUID_WICPixelFormat32bppGrayFloat, 32, 4, 0, 0, 0, -1, true},
     {&GUID_WICPixelFormat96bppRGBFloat, 96, 4, 0, 1, 2, -1, true},
     {&GUID_WICPixelFormat128bppRGBFloat, 128, 4, 0, 1, 2, -1, true},
     {&GUID_WICPixelFormat128bppRGBAFloat, 128, 4, 0, 1, 2, 3, true},
     {&GUID_WICPixelFormat128bppPRGBAFloat, 128, 4, 0, 1, 2, 3, true},
-    {&GUID_WICPixelFormat16bppGrayHalf, 16, 2, 0, 0, 0, -1, true},
-    {&GUID_WICPixelFormat48bppRGBHalf, 48, 2, 0, 1, 2, -1, true},
-    {&GUID_WICPixelFormat64bppRGBAHalf, 64, 2, 0, 1, 2, 3, true},
     {&GUID_WICPixelFormatBlackWhite, 1, 0, -1, -1, -1, -1},
     {&GUID_WICPixelFormat2bppGray, 2, 0, -1, -1, -1, -1},
     {&GUID_WICPixelFormat4bppGray, 4, 0, -1, -1, -1, -1},
@@ -435,12 +432,13 @@ TiffGap platformTiffGap(const TiffLayout& layout) {
     if (std::find(std::begin(decoded), std::end(decoded), layout.compression) == std::end(decoded))
         return TiffGap::compression;
     if (layout.bigTiff) return TiffGap::bigTiff;
-    // Its pixel formats hold samples of 8 and 16 bits, floats of 16 and 32,
-    // and grey or palette indices of 1, 2 and 4 bits alone.
+    // Its pixel formats hold samples of 8 and 16 bits, 32-bit floats (its
+    // half formats are not those of TIFF files), and grey or palette indices
+    // of 1, 2 and 4 bits alone.
     const uint32_t bits = layout.sampleBits;
     const bool packedGrey =
         layout.colourSamples == 1 && layout.alphaSample < 0 && (bits == 1 || bits == 2 || bits == 4);
-    if (!layout.floatingPoint && bits != 8 && bits != 16 && !packedGrey) return TiffGap::sampleBits;
+    if (layout.floatingPoint ? bits != 32 : bits != 8 && bits != 16 && !packedGrey) return TiffGap::sampleBits;
     return TiffGap::none;
 }
 

@@ -49,23 +49,28 @@ uint32_t expectedAt(const ExpectedSamples& e, size_t i) {
     return e.bits == 16 ? uint32_t{e.samples[2 * i]} | uint32_t{e.samples[2 * i + 1]} << 8 : e.samples[i];
 }
 
-// How the platform's codec reads a data file. WIC reads no BigTIFF and no
-// 12-bit samples (the reader refuses them by name). Wine's TIFF decoder
-// (8.0, over libtiff), which the Windows build is tested with, falls short
-// of the Windows Imaging Component: it hands 16-bit samples of big-endian
-// files in the file's byte order instead of as native words, and refuses
-// 16-bit grey with alpha, planar pictures of more than one sample and
+// How the platform's codec reads a data file. WIC reads no BigTIFF, no
+// 12-bit samples and no halves (the reader refuses them by name). Wine's
+// TIFF decoder (8.0, over libtiff), which the Windows build is tested with,
+// falls short of the Windows Imaging Component: it hands 16-bit samples of
+// big-endian files in the file's byte order instead of as native words
+// (before the reader divides premultiplied colour, which then comes out
+// unlike any expectation), and refuses 16-bit grey with alpha, 2-bit grey,
+// floats of big-endian files, planar pictures of more than one sample and
 // pictures of more than one extra sample.
-enum class Decoded { asGenerated, refused, wordsSwapped };
+enum class Decoded { asGenerated, refused, wordsSwapped, loadsOnly };
 
 Decoded decodedOnThisPlatform(const std::string& name) {
 #ifdef _WIN32
     const auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
     const bool planar = name.find("_planar") != std::string::npos && !startsWith("grey");
+    const bool bigEndian = name.find("_mm") != std::string::npos;
     if (startsWith("greyalpha16_") || startsWith("rgbaextra16_") || planar || name.find("12_") != std::string::npos ||
-        name.ends_with("_big.tif"))
+        name.ends_with("_big.tif") || startsWith("float16_") || startsWith("grey2_") ||
+        (startsWith("float") && bigEndian))
         return Decoded::refused;
-    if (name.find("16_") != std::string::npos && name.ends_with("_mm.tif")) return Decoded::wordsSwapped;
+    if (startsWith("premultiplied16_") && bigEndian) return Decoded::loadsOnly;
+    if (name.find("16_") != std::string::npos && bigEndian) return Decoded::wordsSwapped;
 #else
     (void)name;
 #endif
@@ -85,6 +90,7 @@ void checkDataFile(const std::filesystem::path& path) {
         return;
     }
     ASSERT_TRUE(loaded.ok) << loaded.failure.text;
+    if (decoded == Decoded::loadsOnly) return;
     ExpectedSamples e = expectedSamplesOf(path);
     if (decoded == Decoded::wordsSwapped)
         for (size_t i = 0; i + 1 < e.samples.size(); i += 2) std::swap(e.samples[i], e.samples[i + 1]);
@@ -294,6 +300,15 @@ INSTANTIATE_TEST_SUITE_P(
                     base(setEntries({{256, 4, {16384}},
                                      {257, 4, {16384}},
                                      {259, 3, {8}},
+                                     {278, 4, {16384}},
+                                     {273, 4, {8}},
+                                     {279, 4, {36}}})),
+                    ""},
+        // Zstandard's best ratio (2^15) does not reach it either.
+        RefusedCase{"ZstandardDataTooShortForThePicture",
+                    base(setEntries({{256, 4, {16384}},
+                                     {257, 4, {16384}},
+                                     {259, 3, {50000}},
                                      {278, 4, {16384}},
                                      {273, 4, {8}},
                                      {279, 4, {36}}})),
