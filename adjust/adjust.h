@@ -41,6 +41,18 @@ inline float decodeSample(Value v) {
     return static_cast<float>(v - static_cast<Value>(SampleEncoding<Sample>::centre)) * SampleEncoding<Sample>::unit;
 }
 
+// A component t written as a sample, as the re-normalisation writes one:
+// the integer part of t x (c - 1) + c, clamped to the sample's range (0
+// for NaN), for components that are not normalised here (floating-point
+// files).
+template <typename Sample>
+inline Sample encodeComponent(double t) {
+    const double v = t * SampleEncoding<Sample>::steps + SampleEncoding<Sample>::middle;
+    if (!(v > 0.0)) return 0;
+    if (v >= SampleEncoding<Sample>::top) return static_cast<Sample>(~Sample{0});
+    return static_cast<Sample>(static_cast<int32_t>(v));
+}
+
 double squaredLength(Vector3 v);
 double vectorLength(Vector3 v);
 Vector3 normalized(Vector3 v);

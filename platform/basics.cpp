@@ -1,5 +1,6 @@
 #include "platform/basics.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool imageSizeAllowed(int64_t width, int64_t height) {
@@ -119,4 +120,30 @@ void copyPixelsInOrder(const uint8_t* source, size_t sourceStep, uint8_t* destin
         copyRun<4, false>(source, destination, count);
     else if (count)
         std::memcpy(destination, source, 3 * count);
+}
+
+uint32_t packedSample(const uint8_t* row, size_t index, uint32_t bits) {
+    size_t bit = index * bits;
+    uint32_t value = 0;
+    for (uint32_t left = bits; left > 0;) {
+        const auto offset = static_cast<uint32_t>(bit % 8);
+        const uint32_t take = std::min(left, 8 - offset);
+        const uint32_t byte = row[bit / 8];
+        value = (value << take) | ((byte >> (8 - offset - take)) & ((1u << take) - 1));
+        bit += take;
+        left -= take;
+    }
+    return value;
+}
+
+void putPackedSample(uint8_t* row, size_t index, uint32_t bits, uint32_t value) {
+    size_t bit = index * bits;
+    for (uint32_t left = bits; left > 0;) {
+        const auto offset = static_cast<uint32_t>(bit % 8);
+        const uint32_t put = std::min(left, 8 - offset);
+        const uint32_t part = (value >> (left - put)) & ((1u << put) - 1);
+        row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | (part << (8 - offset - put)));
+        bit += put;
+        left -= put;
+    }
 }

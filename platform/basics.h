@@ -70,6 +70,15 @@ void copyPixelsInOrder(const uint8_t* source, size_t sourceStep, uint8_t* destin
 void copyPixelsSwappedKeepingStep(const uint8_t* source, size_t step, uint8_t* destination, size_t count);
 
 // ---------------------------------------------------------------------------
+// Rows of packed samples, as TIFF and PNG store samples of other than 8 or 16
+// bits: one after the other, first sample in the highest bits of its byte.
+
+// Sample `index` of a row of packed samples of `bits` (1 to 16) bits.
+uint32_t packedSample(const uint8_t* row, size_t index, uint32_t bits);
+// Ors `value` (below 2^bits) into sample `index`, whose bits are zero.
+void putPackedSample(uint8_t* row, size_t index, uint32_t bits, uint32_t value);
+
+// ---------------------------------------------------------------------------
 // Functions whose loops the compiler turns into vector code are built more
 // than once on x86-64 Linux with GCC (target_clones): for AVX2 and for the
 // baseline, and for AVX-512 where wider vectors pay, and the best one the

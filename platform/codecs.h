@@ -82,28 +82,42 @@ private:
 bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink);
 
 // What the TIFF reader found in a file's first directory: the picture the
-// codec must find there too, and the samples it hands on.
+// codec must find there too, and the samples it hands on. Numbers are those
+// TIFF 6.0 (and the extensions that libtiff reads) gives.
 struct TiffLayout {
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t samples = 0;        // samples a pixel, as stored
-    uint32_t sampleBits = 8;     // 8 or 16, every sample alike
-    uint32_t colourSamples = 3;  // 1 (grey) or 3 (red, green, blue): the first samples of a pixel
+    uint32_t sampleBits = 8;     // 1 to 16 (integers), 16 or 32 (floating point); every sample alike
+    bool floatingPoint = false;  // IEEE floats (SampleFormat 3)
+    uint32_t colourSamples = 3;  // 1 (grey, or palette indices) or 3 (red, green, blue): the first samples of a pixel
     int32_t alphaSample = -1;    // the stored sample that is alpha, or -1
+    uint32_t photometric = 2;    // 0 or 1 grey, 2 RGB, 3 palette, 6 YCbCr
+    uint32_t compression = 1;
     bool planar = false;         // each sample in planes of its own
     bool tiled = false;
+    bool bigTiff = false;
 };
 
 // Decodes the first picture of a TIFF file whose first directory the reader
-// has read and checked (stored top row first, unsigned integer samples,
-// compression none, LZW, Deflate or PackBits). Each row handed on holds,
+// has read and checked (stored top row first). Each row handed on holds,
 // for every pixel, the colour samples and then the alpha sample when the
 // layout has one (`channels` is colourSamples, plus one for alpha); any
-// other extra sample is left out. 16-bit samples come as native-endian
-// words, whatever the file's byte order; nothing else is changed (no
-// colour management, premultiplied colour as stored). False on any fault
-// in the image data, or when the codec sees a picture other than `layout`.
+// other extra sample is left out. Samples of 8, 16 and 32 bits come as
+// bytes or native-endian words, whatever the file's byte order; samples of
+// other sizes packed one after the other, first sample in the highest bits,
+// the row ending on a whole byte. Nothing else is changed: white-is-zero
+// grey, palette indices and premultiplied colour are handed on as stored,
+// and no colour management is done. YCbCr alone is converted, by the
+// codec's own rules, to 8-bit red, green and blue (`channels` 3). False on
+// any fault in the image data, or when the codec sees a picture other than
+// `layout`.
 bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout, const RowSink& sink);
+
+// What the system's TIFF codec cannot decode of a picture that the reader
+// takes, for the reader to name: none, or the first of these it lacks.
+enum class TiffGap : uint8_t { none, compression, sampleBits, bigTiff };
+TiffGap platformTiffGap(const TiffLayout& layout);
 
 // Receives an encoded file's bytes, in order; false stops the encoding.
 struct ByteSink {

@@ -43,3 +43,12 @@ bool isFloatPictureName(const char* path);
 // with the float reader its extension names (readExr for .exr); `failure`
 // says why a load failed, naming the format as "OpenEXR".
 bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& failure);
+
+// Reads the first picture of a TIFF file as numbers: every picture that
+// readTiff reads, by the same rules (palettes looked up, white-is-zero grey
+// turned round, associated alpha divided out), but with floating-point
+// samples (32-bit, or 16-bit halves) as stored, NaN included, and whole
+// numbers as v / max (0 to 1). Grey gives 1 channel, grey with alpha 4
+// (grey repeated), RGB and palettes 3, with alpha 4. On failure `picture`
+// is reset and `failure` names a kind that is not read, as for readTiff.
+bool readFloatTiff(std::span<const uint8_t> file, FloatPicture* picture, LoadFailure& failure);

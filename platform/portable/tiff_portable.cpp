@@ -143,15 +143,19 @@ struct OpenTiff {
 // strip or tile it will read lies in the file.
 bool sameLayout(TIFF* tiff, const TiffLayout& layout, uint64_t fileLength) {
     uint32_t width = 0, height = 0;
-    uint16_t samples = 0, bits = 0, planes = 0, format = 0;
+    uint16_t samples = 0, bits = 0, planes = 0, format = 0, photometric = 0, compression = 0;
     if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) ||
         !TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples) ||
         !TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits) ||
         !TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planes) ||
-        !TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format))
+        !TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format) ||
+        !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) ||
+        !TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression))
         return false;
     if (width != layout.width || height != layout.height || samples != layout.samples ||
-        bits != layout.sampleBits || format != SAMPLEFORMAT_UINT ||
+        bits != layout.sampleBits || format != (layout.floatingPoint ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT) ||
+        photometric != layout.photometric || compression != layout.compression ||
+        (TIFFIsBigTIFF(tiff) != 0) != layout.bigTiff ||
         (planes == PLANARCONFIG_SEPARATE && samples > 1) != layout.planar || (TIFFIsTiled(tiff) != 0) != layout.tiled)
         return false;
     const uint32_t units = layout.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
@@ -164,92 +168,160 @@ bool sameLayout(TIFF* tiff, const TiffLayout& layout, uint64_t fileLength) {
     return true;
 }
 
+// How the decoded strips or tiles of one band of rows lie: for each plane
+// handed on (one, or one a kept sample when the file is planar), the units
+// across the picture (one strip, or a row of tiles), each in a slot of
+// `slotBytes` that holds its rows within the picture.
 struct Unpacking {
     uint32_t width = 0;
     uint32_t height = 0;
-    uint32_t unitWidth = 0;   // a strip is the picture's width
-    uint32_t unitHeight = 0;  // rows a strip or tile
-    uint32_t unitSamples = 0;  // samples a pixel in a strip or tile: all, or one when planar
-    uint32_t sampleBytes = 0;
+    uint32_t unitWidth = 0;    // a strip is the picture's width
+    uint32_t unitHeight = 0;   // rows a strip or tile, at most the picture's
+    uint32_t across = 1;       // units across the picture
+    uint32_t unitSamples = 0;  // samples a pixel in a unit: all, or one when planar
+    uint32_t bits = 0;         // a sample
     uint32_t kept = 0;         // samples a pixel handed on
     uint16_t picks[4] = {};    // the stored samples handed on, in order
-    size_t planeRowBytes = 0;  // a row of one band plane
+    size_t unitRowBytes = 0;   // a row of a unit, ending on a whole byte as stored
+    size_t tileBytes = 0;      // a whole tile as decoded, its rows past the picture's foot too
+    size_t slotBytes = 0;      // the rows of a unit within the picture
+    bool planar = false;
 };
 
-// Decodes the rows top..top+rows-1 of the planes handed on into `band`: one
-// plane of all samples, or one plane a kept sample when the file is planar.
-bool decodeBand(TIFF* tiff, const TiffLayout& layout, const Unpacking& u, uint32_t top, uint32_t rows, uint8_t* band,
-                uint8_t* tile, tmsize_t tileSize) {
-    const uint32_t bandPlanes = layout.planar ? u.kept : 1;
-    for (uint32_t p = 0; p < bandPlanes; ++p) {
-        const uint16_t plane = layout.planar ? u.picks[p] : 0;
-        uint8_t* out = band + size_t{p} * u.unitHeight * u.planeRowBytes;
-        if (!layout.tiled) {
-            const auto expected = static_cast<tmsize_t>(rows * u.planeRowBytes);
-            if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, plane), out, expected) != expected)
-                return false;
-            continue;
-        }
-        const size_t pixelBytes = size_t{u.unitSamples} * u.sampleBytes;
-        for (uint32_t x = 0; x < u.width; x += u.unitWidth) {
-            if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, top, 0, plane), tile, tileSize) != tileSize)
-                return false;
-            const size_t columns = std::min(u.unitWidth, u.width - x);
-            for (uint32_t r = 0; r < rows; ++r)
-                std::memcpy(out + r * u.planeRowBytes + x * pixelBytes, tile + size_t{r} * u.unitWidth * pixelBytes,
-                            columns * pixelBytes);
+// Decodes the units holding rows top..top+rows-1 into `band`; a tile is
+// decoded whole into `tile` first.
+bool decodeBand(TIFF* tiff, const Unpacking& u, bool tiled, uint32_t top, uint32_t rows, uint8_t* band,
+                uint8_t* tile) {
+    const uint32_t planes = u.planar ? u.kept : 1;
+    for (uint32_t p = 0; p < planes; ++p) {
+        const uint16_t plane = u.planar ? u.picks[p] : 0;
+        for (uint32_t c = 0; c < u.across; ++c) {
+            uint8_t* out = band + (size_t{p} * u.across + c) * u.slotBytes;
+            if (tiled) {
+                const auto size = static_cast<tmsize_t>(u.tileBytes);
+                if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, c * u.unitWidth, top, 0, plane), tile, size) !=
+                    size)
+                    return false;
+                std::memcpy(out, tile, rows * u.unitRowBytes);
+            } else {
+                const auto expected = static_cast<tmsize_t>(rows * u.unitRowBytes);
+                if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, plane), out, expected) != expected)
+                    return false;
+            }
         }
     }
     return true;
 }
 
-bool decodeTiff(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
+// Row r of the band as handed on: the kept samples of every pixel.
+void assembleRow(const Unpacking& u, const uint8_t* band, uint32_t r, uint8_t* row, size_t rowBytes) {
+    const bool whole = u.bits % 8 == 0;
+    const size_t sampleBytes = u.bits / 8;
+    if (!u.planar && u.across == 1 && u.kept == u.unitSamples) {
+        std::memcpy(row, band + r * u.unitRowBytes, rowBytes);  // every stored sample, in order
+        return;
+    }
+    if (!whole) std::memset(row, 0, rowBytes);
+    for (uint32_t k = 0; k < u.kept; ++k) {
+        const uint8_t* plane = band + (u.planar ? size_t{k} * u.across * u.slotBytes : 0);
+        const size_t step = u.planar ? 1 : u.unitSamples;
+        const size_t first = u.planar ? 0 : u.picks[k];
+        for (uint32_t c = 0; c < u.across; ++c) {
+            const uint8_t* in = plane + c * u.slotBytes + r * u.unitRowBytes;
+            const uint32_t x0 = c * u.unitWidth;
+            const uint32_t columns = std::min(u.unitWidth, u.width - x0);
+            for (uint32_t i = 0; i < columns; ++i) {
+                const size_t from = i * step + first, to = size_t{x0 + i} * u.kept + k;
+                if (whole)
+                    std::memcpy(row + to * sampleBytes, in + from * sampleBytes, sampleBytes);
+                else
+                    putPackedSample(row, to, u.bits, packedSample(in, from, u.bits));
+            }
+        }
+    }
+}
+
+bool decodeSamples(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
     Unpacking u;
     u.width = layout.width;
     u.height = layout.height;
-    u.sampleBytes = layout.sampleBits / 8;
+    u.bits = layout.sampleBits;
+    u.planar = layout.planar;
     u.unitSamples = layout.planar ? 1 : layout.samples;
     for (uint16_t c = 0; c < layout.colourSamples; ++c) u.picks[u.kept++] = c;
     if (layout.alphaSample >= 0) u.picks[u.kept++] = static_cast<uint16_t>(layout.alphaSample);
-    tmsize_t tileSize = 0;
     if (layout.tiled) {
-        if (!TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &u.unitWidth) || !TIFFGetField(tiff, TIFFTAG_TILELENGTH, &u.unitHeight) ||
-            u.unitWidth == 0 || u.unitHeight == 0)
+        if (!TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &u.unitWidth) ||
+            !TIFFGetField(tiff, TIFFTAG_TILELENGTH, &u.unitHeight) || u.unitWidth == 0 || u.unitHeight == 0)
             return false;
-        tileSize = TIFFTileSize(tiff);
-        if (tileSize <= 0 || static_cast<uint64_t>(tileSize) !=
-                                 uint64_t{u.unitWidth} * u.unitHeight * u.unitSamples * u.sampleBytes)
-            return false;
+        u.across = (u.width - 1) / u.unitWidth + 1;
     } else {
         uint32_t rows = 0;
         if (!TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows) || rows == 0) return false;
         u.unitWidth = u.width;
         u.unitHeight = std::min(rows, u.height);
     }
-    // A band of tiles holds the rows of whole tiles; only the picture's rows are kept.
-    u.unitHeight = std::min(u.unitHeight, u.height);
-    u.planeRowBytes = size_t{u.width} * u.unitSamples * u.sampleBytes;
+    u.unitRowBytes = (size_t{u.unitWidth} * u.unitSamples * u.bits + 7) / 8;
+    if (layout.tiled) {
+        u.tileBytes = u.unitRowBytes * u.unitHeight;
+        const tmsize_t tileSize = TIFFTileSize(tiff);
+        if (tileSize <= 0 || static_cast<uint64_t>(tileSize) != u.tileBytes) return false;
+        // A band of tiles holds the rows of whole tiles; only the picture's rows are kept.
+        u.unitHeight = std::min(u.unitHeight, u.height);
+    }
+    u.slotBytes = u.unitRowBytes * u.unitHeight;
     const size_t bandPlanes = layout.planar ? u.kept : 1;
+    const size_t rowBytes = (size_t{u.width} * u.kept * u.bits + 7) / 8;
     if (!sink.begin(sink.context, u.width, u.height, u.kept)) return false;
-    MemoryBlock band(bandPlanes * u.unitHeight * u.planeRowBytes);
-    MemoryBlock tile(static_cast<size_t>(tileSize));
-    MemoryBlock row(size_t{u.width} * u.kept * u.sampleBytes);
+    MemoryBlock band(bandPlanes * u.across * u.slotBytes);
+    MemoryBlock tile(u.tileBytes);
+    MemoryBlock row(rowBytes);
     if (!band.bytes || !tile.bytes || !row.bytes) return false;
-
-    const size_t pixelBytes = size_t{u.unitSamples} * u.sampleBytes;
-    const size_t planeBytes = size_t{u.unitHeight} * u.planeRowBytes;
     for (uint32_t top = 0; top < u.height; top += u.unitHeight) {
         const uint32_t rows = std::min(u.unitHeight, u.height - top);
-        if (!decodeBand(tiff, layout, u, top, rows, band.bytes, tile.bytes, tileSize)) return false;
+        if (!decodeBand(tiff, u, layout.tiled, top, rows, band.bytes, tile.bytes)) return false;
         for (uint32_t r = 0; r < rows; ++r) {
-            uint8_t* out = row.bytes;
-            for (uint32_t x = 0; x < u.width; ++x)
-                for (uint32_t k = 0; k < u.kept; ++k, out += u.sampleBytes) {
-                    const uint8_t* in = layout.planar
-                                            ? band.bytes + k * planeBytes + r * u.planeRowBytes + x * pixelBytes
-                                            : band.bytes + r * u.planeRowBytes + x * pixelBytes + u.picks[k] * u.sampleBytes;
-                    std::memcpy(out, in, u.sampleBytes);
-                }
+            assembleRow(u, band.bytes, r, row.bytes, rowBytes);
+            sink.row(sink.context, top + r, row.bytes);
+        }
+    }
+    return true;
+}
+
+// YCbCr held other than as JPEG's own data: the library's RGBA interface
+// converts it to red, green and blue, a strip's or tile's rows at a time.
+bool decodeThroughRgba(TIFF* tiff, const TiffLayout& layout, const RowSink& sink) {
+    char message[1024] = {};
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageOK(tiff, message) || !TIFFRGBAImageBegin(&image, tiff, 0, message)) return false;
+    struct End {
+        TIFFRGBAImage* image;
+        ~End() { TIFFRGBAImageEnd(image); }
+    } end{&image};
+    image.req_orientation = ORIENTATION_TOPLEFT;
+    uint32_t bandRows = 0;
+    if (!(layout.tiled ? TIFFGetField(tiff, TIFFTAG_TILELENGTH, &bandRows)
+                       : TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &bandRows)) ||
+        bandRows == 0)
+        return false;
+    bandRows = std::min(bandRows, layout.height);
+    if (!sink.begin(sink.context, layout.width, layout.height, 3)) return false;
+    MemoryBlock raster(size_t{layout.width} * bandRows * 4);
+    MemoryBlock row(size_t{layout.width} * 3);
+    if (!raster.bytes || !row.bytes) return false;
+    auto* pixels = reinterpret_cast<uint32_t*>(raster.bytes);
+    for (uint32_t top = 0; top < layout.height; top += bandRows) {
+        const uint32_t rows = std::min(bandRows, layout.height - top);
+        image.row_offset = static_cast<int>(top);
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, pixels, layout.width, rows)) return false;
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t* in = pixels + size_t{r} * layout.width;
+            for (uint32_t x = 0; x < layout.width; ++x) {
+                row.bytes[3 * x] = static_cast<uint8_t>(TIFFGetR(in[x]));
+                row.bytes[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(in[x]));
+                row.bytes[3 * x + 2] = static_cast<uint8_t>(TIFFGetB(in[x]));
+            }
             sink.row(sink.context, top + r, row.bytes);
         }
     }
@@ -407,16 +479,31 @@ bool encodeTiff(TIFF* tiff, const PixelRows& rows, const TiffEncoding& e) {
 }  // namespace
 
 bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout, const RowSink& sink) {
-    if (!sink.begin || !sink.row || layout.sampleBits % 8 || layout.samples == 0 || layout.samples > 8) return false;
+    const bool widthsAllowed = layout.floatingPoint ? layout.sampleBits == 16 || layout.sampleBits == 32
+                                                    : layout.sampleBits >= 1 && layout.sampleBits <= 16;
+    if (!sink.begin || !sink.row || !widthsAllowed || layout.samples == 0 || layout.samples > 8 ||
+        layout.colourSamples + (layout.alphaSample >= 0 ? 1u : 0u) > 4)
+        return false;
     MemoryFile memory;
     memory.input = file.data();
     memory.size = file.size();
     // Nothing the library allocates for one file need be larger than the
-    // picture's samples as stored, or the file.
-    const uint64_t picture = uint64_t{layout.width} * layout.height * layout.samples * (layout.sampleBits / 8);
+    // picture's samples as stored (or converted to RGBA), or the file.
+    const uint64_t pixelBytes = std::max(layout.samples * layout.sampleBits / 8, 4u);
+    const uint64_t picture = uint64_t{layout.width} * layout.height * pixelBytes;
     const uint64_t largest = std::max<uint64_t>(picture, file.size()) + (uint64_t{1} << 20);
     OpenTiff open(memory, "r", static_cast<tmsize_t>(std::min<uint64_t>(largest, INT64_MAX)));
-    return open.tiff && sameLayout(open.tiff, layout, file.size()) && decodeTiff(open.tiff, layout, sink);
+    if (!open.tiff || !sameLayout(open.tiff, layout, file.size())) return false;
+    if (layout.photometric == PHOTOMETRIC_YCBCR) {
+        if (layout.compression != COMPRESSION_JPEG) return decodeThroughRgba(open.tiff, layout, sink);
+        // The JPEG library converts to red, green and blue, as it does for JPEG files.
+        if (!TIFFSetField(open.tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) return false;
+    }
+    return decodeSamples(open.tiff, layout, sink);
+}
+
+TiffGap platformTiffGap(const TiffLayout& layout) {
+    return TIFFIsCODECConfigured(static_cast<uint16_t>(layout.compression)) ? TiffGap::none : TiffGap::compression;
 }
 
 bool platformEncodeTiff(const PixelRows& rows, const ByteSink& sink) {

@@ -53,7 +53,8 @@ bool createFactory(Com<IWICImagingFactory>& factory) {
 
 // Where each sample of a WIC pixel format sits. Formats of whole samples list
 // the sample holding red, green, blue and alpha (-1: none; grey formats give
-// their one sample as all three); `sampleBytes` 2 means little-endian words.
+// their one sample as all three); `sampleBytes` 2 and 4 mean little-endian
+// words.
 // Packed and palette formats (sampleBytes 0) are copied as they come, which
 // is how PNG stores them: first pixel in the highest bits.
 struct WicLayout {
@@ -61,6 +62,7 @@ struct WicLayout {
     uint32_t bitsPerPixel;
     uint32_t sampleBytes;
     int8_t red, green, blue, alpha;
+    bool floating = false;  // IEEE floats or halves
 };
 
 constexpr WicLayout wicLayouts[] = {
@@ -83,6 +85,12 @@ constexpr WicLayout wicLayouts[] = {
     {&GUID_WICPixelFormat64bppPBGRA, 64, 2, 2, 1, 0, 3},
     {&GUID_WICPixelFormat8bppGray, 8, 1, 0, 0, 0, -1},
     {&GUID_WICPixelFormat16bppGray, 16, 2, 0, 0, 0, -1},
+    // TIFF's 32-bit floating-point samples, as stored.
+    {&GUID_WICPixelFormat32bppGrayFloat, 32, 4, 0, 0, 0, -1, true},
+    {&GUID_WICPixelFormat96bppRGBFloat, 96, 4, 0, 1, 2, -1, true},
+    {&GUID_WICPixelFormat128bppRGBFloat, 128, 4, 0, 1, 2, -1, true},
+    {&GUID_WICPixelFormat128bppRGBAFloat, 128, 4, 0, 1, 2, 3, true},
+    {&GUID_WICPixelFormat128bppPRGBAFloat, 128, 4, 0, 1, 2, 3, true},
     {&GUID_WICPixelFormatBlackWhite, 1, 0, -1, -1, -1, -1},
     {&GUID_WICPixelFormat2bppGray, 2, 0, -1, -1, -1, -1},
     {&GUID_WICPixelFormat4bppGray, 4, 0, -1, -1, -1, -1},
@@ -107,6 +115,7 @@ struct StoredLayout {
     bool palette;              // indices (or grey that WIC reports as indices)
     bool nativeWords = false;  // 16-bit samples handed on as native words, not most significant byte first
     bool wholeSamples = false;  // only formats of whole samples will do
+    bool floating = false;      // floats (or halves) only, never whole numbers
 };
 
 // The samples of the WIC layout that make up a stored pixel, in stored
@@ -118,7 +127,7 @@ bool pickSamples(const WicLayout& wic, const StoredLayout& stored, bool& raw, in
         // Grey with a transparent level comes as indices whose values are the levels.
         return stored.channels == 1 && stored.depth == wic.bitsPerPixel;
     }
-    if (stored.palette || stored.depth != 8 * wic.sampleBytes) return false;
+    if (stored.palette || stored.depth != 8 * wic.sampleBytes || stored.floating != wic.floating) return false;
     switch (stored.channels) {
     case 1: picks[0] = wic.red; break;
     case 2: picks[0] = wic.red, picks[1] = wic.alpha; break;
@@ -191,7 +200,8 @@ bool deliverFrame(IWICBitmapFrameDecode* frame, const StoredLayout& wanted, cons
             } else if (stored.nativeWords) {
                 // Little-endian words in the frame, as Windows stores words.
                 for (UINT x = 0; x < width; ++x, in += wicBytes)
-                    for (uint32_t c = 0; c < stored.channels; ++c, out += 2) std::memcpy(out, in + 2 * picks[c], 2);
+                    for (uint32_t c = 0; c < stored.channels; ++c, out += sampleBytes)
+                        std::memcpy(out, in + sampleBytes * picks[c], sampleBytes);
             } else {
                 // Little-endian words in the frame, most significant byte first in the file.
                 for (UINT x = 0; x < width; ++x, in += wicBytes)
@@ -355,15 +365,81 @@ bool platformDecodeJpeg(std::span<const uint8_t> file, const RowSink& sink) {
     return decodeFile(file, GUID_ContainerFormatJpeg, StoredLayout{0, 8, false}, sink);
 }
 
+namespace {
+
+// WIC hands white-is-zero grey on turned round, as black-is-zero grey (it
+// has no white-is-zero formats); the reader wants it as stored, so it is
+// turned back here: max - v, every bit of the sample flipped.
+struct StoredGrey {
+    const RowSink* sink;
+    uint32_t width = 0;
+    uint32_t bits = 0;
+    bool alpha = false;  // every other sample is alpha, left alone
+    size_t rowBytes = 0;
+    uint8_t* row = nullptr;  // malloc
+    ~StoredGrey() { std::free(row); }
+};
+
+bool beginStoredGrey(void* context, uint32_t width, uint32_t height, uint32_t channels) {
+    auto& g = *static_cast<StoredGrey*>(context);
+    g.width = width;
+    g.rowBytes = (size_t{width} * channels * g.bits + 7) / 8;
+    g.row = static_cast<uint8_t*>(std::malloc(g.rowBytes ? g.rowBytes : 1));
+    return g.row && g.sink->begin(g.sink->context, width, height, channels);
+}
+
+void storedGreyRow(void* context, uint32_t y, const uint8_t* in) {
+    auto& g = *static_cast<StoredGrey*>(context);
+    std::memcpy(g.row, in, g.rowBytes);
+    const size_t sampleBytes = g.bits / 8;
+    if (!g.alpha) {
+        for (size_t i = 0; i < g.rowBytes; ++i) g.row[i] = static_cast<uint8_t>(~g.row[i]);
+    } else {
+        for (size_t x = 0; x < g.width; ++x)
+            for (size_t b = 0; b < sampleBytes; ++b) g.row[2 * x * sampleBytes + b] ^= 0xFF;
+    }
+    g.sink->row(g.sink->context, y, g.row);
+}
+
+}  // namespace
+
 bool platformDecodeTiff(std::span<const uint8_t> file, const TiffLayout& layout, const RowSink& sink) {
     // The decoder reports grey as grey, grey with alpha and colour with
-    // alpha as four samples (alpha last), colour as three; the samples the
-    // reader keeps are picked from those. Extra samples it cannot place in
-    // one of its formats make it refuse the frame.
-    if (layout.sampleBits != 8 && layout.sampleBits != 16) return false;
-    const uint32_t channels = layout.colourSamples + (layout.alphaSample >= 0 ? 1 : 0);
-    const StoredLayout stored{channels, layout.sampleBits, false, true, true};
-    return decodeFile(file, GUID_ContainerFormatTiff, stored, sink);
+    // alpha as four samples (alpha last), colour as three, YCbCr as
+    // blue-green-red; the samples the reader keeps are picked from those.
+    // Grey and palette indices of fewer than 8 bits come packed, as stored.
+    // Extra samples it cannot place in one of its formats make it refuse the
+    // frame.
+    if (platformTiffGap(layout) != TiffGap::none) return false;
+    const bool ycbcr = layout.photometric == 6;
+    const uint32_t channels = ycbcr ? 3 : layout.colourSamples + (layout.alphaSample >= 0 ? 1 : 0);
+    const uint32_t depth = ycbcr ? 8 : layout.sampleBits;
+    // Palette indices come as indices, whatever their size.
+    const StoredLayout stored{channels, depth, false, true, depth >= 8 && layout.photometric != 3,
+                              layout.floatingPoint};
+    if (layout.photometric != 0) return decodeFile(file, GUID_ContainerFormatTiff, stored, sink);
+    StoredGrey grey{&sink};
+    grey.bits = depth;
+    grey.alpha = channels == 2;
+    const RowSink turned{&grey, beginStoredGrey, storedGreyRow};
+    return decodeFile(file, GUID_ContainerFormatTiff, stored, turned);
+}
+
+TiffGap platformTiffGap(const TiffLayout& layout) {
+    // The compressions WIC's TIFF decoder reads: none, CCITT, LZW, JPEG,
+    // Deflate (both numbers) and PackBits; no BigTIFF.
+    constexpr uint32_t decoded[] = {1, 2, 3, 4, 5, 7, 8, 32773, 32946};
+    if (std::find(std::begin(decoded), std::end(decoded), layout.compression) == std::end(decoded))
+        return TiffGap::compression;
+    if (layout.bigTiff) return TiffGap::bigTiff;
+    // Its pixel formats hold samples of 8 and 16 bits, 32-bit floats (its
+    // half formats are not those of TIFF files), and grey or palette indices
+    // of 1, 2 and 4 bits alone.
+    const uint32_t bits = layout.sampleBits;
+    const bool packedGrey =
+        layout.colourSamples == 1 && layout.alphaSample < 0 && (bits == 1 || bits == 2 || bits == 4);
+    if (layout.floatingPoint ? bits != 32 : bits != 8 && bits != 16 && !packedGrey) return TiffGap::sampleBits;
+    return TiffGap::none;
 }
 
 namespace {

@@ -71,7 +71,7 @@ done <<EOF
 0|has an alpha channel, which BMP cannot hold|"$2/png/ct6_d8_plain.png" "$work/o.bmp"
 2|--depth takes 8, 16 or float|--depth 12 "$data/reference.bmp" "$work/o.png"
 2|--alpha takes keep or drop|--alpha off "$data/reference.bmp" "$work/o.png"
-1|float32.tif: Failed to load open file: a TIFF file of 32-bit floating-point samples, which quorvel-cli does not read|"$2/tiff/refused/float32.tif" "$work/o.bmp"
+1|cmyk.tif: Failed to load open file: a TIFF file of CMYK colour, which quorvel-cli does not read|"$2/tiff/refused/cmyk.tif" "$work/o.bmp"
 1|a TIFF file of Orientation 3 (rows not stored top row first, left to right), which quorvel-cli does not read|"$2/tiff/refused/orientation3.tif" "$work/o.bmp"
 2|--format takes bmp, png, tga, tif, dds or exr, not 'jpg'|--format jpg --out-dir "$work/x" "$data/reference.bmp"
 EOF
