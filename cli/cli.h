@@ -96,7 +96,7 @@ std::string heightLine(const Arguments& args, const char* input, const char* out
 
 // Reads the height map `input` for --from-height into `field`, reporting
 // any failure. The one place that tells the readers of heights apart: a
-// file of float samples (isFloatPictureName: OpenEXR) gives its heights in
+// file of float samples (isFloatPictureName: OpenEXR, TIFF) gives its heights in
 // its own units through readFloatPictureFile; any other picture its
 // samples as 0 .. 1 through readImageFile. --height-channel picks the
 // channel; NaN or infinite heights are refused, saying how many and where

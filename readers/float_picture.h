@@ -35,13 +35,13 @@ struct FloatPicture {
 // its text where it gave one.
 bool readExr(std::span<const uint8_t> file, FloatPicture* picture, LoadFailure& failure);
 
-// True when `path`'s extension names a file of float samples read into a
-// FloatPicture rather than an Image: .exr, in any case.
+// True when `path`'s extension names a file whose heights are read into a
+// FloatPicture rather than an Image: .exr, .tif and .tiff, in any case.
 bool isFloatPictureName(const char* path);
 
 // Reads the whole file at `path` (as readImageFile reads it) and decodes it
-// with the float reader its extension names (readExr for .exr); `failure`
-// says why a load failed, naming the format as "OpenEXR".
+// with the float reader its extension names (readExr for .exr, readFloatTiff
+// for .tif and .tiff); `failure` says why a load failed, naming the format.
 bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& failure);
 
 // Reads the first picture of a TIFF file as numbers: every picture that

@@ -197,8 +197,12 @@ struct FloatReaderEntry {
     const char* formatName;
 };
 
+// TIFF heights are read as numbers too: float samples as stored, whole
+// numbers as v / max, so a 16-bit or float height keeps every step.
 constexpr FloatReaderEntry floatReaderTable[] = {
     {"exr", readExr, "OpenEXR"},
+    {"tif", readFloatTiff, "TIFF"},
+    {"tiff", readFloatTiff, "TIFF"},
 };
 
 const FloatReaderEntry* floatEntryFor(const char* path) {

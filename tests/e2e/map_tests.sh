@@ -152,6 +152,18 @@ python=python3
 for candidate in python3 /usr/bin/python3; do
   if command -v "$candidate" >/dev/null && "$candidate" -c "import PIL" 2>/dev/null; then python=$candidate; break; fi
 done
+# A height in a float TIFF is read as the same height in OpenEXR is, and a
+# 16-bit grey TIFF as the same grey in PNG.
+"$python" -c "from PIL import Image; im = Image.new('F', (16, 8)); im.putdata([0.5 * (i % 16) for i in range(128)]); im.save('ramp.tif')"
+expect_status 0 "$cli" --from-height --clamp --height-scale 2 ramp.tif from-tif.png
+expect_status 0 "$cli" --from-height --clamp --height-scale 2 ramp.exr from-exr.png
+cmp -s from-tif.png from-exr.png || fail "the float TIFF height differs from the OpenEXR one"
+expect_status 0 "$cli" --to-height --convention opengl --filter sobel wave-n.png grey.tif
+expect_status 0 "$cli" --to-height --convention opengl --filter sobel wave-n.png grey.png
+expect_status 0 "$cli" --from-height grey.tif from-tif.png
+expect_status 0 "$cli" --from-height grey.png from-png.png
+cmp -s from-tif.png from-png.png || fail "the grey TIFF height differs from the grey PNG one"
+
 options=(--to-height --convention opengl --filter sobel)
 expect_status 0 "$cli" "${options[@]}" --json wave-n.png wave-h.png
 span=$(sed 's/.*"height_range":\([0-9.]*\).*/\1/' "$work/stdout")
