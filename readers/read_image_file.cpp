@@ -35,16 +35,20 @@ constexpr ReaderEntry readerTable[] = {
     {"tiff", readTiff, "TIFF"},
 };
 
-// The entry that the extension of `path`'s last component names, or null.
-const ReaderEntry* entryFor(const char* path) {
+// The entry of `table` that the extension of `path`'s last component
+// names, or null.
+template <class Entry, size_t count>
+const Entry* entryIn(const Entry (&table)[count], const char* path) {
     char name[nameBufferSize] = {};
     if (!path || !extractFileName(name, path)) return nullptr;
     const char* dot = std::strrchr(name, '.');
     const char* extension = dot ? dot + 1 : "";
-    for (const ReaderEntry& entry : readerTable)
+    for (const Entry& entry : table)
         if (equalsIgnoringCase(extension, entry.extension)) return &entry;
     return nullptr;
 }
+
+const ReaderEntry* entryFor(const char* path) { return entryIn(readerTable, path); }
 
 // A name no reader takes: its extension, as the message names it. The last
 // component is what follows the platform's separator (on Windows `/` too),
@@ -111,6 +115,47 @@ uint8_t* readWhole(FILE* file, uint32_t& size) {
     return bytes;
 }
 
+// Reads the whole file at `path` for `entry` (null: no reader takes the
+// name) and hands its bytes to `decode(bytes)`. A file that cannot be
+// opened, is not a regular file or has no reader fails before anything is
+// read; with `retryOpen` an open that fails although the file is there is
+// tried again (openFile).
+template <class Entry, class Decode>
+bool decodeWholeFile(const char* path, const Entry* entry, bool retryOpen, LoadFailure& failure, Decode decode) {
+    if (!path) {
+        failOpening(EINVAL, failure);
+        return false;
+    }
+    FILE* file = openFile(path, retryOpen);
+    if (!file) {
+        failOpening(errno, failure);
+        return false;
+    }
+    if (!platformFileExists(path)) {
+        std::fclose(file);
+        failure = LoadFailure{};
+        failure.problem = LoadProblem::notRegularFile;
+        return false;
+    }
+    if (!entry) {
+        std::fclose(file);
+        failUnknownExtension(path, failure);
+        return false;
+    }
+    uint32_t size = 0;
+    uint8_t* bytes = readWhole(file, size);
+    std::fclose(file);
+    if (!bytes) {
+        failure = LoadFailure{};
+        failure.problem = LoadProblem::damaged;
+        failure.formatName = entry->formatName;
+        return false;
+    }
+    const bool ok = decode(std::span<const uint8_t>(bytes, size));
+    platformFreeLarge(bytes);
+    return ok;
+}
+
 }  // namespace
 
 bool extractFileName(char* destination, const char* path) {
@@ -148,40 +193,11 @@ bool decodeImage(std::span<const uint8_t> file, const char* name, Image* image, 
 bool readImageFile(const char* path, Image* image, LoadFailure* reason, DisplayBitmap display) {
     LoadFailure ignored;
     LoadFailure& failure = reason ? *reason : ignored;
-    if (!path) {
-        failOpening(EINVAL, failure);
-        return false;
-    }
     const ReaderEntry* entry = entryFor(path);
     // The BMP reader has always waited for a file that another program holds.
-    FILE* file = openFile(path, entry && entry->read == readBmp);
-    if (!file) {
-        failOpening(errno, failure);
-        return false;
-    }
-    if (!platformFileExists(path)) {
-        std::fclose(file);
-        failure = LoadFailure{};
-        failure.problem = LoadProblem::notRegularFile;
-        return false;
-    }
-    if (!entry) {
-        std::fclose(file);
-        failUnknownExtension(path, failure);
-        return false;
-    }
-    uint32_t size = 0;
-    uint8_t* bytes = readWhole(file, size);
-    std::fclose(file);
-    if (!bytes) {
-        failure = LoadFailure{};
-        failure.problem = LoadProblem::damaged;
-        failure.formatName = entry->formatName;
-        return false;
-    }
-    const bool ok = decodeImage(std::span<const uint8_t>(bytes, size), path, image, failure, display);
-    platformFreeLarge(bytes);
-    return ok;
+    return decodeWholeFile(path, entry, entry && entry->read == readBmp, failure, [&](std::span<const uint8_t> bytes) {
+        return decodeImage(bytes, path, image, failure, display);
+    });
 }
 
 // Float pictures: the one table of their readers, and the same reading of
@@ -205,14 +221,7 @@ constexpr FloatReaderEntry floatReaderTable[] = {
     {"tiff", readFloatTiff, "TIFF"},
 };
 
-const FloatReaderEntry* floatEntryFor(const char* path) {
-    char name[nameBufferSize] = {};
-    if (!path || !extractFileName(name, path)) return nullptr;
-    const char* dot = std::strrchr(name, '.');
-    for (const FloatReaderEntry& entry : floatReaderTable)
-        if (dot && equalsIgnoringCase(dot + 1, entry.extension)) return &entry;
-    return nullptr;
-}
+const FloatReaderEntry* floatEntryFor(const char* path) { return entryIn(floatReaderTable, path); }
 
 }  // namespace
 
@@ -220,36 +229,18 @@ bool isFloatPictureName(const char* path) { return floatEntryFor(path) != nullpt
 
 bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& failure) {
     failure = LoadFailure{};
-    if (picture) picture->reset();
-    if (!path || !picture) {
+    if (!picture) {
         failOpening(EINVAL, failure);
         return false;
     }
+    picture->reset();
     const FloatReaderEntry* entry = floatEntryFor(path);
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        failOpening(errno, failure);
+    return decodeWholeFile(path, entry, false, failure, [&](std::span<const uint8_t> bytes) {
+        if (entry->read(bytes, picture, failure)) return true;
+        if (failure.problem == LoadProblem::none) failure.problem = LoadProblem::damaged;
+        failure.formatName = entry->formatName;
         return false;
-    }
-    if (!platformFileExists(path)) {
-        std::fclose(file);
-        failure.problem = LoadProblem::notRegularFile;
-        return false;
-    }
-    if (!entry) {
-        std::fclose(file);
-        failUnknownExtension(path, failure);
-        return false;
-    }
-    uint32_t size = 0;
-    uint8_t* bytes = readWhole(file, size);
-    std::fclose(file);
-    const bool ok = bytes && entry->read(std::span<const uint8_t>(bytes, size), picture, failure);
-    platformFreeLarge(bytes);
-    if (ok) return true;
-    if (failure.problem == LoadProblem::none) failure.problem = LoadProblem::damaged;
-    failure.formatName = entry->formatName;
-    return false;
+    });
 }
 
 std::string describeLoadFailure(const LoadFailure& failure, const char* program) {
