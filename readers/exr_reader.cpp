@@ -1,5 +1,5 @@
 // OpenEXR files, read into a FloatPicture. The layout is the one the
-// format's public specification ("OpenEXR File Layout") gives: a magic
+// OpenEXR project's document "OpenEXR File Layout" gives: a magic
 // number, a version field with flags, one header (or, in a multi-part file,
 // several, ended by an empty one) of named, typed and sized attributes, the
 // chunk offset tables, and the chunks. Every header is walked and checked
