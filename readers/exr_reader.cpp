@@ -12,7 +12,11 @@
 // - every part's data window is within the picture limits, and its chunk
 //   offset table and the chunks' own headers fit in the file;
 // - the first part's samples are at most its compression's best ratio times
-//   the file, and one chunk of them at most the whole picture (or 16 MiB).
+//   the file, and one chunk of them at most the whole picture (or 16 MiB);
+// - the first part's offset table points to every chunk within the file, the
+//   chunks read are where the table says and hold no more than their
+//   samples (stored samples exactly those), so that the library neither
+//   searches a damaged file for its chunks nor reads past a short one.
 // The first part's channels are chosen here; the library only unpacks them.
 #include <algorithm>
 #include <cstdarg>
@@ -95,6 +99,8 @@ struct Part {
     uint32_t compression = 0;
     int32_t window[4] = {};  // xMin, yMin, xMax, yMax
     uint32_t tileWidth = 0, tileHeight = 0;
+    uint8_t levelMode = 0;  // tiled parts: 0 one level, 1 mipmaps, 2 ripmaps
+    bool roundUp = false;   // levels' sizes rounded up rather than down
     std::string_view type;    // multi-part files: scanlineimage, tiledimage, deepscanline or deeptile
     uint32_t chunkCount = 0;  // multi-part files: what the header says
     bool tiled = false;
@@ -188,8 +194,12 @@ bool readValue(std::string_view name, std::string_view type, std::span<const uin
     if (name == "tiles") {
         uint8_t mode = 0;
         part.hasTiles = true;
-        return type == "tiledesc" && bytes.size() == 9 && readU32(&value, part.tileWidth) &&
-               readU32(&value, part.tileHeight) && readU8(&value, mode) && part.tileWidth > 0 && part.tileHeight > 0;
+        if (type != "tiledesc" || bytes.size() != 9 || !readU32(&value, part.tileWidth) ||
+            !readU32(&value, part.tileHeight) || !readU8(&value, mode))
+            return false;
+        part.levelMode = mode & 0x0F;
+        part.roundUp = (mode >> 4) == 1;
+        return part.tileWidth > 0 && part.tileHeight > 0 && part.levelMode <= 2 && (mode >> 4) <= 1;
     }
     if (name == "type") {
         part.type = std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -217,15 +227,87 @@ bool readHeader(ByteReader* reader, uint32_t longest, Part& part) {
     }
 }
 
-// A part's chunks as the library counts them for its offset table: the
-// scan-line blocks, or (as the least it may count) the tiles of level 0.
+// The levels of a tiled part along one side of `size` pixels, and the size
+// of level `level`, as the format rounds them.
+uint32_t levelCount(uint64_t size, bool roundUp) {
+    uint32_t log = 0;
+    while ((uint64_t{1} << (log + 1)) <= size) ++log;
+    if (roundUp && (uint64_t{1} << log) < size) ++log;
+    return log + 1;
+}
+uint64_t levelSize(uint64_t size, uint32_t level, bool roundUp) {
+    const uint64_t step = uint64_t{1} << level;
+    return std::max<uint64_t>(roundUp ? (size + step - 1) / step : size / step, 1);
+}
+uint64_t tilesOver(const Part& part, uint64_t width, uint64_t height) {
+    return ((width + part.tileWidth - 1) / part.tileWidth) * ((height + part.tileHeight - 1) / part.tileHeight);
+}
+
+// A part's chunks as its offset table counts them: the scan-line blocks, or
+// the tiles of every level.
 uint64_t chunksOf(const Part& part) {
     if (!part.tiled) {
         const uint64_t lines = compressions[part.compression].linesPerChunk;
         return (part.height() + lines - 1) / lines;
     }
-    return ((part.width() + part.tileWidth - 1) / part.tileWidth) *
-           ((part.height() + part.tileHeight - 1) / part.tileHeight);
+    const uint64_t w = part.width(), h = part.height();
+    if (part.levelMode == 0) return tilesOver(part, w, h);
+    uint64_t tiles = 0;
+    if (part.levelMode == 1) {
+        for (uint32_t l = 0, n = levelCount(std::max(w, h), part.roundUp); l < n; ++l)
+            tiles += tilesOver(part, levelSize(w, l, part.roundUp), levelSize(h, l, part.roundUp));
+        return tiles;
+    }
+    for (uint32_t ly = 0, ny = levelCount(h, part.roundUp); ly < ny; ++ly)
+        for (uint32_t lx = 0, nx = levelCount(w, part.roundUp); lx < nx; ++lx)
+            tiles += tilesOver(part, levelSize(w, lx, part.roundUp), levelSize(h, ly, part.roundUp));
+    return tiles;
+}
+
+// The first part's offset table, starting at `reader`'s cursor, and the
+// chunks it points to: every offset lies past the tables (which end at
+// `tablesEnd`) with the chunk's header and data within the file, and each
+// chunk the picture is read from is the one its place in the table names,
+// with no more bytes than its samples take (exactly those when they are
+// stored as they are). The library copes with a damaged table by searching
+// the file for chunks, and trusts a chunk's own size; a file that needs
+// either is refused here.
+bool firstTableSound(ByteReader reader, std::span<const uint8_t> file, const Part& part, bool multi,
+                     uint64_t tablesEnd, uint64_t pixelBytes) {
+    const uint64_t entries = multi ? part.chunkCount : chunksOf(part);
+    const uint64_t linesPerChunk = compressions[part.compression].linesPerChunk;
+    const uint64_t across = part.tiled ? (part.width() + part.tileWidth - 1) / part.tileWidth : 1;
+    const uint64_t readChunks = part.tiled ? tilesOver(part, part.width(), part.height()) : entries;
+    for (uint64_t i = 0; i < entries; ++i) {
+        uint64_t offset = 0;
+        uint32_t low = 0, high = 0;
+        if (!readU32(&reader, low) || !readU32(&reader, high)) return false;
+        offset = uint64_t{high} << 32 | low;
+        if (offset < tablesEnd || offset >= file.size()) return false;
+        ByteReader chunk = readerOver(file.subspan(static_cast<size_t>(offset)));
+        int32_t number = 0, coordinates[4] = {}, size = 0;
+        if (multi && (!readI32(&chunk, number) || number != 0)) return false;
+        for (int k = 0; k < (part.tiled ? 4 : 1); ++k)
+            if (!readI32(&chunk, coordinates[k])) return false;
+        if (!readI32(&chunk, size) || size < 0 || static_cast<uint64_t>(size) > bytesLeft(&chunk)) return false;
+        if (i >= readChunks) continue;
+        uint64_t pixels = 0;
+        if (part.tiled) {
+            const uint64_t tx = i % across, ty = i / across;
+            if (static_cast<uint64_t>(coordinates[0]) != tx || static_cast<uint64_t>(coordinates[1]) != ty ||
+                coordinates[2] != 0 || coordinates[3] != 0)
+                return false;
+            pixels = std::min<uint64_t>(part.tileWidth, part.width() - tx * part.tileWidth) *
+                     std::min<uint64_t>(part.tileHeight, part.height() - ty * part.tileHeight);
+        } else {
+            if (int64_t{coordinates[0]} != part.window[1] + static_cast<int64_t>(i * linesPerChunk)) return false;
+            pixels = part.width() * std::min(linesPerChunk, part.height() - i * linesPerChunk);
+        }
+        const uint64_t samples = pixels * pixelBytes;
+        if (static_cast<uint64_t>(size) > samples || (part.compression == 0 && static_cast<uint64_t>(size) != samples))
+            return false;
+    }
+    return true;
 }
 
 // The checks every part must pass, the first or not.
@@ -301,14 +383,16 @@ bool walkFile(std::span<const uint8_t> file, ExrLayout& layout) {
     // Every chunk has its offset (8 bytes) and a header of its own (at least
     // 8 bytes) in the file.
     uint64_t chunks = 0;
-    for (const Part& part : parts) chunks += std::max<uint64_t>(chunksOf(part), part.chunkCount);
+    for (const Part& part : parts) chunks += multi ? part.chunkCount : chunksOf(part);
     if (chunks > (file.size() - reader.cursor) / 16) return false;
 
     const Part& first = parts.front();
     if (first.deep) return refuse("deep data");
+    if (multi && first.chunkCount != chunksOf(first)) return false;
     if (!chooseChannels(first, layout)) return false;
     uint64_t pixelBytes = 0;
     for (const Channel& channel : first.channels) pixelBytes += sampleBytes(channel.type);
+    if (!firstTableSound(reader, file, first, multi, reader.cursor + chunks * 8, pixelBytes)) return false;
     const uint64_t pictureBytes = pixelBytes * first.width() * first.height();
     if (pictureBytes > compressions[first.compression].maxRatio * file.size()) return false;
     if (first.tiled && uint64_t{first.tileWidth} * first.tileHeight > maxImagePixels) return false;

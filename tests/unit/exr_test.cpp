@@ -320,6 +320,56 @@ TEST_P(ExrDamage, IsRefusedWithItsReasonAndNothingOnStandardError) {
 INSTANTIATE_TEST_SUITE_P(Files, ExrDamage, ::testing::ValuesIn(damages),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// The offset table and the chunks it points to: a file whose table has a
+// hole, whose chunks are out of place or whose stored chunk is shorter than
+// its samples is refused before the library reads it (the library would
+// search the file for chunks, or read past a short one).
+TEST(ExrRead, RefusesOffsetTablesAndChunksThatDoNotAgree) {
+    const ExrCase files[] = {
+        {"", Imf::HALF, {"Y"}, false, Imf::ONE_LEVEL, Imf::ZIP_COMPRESSION, 0, 0, 24, 20},
+        {"", Imf::FLOAT, {"Z"}, true, Imf::ONE_LEVEL, Imf::NO_COMPRESSION, 0, 0, 9, 6},
+        {"", Imf::HALF, {"R", "G", "B"}, true, Imf::MIPMAP_LEVELS, Imf::NO_COMPRESSION, 0, 0, 9, 6},
+    };
+    const auto read64 = [](const Bytes& f, size_t at) {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = v << 8 | f[at + static_cast<size_t>(i)];
+        return v;
+    };
+    for (const ExrCase& c : files) {
+        const Bytes good = smallFile(c);
+        // The table starts where its first entry points just past it, to
+        // the chunk that follows the table (as the library writes them).
+        size_t table = 8;
+        const auto pointsPastTable = [&](size_t at) {
+            const uint64_t to = read64(good, at);
+            return to > at && (to - at) % 8 == 0 && (to - at) / 8 >= 2 && (to - at) / 8 <= 16;
+        };
+        while (!pointsPastTable(table)) ++table;
+        const auto entry = [&](size_t i) { return table + 8 * i; };
+        const size_t first = static_cast<size_t>(read64(good, table));
+        const size_t sizeAt = first + (c.tiled ? 16 : 4);
+        const std::vector<std::pair<const char*, void (*)(Bytes&, size_t, size_t)>> tableDamages = {
+            {"hole", [](Bytes& f, size_t t, size_t) { std::fill_n(f.begin() + static_cast<long>(t) + 8, 8, 0); }},
+            {"swapped", [](Bytes& f, size_t t, size_t) {
+                 std::swap_ranges(f.begin() + static_cast<long>(t), f.begin() + static_cast<long>(t) + 8,
+                                  f.begin() + static_cast<long>(t) + 8);
+             }},
+            {"short", [](Bytes& f, size_t, size_t size) { f[size] = static_cast<uint8_t>(f[size] - 2); }},
+        };
+        FloatPicture picture;
+        LoadFailure failure;
+        ASSERT_TRUE(readExr(good, &picture, failure)) << c.channels[0];
+        ASSERT_GT(read64(good, entry(1)), first);
+        for (const auto& [name, apply] : tableDamages) {
+            if (std::string(name) == "short" && c.compression != Imf::NO_COMPRESSION) continue;
+            Bytes bad = good;
+            apply(bad, table, sizeAt);
+            LoadFailure refused;
+            EXPECT_FALSE(readExr(bad, &picture, refused)) << name << " " << c.channels[0];
+        }
+    }
+}
+
 TEST(ExrRead, RefusesChannelSetsItDoesNotReadNamingThem) {
     const std::vector<std::vector<const char*>> sets = {{"A", "Y"}, {"R", "G"}, {"R", "G", "B", "Z"}, {"X", "Y", "Z"}};
     const char* texts[] = {"2 channels (A, Y)", "2 channels (G, R)", "4 channels (B, G, R, Z)", "3 channels (X, Y, Z)"};
