@@ -490,7 +490,8 @@ struct Chains {
                 return best;
             }
         }
-        if (best.length < longMatch && best.length < limit) walk<false>(a, limit, std::max(1u, options.chain / 4), best);
+        if (best.length < longMatch && best.length < limit && !options.sparse)
+            walk<false>(a, limit, std::max(1u, options.chain / 4), best);
         return best;
     }
 };
@@ -518,8 +519,13 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
             inserted = std::max(inserted, at + maxMatch - runInsertTail);
         lastEnd = at + m.length;
         for (size_t i = inserted; i < at + m.length && i + minMatch <= end; ++i) {
-            if (i - at < shortInsertLimit) chains.insert(i);
-            else chains.insertLong(i);
+            if (options.sparse) {
+                if (i % 4 == 0) chains.insertLong(i);
+            } else if (i - at < shortInsertLimit) {
+                chains.insert(i);
+            } else {
+                chains.insertLong(i);
+            }
         }
         unsigned i = 0;
         while (i + 1 < recentDistances && recent[i] != m.distance) ++i;
@@ -536,8 +542,9 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
             // a byte.
             const size_t tries = std::clamp<size_t>(a - lastSearch, options.chain, size_t{maxChainFactor} * options.chain);
             lastSearch = a;
-            found = chains.find(a, limit, recent, options, static_cast<unsigned>(tries));
-            chains.insert(a);
+            found = chains.find(a, limit, recent, options, options.sparse ? 1 : static_cast<unsigned>(tries));
+            if (!options.sparse) chains.insert(a);
+            else if (a % 4 == 0) chains.insertLong(a);
         }
         if (held.length) {
             if (found.length > held.length) {

@@ -41,9 +41,10 @@ constexpr uint8_t pngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 // Smooth maps leave residues that repeat (a tiled cell, a flat plate, the
 // same slope row after row), which the compressor finds at the last
 // distance, one row up or along a short hash chain. Busy pictures leave
-// residues that hardly ever repeat, where the search costs much and finds
-// nothing: those chunks are coded with Huffman codes alone. The order-0
-// entropy of the chunk's bytes tells the two apart.
+// residues that hardly ever repeat, where the full search costs much and
+// finds nothing: those chunks get the sparse search (DeflateOptions), which
+// still finds a picture's exact repeats. The order-0 entropy of the chunk's
+// bytes tells the two apart.
 constexpr unsigned defaultChain = 32;
 constexpr double busyBitsPerByte = 3.0;
 constexpr size_t defaultChunkBytes = size_t{1} << 20;
@@ -388,6 +389,22 @@ bool ruleOfChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chun
     return true;
 }
 
+// Whether a busy chunk repeats itself (a tiled picture): its first bytes
+// deflate clearly smaller with the sparse search than with Huffman codes
+// alone. Most busy chunks do not, and are coded the cheaper way.
+bool busyRepeats(Worker& w, const uint8_t* data, size_t size, DeflateOptions options) {
+    const size_t n = std::min(size, trialBytes);
+    size_t sizes[2];
+    for (int sparse = 0; sparse < 2; ++sparse) {
+        options.chain = sparse ? 1 : 0;
+        options.sparse = sparse == 1;
+        w.trialOut.clear();
+        if (!w.deflater.compress(data, n, 0, true, options, w.trialOut)) return false;
+        sizes[sparse] = w.trialOut.size();
+    }
+    return sizes[1] * 100 < sizes[0] * 97;
+}
+
 bool deflateChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chunk, Piece& piece) {
     const uint32_t top = chunk * s.rowsPerChunk;
     const uint32_t end = std::min(l.height, top + s.rowsPerChunk);
@@ -425,8 +442,12 @@ bool deflateChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chu
     piece.inputSize = size;
     piece.adler = adler32Of(1, data, size);
     DeflateOptions options;
-    options.chain = s.adaptive && looksBusy(data, size) ? 0 : s.chain;
+    options.chain = s.chain;
     options.rowDistance = l.filteredBytes;
+    if (s.adaptive && looksBusy(data, size)) {
+        if (busyRepeats(w, data, size, options)) options.sparse = true;
+        else options.chain = 0;
+    }
     return w.deflater.compress(data, size, priming, chunk + 1 == s.chunks, options, piece.bytes);
 }
 
