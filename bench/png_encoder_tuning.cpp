@@ -3,8 +3,9 @@
 // with the size and the median wall time of each.
 // Usage: png_encoder_tuning FILE [ROUNDS]
 // Each line of standard input names one setting: FILTER CHAIN CHUNK_KIB
-// THREADS (a chain of -1 is the encoder's own choice, busy chunks coded
-// with Huffman codes alone; 0 is Huffman codes alone everywhere).
+// THREADS (a filter of -1 is each row's own choice; a chain of -1 is the
+// encoder's own choice, busy chunks coded with Huffman codes alone; 0 is
+// Huffman codes alone everywhere).
 #include <algorithm>
 #include <chrono>
 #include <ctime>

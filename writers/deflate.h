@@ -10,13 +10,21 @@
 #include <vector>
 
 struct DeflateOptions {
-    // Candidates tried from the hash chain at a position where neither the
-    // last match's distance nor `rowDistance` gives a long match. 0 codes
-    // every byte as a literal (Huffman codes alone).
-    unsigned chain = 16;
-    // The distance to the same byte one row up, tried first after the last
-    // distance; 0 when there are no rows.
+    // Candidates tried along the chain of 8-byte strings at a position where
+    // the distances used last and `rowDistance` give no match as long as can
+    // be (up to four times as many after a long match; a quarter as many,
+    // at least one, along the chain of 4-byte strings while no 8-byte match
+    // is found). 0 codes every byte as a literal (Huffman codes alone).
+    unsigned chain = 32;
+    // The distance to the same byte one row up, tried with the distances used
+    // last; 0 when there are no rows.
     size_t rowDistance = 0;
+    // Busy data, whose strings hardly ever repeat: only the 8-byte chain is
+    // searched, for one candidate, and it holds every fourth position. An
+    // exact repeat (a tiled picture) is still found within a few bytes of
+    // its start and followed at its distance from then on; the search costs
+    // a fraction of the full one.
+    bool sparse = false;
 };
 
 class DeflateCompressor {
@@ -31,7 +39,7 @@ public:
                   std::vector<uint8_t>& out);
 
 private:
-    std::vector<uint32_t> head_;     // per hash: position + 1 of its newest occurrence
-    std::vector<uint32_t> previous_; // per position modulo the window: the one before it
+    std::vector<uint32_t> head_;     // per hash of 4 bytes, then of 8: position + 1 of its newest occurrence
+    std::vector<uint32_t> previous_; // per position modulo the window, for each chain: the one before it
     std::vector<uint32_t> symbols_;  // a block's literals and matches
 };

@@ -5,9 +5,9 @@
 
 #include "platform/codecs.h"
 
-// Writes the signature, IHDR, the image data and IEND to `sink`. Every row
-// is filtered with the Paeth filter and the filtered rows are deflated in
-// chunks of about a megabyte on every core, each chunk primed with the end
+// Writes the signature, IHDR, the image data and IEND to `sink`. Each row
+// is filtered with the filter that suits it and the filtered rows are
+// deflated in chunks of about a megabyte on every core, each chunk primed with the end
 // of the one before it, into one zlib stream. False when the picture cannot
 // be a PNG (no rows, a side past the format's limit, an unknown layout),
 // when memory runs out or when the sink fails.
@@ -28,7 +28,7 @@ bool encodePngPrepared(const PixelRows& rows, const ByteSink& sink, const RowPre
 struct PngEncoderTuning {
     int chain = -1;        // hash chain candidates a position, 0 for Huffman codes alone; -1 keeps
                            // the default and codes busy chunks with Huffman codes alone
-    int filter = -1;       // PNG filter type 0..4 for every row; -1 keeps Paeth
+    int filter = -1;       // PNG filter type 0..4 for every row; -1 chooses each row's own
     size_t chunkBytes = 0; // filtered bytes a chunk; 0 keeps the default
     unsigned threads = 0;  // 0: one a core
 };

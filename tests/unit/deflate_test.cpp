@@ -97,7 +97,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ManySmallChunks", 100000, 300, 999, 16, 301},
                       Case{"ChunksOfOneByte", 600, 3, 1, 4, 0},
                       Case{"LongChainsOfShortRepeats", 400000, 5, 0, 1000, 0},
-                      Case{"HuffmanOnlyRepeats", 100000, 7, 33333, 0, 0}),
+                      Case{"HuffmanOnlyRepeats", 100000, 7, 33333, 0, 0},
+                      // The period of a map enlarged 16 times (48 bytes), found
+                      // along the long chain and then among the distances used last.
+                      Case{"PeriodOfAnEnlargedMap", 400000, 48, 150000, 32, 12289},
+                      // Runs of longest matches at one distance, with only their
+                      // tails entered in the chains, on deep searches.
+                      Case{"LongRunsOnDeepSearches", 1 << 20, 1, 300000, 200, 0},
+                      Case{"ShortChainOnAPeriod", 200000, 96, 0, 1, 3}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
