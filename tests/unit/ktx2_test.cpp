@@ -339,3 +339,29 @@ INSTANTIATE_TEST_SUITE_P(Schemes, Ktx2Packed,
                          [](const ::testing::TestParamInfo<PackedCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
+
+namespace {
+
+// The sample files of tests/data/ktx2 (scripts/testdata/make_ktx2.sh) pass
+// the check and read as 13 x 9 pictures, or, without zstd, are refused by
+// name.
+TEST(Ktx2Samples, PassTheCheckAndRead) {
+    const auto files = readertest::dataFiles("ktx2");
+    ASSERT_EQ(files.size(), 3 * std::size(ktx2::payloads));
+    for (const auto& path : files) {
+        const Bytes file = readertest::fileBytes(path);
+        const ktx2check::Result r = ktx2check::check(file);
+        readertest::Loaded loaded;
+        readertest::loadPath(path, loaded);
+        if (r.scheme == 2 && !platformHasPacking(Packing::zstd)) {
+            EXPECT_EQ(loaded.failure.problem, LoadProblem::refusedKind) << path;
+            continue;
+        }
+        EXPECT_TRUE(r.problems.empty()) << path << ": " << (r.problems.empty() ? "" : r.problems.front());
+        ASSERT_TRUE(loaded.ok) << path;
+        EXPECT_EQ(loaded.image.width, 13);
+        EXPECT_EQ(loaded.image.height, 9);
+    }
+}
+
+}  // namespace
