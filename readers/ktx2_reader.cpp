@@ -30,6 +30,11 @@ using namespace ktx2;
 // Arrays and cube maps are read for their first image only; a count this
 // large is a damaged file, not a texture.
 constexpr uint64_t maxImagesPerLevel = 1024;
+// A supercompressed top level is unpacked whole, to hold it to its stated
+// length, though only its first image is kept: beyond a cube map's six
+// images, at most this many bytes, which bounds the time a small file can
+// ask for.
+constexpr uint64_t maxUnpackedBeyondCube = uint64_t{1} << 30;
 
 struct Header {
     uint32_t vkFormat, typeSize, width, height, depth, layers, faces, levelCount, scheme;
@@ -176,6 +181,9 @@ Reading examine(std::span<const uint8_t> file) {
         nextStart = level.offset;
         if (i == 0) r.top = level;
     }
+    const uint64_t image = textureLevelBytes(payload.texture, h.width, h.height);
+    if (h.scheme != none && r.top.unpackedLength > 6 * image && r.top.unpackedLength > maxUnpackedBeyondCube)
+        return r;
     r.verdict = Verdict::readable;
     return r;
 }
