@@ -161,7 +161,7 @@ bool writeKtx2(const char* path, const Image& image, const SaveOptions& options)
     }
     if (!encodeTexture(image, texture, levels.data(), dataSize)) return false;
     if (!layOut(*payload, width, height, levelCount, scheme, level, levels, file.bytes)) return false;
-    // Offsets past 4 GiB do not fit the 32-bit index fields before the levels.
+    // A file the program's own readers would refuse is not written.
     if (file.bytes.size() > maxFileBytes) return false;
     levels = {};
     return writeFileAtomically(path, fillKtx2, &file);
