@@ -123,7 +123,7 @@ Reading examine(std::span<const uint8_t> file) {
         return refuse(r, name), r;
     }
     if (h.scheme == zstd && !platformHasPacking(Packing::zstd))
-        return refuse(r, "zstd supercompression (this build has no zstd library)"), r;
+        return refuse(r, "zstd-supercompressed levels (this build has no zstd library)"), r;
     const int model = colourModel(file, h);
     if (model == etc1s || model == uastc)
         return refuse(r, model == uastc ? "Basis Universal UASTC" : "Basis Universal ETC1S"), r;
