@@ -18,6 +18,7 @@ const char* formatLabel(OutputFormat format) {
         case OutputFormat::tga: return "Targa";
         case OutputFormat::tif: return "TIFF";
         case OutputFormat::dds: return "DDS";
+        case OutputFormat::ktx2: return "KTX2";
         case OutputFormat::exr: return "OpenEXR";
         case OutputFormat::png: break;
     }
@@ -37,9 +38,10 @@ bool saveThumbnail(const char* path, const Image& image) {
 }
 
 // The bits a made map is written with: 16 where the format holds them
-// (PNG, TIFF, and DDS, whose encoder reads them), unless --depth 8.
+// (PNG, TIFF, and DDS and KTX2, whose encoder reads them), unless --depth 8.
 int madeMapBits(const Arguments& args, OutputFormat format) {
-    const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds;
+    const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds ||
+                      format == OutputFormat::ktx2;
     return wide && args.save.depth != 8 ? 16 : 8;
 }
 

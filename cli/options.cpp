@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "adjust/scale_text.h"
+#include "platform/supercompression.h"
+#include "readers/ktx2_format.h"
 
 namespace {
 
@@ -56,6 +58,7 @@ constexpr bool keep(const char*& field, const char* text) {
 constexpr char adjustments[] = "Adjustments";
 constexpr char output[] = "Output";
 constexpr char ddsOutput[] = "DDS output";
+constexpr char ktxOutput[] = "KTX2 output";
 constexpr char manyFiles[] = "Many files";
 constexpr char greenConvention[] = "Green convention";
 constexpr char checking[] = "Checking and fixing";
@@ -159,37 +162,76 @@ constexpr Option options[] = {
          },
      .refusal = nullptr},
     {.name = "--mips", .shortName = 0, .argument = "N", .runs = ddsRuns, .section = ddsOutput,
-     .help = "at most N mip levels (default: every level down to\n"
-             "1 x 1; 1: none). Each level averages the one above\n"
-             "over its exact footprint and is re-normalised.",
+     .help = "DDS and KTX2: at most N mip levels (default: every\n"
+             "level down to 1 x 1; 1: none). Each level averages\n"
+             "the one above over its exact footprint and is\n"
+             "re-normalised (bc4: plain averages).",
      .take =
          [](Arguments& a, const char* text) {
              long mips = 0;
              if (!parseCount(text, 1, 32, mips)) return false;
              a.save.mips = static_cast<uint32_t>(mips);
-             return set(a.ddsOptionsGiven);
+             return set(a.mipOptionsGiven);
          },
      .refusal = "--mips takes a number of levels from 1 to 32"},
     {.name = "--mip-keep-length", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
      .help = "keep the averaged lengths in the levels below the top\n"
-             "(bgra8, bc1, bc3; bc5 always stores unit vectors)",
+             "(bgra8, bc1, bc3, rgba8, rgba16; bc5, rg8 and rg16\n"
+             "always store unit vectors)",
      .take =
          [](Arguments& a, const char*) {
              a.save.mipKeepLength = 1;
-             return set(a.ddsOptionsGiven);
+             return set(a.mipOptionsGiven);
          },
      .refusal = nullptr},
+
+    {.name = "--ktx", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ktxOutput,
+     .help = "bc5 (default): X and Y, Z is rebuilt by the reader;\n"
+             "bc1, bc3: RGB; bc4: one channel (a height or grey\n"
+             "map: the picture's red); rg8, rgba8, rg16, rgba16:\n"
+             "plain (16 bits kept from 16-bit pictures)",
+     .take =
+         [](Arguments& a, const char* text) {
+             const ktx2::Payload* payload = ktx2::payloadNamed(text);
+             if (!payload) return false;
+             a.save.ktxFormat = payload->texture;
+             return set(a.ktxOptionsGiven);
+         },
+     .refusal = "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16 or rgba16"},
+    {.name = "--ktx-zstd", .shortName = 0, .argument = "LEVEL", .runs = ddsRuns, .section = ktxOutput,
+     .help = "supercompress each level with zstd at LEVEL (1 to 22;\n"
+             "0: none). Default: 18 for bc*, 9 for plain payloads;\n"
+             "none on Windows, whose build has no zstd",
+     .take =
+         [](Arguments& a, const char* text) {
+             long level = 0;
+             if (!parseCount(text, 0, 22, level)) return false;
+             a.save.ktxZstd = static_cast<int32_t>(level);
+             return set(a.ktxOptionsGiven);
+         },
+     .refusal = "--ktx-zstd takes a level from 0 (none) to 22"},
+    {.name = "--ktx-zlib", .shortName = 0, .argument = "LEVEL", .runs = ddsRuns, .section = ktxOutput,
+     .help = "supercompress each level with zlib at LEVEL (1 to 9)\n"
+             "instead of zstd",
+     .take =
+         [](Arguments& a, const char* text) {
+             long level = 0;
+             if (!parseCount(text, 1, 9, level)) return false;
+             a.save.ktxZlib = static_cast<int32_t>(level);
+             return set(a.ktxOptionsGiven);
+         },
+     .refusal = "--ktx-zlib takes a level from 1 to 9"},
 
     {.name = "--out-dir", .shortName = 0, .argument = "DIR", .runs = outDirRuns, .section = manyFiles,
      .help = "write each INPUT (a file, or every readable file in a\n"
              "folder) to DIR/NAME.FORMAT; DIR is made when missing",
      .take = [](Arguments& a, const char* folder) { return keep(a.outDir, folder); }, .refusal = nullptr},
     {.name = "--format", .shortName = 0, .argument = "FORMAT", .runs = outDirRuns, .section = manyFiles,
-     .help = "bmp, png, tga, tif (tiff) or dds; by default an input's\n"
-             "own format when it is bmp, png, tga or tif, otherwise\n"
-             "png. --to-height: png (default), tif or exr",
+     .help = "bmp, png, tga, tif (tiff), dds or ktx2; by default an\n"
+             "input's own format when it is bmp, png, tga or tif,\n"
+             "otherwise png. --to-height: png (default), tif or exr",
      .take = [](Arguments& a, const char* text) { return parseFormat(text, a.format) && set(a.formatGiven); },
-     .refusal = "--format takes bmp, png, tga, tif, dds or exr"},
+     .refusal = "--format takes bmp, png, tga, tif, dds, ktx2 or exr"},
     {.name = "--recursive", .shortName = 'r', .argument = nullptr, .runs = manyFileRuns, .section = manyFiles,
      .help = "also take the files in sub-folders, keeping the\n"
              "sub-folders under DIR",
@@ -374,7 +416,7 @@ static_assert(labelsFit(), "an option's label must leave a space before the colu
 
 constexpr char helpHead[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds] [-r] [-u] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds|ktx2] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
@@ -384,16 +426,17 @@ constexpr char helpHead[] =
     "       quorvel-cli --to-height [--convention opengl|directx] [--clamp] [--json] NORMALMAP OUTPUT\n"
     "       quorvel-cli --to-height [OPTIONS] --out-dir DIR [--format png|tif|exr] [-r] [-u] [-j N] NORMALMAP...\n"
     "\n"
-    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
-    "files or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga,\n"
-    ".tif, .tiff or .dds, any case) picks the format.\n";
+    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, KTX2, PPM, PGM, PBM,\n"
+    "PNG, JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or\n"
+    "TIFF files or as DDS or KTX2 textures with mip maps: OUTPUT's extension (.bmp,\n"
+    ".png, .tga, .tif, .tiff, .dds or .ktx2, any case) picks the format.\n";
 
 constexpr char helpTail[] =
     "\n"
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
+    "  quorvel-cli --ktx bc5 --ktx-zstd 19 baked.png engine_normal.ktx2\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
@@ -570,6 +613,20 @@ std::string heightOutputProblem(const Arguments& args) {
     return {};
 }
 
+// The texture options go with the format that takes them: the usage error,
+// or null. `folder`: the format comes from --format.
+const char* textureOptionsProblem(const Arguments& args, OutputFormat format, bool folder) {
+    if (args.ddsOptionsGiven && format != OutputFormat::dds)
+        return folder ? "--dds and --dds-dx10 go with --format dds" : "--dds and --dds-dx10 go with a .dds OUTPUT";
+    if (args.ktxOptionsGiven && format != OutputFormat::ktx2)
+        return folder ? "--ktx, --ktx-zstd and --ktx-zlib go with --format ktx2"
+                      : "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT";
+    if (args.mipOptionsGiven && format != OutputFormat::dds && format != OutputFormat::ktx2)
+        return folder ? "--mips and --mip-keep-length go with --format dds or ktx2"
+                      : "--mips and --mip-keep-length go with a .dds or .ktx2 OUTPUT";
+    return nullptr;
+}
+
 // The rules every run shares: the usage error, or an empty text.
 std::string commonUsageProblem(const Arguments& args) {
     if (const char* problem = checkUsageProblem(args)) return problem;
@@ -587,19 +644,25 @@ std::string commonUsageProblem(const Arguments& args) {
         } else if (heightFormatOf(args.inputs[1], format) && format == OutputFormat::exr) {
             return std::string("OpenEXR output holds heights: .exr goes with --to-height: ") + args.inputs[1];
         } else if (!outputFormatOf(args.inputs[1], format)) {
-            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: ") + args.inputs[1];
+            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds or .ktx2: ") + args.inputs[1];
         }
-        if (args.ddsOptionsGiven && format != OutputFormat::dds)
-            return "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
+        if (const char* problem = textureOptionsProblem(args, format, false)) return problem;
     }
-    if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds))
-        return "--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds";
-    if (args.detect && args.ddsOptionsGiven) return "--detect only reads: it takes no DDS options";
+    if (many) {
+        const OutputFormat format = args.formatGiven ? args.format : OutputFormat::png;
+        if (const char* problem = textureOptionsProblem(args, format, true)) return problem;
+    }
+    if (args.detect && (args.ddsOptionsGiven || args.ktxOptionsGiven || args.mipOptionsGiven))
+        return "--detect only reads: it takes no DDS or KTX2 options";
+    if (args.save.ktxZlib > 0 && args.save.ktxZstd > 0) return "--ktx-zstd and --ktx-zlib: choose one";
+    if (args.save.ktxZstd > 0 && !platformHasPacking(Packing::zstd))
+        return "this quorvel-cli writes no zstd (the Windows build has no zstd library): use --ktx-zlib LEVEL or --ktx-zstd 0";
     if (args.update && !many) return "--update goes with --out-dir";
     if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";
     if ((many || args.detect) && args.inputs.empty()) return "no INPUT given";
     OutputFormat thumbnailFormat;
-    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds))
+    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds ||
+                           thumbnailFormat == OutputFormat::ktx2))
         return std::string("THUMB must end in .bmp, .png, .tga, .tif or .tiff: ") + args.thumbnail;
     return {};
 }

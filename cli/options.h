@@ -56,7 +56,9 @@ struct Arguments {
     bool quiet = false;
     bool update = false;  // folder runs skip the inputs whose output is up to date
     SaveOptions save;  // --alpha, --depth and the DDS choices
-    bool ddsOptionsGiven = false;
+    bool ddsOptionsGiven = false;  // --dds, --dds-dx10
+    bool ktxOptionsGiven = false;  // --ktx, --ktx-zstd, --ktx-zlib
+    bool mipOptionsGiven = false;  // --mips, --mip-keep-length (DDS and KTX2)
     std::vector<const char*> inputs;
     CheckArguments check;
     MapArguments make;

@@ -128,6 +128,7 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
         case OutputFormat::png:
         case OutputFormat::tif:
         case OutputFormat::dds:
+        case OutputFormat::ktx2:
         case OutputFormat::exr: break;
     }
     return false;

@@ -93,7 +93,42 @@ void levelSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
     encodeComponents(level.xyz.data() + length * y, length, encoded.sampleBits, rgb);
 }
 
-uint32_t blockBytes(TextureFormat format) { return format == TextureFormat::bc1 ? 8 : 16; }
+// A sample of `sampleBits` bits as 8 bits, and as 16.
+uint8_t sample8(uint16_t v, int sampleBits) { return sampleBits == 16 ? reduceSample(v) : static_cast<uint8_t>(v); }
+uint16_t sample16(uint16_t v, int sampleBits) { return sampleBits == 16 ? v : static_cast<uint16_t>(v * 257); }
+
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// One pixel of a plain format from its red, green and blue samples and its
+// alpha (all of `sampleBits` bits).
+void storePixel(TextureFormat format, const uint16_t* rgb, uint16_t alpha, int sampleBits, uint8_t* out) {
+    switch (format) {
+        case TextureFormat::bgra8:
+            for (int k = 0; k < 3; ++k) out[2 - k] = sample8(rgb[k], sampleBits);
+            out[3] = sample8(alpha, sampleBits);
+            break;
+        case TextureFormat::rg8:
+            out[0] = sample8(rgb[0], sampleBits);
+            out[1] = sample8(rgb[1], sampleBits);
+            break;
+        case TextureFormat::rgba8:
+            for (int k = 0; k < 3; ++k) out[k] = sample8(rgb[k], sampleBits);
+            out[3] = sample8(alpha, sampleBits);
+            break;
+        case TextureFormat::rg16:
+            put16(out, sample16(rgb[0], sampleBits));
+            put16(out + 2, sample16(rgb[1], sampleBits));
+            break;
+        case TextureFormat::rgba16:
+            for (int k = 0; k < 3; ++k) put16(out + 2 * k, sample16(rgb[k], sampleBits));
+            put16(out + 6, sample16(alpha, sampleBits));
+            break;
+        default: break;
+    }
+}
 
 void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_t left, uint32_t width,
                  int sampleBits, uint8_t* out) {
@@ -119,7 +154,8 @@ void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_
             opaqueAlphaBlock(out);
             encodeColourBlock(colours, out + 8);
             break;
-        case TextureFormat::bgra8: break;
+        case TextureFormat::bc4: encodeBc4Block(colours.red, out); break;
+        default: break;  // plain formats: storePixel
     }
 }
 
@@ -136,7 +172,10 @@ bool sizeBuffer(std::vector<uint16_t>& buffer, size_t count) {
 // Encodes one level from its sample rows into `out`.
 bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
     const uint32_t width = rows.width, height = rows.height;
-    if (format == TextureFormat::bgra8) {
+    if (!textureIsBlocks(format)) {
+        const size_t pixelBytes = textureUnitBytes(format);
+        // The rows carry no alpha: every pixel is opaque.
+        const uint16_t alpha = rows.sampleBits == 16 ? 65535 : 255;
         const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
         std::atomic<bool> ok = true;
         runInBands(height, workers, [&](uint32_t first, uint32_t last) {
@@ -147,19 +186,15 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
             }
             for (uint32_t y = first; y < last; ++y) {
                 rows.row(rows.context, y, samples.data());
-                uint8_t* pixel = out + size_t{4} * width * y;
-                for (uint32_t x = 0; x < width; ++x, pixel += 4) {
-                    const uint16_t* s = samples.data() + size_t{3} * x;
-                    for (int k = 0; k < 3; ++k)
-                        pixel[2 - k] = rows.sampleBits == 16 ? reduceSample(s[k]) : static_cast<uint8_t>(s[k]);
-                    pixel[3] = 255;
-                }
+                uint8_t* pixel = out + pixelBytes * width * y;
+                for (uint32_t x = 0; x < width; ++x, pixel += pixelBytes)
+                    storePixel(format, samples.data() + size_t{3} * x, alpha, rows.sampleBits, pixel);
             }
         });
         return ok;
     }
     const uint32_t blocksAcross = (width + 3) / 4, blocksDown = (height + 3) / 4;
-    const size_t rowBytes = size_t{blocksAcross} * blockBytes(format);
+    const size_t rowBytes = size_t{blocksAcross} * textureUnitBytes(format);
     // About a microsecond a block; a thread is worth it from a few
     // thousand blocks on.
     const unsigned workers = bandWorkers(blocksDown, blocksAcross, 4096);
@@ -183,7 +218,7 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
                 }
             }
             uint8_t* block = out + rowBytes * by;
-            for (uint32_t bx = 0; bx < blocksAcross; ++bx, block += blockBytes(format))
+            for (uint32_t bx = 0; bx < blocksAcross; ++bx, block += textureUnitBytes(format))
                 encodeBlock(format, lines, 4 * bx, width, rows.sampleBits, block);
         }
     });
@@ -192,9 +227,24 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
 
 }  // namespace
 
+uint32_t textureUnitBytes(TextureFormat format) {
+    switch (format) {
+        case TextureFormat::bc1:
+        case TextureFormat::bc4: return 8;
+        case TextureFormat::bc5:
+        case TextureFormat::bc3: return 16;
+        case TextureFormat::rg8: return 2;
+        case TextureFormat::bgra8:
+        case TextureFormat::rgba8:
+        case TextureFormat::rg16: return 4;
+        case TextureFormat::rgba16: return 8;
+    }
+    return 0;
+}
+
 uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height) {
-    if (format == TextureFormat::bgra8) return uint64_t{4} * width * height;
-    return uint64_t{(width + 3) / 4} * ((height + 3) / 4) * blockBytes(format);
+    if (!textureIsBlocks(format)) return uint64_t{textureUnitBytes(format)} * width * height;
+    return uint64_t{(width + 3) / 4} * ((height + 3) / 4) * textureUnitBytes(format);
 }
 
 uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uint32_t levels) {
@@ -210,8 +260,10 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
     const uint32_t levels = mipLevelCount(view.width, view.height, options.maxLevels);
     if (outSize != textureBytes(options.format, view.width, view.height, levels)) return false;
     const int sampleBits = view.sixteen ? 16 : 8;
-    // BC5 keeps X and Y of unit vectors only.
-    const bool keepLength = options.keepLength && options.format != TextureFormat::bc5;
+    // Formats without Z keep X and Y of unit vectors only; a grey map's
+    // levels are plain averages.
+    const bool keepLength =
+        options.format == TextureFormat::bc4 || (options.keepLength && textureStoresZ(options.format));
 
     const SampleRows top{&view, imageSampleRow, view.width, view.height, sampleBits};
     if (!encodeLevel(top, options.format, out)) return false;

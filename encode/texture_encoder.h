@@ -2,7 +2,8 @@
 // every level block-compressed (BC5, BC1, BC3) or left uncompressed
 // (blue-green-red-alpha bytes), the levels one after another, largest
 // first, each as DDS files and GPUs lay them out (blocks, or pixels, in
-// rows from the top).
+// rows from the top). The one-channel BC4 and the 8- and 16-bit plain
+// formats (RG, RGBA) serve KTX2 files.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,25 @@ enum class TextureFormat : int32_t {
     bc1,    // red, green and blue as BC1 colour blocks
     bc3,    // BC1 colour blocks, each after a BC4 alpha block of 255
     bgra8,  // 8-bit blue, green, red, alpha (255)
+    bc4,    // one channel (the red, i.e. grey of a height or grey map) in BC4 blocks
+    rg8,    // 8-bit X and Y (red, green); Z is rebuilt by the reader
+    rgba8,  // 8-bit red, green, blue, alpha (as the samples give it; 255 when they hold none)
+    rg16,   // 16-bit X and Y, least significant byte first
+    rgba16, // 16-bit red, green, blue, alpha, least significant byte first
 };
+
+// Whether the format stores Z (and so can keep the averaged lengths).
+constexpr bool textureStoresZ(TextureFormat format) {
+    return format == TextureFormat::bc1 || format == TextureFormat::bc3 || format == TextureFormat::bgra8 ||
+           format == TextureFormat::rgba8 || format == TextureFormat::rgba16;
+}
+// Whether the format is made of 4 x 4 blocks (otherwise of pixels).
+constexpr bool textureIsBlocks(TextureFormat format) {
+    return format == TextureFormat::bc5 || format == TextureFormat::bc1 || format == TextureFormat::bc3 ||
+           format == TextureFormat::bc4;
+}
+// The bytes of a block, or of a pixel.
+uint32_t textureUnitBytes(TextureFormat format);
 
 struct TextureOptions {
     TextureFormat format = TextureFormat::bc5;
@@ -22,8 +41,10 @@ struct TextureOptions {
     uint32_t maxLevels = 0;
     // The levels below the top keep the averaged vectors' lengths instead
     // of being re-normalised, for renderers that read the length (specular
-    // anti-aliasing). Only formats that store Z keep them: BC5 stores the X
-    // and Y of unit vectors whatever this says, since its reader rebuilds Z.
+    // anti-aliasing). Only formats that store Z keep them: BC5, RG8 and
+    // RG16 store the X and Y of unit vectors whatever this says, since their
+    // reader rebuilds Z. BC4 holds a grey or height map, not vectors: its
+    // levels are plain averages of the level above, always.
     bool keepLength = false;
 };
 
@@ -38,6 +59,7 @@ uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uin
 // level count mipLevelCount(width, height, options.maxLevels). The top
 // level is the picture's samples as they are; 16-bit samples reach the
 // block encoders with their full precision (and are rounded to 8 bits for
-// bgra8). False when the Image holds no picture, `outSize` does not match
+// bgra8, rg8 and rgba8; 8-bit samples are widened (v x 257) for rg16 and
+// rgba16). False when the Image holds no picture, `outSize` does not match
 // or there is no memory.
 bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* out, uint64_t outSize);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "image/image.h"
+
 namespace dds {
 
 inline constexpr uint32_t headerBytes = 128;
@@ -103,6 +105,13 @@ struct Choice {
 // Reads the format from the header and, for `DX10`, the extension in
 // `extension` (null when the file is too short to hold it).
 Choice chooseFormat(const DdsHeader& header, const uint8_t* extension);
+
+// Decodes one level of a texture, blocks or pixels as DDS files lay them out
+// (any source but masks), into `image`, which this starts. `data` holds at
+// least the level's bytes. False when it does not, or when the size is not
+// allowed or there is no memory. KTX2 files share it (ktx2_reader.cpp).
+bool decodeTextureLevel(const Format& format, std::span<const uint8_t> data, uint32_t width, uint32_t height,
+                        Image* image);
 
 }  // namespace dds
 

@@ -241,16 +241,11 @@ bool parseDds(ByteReader* reader, Image* image) {
     }
     if (data.empty()) return false;
 
+    if (format.source != Source::masks) return decodeTextureLevel(format, data, width, height, image);
     if (!startImage(image, width, height, format.sampleBits, format.alpha)) return false;
     const size_t pixelCount = size_t{width} * height;
     const Layout& layout = choice.layout;
-    if (isBlockSource(format.source) && format.alpha)
-        decodeBlocks<4>(format, data.data(), image->pixels, width, height);
-    else if (isBlockSource(format.source))
-        decodeBlocks<3>(format, data.data(), image->pixels, width, height);
-    else if (format.source != Source::masks)
-        decodePixels(format, data.data(), image->pixels, pixelCount);
-    else if (layout.alpha && layout.bytesPerPixel == 2)
+    if (layout.alpha && layout.bytesPerPixel == 2)
         decodeUncompressed<2, true>(data.data(), image->pixels, pixelCount, layout);
     else if (layout.alpha)
         decodeUncompressed<4, true>(data.data(), image->pixels, pixelCount, layout);
@@ -265,6 +260,21 @@ bool parseDds(ByteReader* reader, Image* image) {
 
 
 }  // namespace
+
+bool dds::decodeTextureLevel(const Format& format, std::span<const uint8_t> data, uint32_t width, uint32_t height,
+                             Image* image) {
+    const uint64_t units = isBlockSource(format.source) ? uint64_t{(width + 3) / 4} * ((height + 3) / 4)
+                                                         : uint64_t{width} * height;
+    if (format.source == Source::masks || data.size() < units * format.unitBytes) return false;
+    if (!startImage(image, width, height, format.sampleBits, format.alpha)) return false;
+    if (isBlockSource(format.source) && format.alpha)
+        decodeBlocks<4>(format, data.data(), image->pixels, width, height);
+    else if (isBlockSource(format.source))
+        decodeBlocks<3>(format, data.data(), image->pixels, width, height);
+    else
+        decodePixels(format, data.data(), image->pixels, size_t{width} * height);
+    return true;
+}
 
 bool readDds(std::span<const uint8_t> file, Image* image, LoadFailure& failure) {
     if (!image) return false;

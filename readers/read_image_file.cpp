@@ -32,7 +32,7 @@ constexpr ReaderEntry readerTable[] = {
     {"dds", readDds, "DDS"},         {"psd", readPsd, "Photoshop"},  {"ppm", readPnm, "Netpbm"},
     {"pbm", readPnm, "Netpbm"},      {"pgm", readPnm, "Netpbm"},     {"png", readPng, "PNG"},
     {"jpg", readJpeg, "JPEG"},       {"jpeg", readJpeg, "JPEG"},     {"tif", readTiff, "TIFF"},
-    {"tiff", readTiff, "TIFF"},
+    {"tiff", readTiff, "TIFF"},      {"ktx2", readKtx2, "KTX2"},
 };
 
 // The entry of `table` that the extension of `path`'s last component

@@ -63,7 +63,7 @@ bool readImageFile(const char* path, Image* image, LoadFailure* failure = nullpt
 std::string describeLoadFailure(const LoadFailure& failure, const char* program);
 
 // The name of the format that `path`'s extension selects ("BMP", "Targa",
-// "PCX", "Photoshop", "DDS", "Netpbm", "PNG", "JPEG" or "TIFF"), or null
+// "PCX", "Photoshop", "DDS", "KTX2", "Netpbm", "PNG", "JPEG" or "TIFF"), or null
 // when no reader takes that extension.
 const char* formatNameOf(const char* path);
 
@@ -83,6 +83,12 @@ bool readPcx(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 bool readPsd(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 bool readPnm(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 bool readDds(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+// KTX 2.0: the top level of the first layer and face (ktx2_reader.cpp).
+bool readKtx2(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+// True when `file` is a KTX2 file of a kind the reader does not read;
+// `text` (of `size` bytes) then names it, as in "ASTC_6x6_UNORM_BLOCK
+// (VkFormat 165)" or "Basis Universal UASTC".
+bool ktx2RefusedKind(std::span<const uint8_t> file, char* text, size_t size);
 bool readPng(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when

@@ -42,7 +42,7 @@ FormatCodes codesOf(TextureFormat format) {
         case TextureFormat::bc5: return {fourCc("ATI2"), 83};  // DXGI_FORMAT_BC5_UNORM
         case TextureFormat::bc1: return {fourCc("DXT1"), 71};  // DXGI_FORMAT_BC1_UNORM
         case TextureFormat::bc3: return {fourCc("DXT5"), 77};  // DXGI_FORMAT_BC3_UNORM
-        case TextureFormat::bgra8: break;
+        default: break;
     }
     return {0, 87};  // DXGI_FORMAT_B8G8R8A8_UNORM
 }
@@ -114,6 +114,10 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options) 
     const uint32_t width = static_cast<uint32_t>(image.width), height = static_cast<uint32_t>(image.height);
     TextureOptions texture;
     texture.format = options.ddsFormat;
+    // The formats the --dds option names; the others serve KTX2.
+    if (texture.format != TextureFormat::bc5 && texture.format != TextureFormat::bc1 &&
+        texture.format != TextureFormat::bc3 && texture.format != TextureFormat::bgra8)
+        return false;
     texture.maxLevels = options.mips;
     texture.keepLength = options.mipKeepLength != 0;
     const uint32_t levels = mipLevelCount(width, height, texture.maxLevels);

@@ -11,7 +11,7 @@
 #include "writers/output_format.h"
 
 // The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
-// ".tiff" or ".dds", ASCII case ignored); false when it names none of them.
+// ".tiff", ".dds" or ".ktx2", ASCII case ignored); false when it names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 // The format a height field is written in that `path`'s extension names:
 // ".png", ".tif", ".tiff" or ".exr" (ASCII case ignored); false for any
@@ -35,7 +35,24 @@ struct SaveOptions {
     int32_t ddsDx10 = 0;
     uint32_t mips = 0;
     int32_t mipKeepLength = 0;
+    // KTX2: the payload (--ktx) and its supercompression: zstd at
+    // ktxZstd (-1: the payload's default, ktxDefaultZstdLevel; 0: none) or,
+    // when ktxZlib is above 0, zlib at that level instead. The mips, as DDS.
+    TextureFormat ktxFormat = TextureFormat::bc5;
+    int32_t ktxZstd = -1;
+    int32_t ktxZlib = 0;
 };
+
+// The zstd level a KTX2 payload gets by default: 18 for block formats,
+// 9 for plain ones (plain levels are several times larger; 9 keeps a 4096 x
+// 4096 RGBA16 save to seconds while taking most of what 18 takes). 0 (no
+// supercompression) where the build has no zstd (Windows).
+int32_t ktxDefaultZstdLevel(TextureFormat format);
+// Whether the format stores 8-bit samples, so that 16-bit ones are reduced
+// (the block encoders take all 16 bits).
+constexpr bool textureReducesSamples(TextureFormat format) {
+    return format == TextureFormat::bgra8 || format == TextureFormat::rg8 || format == TextureFormat::rgba8;
+}
 
 // What writeImage did that the options did not ask for: the notes a front
 // end passes on.
@@ -57,6 +74,10 @@ bool writePng(const char* path, BitmapHandle bitmap);
 // A DDS texture of the Image's pixels (any layout; see encode/texture_encoder.h)
 // with its mip chain, as `options` choose.
 bool writeDds(const char* path, const Image& image, const SaveOptions& options);
+// A KTX 2.0 texture (writers/ktx2_writer.cpp): the payload, mip chain and
+// supercompression `options` choose. False (errno 0) when the build lacks
+// the supercompression asked for.
+bool writeKtx2(const char* path, const Image& image, const SaveOptions& options);
 bool writeTga(const char* path, BitmapHandle bitmap);
 // A 32-bit Targa file from 8-bit rows with alpha.
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);

@@ -15,7 +15,7 @@ namespace {
 
 constexpr char usage[] =
     "Usage: quorvel [--qt-file-dialogs] [FILE]\n"
-    "Opens FILE (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG or JPEG) in the Quorvel window.\n"
+    "Opens FILE (BMP, TGA, PCX, PSD, DDS, KTX2, PPM, PGM, PBM, PNG or JPEG) in the Quorvel window.\n"
     "  --qt-file-dialogs  use Qt's own file dialogs instead of the desktop's\n";
 
 }  // namespace

@@ -18,12 +18,13 @@ struct FileType {
 
 // Every format the readers take; the first entry lists them all.
 constexpr FileType openTypes[] = {
-    {"Supported files", "*.bmp *.tga *.pcx *.psd *.dds *.ppm *.pgm *.pbm *.png *.jpg *.jpeg *.tif *.tiff"},
+    {"Supported files", "*.bmp *.tga *.pcx *.psd *.dds *.ktx2 *.ppm *.pgm *.pbm *.png *.jpg *.jpeg *.tif *.tiff"},
     {"Bitmap files", "*.bmp"},
     {"Targa files", "*.tga"},
     {"PCX files", "*.pcx"},
     {"Photoshop files", "*.psd"},
     {"DDS files", "*.dds"},
+    {"KTX2 files", "*.ktx2"},
     {"Portable Pixel Format files", "*.ppm"},
     {"Portable Grayscale Format files", "*.pgm"},
     {"Portable Bitmap Format files", "*.pbm"},
@@ -40,6 +41,7 @@ constexpr FileType saveTypes[] = {
     {"Targa files", "*.tga"},
     {"TIFF files", "*.tif"},
     {"DDS files", "*.dds"},
+    {"KTX2 files", "*.ktx2"},
 };
 
 template <size_t count>

@@ -223,10 +223,10 @@ private slots:
         QCOMPARE(first.title, QStringLiteral("Open File"));
         QCOMPARE(first.directory, fixture.file(""));
         QCOMPARE(first.initialName, QStringLiteral("Untitled"));
-        QCOMPARE(first.filters.front(), QStringLiteral("Supported files (*.bmp *.tga *.pcx *.psd *.dds *.ppm *.pgm "
-                                                       "*.pbm *.png *.jpg *.jpeg *.tif *.tiff)"));
+        QCOMPARE(first.filters.front(), QStringLiteral("Supported files (*.bmp *.tga *.pcx *.psd *.dds *.ktx2 *.ppm "
+                                                       "*.pgm *.pbm *.png *.jpg *.jpeg *.tif *.tiff)"));
         for (const char* type : {"Bitmap files (*.bmp)", "Targa files (*.tga)", "PCX files (*.pcx)",
-                                 "Photoshop files (*.psd)", "DDS files (*.dds)", "PNG files (*.png)",
+                                 "Photoshop files (*.psd)", "DDS files (*.dds)", "KTX2 files (*.ktx2)", "PNG files (*.png)",
                                  "JPEG files (*.jpg *.jpeg)", "Portable Pixel Format files (*.ppm)",
                                  "TIFF files (*.tif *.tiff)"})
             QVERIFY2(first.filters.contains(QString::fromLatin1(type)), type);
@@ -291,9 +291,9 @@ private slots:
         QCOMPARE(request.directory, fixture.file(""));
         QCOMPARE(request.filters, (QStringList{QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("PNG files (*.png)"),
                                                QStringLiteral("Targa files (*.tga)"), QStringLiteral("TIFF files (*.tif)"),
-                                               QStringLiteral("DDS files (*.dds)")}));
+                                               QStringLiteral("DDS files (*.dds)"), QStringLiteral("KTX2 files (*.ktx2)")}));
         QCOMPARE(request.suffixes, (QStringList{QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga"),
-                                                QStringLiteral("tif"), QStringLiteral("dds")}));
+                                                QStringLiteral("tif"), QStringLiteral("dds"), QStringLiteral("ktx2")}));
         QVERIFY(fixture.dialogs.messages.empty());
     }
 

@@ -71,7 +71,18 @@ const std::map<std::string, const char*> goodValues = {
     {"--format", "png"},   {"--jobs", "2"},    {"--expect", "directx"},
     {"--height-channel", "r"}, {"--height-scale", "2.5"}, {"--filter", "scharr"}, {"--convention", "directx"},
     {"--blend", "detail.png"}, {"--blend-mode", "udn"},   {"--blend-strength", "0.5"},
+    {"--ktx", "rg16"},     {"--ktx-zstd", "0"},  {"--ktx-zlib", "6"},
 };
+
+// The KTX2 options go with KTX2 outputs: the run lines' DDS outputs become
+// KTX2 ones for them.
+void aimAtKtx2(const Option& option, std::vector<const char*>& words) {
+    if (std::strcmp(option.section, "KTX2 output") != 0) return;
+    for (const char*& word : words) {
+        if (std::strcmp(word, "out.dds") == 0) word = "out.ktx2";
+        else if (std::strcmp(word, "dds") == 0) word = "ktx2";
+    }
+}
 
 const char* goodValue(const Option& option) {
     const auto found = goodValues.find(option.name);
@@ -97,6 +108,7 @@ TEST(CliOptions, EachOptionIsTakenInItsRunsAndRefusedInTheOthers) {
             words.push_back(option.name);
             if (option.argument) words.push_back(goodValue(option));
             addCompanions(option, words);
+            aimAtKtx2(option, words);
             const Parsed parsed = parse(words);
             const bool takes = (option.runs & line.run) != 0;
             EXPECT_EQ(parsed.result, takes ? expectedResult(option) : ParseResult::usage)
@@ -130,6 +142,7 @@ TEST(CliOptions, EverySpellingOfAnOptionIsTaken) {
             std::vector<const char*> words = home->words;
             for (const std::string& word : spelling) words.push_back(word.c_str());
             addCompanions(option, words);
+            aimAtKtx2(option, words);
             const Parsed parsed = parse(words);
             EXPECT_EQ(parsed.result, expectedResult(option)) << spelling.front() << ": " << parsed.error;
         }
@@ -186,6 +199,33 @@ TEST(CliOptions, MapMakersRefuseWhatDoesNotGoWithThem) {
         {{"a.png", "b.exr"}, ".exr goes with --to-height"},
         {{"--out-dir", "o", "--format", "exr", "a.png"}, "--format exr goes with --to-height"},
         {{"--from-height", "--to", "opengl", "a.png", "b.png"}, "--to does not go with --from-height"},
+    };
+    for (const auto& c : cases) {
+        const Parsed parsed = parse(c.words);
+        EXPECT_EQ(parsed.result, ParseResult::usage) << c.message;
+        EXPECT_NE(parsed.error.find(c.message), std::string::npos) << parsed.error;
+    }
+}
+
+// The texture options go with the containers that take them, and the
+// supercompressions exclude each other.
+TEST(CliOptions, TextureOptionsGoWithTheirContainers) {
+    const struct {
+        std::vector<const char*> words;
+        const char* message;
+    } cases[] = {
+        {{"--ktx", "bc4", "a.png", "b.dds"}, "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT"},
+        {{"--ktx-zlib", "3", "a.png", "b.png"}, "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT"},
+        {{"--dds", "bc1", "a.png", "b.ktx2"}, "--dds and --dds-dx10 go with a .dds OUTPUT"},
+        {{"--mips", "2", "a.png", "b.png"}, "--mips and --mip-keep-length go with a .dds or .ktx2 OUTPUT"},
+        {{"--out-dir", "o", "--ktx", "rg8", "a.png"}, "go with --format ktx2"},
+        {{"--out-dir", "o", "--format", "dds", "--ktx-zstd", "0", "a.png"}, "go with --format ktx2"},
+        {{"--out-dir", "o", "--format", "ktx2", "--dds-dx10", "a.png"}, "go with --format dds"},
+        {{"--ktx-zstd", "5", "--ktx-zlib", "5", "a.png", "b.ktx2"}, "choose one"},
+        {{"--ktx", "bc7", "a.png", "b.ktx2"}, "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16 or rgba16"},
+        {{"--ktx", "astc4x4", "a.png", "b.ktx2"}, "--ktx takes"},
+        {{"--ktx-zstd", "23", "a.png", "b.ktx2"}, "--ktx-zstd takes a level from 0 (none) to 22"},
+        {{"--ktx-zlib", "0", "a.png", "b.ktx2"}, "--ktx-zlib takes a level from 1 to 9"},
     };
     for (const auto& c : cases) {
         const Parsed parsed = parse(c.words);

@@ -145,6 +145,11 @@ TEST(TextureEncoder, LevelsTakeTheBytesOfTheirBlocks) {
         {TextureFormat::bc3, (2 + 1 + 1) * 16},
         {TextureFormat::bc5, (2 + 1 + 1) * 16},
         {TextureFormat::bgra8, (15 + 2 + 1) * 4},
+        {TextureFormat::bc4, (2 + 1 + 1) * 8},
+        {TextureFormat::rg8, (15 + 2 + 1) * 2},
+        {TextureFormat::rgba8, (15 + 2 + 1) * 4},
+        {TextureFormat::rg16, (15 + 2 + 1) * 4},
+        {TextureFormat::rgba16, (15 + 2 + 1) * 8},
     };
     for (const auto& c : cases) EXPECT_EQ(textureBytes(c.format, 5, 3, 3), c.bytes);
 }
@@ -296,6 +301,64 @@ TEST(TextureEncoder, RefusesWhatItCannotEncode) {
     Image shortRows = picture.image;
     shortRows.dataSize -= 1;
     EXPECT_FALSE(encodeTexture(shortRows, {TextureFormat::bc5, 0, false}, out.data(), out.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// The plain layouts hold the top level's samples in the order red, green
+// (blue, alpha), least significant byte first: 8-bit pictures widened
+// (v x 257) for 16-bit layouts, 16-bit ones reduced for 8-bit layouts.
+TEST(TextureEncoder, PlainLayoutsHoldTheSamples) {
+    const uint16_t rgb[2][3] = {{0, 10, 255}, {200, 128, 3}};
+    const struct {
+        TextureFormat format;
+        int channels, bytes;  // samples a pixel; bytes a sample
+    } cases[] = {
+        {TextureFormat::rg8, 2, 1},
+        {TextureFormat::rgba8, 4, 1},
+        {TextureFormat::rg16, 2, 2},
+        {TextureFormat::rgba16, 4, 2},
+    };
+    for (int bits : {8, 16}) {
+        Picture picture(2, 1, bits);
+        // 16-bit samples a little off their widened value, which reducing drops.
+        const auto wide = [](uint32_t v) { return v == 255 ? 65532u : v * 257 + 3; };
+        const auto sample = [&](uint16_t v) { return bits == 16 ? static_cast<uint16_t>(wide(v)) : v; };
+        for (uint32_t x = 0; x < 2; ++x) picture.set(x, 0, sample(rgb[x][0]), sample(rgb[x][1]), sample(rgb[x][2]));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(bits) + "-bit picture, " + std::to_string(c.channels) + " x " +
+                         std::to_string(c.bytes));
+            std::vector<uint8_t> expected;
+            for (const auto& pixel : rgb)
+                for (int k = 0; k < c.channels; ++k) {
+                    // Alpha is opaque.
+                    const uint32_t v8 = k == 3 ? 255 : pixel[k];
+                    const uint32_t v16 = k == 3 ? 65535 : bits == 16 ? wide(v8) : v8 * 257;
+                    if (c.bytes == 1) expected.push_back(static_cast<uint8_t>(v8));
+                    else expected.insert(expected.end(), {static_cast<uint8_t>(v16), static_cast<uint8_t>(v16 >> 8)});
+                }
+            EXPECT_EQ(encode(picture.image, c.format, 1), expected);
+        }
+    }
+}
+
+// BC4 holds the picture's red; its lower levels are plain averages, not
+// the re-normalised vectors of a normal map.
+TEST(TextureEncoder, Bc4HoldsRedAndAveragesItsLevels) {
+    Picture picture(2, 1);
+    picture.set(0, 0, 40, 40, 40);
+    picture.set(1, 0, 120, 0, 255);
+    const std::vector<uint8_t> texture = encode(picture.image, TextureFormat::bc4);
+    ASSERT_EQ(texture.size(), 16u);
+    uint8_t top[16], below[16];
+    decodeBc4Channel(texture.data(), false, top, 4, 1);
+    decodeBc4Channel(texture.data() + 8, false, below, 4, 1);
+    EXPECT_NEAR(top[0], 40, 1);
+    EXPECT_NEAR(top[1], 120, 1);
+    // (40 + 120) / 2; re-normalised as a grey vector it would be about 54.
+    EXPECT_NEAR(below[0], 80, 1);
 }
 
 }  // namespace
