@@ -23,6 +23,7 @@ bool parseDdsFormat(const char* text, TextureFormat& format) {
     else if (std::strcmp(text, "bc1") == 0) format = TextureFormat::bc1;
     else if (std::strcmp(text, "bc3") == 0) format = TextureFormat::bc3;
     else if (std::strcmp(text, "bgra8") == 0) format = TextureFormat::bgra8;
+    else if (std::strcmp(text, "bc7") == 0) format = TextureFormat::bc7;
     else return false;
     return true;
 }
@@ -146,9 +147,21 @@ constexpr Option options[] = {
     {.name = "--dds", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ddsOutput,
      .help = "bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
              "bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
-             "is 255); bgra8: uncompressed",
+             "is 255); bc7: X, Y, Z and the picture's alpha (a\n"
+             "height, say; 255 without one), always with the DX10\n"
+             "header; bgra8: uncompressed",
      .take = [](Arguments& a, const char* text) { return parseDdsFormat(text, a.save.ddsFormat) && set(a.ddsOptionsGiven); },
-     .refusal = "--dds takes bc5, bc1, bc3 or bgra8"},
+     .refusal = "--dds takes bc5, bc1, bc3, bc7 or bgra8"},
+    {.name = "--bc7-fast", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
+     .help = "with --dds bc7: a quicker search (fewer modes and\n"
+             "partitions, one round of refinement), a little less\n"
+             "accurate",
+     .take =
+         [](Arguments& a, const char*) {
+             a.save.bc7Fast = 1;
+             return set(a.ddsOptionsGiven);
+         },
+     .refusal = nullptr},
     {.name = "--dds-dx10", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
      .help = "write the DX10 header (DXGI format) instead of the\n"
              "legacy one (ATI2, DXT1, DXT5 or bit masks)",
@@ -590,10 +603,10 @@ std::string commonUsageProblem(const Arguments& args) {
             return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: ") + args.inputs[1];
         }
         if (args.ddsOptionsGiven && format != OutputFormat::dds)
-            return "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
+            return "--dds, --dds-dx10, --bc7-fast, --mips and --mip-keep-length go with a .dds OUTPUT";
     }
     if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds))
-        return "--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds";
+        return "--dds, --dds-dx10, --bc7-fast, --mips and --mip-keep-length go with --format dds";
     if (args.detect && args.ddsOptionsGiven) return "--detect only reads: it takes no DDS options";
     if (args.update && !many) return "--update goes with --out-dir";
     if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";

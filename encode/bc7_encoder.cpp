@@ -50,8 +50,8 @@ int quantise(float e, int bits, int p) {
     const int top = (1 << bits) - 1;
     const float levels = static_cast<float>(p < 0 ? top : 2 * top + 1);
     const float scaled = e * levels / 255.0f;
-    int q = static_cast<int>(std::lround(p < 0 ? scaled : (scaled - static_cast<float>(p)) * 0.5f));
-    q = std::clamp(q, 0, top);
+    // Rounded to nearest (the values are never below -0.5).
+    const int q = std::clamp(static_cast<int>((p < 0 ? scaled : (scaled - static_cast<float>(p)) * 0.5f) + 0.5f), 0, top);
     int best = q;
     float bestDistance = std::fabs(static_cast<float>(decodedEnd(q, bits, p)) - e);
     for (int other : {q - 1, q + 1}) {
@@ -100,7 +100,7 @@ float assignIndices(const Texels& t, const uint8_t* texels, int n, const LineSha
             for (int c = 0; c < s.count; ++c)
                 along += weight[c] * (x[c] - static_cast<float>(ends[0][c])) * direction[c];
             const float at = std::clamp(along / length, 0.0f, 1.0f) * static_cast<float>(entries - 1);
-            k = static_cast<int>(std::lround(at));
+            k = static_cast<int>(at + 0.5f);
         }
         float error = errorAt(x, k);
         for (int step : {-1, 1}) {
@@ -117,10 +117,23 @@ float assignIndices(const Texels& t, const uint8_t* texels, int n, const LineSha
     return total;
 }
 
-// Quantises the float endpoints `ends` under every p-bit choice the shape
-// allows, assigns the indices, and keeps the best in `fit`.
+// The weighted squared distance of endpoint `ends` from what it becomes
+// stored with p-bit `p`.
+float endError(const LineShape& s, const float (&end)[4], int p) {
+    float sum = 0.0f;
+    for (int c = 0; c < s.count; ++c) {
+        const float d = static_cast<float>(decodedEnd(quantise(end[c], s.bits[c], p), s.bits[c], p)) - end[c];
+        sum += bc7ChannelWeights[s.channels[c]] * d * d;
+    }
+    return sum;
+}
+
+// Quantises the float endpoints `ends` under the p-bits, assigns the
+// indices, and keeps the best in `fit`. With `allPBits` every p-bit choice
+// the shape allows is tried in full; otherwise the one that moves the
+// endpoints least.
 void tryEnds(const Texels& t, const uint8_t* texels, int n, const LineShape& s, const float (&ends)[2][4],
-             LineFit& fit) {
+             bool allPBits, LineFit& fit) {
     int choices[4][2] = {{-1, -1}};
     int count = 1;
     if (s.pBitsOne) {
@@ -129,12 +142,22 @@ void tryEnds(const Texels& t, const uint8_t* texels, int n, const LineShape& s, 
         choices[0][0] = choices[0][1] = 0;
         choices[1][0] = choices[1][1] = 1;
         count = 2;
+        if (!allPBits) {
+            const bool one = endError(s, ends[0], 1) + endError(s, ends[1], 1) <
+                             endError(s, ends[0], 0) + endError(s, ends[1], 0);
+            choices[0][0] = choices[0][1] = one ? 1 : 0;
+            count = 1;
+        }
     } else if (s.pbits == PBits::each) {
         for (int c = 0; c < 4; ++c) {
             choices[c][0] = c & 1;
             choices[c][1] = c >> 1;
         }
         count = 4;
+        if (!allPBits) {
+            for (int e = 0; e < 2; ++e) choices[0][e] = endError(s, ends[e], 1) < endError(s, ends[e], 0) ? 1 : 0;
+            count = 1;
+        }
     }
     for (int choice = 0; choice < count; ++choice) {
         LineFit candidate;
@@ -230,15 +253,15 @@ bool leastSquaresEnds(const Texels& t, const uint8_t* texels, int n, const LineS
 
 // A line fitted to the texels: the principal axis, then up to `rounds`
 // rounds of least squares while they lower the error.
-LineFit fitLine(const Texels& t, const uint8_t* texels, int n, const LineShape& s, int rounds) {
+LineFit fitLine(const Texels& t, const uint8_t* texels, int n, const LineShape& s, int rounds, bool allPBits) {
     LineFit best;
     float ends[2][4];
     principalEnds(t, texels, n, s, ends);
-    tryEnds(t, texels, n, s, ends, best);
+    tryEnds(t, texels, n, s, ends, allPBits, best);
     for (int round = 0; round < rounds && best.error > 0.0f; ++round) {
         if (!leastSquaresEnds(t, texels, n, s, best, ends)) break;
         LineFit refined;
-        tryEnds(t, texels, n, s, ends, refined);
+        tryEnds(t, texels, n, s, ends, allPBits, refined);
         if (!(refined.error < best.error)) break;
         best = refined;
     }
@@ -374,64 +397,93 @@ SubsetLists subsetsOf(int partition) {
     return lists;
 }
 
+// Whether texel i lies in the second subset of each two-subset partition,
+// as 1 or 0, laid out partition by partition for the loops below.
+struct PartitionMasks {
+    float second[16][64];
+    float count[64];
+    PartitionMasks() {
+        for (int p = 0; p < 64; ++p) {
+            count[p] = 0.0f;
+            for (int i = 0; i < 16; ++i) {
+                second[i][p] = static_cast<float>((bc7TwoSubsets[p] >> i) & 1);
+                count[p] += second[i][p];
+            }
+        }
+    }
+};
+
+const PartitionMasks partitionMasks;
+
+// The scatter of `n` points left off their principal axis, from their sums
+// (`sums[0..3]`) and sums of products (`sums[4..13]`, a <= b): the trace of
+// the scatter matrix less its largest eigenvalue, found by power iteration
+// from the row of the largest variance. Written without branches, so that
+// the loop over the partitions runs four or eight at once.
+template <int channels>
+[[gnu::always_inline]] inline float offAxisScatter(const float (&sums)[14], float n) {
+    const float inverse = 1.0f / n;
+    float c[4][4] = {};
+    int k = 4;
+    for (int a = 0; a < 4; ++a)
+        for (int b = a; b < 4; ++b, ++k) c[a][b] = c[b][a] = sums[k] - sums[a] * sums[b] * inverse;
+    float trace = 0.0f, widest = c[0][0];
+    float v[4];
+    for (int a = 0; a < 4; ++a) v[a] = c[0][a];
+    for (int a = 1; a < channels; ++a) {
+        trace += c[a][a];
+        const bool wider = c[a][a] > widest;
+        widest = wider ? c[a][a] : widest;
+        for (int b = 0; b < 4; ++b) v[b] = wider ? c[a][b] : v[b];
+    }
+    trace += c[0][0];
+    float eigen = 0.0f;
+    for (int round = 0; round < 3; ++round) {
+        float next[4] = {}, norm = 0.0f, length = 0.0f;
+        for (int a = 0; a < channels; ++a) {
+            for (int b = 0; b < channels; ++b) next[a] += c[a][b] * v[b];
+            norm += next[a] * next[a];
+            length += v[a] * v[a];
+        }
+        // Kept at unit length, so that the powers cannot overflow.
+        const float scale = norm > 0.0f ? 1.0f / std::sqrt(norm) : 0.0f;
+        eigen = length > 0.0f ? std::sqrt(norm / length) : 0.0f;
+        for (int a = 0; a < channels; ++a) v[a] = next[a] * scale;
+    }
+    return std::max(trace - eigen, 0.0f);
+}
+
 // The `keep` two-subset partitions whose subsets lie nearest their own
-// principal axes (in the first `channels` channels, weighted), best first:
-// for each subset the scatter left once its largest eigenvalue (by power
-// iteration) is taken away.
-int rankPartitions(const Texels& t, int channels, int keep, int* best) {
-    float x[16][4], total[15] = {};
-    for (int i = 0; i < 16; ++i)
-        for (int c = 0; c < channels; ++c) x[i][c] = t[i][c] * std::sqrt(bc7ChannelWeights[c]);
-    // Sums of each texel's channels and their products, packed: 4 + 10.
-    float moments[16][14];
+// principal axes (in the first `channels` channels, weighted), best first.
+template <int channels>
+int rankPartitions(const Texels& t, int keep, int* best) {
+    // Each texel's weighted channels and their products: 4 + 10.
+    constexpr float root[4] = {1.0f, 1.0f, 0.5f, 1.0f};  // square roots of bc7ChannelWeights
+    static_assert(root[2] * root[2] == bc7ChannelWeights[2] && root[3] * root[3] == bc7ChannelWeights[3]);
+    float moments[16][14], total[14] = {};
     for (int i = 0; i < 16; ++i) {
+        float x[4] = {};
+        for (int c = 0; c < channels; ++c) x[c] = t[i][c] * root[c];
         int k = 0;
-        for (int a = 0; a < 4; ++a) moments[i][k++] = a < channels ? x[i][a] : 0.0f;
+        for (int a = 0; a < 4; ++a) moments[i][k++] = x[a];
         for (int a = 0; a < 4; ++a)
-            for (int b = a; b < 4; ++b) moments[i][k++] = a < channels && b < channels ? x[i][a] * x[i][b] : 0.0f;
+            for (int b = a; b < 4; ++b) moments[i][k++] = x[a] * x[b];
         for (int m = 0; m < 14; ++m) total[m] += moments[i][m];
     }
-    const auto residual = [channels](const float* sums, int n) {
-        if (n == 0) return 0.0f;
-        const float inverse = 1.0f / static_cast<float>(n);
-        float c[4][4] = {};
-        int k = 4;
-        for (int a = 0; a < 4; ++a)
-            for (int b = a; b < 4; ++b, ++k) c[a][b] = c[b][a] = sums[k] - sums[a] * sums[b] * inverse;
-        float trace = 0.0f;
-        int widest = 0;
-        for (int a = 0; a < channels; ++a) {
-            trace += c[a][a];
-            if (c[a][a] > c[widest][widest]) widest = a;
-        }
-        float v[4];
-        for (int a = 0; a < 4; ++a) v[a] = c[widest][a];
-        float eigen = 0.0f;
-        for (int round = 0; round < 3; ++round) {
-            float next[4] = {}, norm = 0.0f, length = 0.0f;
-            for (int a = 0; a < channels; ++a) {
-                for (int b = 0; b < channels; ++b) next[a] += c[a][b] * v[b];
-                norm += next[a] * next[a];
-                length += v[a] * v[a];
-            }
-            if (!(length > 0.0f) || !(norm > 0.0f)) break;
-            eigen = std::sqrt(norm / length);
-            // Kept at unit length, so that the powers cannot overflow.
-            const float scale = 1.0f / std::sqrt(norm);
-            for (int a = 0; a < channels; ++a) v[a] = next[a] * scale;
-        }
-        return std::max(trace - eigen, 0.0f);
-    };
+    // The sums of the second subsets, every partition at once.
+    float second[14][64] = {};
+    for (int i = 0; i < 16; ++i)
+        for (int m = 0; m < 14; ++m)
+            for (int p = 0; p < 64; ++p) second[m][p] += partitionMasks.second[i][p] * moments[i][m];
     float scores[64];
-    for (int partition = 0; partition < 64; ++partition) {
-        float one[14] = {}, zero[14];
-        int n = 0;
-        for (uint32_t bits = bc7TwoSubsets[partition]; bits; bits &= bits - 1, ++n) {
-            const int i = __builtin_ctz(bits);
-            for (int m = 0; m < 14; ++m) one[m] += moments[i][m];
+    for (int p = 0; p < 64; ++p) {
+        float one[14], zero[14];
+        for (int m = 0; m < 14; ++m) {
+            one[m] = second[m][p];
+            zero[m] = total[m] - one[m];
         }
-        for (int m = 0; m < 14; ++m) zero[m] = total[m] - one[m];
-        scores[partition] = residual(zero, 16 - n) + residual(one, n);
+        const float n = partitionMasks.count[p];
+        scores[p] = offAxisScatter<channels>(zero, 16.0f - n) + offAxisScatter<channels>(one, n);
     }
     int order[64];
     for (int i = 0; i < 64; ++i) order[i] = i;
@@ -448,30 +500,23 @@ constexpr LineShape rgbLine(int bits, PBits pbits, int indexBits) {
     return {{0, 1, 2, 0}, 3, {bits, bits, bits, 0}, pbits, indexBits, false};
 }
 
+// The search over the modes: each fit's error is that of the block as it
+// decodes (the palettes are made by the decoder's own arithmetic,
+// bc7_layout.h), so the best is packed once, at the end.
 class BlockSearch {
 public:
-    BlockSearch(const Texels& t, int rounds) : t_(t), rounds_(rounds) {}
+    BlockSearch(const Texels& t, int rounds, bool allPBits) : t_(t), rounds_(rounds), allPBits_(allPBits) {}
 
-    void consider(const Encoding& e) {
-        uint8_t bytes[16];
-        pack(e, bytes);
-        const float error = texelsError(t_, bytes);
-        if (error < error_) {
-            error_ = error;
-            std::copy(bytes, bytes + 16, best_);
-        }
-    }
     float error() const { return error_; }
-    const uint8_t* best() const { return best_; }
+    void write(uint8_t* out) const { pack(best_, out); }
 
     // Mode 6: one line of RGBA.
     void oneLine(bool opaque) {
-        static constexpr uint8_t all[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-        const LineFit fit = fitLine(t_, all, 16, rgbaLine(7, PBits::each, 4, opaque), rounds_);
+        const LineFit fit = fitLine(t_, all, 16, rgbaLine(7, PBits::each, 4, opaque), rounds_, allPBits_);
         Encoding e;
         e.mode = 6;
         place(fit, all, 16, 4, 0, 0, e, e.index);
-        consider(e);
+        consider(e, fit.error);
     }
 
     // A two-subset mode (1, 3 or 7) on one partition.
@@ -484,35 +529,53 @@ public:
         Encoding e;
         e.mode = mode;
         e.partition = partition;
-        for (int s = 0; s < 2; ++s) {
-            const LineFit fit = fitLine(t_, lists.texels[s], lists.count[s], shape, rounds_);
+        float error = 0.0f;
+        for (int s = 0; s < 2 && error < error_; ++s) {
+            const LineFit fit = fitLine(t_, lists.texels[s], lists.count[s], shape, rounds_, allPBits_);
             place(fit, lists.texels[s], lists.count[s], shape.count, s, 0, e, e.index);
+            error += fit.error;
         }
-        consider(e);
+        consider(e, error);
     }
 
-    // Mode 4 or 5 without rotation: the colours on one line, alpha on its
-    // own; mode 4's `selector` 0 gives alpha the 3-bit indices, 1 colour.
-    void separateAlpha(int mode, int selector) {
-        static constexpr uint8_t all[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    // Mode 4 or 5: three channels on one line and the fourth on its own,
+    // alpha or, with `rotation` 1 to 3, red, green or blue (whose slot on
+    // the line then holds alpha). Mode 4's `selector` 0 gives the single
+    // channel the 3-bit indices, 1 the line.
+    void separateChannel(int mode, int rotation, int selector) {
         const Bc7Mode& m = bc7Modes[mode];
         const int colourIndexBits = selector ? m.secondaryIndexBits : m.indexBits;
         const int alphaIndexBits = selector ? m.indexBits : m.secondaryIndexBits;
-        const LineShape colour = rgbLine(m.colourBits, PBits::none, colourIndexBits);
-        const LineShape alpha{{3, 0, 0, 0}, 1, {m.alphaBits, 0, 0, 0}, PBits::none, alphaIndexBits, false};
+        LineShape colour = rgbLine(m.colourBits, PBits::none, colourIndexBits);
+        const int single = rotation ? rotation - 1 : 3;
+        if (rotation) colour.channels[rotation - 1] = 3;
+        const LineShape alpha{{single, 0, 0, 0}, 1, {m.alphaBits, 0, 0, 0}, PBits::none, alphaIndexBits, false};
         Encoding e;
         e.mode = mode;
+        e.rotation = rotation;
         e.selector = selector;
-        place(fitLine(t_, all, 16, colour, rounds_), all, 16, 3, 0, 0, e, e.index);
-        place(fitLine(t_, all, 16, alpha, rounds_), all, 16, 1, 0, 3, e, e.scalarIndex);
-        consider(e);
+        const LineFit colourFit = fitLine(t_, all, 16, colour, rounds_, allPBits_);
+        const LineFit alphaFit = fitLine(t_, all, 16, alpha, rounds_, allPBits_);
+        place(colourFit, all, 16, 3, 0, 0, e, e.index);
+        place(alphaFit, all, 16, 1, 0, 3, e, e.scalarIndex);
+        consider(e, colourFit.error + alphaFit.error);
     }
 
 private:
+    static constexpr uint8_t all[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+    void consider(const Encoding& e, float error) {
+        if (error < error_) {
+            error_ = error;
+            best_ = e;
+        }
+    }
+
     const Texels& t_;
     int rounds_;
+    bool allPBits_;
     float error_ = unreached;
-    uint8_t best_[16] = {};
+    Encoding best_;
 };
 
 void toTexels(const RgbaBlock& block, Texels& t) {
@@ -536,28 +599,33 @@ void encodeBc7Block(const RgbaBlock& block, Bc7Quality quality, uint8_t* out) {
     if (opaque)
         for (auto& texel : t) texel[3] = 255.0f;
     const bool fast = quality == Bc7Quality::fast;
-    BlockSearch search(t, fast ? 1 : 3);
+    BlockSearch search(t, fast ? 1 : 3, !fast);
     search.oneLine(opaque);
     // Below a quarter of a level squared a texel, no other mode is worth
     // its time.
     if (search.error() > 4.0f) {
         const int keep = fast ? 1 : 4;
         int partitions[64];
-        const int ranked = rankPartitions(t, opaque ? 3 : 4, keep, partitions);
+        const int ranked = opaque ? rankPartitions<3>(t, keep, partitions) : rankPartitions<4>(t, keep, partitions);
         if (opaque) {
+            // X or Y on its own, as BC5 keeps them, and the rest on a line.
+            for (int rotation : {1, 2}) {
+                search.separateChannel(5, rotation, 0);
+                if (!fast) search.separateChannel(4, rotation, 0);
+            }
             for (int i = 0; i < ranked; ++i) {
                 search.twoLines(1, partitions[i]);
                 if (!fast) search.twoLines(3, partitions[i]);
             }
         } else {
-            search.separateAlpha(5, 0);
+            search.separateChannel(5, 0, 0);
             if (!fast) {
-                search.separateAlpha(4, 0);
+                search.separateChannel(4, 0, 0);
                 for (int i = 0; i < ranked; ++i) search.twoLines(7, partitions[i]);
             }
         }
     }
-    std::copy(search.best(), search.best() + 16, out);
+    search.write(out);
 }
 
 float bc7BlockError(const RgbaBlock& block, const uint8_t* encoded) {

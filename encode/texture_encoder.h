@@ -1,5 +1,5 @@
 // A normal map as a GPU texture: its mip chain (encode/mip_chain.h) with
-// every level block-compressed (BC5, BC1, BC3) or left uncompressed
+// every level block-compressed (BC5, BC1, BC3, BC7) or left uncompressed
 // (blue-green-red-alpha bytes), the levels one after another, largest
 // first, each as DDS files and GPUs lay them out (blocks, or pixels, in
 // rows from the top).
@@ -7,13 +7,15 @@
 
 #include <cstdint>
 
+#include "encode/bc7_encoder.h"
 #include "image/image.h"
 
 enum class TextureFormat : int32_t {
     bc5,    // X in a BC4 block of red, Y in one of green; Z is rebuilt by the reader
     bc1,    // red, green and blue as BC1 colour blocks
     bc3,    // BC1 colour blocks, each after a BC4 alpha block of 255
-    bgra8,  // 8-bit blue, green, red, alpha (255)
+    bgra8,  // 8-bit blue, green, red, alpha (255, or the picture's with keepAlpha)
+    bc7,    // BC7 blocks of red, green, blue and alpha (255, or the picture's with keepAlpha)
 };
 
 struct TextureOptions {
@@ -25,6 +27,13 @@ struct TextureOptions {
     // anti-aliasing). Only formats that store Z keep them: BC5 stores the X
     // and Y of unit vectors whatever this says, since its reader rebuilds Z.
     bool keepLength = false;
+    // The picture's alpha goes into the formats that store alpha (bgra8,
+    // bc7): the top level's as it is, each level below the area-weighted
+    // average of the level above, as the vectors are averaged. Without it,
+    // or when the picture has none, alpha is 255.
+    bool keepAlpha = false;
+    // How hard the BC7 encoder searches.
+    Bc7Quality bc7Quality = Bc7Quality::normal;
 };
 
 // The bytes of one level of width x height in `format`.
@@ -33,7 +42,7 @@ uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height
 // The bytes of the first `levels` levels of a picture of width x height.
 uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uint32_t levels);
 
-// Encodes `image` (any layout an Image holds; alpha is not stored) and the
+// Encodes `image` (any layout an Image holds; alpha as keepAlpha says) and the
 // levels below it into `out`, which holds textureBytes(...) bytes for the
 // level count mipLevelCount(width, height, options.maxLevels). The top
 // level is the picture's samples as they are; 16-bit samples reach the

@@ -35,6 +35,7 @@ struct SaveOptions {
     int32_t ddsDx10 = 0;
     uint32_t mips = 0;
     int32_t mipKeepLength = 0;
+    int32_t bc7Fast = 0;  // BC7: the fast search (see Bc7Quality)
 };
 
 // What writeImage did that the options did not ask for: the notes a front
