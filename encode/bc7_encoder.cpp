@@ -531,7 +531,7 @@ public:
         e.partition = partition;
         float error = 0.0f;
         for (int s = 0; s < 2 && error < error_; ++s) {
-            const LineFit fit = fitLine(t_, lists.texels[s], lists.count[s], shape, rounds_, allPBits_);
+            const LineFit fit = fitLine(t_, lists.texels[s], lists.count[s], shape, rounds_, false);
             place(fit, lists.texels[s], lists.count[s], shape.count, s, 0, e, e.index);
             error += fit.error;
         }
@@ -599,29 +599,36 @@ void encodeBc7Block(const RgbaBlock& block, Bc7Quality quality, uint8_t* out) {
     if (opaque)
         for (auto& texel : t) texel[3] = 255.0f;
     const bool fast = quality == Bc7Quality::fast;
-    BlockSearch search(t, fast ? 1 : 3, !fast);
+    BlockSearch search(t, fast ? 1 : 2, !fast);
     search.oneLine(opaque);
-    // Below a quarter of a level squared a texel, no other mode is worth
-    // its time.
-    if (search.error() > 4.0f) {
-        const int keep = fast ? 1 : 4;
-        int partitions[64];
-        const int ranked = opaque ? rankPartitions<3>(t, keep, partitions) : rankPartitions<4>(t, keep, partitions);
-        if (opaque) {
-            // X or Y on its own, as BC5 keeps them, and the rest on a line.
-            for (int rotation : {1, 2}) {
-                search.separateChannel(5, rotation, 0);
-                if (!fast) search.separateChannel(4, rotation, 0);
-            }
-            for (int i = 0; i < ranked; ++i) {
+    // Below a quarter of a level squared a texel (fast: a level), no other
+    // mode is worth its time.
+    if (search.error() <= (fast ? 16.0f : 4.0f)) {
+        search.write(out);
+        return;
+    }
+    if (opaque) {
+        // X or Y on its own, as BC5 keeps them, and the rest on a line.
+        for (int rotation : {1, 2}) {
+            search.separateChannel(5, rotation, 0);
+            if (!fast) search.separateChannel(4, rotation, 0);
+        }
+    } else {
+        // Alpha on its own, or X or Y (alpha then on the line).
+        for (int rotation = 0; rotation < 3; ++rotation) {
+            search.separateChannel(5, rotation, 0);
+            if (!fast) search.separateChannel(4, rotation, 0);
+        }
+    }
+    if (!fast) {
+        int partitions[3];
+        const int ranked = opaque ? rankPartitions<3>(t, 3, partitions) : rankPartitions<4>(t, 3, partitions);
+        for (int i = 0; i < ranked; ++i) {
+            if (opaque) {
                 search.twoLines(1, partitions[i]);
-                if (!fast) search.twoLines(3, partitions[i]);
-            }
-        } else {
-            search.separateChannel(5, 0, 0);
-            if (!fast) {
-                search.separateChannel(4, 0, 0);
-                for (int i = 0; i < ranked; ++i) search.twoLines(7, partitions[i]);
+                search.twoLines(3, partitions[i]);
+            } else {
+                search.twoLines(7, partitions[i]);
             }
         }
     }

@@ -6,16 +6,18 @@
 //
 // A block whose alphas are all 255 is opaque and decodes to alpha 255
 // exactly: it is tried as mode 6 (one line of 16 colours; both p-bits 1 so
-// that alpha widens to 255) and as the two-subset modes 1 (3-bit indices)
-// and 3 (7-bit endpoints). A block with alpha tries mode 6 with alpha on the
-// line, mode 5 (alpha with its own indices and 8-bit endpoints) and mode 7
-// (two subsets of RGBA). The two-subset modes rank all 64 partitions by how
-// far each subset lies from its principal axis and fit the best few in
-// full. Every fit takes the endpoints from the principal axis, tries the
-// p-bits, chooses each texel's index against the block as it decodes, and
-// then refines the endpoints by least squares on the chosen indices while
-// that lowers the error. The candidates are compared as decodeBc7 decodes
-// them, with bc7BlockError.
+// that alpha widens to 255), as modes 5 and 4 with red or green on its own
+// (rotated into the alpha slot, as BC5 keeps X and Y apart) and as the
+// two-subset modes 1 (3-bit indices) and 3 (7-bit endpoints). A block with
+// alpha tries mode 6 with alpha on the line, modes 5 and 4 (alpha with its
+// own indices) and mode 7 (two subsets of RGBA). The two-subset modes rank
+// all 64 partitions by how far each subset lies from its principal axis and
+// fit the best few in full. Every fit takes the endpoints from the
+// principal axis, chooses the p-bits, chooses each texel's index against
+// the block as it decodes, and then refines the endpoints by least squares
+// on the chosen indices while that lowers the error. Every error is that of
+// the block as decodeBc7 decodes it (bc7BlockError): the palettes are made
+// with the decoder's own arithmetic (bc7_layout.h).
 #pragma once
 
 #include <cstdint>
@@ -29,8 +31,13 @@ struct RgbaBlock {
 };
 
 enum class Bc7Quality : int32_t {
-    normal,  // the modes above, the best 4 partitions of each two-subset mode, 3 rounds of refinement
-    fast,    // mode 6, and only the best partition of mode 1 (opaque) or mode 5 (alpha); 1 round
+    // The modes above; the best 3 partitions of each two-subset mode; every
+    // p-bit choice of mode 6 in full; 2 rounds of refinement.
+    normal,
+    // Mode 6 and mode 5 (each rotation) only, no mode 4 and no two-subset modes; the p-bits
+    // that move the endpoints least; 1 round; blocks within a level a texel
+    // after mode 6 stop there.
+    fast,
 };
 
 // The weight of each channel's squared error. X (red) and Y (green) count
