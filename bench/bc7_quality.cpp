@@ -88,7 +88,7 @@ Scores scoresOf(const std::vector<uint8_t>& reference, const std::vector<uint8_t
             rgbSquares += (a[k] - b[k]) * (a[k] - b[k]);
         }
         const double c = la > 0 && lb > 0 ? dot / std::sqrt(la * lb) : 1.0;
-        angles += std::acos(std::fmax(-1.0, std::fmin(1.0, c))) * 180.0 / M_PI;
+        angles += std::acos(std::fmax(-1.0, std::fmin(1.0, c))) * 57.29577951308232;  // degrees a radian
         alphaSquares += (a[3] - b[3]) * (a[3] - b[3]);
     }
     return {angles / static_cast<double>(pixels), psnr(rgbSquares, 3.0 * static_cast<double>(pixels)),

@@ -375,7 +375,7 @@ double degreesBetween(const uint8_t* rgb, const uint8_t* bgra) {
         lb += v * v;
     }
     const double c = la > 0 && lb > 0 ? dot / std::sqrt(la * lb) : 1.0;
-    return std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / M_PI;
+    return std::acos(std::clamp(c, -1.0, 1.0)) * 57.29577951308232;  // degrees a radian
 }
 
 // Every level of a BC7 texture decodes close to the uncompressed texture of
