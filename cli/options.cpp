@@ -25,6 +25,7 @@ bool parseDdsFormat(const char* text, TextureFormat& format) {
     else if (std::strcmp(text, "bc1") == 0) format = TextureFormat::bc1;
     else if (std::strcmp(text, "bc3") == 0) format = TextureFormat::bc3;
     else if (std::strcmp(text, "bgra8") == 0) format = TextureFormat::bgra8;
+    else if (std::strcmp(text, "bc7") == 0) format = TextureFormat::bc7;
     else return false;
     return true;
 }
@@ -149,9 +150,21 @@ constexpr Option options[] = {
     {.name = "--dds", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ddsOutput,
      .help = "bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
              "bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
-             "is 255); bgra8: uncompressed",
+             "is 255); bc7: X, Y, Z and the picture's alpha (a\n"
+             "height, say; 255 without one), always with the DX10\n"
+             "header; bgra8: uncompressed",
      .take = [](Arguments& a, const char* text) { return parseDdsFormat(text, a.save.ddsFormat) && set(a.ddsOptionsGiven); },
-     .refusal = "--dds takes bc5, bc1, bc3 or bgra8"},
+     .refusal = "--dds takes bc5, bc1, bc3, bc7 or bgra8"},
+    {.name = "--bc7-fast", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
+     .help = "with bc7 (DDS or KTX2): a quicker search (fewer modes\n"
+             "and partitions, one round of refinement), a little\n"
+             "less accurate",
+     .take =
+         [](Arguments& a, const char*) {
+             a.save.bc7Fast = 1;
+             return set(a.mipOptionsGiven);
+         },
+     .refusal = nullptr},
     {.name = "--dds-dx10", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
      .help = "write the DX10 header (DXGI format) instead of the\n"
              "legacy one (ATI2, DXT1, DXT5 or bit masks)",
@@ -622,8 +635,8 @@ const char* textureOptionsProblem(const Arguments& args, OutputFormat format, bo
         return folder ? "--ktx, --ktx-zstd and --ktx-zlib go with --format ktx2"
                       : "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT";
     if (args.mipOptionsGiven && format != OutputFormat::dds && format != OutputFormat::ktx2)
-        return folder ? "--mips and --mip-keep-length go with --format dds or ktx2"
-                      : "--mips and --mip-keep-length go with a .dds or .ktx2 OUTPUT";
+        return folder ? "--mips, --mip-keep-length and --bc7-fast go with --format dds or ktx2"
+                      : "--mips, --mip-keep-length and --bc7-fast go with a .dds or .ktx2 OUTPUT";
     return nullptr;
 }
 

@@ -154,3 +154,32 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
     });
     return ok;
 }
+
+bool makeNextScalarLevel(const ScalarLevel& above, unsigned workers, ScalarLevel& below) {
+    below.width = std::max(1u, above.width / 2);
+    below.height = std::max(1u, above.height / 2);
+    try {
+        below.values.assign(size_t{below.width} * below.height, 0.0f);
+    } catch (const std::bad_alloc&) {
+        below.values.clear();
+        return false;
+    }
+    const std::vector<FootprintTaps> across = footprintTaps(above.width, below.width);
+    const std::vector<FootprintTaps> down = footprintTaps(above.height, below.height);
+    runInBands(below.height, workers, [&](uint32_t first, uint32_t last) {
+        for (uint32_t y = first; y < last; ++y) {
+            float* out = below.values.data() + size_t{below.width} * y;
+            const FootprintTaps& rows = down[y];
+            for (uint32_t r = 0; r < rows.count; ++r) {
+                const float* in = above.values.data() + size_t{above.width} * (rows.first + r);
+                for (uint32_t x = 0; x < below.width; ++x) {
+                    const FootprintTaps& columns = across[x];
+                    float sum = 0.0f;
+                    for (uint32_t c = 0; c < columns.count; ++c) sum += columns.weight[c] * in[columns.first + c];
+                    out[x] += rows.weight[r] * sum;
+                }
+            }
+        }
+    });
+    return true;
+}

@@ -63,6 +63,19 @@ VectorRows rowsOf(const VectorLevel& level);
 // `workers` threads. False when there is no memory for it.
 bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, VectorLevel& below);
 
+// A single channel (alpha) of a level: its samples as floats, row after
+// row, on the picture's own scale.
+struct ScalarLevel {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<float> values;
+};
+
+// Makes the level below `above` in `below` as makeNextLevel does, each
+// sample the area-weighted average of the samples its footprint covers
+// (nothing is re-normalised). False when there is no memory for it.
+bool makeNextScalarLevel(const ScalarLevel& above, unsigned workers, ScalarLevel& below);
+
 // A vector scaled to unit length as the re-normalisation scales it (the
 // zero vector stays zero).
 void normalizeVector(float (&xyz)[3]);

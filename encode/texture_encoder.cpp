@@ -23,33 +23,28 @@ SampleOffsets offsetsOf(const ImageRows& rows) {
     return {{rows.red * sample, sample, rows.blue * sample}};
 }
 
-// The rows of a level as samples (8 or 16 bits, red, green, blue), which
-// the block encoders and the uncompressed layout read.
+// The rows of a level as samples (8 or 16 bits, red, green, blue, alpha),
+// which the block encoders and the uncompressed layout read.
 struct SampleRows {
     const void* context = nullptr;
-    void (*row)(const void* context, uint32_t y, uint16_t* rgb) = nullptr;
+    void (*row)(const void* context, uint32_t y, uint16_t* rgba) = nullptr;
     uint32_t width = 0, height = 0;
     int sampleBits = 8;
 };
 
-void imageSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
-    const auto& view = *static_cast<const ImageRows*>(context);
-    const uint8_t* p = view.row(y);
-    const SampleOffsets offsets = offsetsOf(view);
-    const size_t r = offsets.at[0], g = offsets.at[1], b = offsets.at[2];
-    if (view.sixteen) {
-        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
-            std::memcpy(rgb, p + r, 2);
-            std::memcpy(rgb + 1, p + g, 2);
-            std::memcpy(rgb + 2, p + b, 2);
-        }
-    } else {
-        for (uint32_t x = 0; x < view.width; ++x, p += view.step, rgb += 3) {
-            rgb[0] = p[r];
-            rgb[1] = p[g];
-            rgb[2] = p[b];
-        }
-    }
+// The top level: the picture's samples, alpha full unless it is kept.
+struct TopLevel {
+    const ImageRows* view;
+    bool keepAlpha;
+};
+
+void imageSampleRow(const void* context, uint32_t y, uint16_t* rgba) {
+    const auto& top = *static_cast<const TopLevel*>(context);
+    const ImageRows& view = *top.view;
+    readRowFull(view, view.row(y), rgba);
+    if (top.keepAlpha) return;
+    const uint16_t full = view.sixteen ? 65535 : 255;
+    for (uint32_t x = 0; x < view.width; ++x) rgba[4 * x + 3] = full;
 }
 
 // The top level as vectors, decoded as the re-normalisation decodes.
@@ -83,14 +78,29 @@ void topVectorRow(const void* context, uint32_t y, float* xyz) {
 
 struct EncodedLevel {
     const VectorLevel* level;
+    const ScalarLevel* alpha;  // null: alpha is full
     int sampleBits;
 };
 
-void levelSampleRow(const void* context, uint32_t y, uint16_t* rgb) {
+void levelSampleRow(const void* context, uint32_t y, uint16_t* rgba) {
     const auto& encoded = *static_cast<const EncodedLevel*>(context);
     const VectorLevel& level = *encoded.level;
-    const size_t length = size_t{3} * level.width;
-    encodeComponents(level.xyz.data() + length * y, length, encoded.sampleBits, rgb);
+    const uint32_t width = level.width;
+    // The three samples of each pixel go to the last three quarters of the
+    // row, then spread forwards to four a pixel: pixel x's samples are read
+    // from width + 3x before anything at 4x + 3 < width + 3(x + 1) is written.
+    encodeComponents(level.xyz.data() + size_t{3} * width * y, size_t{3} * width, encoded.sampleBits, rgba + width);
+    const float top = encoded.sampleBits == 16 ? 65535.0f : 255.0f;
+    const float* alpha = encoded.alpha ? encoded.alpha->values.data() + size_t{width} * y : nullptr;
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint16_t* from = rgba + width + size_t{3} * x;
+        const uint16_t r = from[0], g = from[1], b = from[2];
+        uint16_t* to = rgba + size_t{4} * x;
+        to[0] = r;
+        to[1] = g;
+        to[2] = b;
+        to[3] = alpha ? static_cast<uint16_t>(std::clamp(alpha[x], 0.0f, top) + 0.5f) : static_cast<uint16_t>(top);
+    }
 }
 
 // A sample of `sampleBits` bits as 8 bits, and as 16.
@@ -130,13 +140,25 @@ void storePixel(TextureFormat format, const uint16_t* rgb, uint16_t alpha, int s
     }
 }
 
-void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_t left, uint32_t width,
+void encodeBlock(const TextureOptions& options, const uint16_t* const (&rows)[4], uint32_t left, uint32_t width,
                  int sampleBits, uint8_t* out) {
     // Pixels past the right edge repeat the last column (rows past the
     // bottom already repeat the last row).
     size_t at[4];
-    for (uint32_t i = 0; i < 4; ++i) at[i] = size_t{3} * std::min(left + i, width - 1);
+    for (uint32_t i = 0; i < 4; ++i) at[i] = size_t{4} * std::min(left + i, width - 1);
     const float scale = sampleBits == 16 ? 255.0f / 65535.0f : 1.0f;
+    if (options.format == TextureFormat::bc7) {
+        RgbaBlock block;
+        for (int i = 0; i < 16; ++i) {
+            const uint16_t* pixel = rows[i / 4] + at[i % 4];
+            block.red[i] = static_cast<float>(pixel[0]) * scale;
+            block.green[i] = static_cast<float>(pixel[1]) * scale;
+            block.blue[i] = static_cast<float>(pixel[2]) * scale;
+            block.alpha[i] = static_cast<float>(pixel[3]) * scale;
+        }
+        encodeBc7Block(block, options.bc7Quality, out);
+        return;
+    }
     ColourBlock colours;
     for (int i = 0; i < 16; ++i) {
         const uint16_t* pixel = rows[i / 4] + at[i % 4];
@@ -144,7 +166,7 @@ void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_
         colours.green[i] = static_cast<float>(pixel[1]) * scale;
         colours.blue[i] = static_cast<float>(pixel[2]) * scale;
     }
-    switch (format) {
+    switch (options.format) {
         case TextureFormat::bc5:
             encodeBc4Block(colours.red, out);
             encodeBc4Block(colours.green, out + 8);
@@ -155,7 +177,7 @@ void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_
             encodeColourBlock(colours, out + 8);
             break;
         case TextureFormat::bc4: encodeBc4Block(colours.red, out); break;
-        default: break;  // plain formats: storePixel
+        default: break;  // BC7 above, plain formats in storePixel
     }
 }
 
@@ -169,26 +191,54 @@ bool sizeBuffer(std::vector<uint16_t>& buffer, size_t count) {
     return true;
 }
 
+// The top level's alpha samples as a ScalarLevel; false when there is no
+// memory for it.
+bool alphaOf(const ImageRows& view, ScalarLevel& alpha) {
+    alpha.width = view.width;
+    alpha.height = view.height;
+    try {
+        alpha.values.resize(size_t{view.width} * view.height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const unsigned workers = bandWorkers(view.height, view.width, uint64_t{1} << 20);
+    std::atomic<bool> ok = true;
+    runInBands(view.height, workers, [&](uint32_t first, uint32_t last) {
+        std::vector<uint16_t> samples;
+        if (!sizeBuffer(samples, size_t{4} * view.width)) {
+            ok = false;
+            return;
+        }
+        for (uint32_t y = first; y < last; ++y) {
+            readRowFull(view, view.row(y), samples.data());
+            float* to = alpha.values.data() + size_t{view.width} * y;
+            for (uint32_t x = 0; x < view.width; ++x) to[x] = samples[size_t{4} * x + 3];
+        }
+    });
+    return ok;
+}
+
 // Encodes one level from its sample rows into `out`.
-bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
+bool encodeLevel(const SampleRows& rows, const TextureOptions& options, uint8_t* out) {
+    const TextureFormat format = options.format;
     const uint32_t width = rows.width, height = rows.height;
     if (!textureIsBlocks(format)) {
         const size_t pixelBytes = textureUnitBytes(format);
-        // The rows carry no alpha: every pixel is opaque.
-        const uint16_t alpha = rows.sampleBits == 16 ? 65535 : 255;
         const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
         std::atomic<bool> ok = true;
         runInBands(height, workers, [&](uint32_t first, uint32_t last) {
             std::vector<uint16_t> samples;
-            if (!sizeBuffer(samples, size_t{3} * width)) {
+            if (!sizeBuffer(samples, size_t{4} * width)) {
                 ok = false;
                 return;
             }
             for (uint32_t y = first; y < last; ++y) {
                 rows.row(rows.context, y, samples.data());
                 uint8_t* pixel = out + pixelBytes * width * y;
-                for (uint32_t x = 0; x < width; ++x, pixel += pixelBytes)
-                    storePixel(format, samples.data() + size_t{3} * x, alpha, rows.sampleBits, pixel);
+                for (uint32_t x = 0; x < width; ++x, pixel += pixelBytes) {
+                    const uint16_t* s = samples.data() + size_t{4} * x;
+                    storePixel(format, s, s[3], rows.sampleBits, pixel);
+                }
             }
         });
         return ok;
@@ -201,7 +251,7 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
     std::atomic<bool> ok = true;
     runInBands(blocksDown, workers, [&](uint32_t first, uint32_t last) {
         std::vector<uint16_t> band;
-        if (!sizeBuffer(band, size_t{12} * width)) {
+        if (!sizeBuffer(band, size_t{16} * width)) {
             ok = false;
             return;
         }
@@ -210,7 +260,7 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
             for (uint32_t r = 0; r < 4; ++r) {
                 const uint32_t y = 4 * by + r;
                 if (y < height) {
-                    uint16_t* line = band.data() + size_t{3} * width * r;
+                    uint16_t* line = band.data() + size_t{4} * width * r;
                     rows.row(rows.context, y, line);
                     lines[r] = line;
                 } else {
@@ -219,7 +269,7 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
             }
             uint8_t* block = out + rowBytes * by;
             for (uint32_t bx = 0; bx < blocksAcross; ++bx, block += textureUnitBytes(format))
-                encodeBlock(format, lines, 4 * bx, width, rows.sampleBits, block);
+                encodeBlock(options, lines, 4 * bx, width, rows.sampleBits, block);
         }
     });
     return ok;
@@ -232,7 +282,8 @@ uint32_t textureUnitBytes(TextureFormat format) {
         case TextureFormat::bc1:
         case TextureFormat::bc4: return 8;
         case TextureFormat::bc5:
-        case TextureFormat::bc3: return 16;
+        case TextureFormat::bc3:
+        case TextureFormat::bc7: return 16;
         case TextureFormat::rg8: return 2;
         case TextureFormat::bgra8:
         case TextureFormat::rgba8:
@@ -265,20 +316,29 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
     const bool keepLength =
         options.format == TextureFormat::bc4 || (options.keepLength && textureStoresZ(options.format));
 
-    const SampleRows top{&view, imageSampleRow, view.width, view.height, sampleBits};
-    if (!encodeLevel(top, options.format, out)) return false;
+    // Alpha below the top is averaged level by level, as the vectors are.
+    const bool keepAlpha = options.keepAlpha && view.alpha;
+    const TopLevel topLevel{&view, keepAlpha};
+    const SampleRows top{&topLevel, imageSampleRow, view.width, view.height, sampleBits};
+    if (!encodeLevel(top, options, out)) return false;
     out += textureLevelBytes(options.format, view.width, view.height);
 
     VectorLevel above, below;
+    ScalarLevel alphaAbove, alphaBelow;
+    if (levels > 1 && keepAlpha && !alphaOf(view, alphaAbove)) return false;
     VectorRows source{&view, topVectorRow, view.width, view.height};
     for (uint32_t level = 1; level < levels; ++level) {
         const unsigned workers = bandWorkers(mipSide(view.height, level), source.width, uint64_t{1} << 19);
         if (!makeNextLevel(source, keepLength, workers, below)) return false;
         std::swap(above, below);
         source = rowsOf(above);
-        const EncodedLevel encoded{&above, sampleBits};
+        if (keepAlpha) {
+            if (!makeNextScalarLevel(alphaAbove, workers, alphaBelow)) return false;
+            std::swap(alphaAbove, alphaBelow);
+        }
+        const EncodedLevel encoded{&above, keepAlpha ? &alphaAbove : nullptr, sampleBits};
         const SampleRows rows{&encoded, levelSampleRow, above.width, above.height, sampleBits};
-        if (!encodeLevel(rows, options.format, out)) return false;
+        if (!encodeLevel(rows, options, out)) return false;
         out += textureLevelBytes(options.format, above.width, above.height);
     }
     return true;

@@ -1,7 +1,8 @@
 // DirectDraw Surface output (the DDS format documentation): a 2D texture
-// with its mip chain, BC5, BC1, BC3 or 32-bit blue-green-red-alpha, behind
-// the legacy header that every reader takes (FourCC ATI2, DXT1, DXT5, or
-// the bit masks) or the DX10 header (DXGI format). The pixels are encoded
+// with its mip chain, BC5, BC1, BC3, BC7 or 32-bit blue-green-red-alpha,
+// behind the legacy header that every reader takes (FourCC ATI2, DXT1,
+// DXT5, or the bit masks) or the DX10 header (DXGI format), which BC7 always
+// has: it has no FourCC. The pixels are encoded
 // by encode/texture_encoder.h; this file lays out the headers and hands the
 // whole file to the system in two writes.
 #include <cerrno>
@@ -42,6 +43,7 @@ FormatCodes codesOf(TextureFormat format) {
         case TextureFormat::bc5: return {fourCc("ATI2"), 83};  // DXGI_FORMAT_BC5_UNORM
         case TextureFormat::bc1: return {fourCc("DXT1"), 71};  // DXGI_FORMAT_BC1_UNORM
         case TextureFormat::bc3: return {fourCc("DXT5"), 77};  // DXGI_FORMAT_BC3_UNORM
+        case TextureFormat::bc7: return {0, 98};  // DXGI_FORMAT_BC7_UNORM, no FourCC
         default: break;
     }
     return {0, 87};  // DXGI_FORMAT_B8G8R8A8_UNORM
@@ -116,10 +118,16 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options) 
     texture.format = options.ddsFormat;
     // The formats the --dds option names; the others serve KTX2.
     if (texture.format != TextureFormat::bc5 && texture.format != TextureFormat::bc1 &&
-        texture.format != TextureFormat::bc3 && texture.format != TextureFormat::bgra8)
+        texture.format != TextureFormat::bc3 && texture.format != TextureFormat::bgra8 &&
+        texture.format != TextureFormat::bc7)
         return false;
     texture.maxLevels = options.mips;
     texture.keepLength = options.mipKeepLength != 0;
+    // BC7 stores the picture's alpha (a height, say); the other formats here
+    // write 255.
+    texture.keepAlpha = texture.format == TextureFormat::bc7 && options.keepAlpha != 0;
+    texture.bc7Quality = options.bc7Fast ? Bc7Quality::fast : Bc7Quality::normal;
+    const bool dx10 = options.ddsDx10 != 0 || texture.format == TextureFormat::bc7;
     const uint32_t levels = mipLevelCount(width, height, texture.maxLevels);
     const uint64_t dataSize = textureBytes(texture.format, width, height, levels);
     // The header holds the top level's size in 32 bits.
@@ -127,7 +135,7 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options) 
     uint8_t* data = new (std::nothrow) uint8_t[static_cast<size_t>(dataSize)];
     if (!data) return false;
     DdsContent content;
-    content.headerSize = ddsHeader(texture.format, options.ddsDx10 != 0, width, height, levels, content.header);
+    content.headerSize = ddsHeader(texture.format, dx10, width, height, levels, content.header);
     content.data = data;
     content.dataSize = static_cast<size_t>(dataSize);
     const bool ok = encodeTexture(image, texture, data, dataSize) && writeFileAtomically(path, fillDds, &content);

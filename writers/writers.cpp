@@ -125,13 +125,13 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         // The encoders read the pixels in any layout, 16 bits included; only
         // the uncompressed layout stores 8-bit samples, and none stores alpha.
         notes.reduced = words && options.ddsFormat == TextureFormat::bgra8;
-        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
+        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0 && options.ddsFormat != TextureFormat::bc7;  // BC7 stores it
         ok = image.pixels ? writeDds(path, image, options) : writeImageFile(path, image.bitmap, format);
     } else if (format == OutputFormat::ktx2) {
-        // As DDS; the 16-bit payloads keep 16 bits, and the RGBA ones the
-        // alpha the encoder's rows carry (none yet).
+        // As DDS; the 16-bit payloads keep 16 bits, and the RGBA ones and
+        // BC7 the alpha.
         notes.reduced = words && textureReducesSamples(options.ktxFormat);
-        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
+        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0 && !textureKeepsAlpha(options.ktxFormat);
         ok = image.pixels ? writeKtx2(path, image, options) : writeImageFile(path, image.bitmap, format);
     } else if (writeReadsBitmap(image, format, options)) {
         // The display bitmap holds the picture in 8 bits without alpha.

@@ -41,6 +41,7 @@ struct SaveOptions {
     TextureFormat ktxFormat = TextureFormat::bc5;
     int32_t ktxZstd = -1;
     int32_t ktxZlib = 0;
+    int32_t bc7Fast = 0;  // BC7: the fast search (see Bc7Quality)
 };
 
 // The zstd level a KTX2 payload gets by default: 18 for block formats,

@@ -50,10 +50,18 @@ cmp -s "$work/DEFAULT.DDS" "$work/bc5-0-0.dds" || fail "the default DDS is not B
 # Usage errors: the DDS options only go with DDS output, and take known values.
 expect_status 2 "$cli" --dds bc1 "$work/map.ppm" "$work/x.png"
 expect_status 2 "$cli" --mips 2 "$work/map.ppm" "$work/x.bmp"
-expect_status 2 "$cli" --dds bc7 "$work/map.ppm" "$work/x.dds"
+expect_status 2 "$cli" --dds bc6 "$work/map.ppm" "$work/x.dds"
+expect_status 2 "$cli" --bc7-fast "$work/map.ppm" "$work/x.png"
 expect_status 2 "$cli" --mips 0 "$work/map.ppm" "$work/x.dds"
 expect_status 2 "$cli" --mip-keep-length --out-dir "$work/folder" "$work/map.ppm"
 [ ! -e "$work/x.dds" ] || fail "a usage error wrote a file"
+
+# BC7 has the DX10 header (DXGI format 98 at byte 128) with or without --dds-dx10.
+for fast in "" --bc7-fast; do
+  expect_status 0 "$cli" -q --dds bc7 $fast "$work/map.ppm" "$work/bc7.dds"
+  [ "$(od -An -tu4 -j128 -N4 "$work/bc7.dds" | tr -d ' ')" = 98 ] || fail "BC7 DDS$fast without DXGI format 98"
+  [ "$(head -c 88 "$work/bc7.dds" | tail -c 4)" = DX10 ] || fail "BC7 DDS$fast without the DX10 FourCC"
+done
 
 # Folder runs write DDS only when asked, with the DDS options.
 expect_status 0 "$cli" -q --format dds --dds bc1 --mips 2 --out-dir "$work/folder" "$work/map.ppm"

@@ -217,7 +217,7 @@ TEST(CliOptions, TextureOptionsGoWithTheirContainers) {
         {{"--ktx", "bc4", "a.png", "b.dds"}, "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT"},
         {{"--ktx-zlib", "3", "a.png", "b.png"}, "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT"},
         {{"--dds", "bc1", "a.png", "b.ktx2"}, "--dds and --dds-dx10 go with a .dds OUTPUT"},
-        {{"--mips", "2", "a.png", "b.png"}, "--mips and --mip-keep-length go with a .dds or .ktx2 OUTPUT"},
+        {{"--mips", "2", "a.png", "b.png"}, "--mips, --mip-keep-length and --bc7-fast go with a .dds or .ktx2 OUTPUT"},
         {{"--out-dir", "o", "--ktx", "rg8", "a.png"}, "go with --format ktx2"},
         {{"--out-dir", "o", "--format", "dds", "--ktx-zstd", "0", "a.png"}, "go with --format ktx2"},
         {{"--out-dir", "o", "--format", "ktx2", "--dds-dx10", "a.png"}, "go with --format dds"},

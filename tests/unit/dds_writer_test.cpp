@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "app/session.h"
 #include "encode/mip_chain.h"
+#include "image/rows.h"
 #include "readers/readers.h"
 #include "tests/unit/generated_normal_maps.h"
 #include "tests/unit/test_files.h"
@@ -46,6 +48,7 @@ const HeaderCase headerCases[] = {
     {"bc1_dx10", TextureFormat::bc1, true, fourCc("DX10"), 71, 3 * 2 * 8, 0x4, 0},
     {"bc3_dx10", TextureFormat::bc3, true, fourCc("DX10"), 77, 3 * 2 * 16, 0x4, 0},
     {"bgra8_dx10", TextureFormat::bgra8, true, fourCc("DX10"), 87, 9 * 4, 0x4, 0},
+    {"bc7_dx10", TextureFormat::bc7, true, fourCc("DX10"), 98, 3 * 2 * 16, 0x4, 0},
 };
 
 class DdsHeader : public ::testing::TestWithParam<HeaderCase> {};
@@ -140,6 +143,70 @@ TEST(DdsWriter, OwnReaderReadsTheLegacyFormatsTopLevel) {
         resetImage(&back);
     }
     resetImage(&map);
+}
+
+// BC7 has no FourCC: its files have the DX10 header whatever ddsDx10 says,
+// keep the picture's alpha, and read back with this program's reader.
+TEST(DdsWriter, Bc7FilesHaveTheDx10HeaderAndReadBackWithTheirAlpha) {
+    testing_files::TempDir dir;
+    for (const auto layout : {normalmaps::Layout::rgba32, normalmaps::Layout::rgba64, normalmaps::Layout::rgb24}) {
+        SCOPED_TRACE(static_cast<int>(layout));
+        Image map = normalmaps::makeMap({normalmaps::Relief::rivets, GreenConvention::openGl, 22, 13, 4, 0, layout});
+        ImageRows rows;
+        ASSERT_TRUE(viewRows(map, rows));
+        std::vector<uint8_t> rgba(size_t{4} * 22 * 13);
+        for (uint32_t y = 0; y < 13; ++y) readRow8(rows, rows.row(y), rgba.data() + size_t{4} * 22 * y);
+        // Alpha as a smooth height, which BC7 keeps within a few levels.
+        for (size_t i = 0; i < size_t{22} * 13; ++i) {
+            if (layout == normalmaps::Layout::rgb24) break;
+            const uint32_t height = static_cast<uint32_t>(40 + 8 * (i % 22) + 3 * (i / 22));
+            rgba[4 * i + 3] = static_cast<uint8_t>(height);
+            if (isSixteenBit(map)) {
+                const uint16_t word = widenSample(height);
+                std::memcpy(map.pixels + 8 * i + 6, &word, 2);
+            } else {
+                map.pixels[4 * i + 3] = static_cast<uint8_t>(height);
+            }
+        }
+        for (const int fast : {0, 1}) {
+            SaveOptions options;
+            options.ddsFormat = TextureFormat::bc7;
+            options.bc7Fast = fast;
+            const std::string path = dir.file("bc7.dds");
+            ASSERT_TRUE(writeDds(path.c_str(), map, options));
+            const Bytes file = testing_files::readFile(path);
+            ASSERT_EQ(file.size(), 148 + textureBytes(TextureFormat::bc7, 22, 13, 5));
+            EXPECT_EQ(get32(file, 84), fourCc("DX10"));
+            EXPECT_EQ(get32(file, 128), 98u);
+            Image back{};
+            ASSERT_TRUE(readImageFile(path.c_str(), &back));
+            ImageRows backRows;
+            ASSERT_TRUE(viewRows(back, backRows));
+            ASSERT_EQ(back.width, 22);
+            ASSERT_EQ(back.height, 13);
+            ASSERT_TRUE(back.hasAlpha);
+            double squares[4] = {};
+            std::vector<uint8_t> row(size_t{4} * 22);
+            for (uint32_t y = 0; y < 13; ++y) {
+                readRow8(backRows, backRows.row(y), row.data());
+                for (size_t i = 0; i < row.size(); ++i) {
+                    const double d = row[i] - rgba[size_t{4} * 22 * y + i];
+                    squares[i % 4] += d * d;
+                }
+            }
+            // Measured: at most 1.9 levels RMS in a colour channel and 2.1 in
+            // alpha, a ramp of 33 levels a block across the domes (0 without
+            // alpha: 255 stays 255).
+            for (int k = 0; k < 3; ++k) EXPECT_LE(std::sqrt(squares[k] / (22 * 13)), 2.5) << k << " fast " << fast;
+            if (layout == normalmaps::Layout::rgb24) {
+                EXPECT_EQ(squares[3], 0.0);
+            } else {
+                EXPECT_LE(std::sqrt(squares[3] / (22 * 13)), 2.6) << "fast " << fast;
+            }
+            resetImage(&back);
+        }
+        resetImage(&map);
+    }
 }
 
 TEST(DdsWriter, AFailedSaveKeepsTheEarlierFile) {

@@ -3,6 +3,7 @@
 // own decoders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -150,6 +151,7 @@ TEST(TextureEncoder, LevelsTakeTheBytesOfTheirBlocks) {
         {TextureFormat::rgba8, (15 + 2 + 1) * 4},
         {TextureFormat::rg16, (15 + 2 + 1) * 4},
         {TextureFormat::rgba16, (15 + 2 + 1) * 8},
+        {TextureFormat::bc7, (2 + 1 + 1) * 16},
     };
     for (const auto& c : cases) EXPECT_EQ(textureBytes(c.format, 5, 3, 3), c.bytes);
 }
@@ -290,6 +292,143 @@ TEST(TextureEncoder, Bc5AndBc1LevelsStayCloseToTheirSamples) {
     EXPECT_LE(std::sqrt(bc1Squares / (3 * count)), 4.0);
     resetImage(&map);
 }
+
+// A picture with alpha, its alpha replaced by a smooth height.
+void smoothAlpha(Image& image) {
+    const bool wide = isSixteenBit(image);
+    const size_t step = pixelBytes(image);
+    for (int32_t y = 0; y < image.height; ++y)
+        for (int32_t x = 0; x < image.width; ++x) {
+            const double h = 0.5 + 0.4 * std::sin(x / 5.0) * std::cos(y / 7.0);
+            uint8_t* p = image.pixels + (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) * step;
+            if (wide) {
+                const uint16_t word = static_cast<uint16_t>(h * 65535);
+                std::memcpy(p + 6, &word, 2);
+            } else {
+                p[3] = static_cast<uint8_t>(h * 255);
+            }
+        }
+}
+
+TEST(TextureEncoder, KeptAlphaIsAveragedDownTheChainAndOtherwiseFull) {
+    Image picture{};
+    ASSERT_TRUE(startImage(&picture, 4, 2, 8, true));
+    const uint8_t alphas[8] = {0, 10, 200, 255, 7, 30, 100, 99};
+    for (size_t i = 0; i < 8; ++i) {
+        picture.pixels[4 * i] = picture.pixels[4 * i + 1] = 128;
+        picture.pixels[4 * i + 2] = 255;
+        picture.pixels[4 * i + 3] = alphas[i];
+    }
+    const uint32_t levels = 3;  // 4 x 2, 2 x 1, 1 x 1
+    std::vector<uint8_t> kept(static_cast<size_t>(textureBytes(TextureFormat::bgra8, 4, 2, levels)));
+    TextureOptions options{TextureFormat::bgra8, 0, false};
+    options.keepAlpha = true;
+    ASSERT_TRUE(encodeTexture(picture, options, kept.data(), kept.size()));
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(kept[4 * i + 3], alphas[i]) << i;
+    // Level 1: (0 + 10 + 7 + 30) / 4 = 11.75 and (200 + 255 + 100 + 99) / 4 = 163.5, rounded.
+    EXPECT_EQ(kept[32 + 3], 12);
+    EXPECT_EQ(kept[36 + 3], 164);
+    // Level 2 averages the unrounded level 1: (11.75 + 163.5) / 2 = 87.625.
+    EXPECT_EQ(kept[40 + 3], 88);
+    ASSERT_EQ(kept.size(), 44u);
+
+    const std::vector<uint8_t> dropped = encode(picture, TextureFormat::bgra8);
+    for (size_t i = 0; i < dropped.size(); i += 4) EXPECT_EQ(dropped[i + 3], 255) << i;
+    for (size_t i = 0; i < dropped.size(); i += 4) EXPECT_EQ(dropped[i + 2], kept[i + 2]) << i;
+    resetImage(&picture);
+}
+
+struct Bc7MapCase {
+    const char* name;
+    normalmaps::MapRecipe recipe;
+    bool smoothHeight;      // alpha replaced by a smooth height (else as the recipe leaves it)
+    double meanDegrees;     // most mean angle between decoded and reference normals, all levels
+    double worstDegrees;    // most angle at any pixel
+    double alphaRms;        // most RMS alpha error, in levels of 255
+};
+
+// Bounds measured once (the figures in the comments, over every level) with
+// about a quarter more allowed, so that a change that loses precision in a
+// mode or a level shows. The small generated maps are harder than real ones
+// at the same size: their levels below the top pack whole domes and bricks
+// into a block, which is where the worst pixels are.
+const Bc7MapCase bc7Maps[] = {
+    // Smooth domes: 0.91 mean, 10.5 worst (level 2).
+    {"SmoothRivets", {normalmaps::Relief::rivets, GreenConvention::openGl, 64, 40, 3, 0}, false, 1.15, 13.0, 0.0},
+    // Noisy: an 8-bit grain of 6 levels on every sample: 1.25 mean, 9.7 worst.
+    {"NoisyBricks", {normalmaps::Relief::bricks, GreenConvention::openGl, 61, 37, 5, 0, normalmaps::Layout::rgb24, false, 1.0, 6},
+     false, 1.6, 12.5, 0.0},
+    // Three octaves of noise with a smooth height in alpha, 8 and 16 bits:
+    // 2.8 and 3.1 mean, 24 and 20 worst, alpha 3.9 and 4.3 levels.
+    {"HeightInAlpha", {normalmaps::Relief::noise, GreenConvention::openGl, 48, 48, 7, 0, normalmaps::Layout::rgba32}, true,
+     3.5, 30.0, 4.9},
+    {"HeightInAlphaSixteenBit", {normalmaps::Relief::noise, GreenConvention::directX, 45, 30, 8, 0, normalmaps::Layout::rgba64},
+     true, 3.9, 25.0, 5.4},
+    // The generated maps' own alpha: 1.37 mean, 4.7 worst, alpha 3.8.
+    {"MapsOwnAlpha", {normalmaps::Relief::stripes, GreenConvention::openGl, 32, 32, 9, 0, normalmaps::Layout::rgba32}, false,
+     1.7, 6.0, 4.8},
+};
+
+class Bc7Maps : public testing::TestWithParam<Bc7MapCase> {};
+
+double degreesBetween(const uint8_t* rgb, const uint8_t* bgra) {
+    double dot = 0, la = 0, lb = 0;
+    for (int k = 0; k < 3; ++k) {
+        const double u = (rgb[k] - 128) / 127.0, v = (bgra[2 - k] - 128) / 127.0;
+        dot += u * v;
+        la += u * u;
+        lb += v * v;
+    }
+    const double c = la > 0 && lb > 0 ? dot / std::sqrt(la * lb) : 1.0;
+    return std::acos(std::clamp(c, -1.0, 1.0)) * 57.29577951308232;  // degrees a radian
+}
+
+// Every level of a BC7 texture decodes close to the uncompressed texture of
+// the same options, normals by angle and alpha by level.
+TEST_P(Bc7Maps, EveryLevelDecodesCloseToTheUncompressedLevel) {
+    const Bc7MapCase& c = GetParam();
+    Image map = normalmaps::makeMap(c.recipe);
+    if (c.smoothHeight) smoothAlpha(map);
+    const uint32_t width = static_cast<uint32_t>(map.width), height = static_cast<uint32_t>(map.height);
+    const uint32_t levels = mipLevelCount(width, height, 0);
+    TextureOptions options{TextureFormat::bgra8, 0, false};
+    options.keepAlpha = true;
+    std::vector<uint8_t> reference(static_cast<size_t>(textureBytes(TextureFormat::bgra8, width, height, levels)));
+    ASSERT_TRUE(encodeTexture(map, options, reference.data(), reference.size()));
+    options.format = TextureFormat::bc7;
+    std::vector<uint8_t> bc7(static_cast<size_t>(textureBytes(TextureFormat::bc7, width, height, levels)));
+    ASSERT_TRUE(encodeTexture(map, options, bc7.data(), bc7.size()));
+    size_t pixelAt = 0, blockAt = 0;
+    double angles = 0, worst = 0, alphaSquares = 0, count = 0;
+    for (uint32_t level = 0; level < levels; ++level) {
+        const uint32_t w = mipSide(width, level), h = mipSide(height, level);
+        for (uint32_t by = 0; by < (h + 3) / 4; ++by)
+            for (uint32_t bx = 0; bx < (w + 3) / 4; ++bx, blockAt += 16) {
+                uint8_t texels[16][4];
+                decodeBc7(bc7.data() + blockAt, texels[0], 16);
+                for (uint32_t i = 0; i < 16; ++i) {
+                    const uint32_t x = 4 * bx + i % 4, y = 4 * by + i / 4;
+                    if (x >= w || y >= h) continue;
+                    const uint8_t* p = reference.data() + pixelAt + 4 * (size_t{y} * w + x);
+                    const double angle = degreesBetween(texels[i], p);
+                    angles += angle;
+                    worst = std::max(worst, angle);
+                    alphaSquares += (texels[i][3] - p[3]) * (texels[i][3] - p[3]);
+                    count += 1;
+                }
+            }
+        pixelAt += size_t{4} * w * h;
+    }
+    EXPECT_EQ(blockAt, bc7.size());
+    EXPECT_EQ(pixelAt, reference.size());
+    EXPECT_LE(angles / count, c.meanDegrees);
+    EXPECT_LE(worst, c.worstDegrees);
+    EXPECT_LE(std::sqrt(alphaSquares / count), c.alphaRms);
+    resetImage(&map);
+}
+
+INSTANTIATE_TEST_SUITE_P(Maps, Bc7Maps, testing::ValuesIn(bc7Maps),
+                         [](const testing::TestParamInfo<Bc7MapCase>& row) { return std::string(row.param.name); });
 
 TEST(TextureEncoder, RefusesWhatItCannotEncode) {
     Picture picture(4, 4);

@@ -1,0 +1,57 @@
+// A BC7 block encoder (the BPTC definition in the Khronos Data Format
+// Specification), for normal maps with or without a height in alpha. It
+// takes the 16 samples of one 4 x 4 block, pixel (x, y) of the block at
+// index 4y + x, on the scale 0..255, fractions kept (a 16-bit picture hands
+// its samples over as v x 255 / 65535), and gives 16 bytes.
+//
+// A block whose alphas are all 255 is opaque and decodes to alpha 255
+// exactly: it is tried as mode 6 (one line of 16 colours; both p-bits 1 so
+// that alpha widens to 255), as modes 5 and 4 with red or green on its own
+// (rotated into the alpha slot, as BC5 keeps X and Y apart) and as the
+// two-subset modes 1 (3-bit indices) and 3 (7-bit endpoints). A block with
+// alpha tries mode 6 with alpha on the line, modes 5 and 4 (alpha with its
+// own indices) and mode 7 (two subsets of RGBA). The two-subset modes rank
+// all 64 partitions by how far each subset lies from its principal axis and
+// fit the best few in full. Every fit takes the endpoints from the
+// principal axis, chooses the p-bits, chooses each texel's index against
+// the block as it decodes, and then refines the endpoints by least squares
+// on the chosen indices while that lowers the error. Every error is that of
+// the block as decodeBc7 decodes it (bc7BlockError): the palettes are made
+// with the decoder's own arithmetic (bc7_layout.h).
+#pragma once
+
+#include <cstdint>
+
+// The samples of a block, one array a channel.
+struct RgbaBlock {
+    float red[16];
+    float green[16];
+    float blue[16];
+    float alpha[16];
+};
+
+enum class Bc7Quality : int32_t {
+    // The modes above; the best 3 partitions of each two-subset mode; every
+    // p-bit choice of mode 6 in full; 2 rounds of refinement.
+    normal,
+    // Mode 6 and mode 5 (each rotation) only, no mode 4 and no two-subset modes; the p-bits
+    // that move the endpoints least; 1 round; blocks within a level a texel
+    // after mode 6 stop there.
+    fast,
+};
+
+// The weight of each channel's squared error. X (red) and Y (green) count
+// alike, as the BC5 encoder counts them. Z (blue) counts a quarter: the
+// direction of a unit normal tilted by t from the surface's normal moves by
+// dz x sin t for a change dz of Z, against dx for X, and the tilts of
+// tangent-space maps are mostly below 30 degrees (sin^2 30 = 1/4). Alpha,
+// a height, counts as X and Y do: a level of height is as visible in a
+// parallax or displacement shader as a level of slope is in lighting.
+inline constexpr float bc7ChannelWeights[4] = {1.0f, 1.0f, 0.25f, 1.0f};
+
+// One block into `out` (16 bytes).
+void encodeBc7Block(const RgbaBlock& block, Bc7Quality quality, uint8_t* out);
+
+// The weighted squared error (bc7ChannelWeights) of an encoded block, as
+// decodeBc7 decodes it, against its samples.
+float bc7BlockError(const RgbaBlock& block, const uint8_t* encoded);
