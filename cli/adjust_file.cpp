@@ -19,6 +19,7 @@ const char* formatLabel(OutputFormat format) {
         case OutputFormat::tif: return "TIFF";
         case OutputFormat::dds: return "DDS";
         case OutputFormat::exr: return "OpenEXR";
+        case OutputFormat::astc: return "ASTC";
         case OutputFormat::png: break;
     }
     return "PNG";
@@ -37,9 +38,10 @@ bool saveThumbnail(const char* path, const Image& image) {
 }
 
 // The bits a made map is written with: 16 where the format holds them
-// (PNG, TIFF, and DDS, whose encoder reads them), unless --depth 8.
+// (PNG, TIFF, and DDS and ASTC, whose encoders read them), unless --depth 8.
 int madeMapBits(const Arguments& args, OutputFormat format) {
-    const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds;
+    const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds ||
+                      format == OutputFormat::astc;
     return wide && args.save.depth != 8 ? 16 : 8;
 }
 

@@ -35,6 +35,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::tif: return ".tif";
         case OutputFormat::dds: return ".dds";
         case OutputFormat::exr: return ".exr";
+        case OutputFormat::astc: return ".astc";
     }
     return ".png";
 }
@@ -87,13 +88,14 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 }
 
 // The format an input is written in: the one asked for, else its own where
-// it is BMP, PNG, Targa or TIFF, else PNG (a DDS file only on request).
+// it is BMP, PNG, Targa or TIFF, else PNG (a DDS or ASTC file only on request).
 // Heights (--to-height) are PNG unless asked for otherwise.
 OutputFormat formatFor(const Arguments& args, const fs::path& input) {
     if (args.formatGiven) return args.format;
     if (args.make.toHeight) return OutputFormat::png;
     OutputFormat own;
-    const bool kept = outputFormatOf(input.filename().string().c_str(), own) && own != OutputFormat::dds;
+    const bool kept = outputFormatOf(input.filename().string().c_str(), own) && own != OutputFormat::dds &&
+                      own != OutputFormat::astc;
     return kept ? own : OutputFormat::png;
 }
 

@@ -27,6 +27,31 @@ bool parseDdsFormat(const char* text, TextureFormat& format) {
     return true;
 }
 
+// An ASTC block size as --astc names it ("4x4" ... "8x8").
+bool parseAstcBlock(const char* text, TextureFormat& format) {
+    constexpr TextureFormat blocks[] = {TextureFormat::astc4x4, TextureFormat::astc5x4, TextureFormat::astc5x5,
+                                        TextureFormat::astc6x5, TextureFormat::astc6x6, TextureFormat::astc8x5,
+                                        TextureFormat::astc8x6, TextureFormat::astc8x8};
+    for (TextureFormat candidate : blocks) {
+        AstcBlock block;
+        astcBlockOf(candidate, block);
+        if (std::to_string(block.x) + "x" + std::to_string(block.y) == text) {
+            format = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseAstcQuality(const char* text, AstcQuality& quality) {
+    if (std::strcmp(text, "fastest") == 0) quality = AstcQuality::fastest;
+    else if (std::strcmp(text, "fast") == 0) quality = AstcQuality::fast;
+    else if (std::strcmp(text, "medium") == 0) quality = AstcQuality::medium;
+    else if (std::strcmp(text, "thorough") == 0) quality = AstcQuality::thorough;
+    else return false;
+    return true;
+}
+
 // A whole decimal number from `low` to `high`.
 bool parseCount(const char* text, long low, long high, long& count) {
     char* end = nullptr;
@@ -56,6 +81,7 @@ constexpr bool keep(const char*& field, const char* text) {
 constexpr char adjustments[] = "Adjustments";
 constexpr char output[] = "Output";
 constexpr char ddsOutput[] = "DDS output";
+constexpr char astcOutput[] = "ASTC output (.astc)";
 constexpr char manyFiles[] = "Many files";
 constexpr char greenConvention[] = "Green convention";
 constexpr char checking[] = "Checking and fixing";
@@ -180,16 +206,31 @@ constexpr Option options[] = {
          },
      .refusal = nullptr},
 
+    {.name = "--astc", .shortName = 0, .argument = "BLOCK", .runs = ddsRuns, .section = astcOutput,
+     .help = "block size in texels: 4x4 (default, 8 bits a texel\n"
+             "as BC5), 5x4, 5x5, 6x5, 6x6, 8x5, 8x6 or 8x8. The\n"
+             "map is stored in the ASTC normal-map layout: X in\n"
+             "red, green and blue, Y in alpha; read .ga in a\n"
+             "shader (X = .g, Y = .a) and rebuild Z. One level.",
+     .take = [](Arguments& a, const char* text) { return parseAstcBlock(text, a.save.astcFormat) && set(a.astcOptionsGiven); },
+     .refusal = "--astc takes 4x4, 5x4, 5x5, 6x5, 6x6, 8x5, 8x6 or 8x8"},
+    {.name = "--astc-quality", .shortName = 0, .argument = "PRESET", .runs = ddsRuns, .section = astcOutput,
+     .help = "the encoder's search: fastest, fast, medium (default)\n"
+             "or thorough (slower, a little closer)",
+     .take = [](Arguments& a, const char* text) { return parseAstcQuality(text, a.save.astcQuality) && set(a.astcOptionsGiven); },
+     .refusal = "--astc-quality takes fastest, fast, medium or thorough"},
+
     {.name = "--out-dir", .shortName = 0, .argument = "DIR", .runs = outDirRuns, .section = manyFiles,
      .help = "write each INPUT (a file, or every readable file in a\n"
              "folder) to DIR/NAME.FORMAT; DIR is made when missing",
      .take = [](Arguments& a, const char* folder) { return keep(a.outDir, folder); }, .refusal = nullptr},
     {.name = "--format", .shortName = 0, .argument = "FORMAT", .runs = outDirRuns, .section = manyFiles,
-     .help = "bmp, png, tga, tif (tiff) or dds; by default an input's\n"
-             "own format when it is bmp, png, tga or tif, otherwise\n"
-             "png. --to-height: png (default), tif or exr",
+     .help = "bmp, png, tga, tif (tiff), dds or astc; by default an\n"
+             "input's"
+             " own format when it is bmp, png, tga or tif,\n"
+             "otherwise png. --to-height: png (default), tif or exr",
      .take = [](Arguments& a, const char* text) { return parseFormat(text, a.format) && set(a.formatGiven); },
-     .refusal = "--format takes bmp, png, tga, tif, dds or exr"},
+     .refusal = "--format takes bmp, png, tga, tif, dds, astc or exr"},
     {.name = "--recursive", .shortName = 'r', .argument = nullptr, .runs = manyFileRuns, .section = manyFiles,
      .help = "also take the files in sub-folders, keeping the\n"
              "sub-folders under DIR",
@@ -374,7 +415,7 @@ static_assert(labelsFit(), "an option's label must leave a space before the colu
 
 constexpr char helpHead[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds] [-r] [-u] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds|astc] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
@@ -385,15 +426,17 @@ constexpr char helpHead[] =
     "       quorvel-cli --to-height [OPTIONS] --out-dir DIR [--format png|tif|exr] [-r] [-u] [-j N] NORMALMAP...\n"
     "\n"
     "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, PPM, PGM, PBM, PNG,\n"
-    "JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or TIFF\n"
-    "files or as DDS textures with mip maps: OUTPUT's extension (.bmp, .png, .tga,\n"
-    ".tif, .tiff or .dds, any case) picks the format.\n";
+    "JPEG, TIFF, ASTC), adjusts their normals and saves them as BMP, PNG, Targa or\n"
+    "TIFF files, as DDS textures with mip maps or as ASTC files (X in RGB, Y in\n"
+    "alpha: read .ga in a shader): OUTPUT's extension (.bmp, .png, .tga, .tif,\n"
+    ".tiff, .dds or .astc, any case) picks the format.\n";
 
 constexpr char helpTail[] =
     "\n"
     "Examples:\n"
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
+    "  quorvel-cli --astc 6x6 --astc-quality thorough baked.png mobile_normal.astc\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
@@ -587,19 +630,31 @@ std::string commonUsageProblem(const Arguments& args) {
         } else if (heightFormatOf(args.inputs[1], format) && format == OutputFormat::exr) {
             return std::string("OpenEXR output holds heights: .exr goes with --to-height: ") + args.inputs[1];
         } else if (!outputFormatOf(args.inputs[1], format)) {
-            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff or .dds: ") + args.inputs[1];
+            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds or .astc: ") + args.inputs[1];
         }
         if (args.ddsOptionsGiven && format != OutputFormat::dds)
-            return "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
+            return format == OutputFormat::astc
+                       ? "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT (an .astc file holds one level)"
+                       : "--dds, --dds-dx10, --mips and --mip-keep-length go with a .dds OUTPUT";
+        if (args.astcOptionsGiven && format != OutputFormat::astc)
+            return "--astc and --astc-quality go with an .astc OUTPUT";
+        if (format == OutputFormat::astc && !platformHasAstc())
+            return "this build has no ASTC encoder: .astc output is not written (write .dds or .png)";
     }
     if (many && args.ddsOptionsGiven && !(args.formatGiven && args.format == OutputFormat::dds))
         return "--dds, --dds-dx10, --mips and --mip-keep-length go with --format dds";
-    if (args.detect && args.ddsOptionsGiven) return "--detect only reads: it takes no DDS options";
+    if (many && args.astcOptionsGiven && !(args.formatGiven && args.format == OutputFormat::astc))
+        return "--astc and --astc-quality go with --format astc";
+    if ((args.astcOptionsGiven || (args.formatGiven && args.format == OutputFormat::astc)) && !platformHasAstc())
+        return "this build has no ASTC encoder: --astc, --astc-quality and --format astc are not taken";
+    if (args.detect && (args.ddsOptionsGiven || args.astcOptionsGiven))
+        return "--detect only reads: it takes no DDS or ASTC options";
     if (args.update && !many) return "--update goes with --out-dir";
     if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";
     if ((many || args.detect) && args.inputs.empty()) return "no INPUT given";
     OutputFormat thumbnailFormat;
-    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds))
+    if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds ||
+                           thumbnailFormat == OutputFormat::astc))
         return std::string("THUMB must end in .bmp, .png, .tga, .tif or .tiff: ") + args.thumbnail;
     return {};
 }

@@ -57,6 +57,7 @@ struct Arguments {
     bool update = false;  // folder runs skip the inputs whose output is up to date
     SaveOptions save;  // --alpha, --depth and the DDS choices
     bool ddsOptionsGiven = false;
+    bool astcOptionsGiven = false;  // --astc, --astc-quality
     std::vector<const char*> inputs;
     CheckArguments check;
     MapArguments make;

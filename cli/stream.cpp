@@ -128,7 +128,8 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
         case OutputFormat::png:
         case OutputFormat::tif:
         case OutputFormat::dds:
-        case OutputFormat::exr: break;
+        case OutputFormat::exr:
+        case OutputFormat::astc: break;
     }
     return false;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -119,7 +120,7 @@ void encodeBlock(TextureFormat format, const uint16_t* const (&rows)[4], uint32_
             opaqueAlphaBlock(out);
             encodeColourBlock(colours, out + 8);
             break;
-        case TextureFormat::bgra8: break;
+        default: break;  // bgra8 and ASTC are not encoded a 4 x 4 block at a time
     }
 }
 
@@ -133,9 +134,55 @@ bool sizeBuffer(std::vector<uint16_t>& buffer, size_t count) {
     return true;
 }
 
-// Encodes one level from its sample rows into `out`.
-bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
+// The library takes whole pictures of four samples a pixel: the level's
+// samples as they are (bytes), or 16-bit samples as floats s / 65535, so
+// that they keep their precision. X and Y are what the encoder reads.
+bool encodeAstcLevel(const SampleRows& rows, AstcLevelEncoder& encoder, uint8_t* out, uint64_t outSize) {
     const uint32_t width = rows.width, height = rows.height;
+    const bool floats = rows.sampleBits == 16;
+    const size_t pixels = size_t{width} * height;
+    void* samples = floats ? static_cast<void*>(new (std::nothrow) float[4 * pixels])
+                           : static_cast<void*>(new (std::nothrow) uint8_t[4 * pixels]);
+    if (!samples) return false;
+    const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
+    std::atomic<bool> ok = true;
+    runInBands(height, workers, [&](uint32_t first, uint32_t last) {
+        std::vector<uint16_t> line;
+        if (!sizeBuffer(line, size_t{3} * width)) {
+            ok = false;
+            return;
+        }
+        for (uint32_t y = first; y < last; ++y) {
+            rows.row(rows.context, y, line.data());
+            const size_t start = size_t{4} * width * y;
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint16_t* s = line.data() + size_t{3} * x;
+                const size_t at = start + size_t{4} * x;
+                if (floats) {
+                    float* p = static_cast<float*>(samples) + at;
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<float>(s[k]) * (1.0f / 65535.0f);
+                    p[3] = 1.0f;
+                } else {
+                    uint8_t* p = static_cast<uint8_t*>(samples) + at;
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>(s[k]);
+                    p[3] = 255;
+                }
+            }
+        }
+    });
+    const AstcPicture picture{samples, width, height, floats};
+    const bool encoded = ok && encoder.encode(picture, out, static_cast<size_t>(outSize));
+    if (floats)
+        delete[] static_cast<float*>(samples);
+    else
+        delete[] static_cast<uint8_t*>(samples);
+    return encoded;
+}
+
+// Encodes one level from its sample rows into `out`.
+bool encodeLevel(const SampleRows& rows, TextureFormat format, AstcLevelEncoder* astc, uint8_t* out) {
+    const uint32_t width = rows.width, height = rows.height;
+    if (astc) return encodeAstcLevel(rows, *astc, out, textureLevelBytes(format, width, height));
     if (format == TextureFormat::bgra8) {
         const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
         std::atomic<bool> ok = true;
@@ -192,8 +239,23 @@ bool encodeLevel(const SampleRows& rows, TextureFormat format, uint8_t* out) {
 
 }  // namespace
 
+bool astcBlockOf(TextureFormat format, AstcBlock& block) {
+    switch (format) {
+        case TextureFormat::astc4x4: block = {4, 4}; return true;
+        case TextureFormat::astc5x4: block = {5, 4}; return true;
+        case TextureFormat::astc5x5: block = {5, 5}; return true;
+        case TextureFormat::astc6x5: block = {6, 5}; return true;
+        case TextureFormat::astc6x6: block = {6, 6}; return true;
+        case TextureFormat::astc8x5: block = {8, 5}; return true;
+        case TextureFormat::astc8x6: block = {8, 6}; return true;
+        case TextureFormat::astc8x8: block = {8, 8}; return true;
+        default: return false;
+    }
+}
+
 uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height) {
     if (format == TextureFormat::bgra8) return uint64_t{4} * width * height;
+    if (AstcBlock block; astcBlockOf(format, block)) return astcLevelBytes(block, width, height);
     return uint64_t{(width + 3) / 4} * ((height + 3) / 4) * blockBytes(format);
 }
 
@@ -210,11 +272,19 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
     const uint32_t levels = mipLevelCount(view.width, view.height, options.maxLevels);
     if (outSize != textureBytes(options.format, view.width, view.height, levels)) return false;
     const int sampleBits = view.sixteen ? 16 : 8;
-    // BC5 keeps X and Y of unit vectors only.
-    const bool keepLength = options.keepLength && options.format != TextureFormat::bc5;
+    // BC5 and ASTC's normal-map mode keep X and Y of unit vectors only.
+    AstcBlock block;
+    const bool isAstc = astcBlockOf(options.format, block);
+    const bool keepLength = options.keepLength && options.format != TextureFormat::bc5 && !isAstc;
+    // One encoder (the library's context and its threads) for every level.
+    std::unique_ptr<AstcLevelEncoder> astc;
+    if (isAstc) {
+        astc.reset(new (std::nothrow) AstcLevelEncoder(block, options.astcQuality, uint64_t{view.width} * view.height));
+        if (!astc || !astc->ready()) return false;
+    }
 
     const SampleRows top{&view, imageSampleRow, view.width, view.height, sampleBits};
-    if (!encodeLevel(top, options.format, out)) return false;
+    if (!encodeLevel(top, options.format, astc.get(), out)) return false;
     out += textureLevelBytes(options.format, view.width, view.height);
 
     VectorLevel above, below;
@@ -226,7 +296,7 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
         source = rowsOf(above);
         const EncodedLevel encoded{&above, sampleBits};
         const SampleRows rows{&encoded, levelSampleRow, above.width, above.height, sampleBits};
-        if (!encodeLevel(rows, options.format, out)) return false;
+        if (!encodeLevel(rows, options.format, astc.get(), out)) return false;
         out += textureLevelBytes(options.format, above.width, above.height);
     }
     return true;

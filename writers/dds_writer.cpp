@@ -42,7 +42,7 @@ FormatCodes codesOf(TextureFormat format) {
         case TextureFormat::bc5: return {fourCc("ATI2"), 83};  // DXGI_FORMAT_BC5_UNORM
         case TextureFormat::bc1: return {fourCc("DXT1"), 71};  // DXGI_FORMAT_BC1_UNORM
         case TextureFormat::bc3: return {fourCc("DXT5"), 77};  // DXGI_FORMAT_BC3_UNORM
-        case TextureFormat::bgra8: break;
+        default: break;  // bgra8 (ASTC never reaches a DDS file)
     }
     return {0, 87};  // DXGI_FORMAT_B8G8R8A8_UNORM
 }
@@ -112,6 +112,8 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options) 
     errno = 0;
     if (!path || !*path || image.width <= 0 || image.height <= 0) return false;
     const uint32_t width = static_cast<uint32_t>(image.width), height = static_cast<uint32_t>(image.height);
+    // DDS has no ASTC formats.
+    if (AstcBlock block; astcBlockOf(options.ddsFormat, block)) return false;
     TextureOptions texture;
     texture.format = options.ddsFormat;
     texture.maxLevels = options.mips;

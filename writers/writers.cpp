@@ -9,9 +9,9 @@
 
 namespace {
 
-// A display bitmap saved as DDS with the default choices: its rows seen as
-// the 24-bit blue-green-red Image they are.
-bool writeDdsFromBitmap(const char* path, BitmapHandle bitmap) {
+// A display bitmap saved as a texture (DDS or ASTC) with the default
+// choices: its rows seen as the 24-bit blue-green-red Image they are.
+bool writeTextureFromBitmap(const char* path, BitmapHandle bitmap, OutputFormat format) {
     errno = 0;
     BitmapInfo info;
     if (!platformQueryBitmap(bitmap, info) || !info.bits || info.width <= 0 || info.height == 0) return false;
@@ -29,7 +29,7 @@ bool writeDdsFromBitmap(const char* path, BitmapHandle bitmap) {
     view.rowPad = static_cast<int32_t>(displayStride(width) - 3 * width);
     view.bgrOrder = 1;
     view.bottomUp = info.height > 0;
-    return writeDds(path, view, SaveOptions{});
+    return format == OutputFormat::astc ? writeAstc(path, view, SaveOptions{}) : writeDds(path, view, SaveOptions{});
 }
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -57,6 +57,7 @@ bool formatOfExtension(const char* path, OutputFormat& format) {
     else if (std::strcmp(extension, "tif") == 0 || std::strcmp(extension, "tiff") == 0) format = OutputFormat::tif;
     else if (std::strcmp(extension, "dds") == 0) format = OutputFormat::dds;
     else if (std::strcmp(extension, "exr") == 0) format = OutputFormat::exr;
+    else if (std::strcmp(extension, "astc") == 0) format = OutputFormat::astc;
     else return false;
     return true;
 }
@@ -84,7 +85,8 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
         case OutputFormat::png: return writePng(path, bitmap);
         case OutputFormat::tga: return writeTga(path, bitmap);
         case OutputFormat::tif: return writeTiff(path, bitmap);
-        case OutputFormat::dds: return writeDdsFromBitmap(path, bitmap);
+        case OutputFormat::dds:
+        case OutputFormat::astc: return writeTextureFromBitmap(path, bitmap, format);
         case OutputFormat::exr: errno = 0; return false;  // no picture: heights only
         case OutputFormat::bmp: break;
     }
@@ -103,7 +105,7 @@ bool writesSixteenBits(const Image& image, OutputFormat format, const SaveOption
 }  // namespace
 
 bool writeReadsBitmap(const Image& image, OutputFormat format, const SaveOptions& options) {
-    if (format == OutputFormat::dds) return !image.pixels;
+    if (format == OutputFormat::dds || format == OutputFormat::astc) return !image.pixels;
     const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
     return format == OutputFormat::bmp || (!writesSixteenBits(image, format, options) && !alpha);
 }
@@ -125,6 +127,11 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         notes.reduced = words && options.ddsFormat == TextureFormat::bgra8;
         notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
         ok = image.pixels ? writeDds(path, image, options) : writeImageFile(path, image.bitmap, format);
+    } else if (format == OutputFormat::astc) {
+        // The encoder reads the pixels in any layout, 16 bits included;
+        // alpha is not stored (it holds Y).
+        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
+        ok = image.pixels ? writeAstc(path, image, options) : writeImageFile(path, image.bitmap, format);
     } else if (writeReadsBitmap(image, format, options)) {
         // The display bitmap holds the picture in 8 bits without alpha.
         ok = writeImageFile(path, image.bitmap, format);

@@ -11,7 +11,8 @@
 #include "writers/output_format.h"
 
 // The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
-// ".tiff" or ".dds", ASCII case ignored); false when it names none of them.
+// ".tiff", ".dds" or ".astc", ASCII case ignored); false when it names none
+// of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 // The format a height field is written in that `path`'s extension names:
 // ".png", ".tif", ".tiff" or ".exr" (ASCII case ignored); false for any
@@ -35,6 +36,10 @@ struct SaveOptions {
     int32_t ddsDx10 = 0;
     uint32_t mips = 0;
     int32_t mipKeepLength = 0;
+    // ASTC (.astc): the block size (one of the TextureFormat astc values;
+    // 4x4 holds 8 bits a texel, as BC5 does) and the search preset.
+    TextureFormat astcFormat = TextureFormat::astc4x4;
+    AstcQuality astcQuality = AstcQuality::medium;
 };
 
 // What writeImage did that the options did not ask for: the notes a front
@@ -57,6 +62,10 @@ bool writePng(const char* path, BitmapHandle bitmap);
 // A DDS texture of the Image's pixels (any layout; see encode/texture_encoder.h)
 // with its mip chain, as `options` choose.
 bool writeDds(const char* path, const Image& image, const SaveOptions& options);
+// An .astc file of the Image's pixels (any layout): the top level in the
+// ASTC library's normal-map mode, as `options` choose; false where the
+// system has no ASTC library.
+bool writeAstc(const char* path, const Image& image, const SaveOptions& options);
 bool writeTga(const char* path, BitmapHandle bitmap);
 // A 32-bit Targa file from 8-bit rows with alpha.
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);
