@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "encode/astc_codec.h"
 #include "encode/block_decode.h"
 #include "encode/mip_chain.h"
@@ -350,6 +351,43 @@ TEST(AstcFile, ReadOrRefusedAsTheBuildAllows) {
         EXPECT_EQ(image.pixels[3 * i + 2], rebuiltZ8(255, 255));
     }
     resetImage(&image);
+}
+
+// ------------------------------------------------------------ quorvel-cli --
+
+TEST(AstcOptions, GoWithAstcOutputsWhereTheBuildHasTheLibrary) {
+    const struct {
+        std::vector<const char*> words;
+        const char* withLibrary;  // the usage error where there is a library, or null: taken
+    } cases[] = {
+        {{"in.png", "out.astc"}, nullptr},
+        {{"--astc", "8x6", "--astc-quality", "thorough", "in.png", "out.ASTC"}, nullptr},
+        {{"--format", "astc", "--astc", "5x5", "--out-dir", "out", "in"}, nullptr},
+        {{"--astc", "6x6", "in.png", "out.dds"}, "--astc and --astc-quality go with an .astc OUTPUT"},
+        {{"--astc", "6x6", "--out-dir", "out", "in"}, "--astc and --astc-quality go with --format astc"},
+        {{"--mips", "3", "in.png", "out.astc"}, "an .astc file holds one level"},
+        {{"--thumbnail", "t.astc", "in.png", "out.png"}, "THUMB must end in"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> words = c.words;
+        words.insert(words.begin(), "quorvel-cli");
+        Arguments args;
+        std::string error;
+        const ParseResult result = parseArguments(static_cast<int>(words.size()), words.data(), args, error);
+        SCOPED_TRACE(std::string(c.words[0]) + " ... " + c.words.back());
+        const bool astcOutput = std::string(c.words.back()).ends_with(".astc") ||
+                                std::string(c.words.back()).ends_with(".ASTC") || c.words[0] == std::string("--format");
+        if (c.withLibrary) {
+            EXPECT_EQ(result, ParseResult::usage);
+            EXPECT_NE(error.find(c.withLibrary), std::string::npos) << error;
+        } else if (platformHasAstc()) {
+            EXPECT_EQ(result, ParseResult::run) << error;
+        } else {
+            EXPECT_TRUE(astcOutput);
+            EXPECT_EQ(result, ParseResult::usage);
+            EXPECT_NE(error.find("this build has no ASTC encoder"), std::string::npos) << error;
+        }
+    }
 }
 
 }  // namespace

@@ -69,6 +69,12 @@ std::vector<const char*> wordsFor(const Option& option, const RunLine& line) {
     return words;
 }
 
+// Whether this build takes `option`: the ASTC choices need an ASTC library
+// (none on Windows, which refuses them as a usage error).
+bool available(const Option& option) {
+    return std::strncmp(option.name, "--astc", 6) != 0 || platformHasAstc();
+}
+
 // The options that pick the run; the run lines above hold them.
 bool picksRun(const Option& option) {
     for (const char* name : {"--out-dir", "--detect", "--check", "--fix", "--from-height", "--to-height"})
@@ -111,7 +117,7 @@ TEST(CliOptions, EachOptionIsTakenInItsRunsAndRefusedInTheOthers) {
             if (option.argument) words.push_back(goodValue(option));
             addCompanions(option, words);
             const Parsed parsed = parse(words);
-            const bool takes = (option.runs & line.run) != 0;
+            const bool takes = (option.runs & line.run) != 0 && available(option);
             EXPECT_EQ(parsed.result, takes ? expectedResult(option) : ParseResult::usage)
                 << option.name << " with " << line.name << ": " << parsed.error;
             if (!takes) {
@@ -144,7 +150,8 @@ TEST(CliOptions, EverySpellingOfAnOptionIsTaken) {
             for (const std::string& word : spelling) words.push_back(word.c_str());
             addCompanions(option, words);
             const Parsed parsed = parse(words);
-            EXPECT_EQ(parsed.result, expectedResult(option)) << spelling.front() << ": " << parsed.error;
+            EXPECT_EQ(parsed.result, available(option) ? expectedResult(option) : ParseResult::usage)
+                << spelling.front() << ": " << parsed.error;
         }
     }
 }
