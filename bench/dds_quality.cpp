@@ -8,6 +8,7 @@
 // Usage: dds_quality REFERENCE DECODED...
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <vector>
 
 #include "readers/readers.h"
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
         const double pixels = static_cast<double>(width) * height;
         // Display bitmap rows are blue-green-red.
         const double x = std::sqrt(sum[2] / pixels), y = std::sqrt(sum[1] / pixels), z = std::sqrt(sum[0] / pixels);
-        std::printf("%s %.4f %.4f %.4f %.4f %.4f\n", argv[n], (x + y) / 2, x, y, z, angles / pixels * 180 / M_PI);
+        std::printf("%s %.4f %.4f %.4f %.4f %.4f\n", argv[n], (x + y) / 2, x, y, z, angles / pixels * 180 / std::numbers::pi);
     }
     return status;
 }

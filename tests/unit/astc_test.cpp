@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ double angleBetween(const uint8_t* a, const uint8_t* b) {
         bb += y * y;
     }
     if (aa == 0 || bb == 0) return 0;
-    return std::acos(std::clamp(dot / std::sqrt(aa * bb), -1.0, 1.0)) * 180 / M_PI;
+    return std::acos(std::clamp(dot / std::sqrt(aa * bb), -1.0, 1.0)) * 180 / std::numbers::pi;
 }
 
 // Mean angle errors in degrees against the uncompressed chain.
