@@ -20,6 +20,7 @@ const char* formatLabel(OutputFormat format) {
         case OutputFormat::dds: return "DDS";
         case OutputFormat::ktx2: return "KTX2";
         case OutputFormat::exr: return "OpenEXR";
+        case OutputFormat::astc: return "ASTC";
         case OutputFormat::png: break;
     }
     return "PNG";
@@ -38,10 +39,11 @@ bool saveThumbnail(const char* path, const Image& image) {
 }
 
 // The bits a made map is written with: 16 where the format holds them
-// (PNG, TIFF, and DDS and KTX2, whose encoder reads them), unless --depth 8.
+// (PNG, TIFF, and DDS, KTX2 and ASTC, whose encoders read them), unless
+// --depth 8.
 int madeMapBits(const Arguments& args, OutputFormat format) {
     const bool wide = format == OutputFormat::png || format == OutputFormat::tif || format == OutputFormat::dds ||
-                      format == OutputFormat::ktx2;
+                      format == OutputFormat::ktx2 || format == OutputFormat::astc;
     return wide && args.save.depth != 8 ? 16 : 8;
 }
 

@@ -36,6 +36,7 @@ const char* extensionOf(OutputFormat format) {
         case OutputFormat::dds: return ".dds";
         case OutputFormat::exr: return ".exr";
         case OutputFormat::ktx2: return ".ktx2";
+        case OutputFormat::astc: return ".astc";
     }
     return ".png";
 }
@@ -88,14 +89,15 @@ std::vector<InputFile> collectInputs(const Arguments& args, std::vector<std::str
 }
 
 // The format an input is written in: the one asked for, else its own where
-// it is BMP, PNG, Targa or TIFF, else PNG (a DDS or KTX2 file only on request).
+// it is BMP, PNG, Targa or TIFF, else PNG (a DDS, KTX2 or ASTC file only on
+// request).
 // Heights (--to-height) are PNG unless asked for otherwise.
 OutputFormat formatFor(const Arguments& args, const fs::path& input) {
     if (args.formatGiven) return args.format;
     if (args.make.toHeight) return OutputFormat::png;
     OutputFormat own;
     const bool kept = outputFormatOf(input.filename().string().c_str(), own) && own != OutputFormat::dds &&
-                      own != OutputFormat::ktx2;
+                      own != OutputFormat::ktx2 && own != OutputFormat::astc;
     return kept ? own : OutputFormat::png;
 }
 

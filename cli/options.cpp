@@ -30,6 +30,31 @@ bool parseDdsFormat(const char* text, TextureFormat& format) {
     return true;
 }
 
+// An ASTC block size as --astc names it ("4x4" ... "8x8").
+bool parseAstcBlock(const char* text, TextureFormat& format) {
+    constexpr TextureFormat blocks[] = {TextureFormat::astc4x4, TextureFormat::astc5x4, TextureFormat::astc5x5,
+                                        TextureFormat::astc6x5, TextureFormat::astc6x6, TextureFormat::astc8x5,
+                                        TextureFormat::astc8x6, TextureFormat::astc8x8};
+    for (TextureFormat candidate : blocks) {
+        AstcBlock block;
+        astcBlockOf(candidate, block);
+        if (std::to_string(block.x) + "x" + std::to_string(block.y) == text) {
+            format = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseAstcQuality(const char* text, AstcQuality& quality) {
+    if (std::strcmp(text, "fastest") == 0) quality = AstcQuality::fastest;
+    else if (std::strcmp(text, "fast") == 0) quality = AstcQuality::fast;
+    else if (std::strcmp(text, "medium") == 0) quality = AstcQuality::medium;
+    else if (std::strcmp(text, "thorough") == 0) quality = AstcQuality::thorough;
+    else return false;
+    return true;
+}
+
 // A whole decimal number from `low` to `high`.
 bool parseCount(const char* text, long low, long high, long& count) {
     char* end = nullptr;
@@ -60,6 +85,7 @@ constexpr char adjustments[] = "Adjustments";
 constexpr char output[] = "Output";
 constexpr char ddsOutput[] = "DDS output";
 constexpr char ktxOutput[] = "KTX2 output";
+constexpr char astcOutput[] = "ASTC output (.astc)";
 constexpr char manyFiles[] = "Many files";
 constexpr char greenConvention[] = "Green convention";
 constexpr char checking[] = "Checking and fixing";
@@ -234,17 +260,32 @@ constexpr Option options[] = {
              return set(a.ktxOptionsGiven);
          },
      .refusal = "--ktx-zlib takes a level from 1 to 9"},
+    {.name = "--astc", .shortName = 0, .argument = "BLOCK", .runs = ddsRuns, .section = astcOutput,
+     .help = "block size in texels: 4x4 (default, 8 bits a texel\n"
+             "as BC5), 5x4, 5x5, 6x5, 6x6, 8x5, 8x6 or 8x8. The\n"
+             "map is stored in the ASTC normal-map layout: X in\n"
+             "red, green and blue, Y in alpha; read .ga in a\n"
+             "shader (X = .g, Y = .a) and rebuild Z. One level.",
+     .take = [](Arguments& a, const char* text) { return parseAstcBlock(text, a.save.astcFormat) && set(a.astcOptionsGiven); },
+     .refusal = "--astc takes 4x4, 5x4, 5x5, 6x5, 6x6, 8x5, 8x6 or 8x8"},
+    {.name = "--astc-quality", .shortName = 0, .argument = "PRESET", .runs = ddsRuns, .section = astcOutput,
+     .help = "ASTC (.astc, or KTX2 with --ktx astc*): the encoder's\n"
+             "search: fastest, fast, medium (default) or thorough\n"
+             "(slower, a little closer)",
+     .take = [](Arguments& a, const char* text) { return parseAstcQuality(text, a.save.astcQuality) && set(a.astcQualityGiven); },
+     .refusal = "--astc-quality takes fastest, fast, medium or thorough"},
 
     {.name = "--out-dir", .shortName = 0, .argument = "DIR", .runs = outDirRuns, .section = manyFiles,
      .help = "write each INPUT (a file, or every readable file in a\n"
              "folder) to DIR/NAME.FORMAT; DIR is made when missing",
      .take = [](Arguments& a, const char* folder) { return keep(a.outDir, folder); }, .refusal = nullptr},
     {.name = "--format", .shortName = 0, .argument = "FORMAT", .runs = outDirRuns, .section = manyFiles,
-     .help = "bmp, png, tga, tif (tiff), dds or ktx2; by default an\n"
-             "input's own format when it is bmp, png, tga or tif,\n"
-             "otherwise png. --to-height: png (default), tif or exr",
+     .help = "bmp, png, tga, tif (tiff), dds, ktx2 or astc; by\n"
+             "default an input's own format when it is bmp, png, tga\n"
+             "or tif, otherwise png. --to-height: png (default), tif\n"
+             "or exr",
      .take = [](Arguments& a, const char* text) { return parseFormat(text, a.format) && set(a.formatGiven); },
-     .refusal = "--format takes bmp, png, tga, tif, dds, ktx2 or exr"},
+     .refusal = "--format takes bmp, png, tga, tif, dds, ktx2, astc or exr"},
     {.name = "--recursive", .shortName = 'r', .argument = nullptr, .runs = manyFileRuns, .section = manyFiles,
      .help = "also take the files in sub-folders, keeping the\n"
              "sub-folders under DIR",
@@ -429,7 +470,7 @@ static_assert(labelsFit(), "an option's label must leave a space before the colu
 
 constexpr char helpHead[] =
     "Usage: quorvel-cli [OPTIONS] INPUT OUTPUT\n"
-    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds|ktx2] [-r] [-u] [-j N] INPUT...\n"
+    "       quorvel-cli [OPTIONS] --out-dir DIR [--format bmp|png|tga|tif|dds|ktx2|astc] [-r] [-u] [-j N] INPUT...\n"
     "       quorvel-cli --detect [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --check [--expect opengl|directx] [--json] [-r] [-j N] INPUT...\n"
     "       quorvel-cli --fix [--expect opengl|directx] [OPTIONS] INPUT OUTPUT\n"
@@ -439,10 +480,11 @@ constexpr char helpHead[] =
     "       quorvel-cli --to-height [--convention opengl|directx] [--clamp] [--json] NORMALMAP OUTPUT\n"
     "       quorvel-cli --to-height [OPTIONS] --out-dir DIR [--format png|tif|exr] [-r] [-u] [-j N] NORMALMAP...\n"
     "\n"
-    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, KTX2, PPM, PGM, PBM,\n"
-    "PNG, JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa or\n"
-    "TIFF files or as DDS or KTX2 textures with mip maps: OUTPUT's extension (.bmp,\n"
-    ".png, .tga, .tif, .tiff, .dds or .ktx2, any case) picks the format.\n";
+    "Opens tangent-space normal maps (BMP, TGA, PCX, PSD, DDS, KTX2, ASTC, PPM, PGM,\n"
+    "PBM, PNG, JPEG, TIFF), adjusts their normals and saves them as BMP, PNG, Targa\n"
+    "or TIFF files, as DDS or KTX2 textures with mip maps, or as ASTC files (X in\n"
+    "RGB, Y in alpha: read .ga in a shader): OUTPUT's extension (.bmp, .png, .tga,\n"
+    ".tif, .tiff, .dds, .ktx2 or .astc, any case) picks the format.\n";
 
 constexpr char helpTail[] =
     "\n"
@@ -450,6 +492,7 @@ constexpr char helpTail[] =
     "  quorvel-cli --invert-green baked.png fixed.png\n"
     "  quorvel-cli --renormalize baked.png engine_normal.dds\n"
     "  quorvel-cli --ktx bc5 --ktx-zstd 19 baked.png engine_normal.ktx2\n"
+    "  quorvel-cli --astc 6x6 --astc-quality thorough baked.png mobile_normal.astc\n"
     "  quorvel-cli --to directx -r --out-dir converted textures/\n"
     "  quorvel-cli --invert-green -u --out-dir fixed textures/\n"
     "  quorvel-cli --detect textures/*.png\n"
@@ -637,6 +680,14 @@ const char* textureOptionsProblem(const Arguments& args, OutputFormat format, bo
     if (args.mipOptionsGiven && format != OutputFormat::dds && format != OutputFormat::ktx2)
         return folder ? "--mips, --mip-keep-length and --bc7-fast go with --format dds or ktx2"
                       : "--mips, --mip-keep-length and --bc7-fast go with a .dds or .ktx2 OUTPUT";
+    if (args.astcOptionsGiven && format != OutputFormat::astc)
+        return folder ? "--astc goes with --format astc (KTX2 takes --ktx astc4x4 ...)"
+                      : "--astc goes with an .astc OUTPUT (KTX2 takes --ktx astc4x4 ...)";
+    if (args.astcQualityGiven && format != OutputFormat::astc && format != OutputFormat::ktx2)
+        return folder ? "--astc-quality goes with --format astc or ktx2"
+                      : "--astc-quality goes with an .astc or .ktx2 OUTPUT";
+    if (format == OutputFormat::astc && !platformHasAstc())
+        return "this build has no ASTC encoder: .astc output is not written (write .dds or .png)";
     return nullptr;
 }
 
@@ -657,7 +708,7 @@ std::string commonUsageProblem(const Arguments& args) {
         } else if (heightFormatOf(args.inputs[1], format) && format == OutputFormat::exr) {
             return std::string("OpenEXR output holds heights: .exr goes with --to-height: ") + args.inputs[1];
         } else if (!outputFormatOf(args.inputs[1], format)) {
-            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds or .ktx2: ") + args.inputs[1];
+            return std::string("OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds, .ktx2 or .astc: ") + args.inputs[1];
         }
         if (const char* problem = textureOptionsProblem(args, format, false)) return problem;
     }
@@ -665,17 +716,21 @@ std::string commonUsageProblem(const Arguments& args) {
         const OutputFormat format = args.formatGiven ? args.format : OutputFormat::png;
         if (const char* problem = textureOptionsProblem(args, format, true)) return problem;
     }
-    if (args.detect && (args.ddsOptionsGiven || args.ktxOptionsGiven || args.mipOptionsGiven))
-        return "--detect only reads: it takes no DDS or KTX2 options";
+    if (args.detect && (args.ddsOptionsGiven || args.ktxOptionsGiven || args.mipOptionsGiven || args.astcOptionsGiven ||
+                        args.astcQualityGiven))
+        return "--detect only reads: it takes no DDS, KTX2 or ASTC options";
     if (args.save.ktxZlib > 0 && args.save.ktxZstd > 0) return "--ktx-zstd and --ktx-zlib: choose one";
     if (args.save.ktxZstd > 0 && !platformHasPacking(Packing::zstd))
         return "this quorvel-cli writes no zstd (the Windows build has no zstd library): use --ktx-zlib LEVEL or --ktx-zstd 0";
+    if ((args.astcOptionsGiven || args.astcQualityGiven || (args.formatGiven && args.format == OutputFormat::astc)) &&
+        !platformHasAstc())
+        return "this build has no ASTC encoder: --astc, --astc-quality and --format astc are not taken";
     if (args.update && !many) return "--update goes with --out-dir";
     if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";
     if ((many || args.detect) && args.inputs.empty()) return "no INPUT given";
     OutputFormat thumbnailFormat;
     if (args.thumbnail && (!outputFormatOf(args.thumbnail, thumbnailFormat) || thumbnailFormat == OutputFormat::dds ||
-                           thumbnailFormat == OutputFormat::ktx2))
+                           thumbnailFormat == OutputFormat::ktx2 || thumbnailFormat == OutputFormat::astc))
         return std::string("THUMB must end in .bmp, .png, .tga, .tif or .tiff: ") + args.thumbnail;
     return {};
 }

@@ -59,6 +59,8 @@ struct Arguments {
     bool ddsOptionsGiven = false;  // --dds, --dds-dx10
     bool ktxOptionsGiven = false;  // --ktx, --ktx-zstd, --ktx-zlib
     bool mipOptionsGiven = false;  // --mips, --mip-keep-length (DDS and KTX2)
+    bool astcOptionsGiven = false;  // --astc
+    bool astcQualityGiven = false;  // --astc-quality (.astc and KTX2)
     std::vector<const char*> inputs;
     CheckArguments check;
     MapArguments make;

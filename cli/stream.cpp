@@ -129,7 +129,8 @@ bool planFor(const char* path, OutputFormat inputFormat, Plan& plan) {
         case OutputFormat::tif:
         case OutputFormat::dds:
         case OutputFormat::ktx2:
-        case OutputFormat::exr: break;
+        case OutputFormat::exr:
+        case OutputFormat::astc: break;
     }
     return false;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -191,6 +192,51 @@ bool sizeBuffer(std::vector<uint16_t>& buffer, size_t count) {
     return true;
 }
 
+// The library takes whole pictures of four samples a pixel: the level's
+// samples as they are (bytes), or 16-bit samples as floats s / 65535, so
+// that they keep their precision. X and Y are what the encoder reads.
+bool encodeAstcLevel(const SampleRows& rows, AstcLevelEncoder& encoder, uint8_t* out, uint64_t outSize) {
+    const uint32_t width = rows.width, height = rows.height;
+    const bool floats = rows.sampleBits == 16;
+    const size_t pixels = size_t{width} * height;
+    void* samples = floats ? static_cast<void*>(new (std::nothrow) float[4 * pixels])
+                           : static_cast<void*>(new (std::nothrow) uint8_t[4 * pixels]);
+    if (!samples) return false;
+    const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
+    std::atomic<bool> ok = true;
+    runInBands(height, workers, [&](uint32_t first, uint32_t last) {
+        std::vector<uint16_t> line;
+        if (!sizeBuffer(line, size_t{4} * width)) {
+            ok = false;
+            return;
+        }
+        for (uint32_t y = first; y < last; ++y) {
+            rows.row(rows.context, y, line.data());
+            const size_t start = size_t{4} * width * y;
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint16_t* s = line.data() + size_t{4} * x;
+                const size_t at = start + size_t{4} * x;
+                if (floats) {
+                    float* p = static_cast<float*>(samples) + at;
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<float>(s[k]) * (1.0f / 65535.0f);
+                    p[3] = 1.0f;
+                } else {
+                    uint8_t* p = static_cast<uint8_t*>(samples) + at;
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>(s[k]);
+                    p[3] = 255;
+                }
+            }
+        }
+    });
+    const AstcPicture picture{samples, width, height, floats};
+    const bool encoded = ok && encoder.encode(picture, out, static_cast<size_t>(outSize));
+    if (floats)
+        delete[] static_cast<float*>(samples);
+    else
+        delete[] static_cast<uint8_t*>(samples);
+    return encoded;
+}
+
 // The top level's alpha samples as a ScalarLevel; false when there is no
 // memory for it.
 bool alphaOf(const ImageRows& view, ScalarLevel& alpha) {
@@ -219,9 +265,10 @@ bool alphaOf(const ImageRows& view, ScalarLevel& alpha) {
 }
 
 // Encodes one level from its sample rows into `out`.
-bool encodeLevel(const SampleRows& rows, const TextureOptions& options, uint8_t* out) {
+bool encodeLevel(const SampleRows& rows, const TextureOptions& options, AstcLevelEncoder* astc, uint8_t* out) {
     const TextureFormat format = options.format;
     const uint32_t width = rows.width, height = rows.height;
+    if (astc) return encodeAstcLevel(rows, *astc, out, textureLevelBytes(format, width, height));
     if (!textureIsBlocks(format)) {
         const size_t pixelBytes = textureUnitBytes(format);
         const unsigned workers = bandWorkers(height, width, uint64_t{1} << 20);
@@ -289,13 +336,29 @@ uint32_t textureUnitBytes(TextureFormat format) {
         case TextureFormat::rgba8:
         case TextureFormat::rg16: return 4;
         case TextureFormat::rgba16: return 8;
+        default: break;  // ASTC: 16 bytes a block of astcBlockOf's size
     }
-    return 0;
+    return 16;
 }
 
 uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height) {
+    if (AstcBlock block; astcBlockOf(format, block)) return astcLevelBytes(block, width, height);
     if (!textureIsBlocks(format)) return uint64_t{textureUnitBytes(format)} * width * height;
     return uint64_t{(width + 3) / 4} * ((height + 3) / 4) * textureUnitBytes(format);
+}
+
+bool astcBlockOf(TextureFormat format, AstcBlock& block) {
+    switch (format) {
+        case TextureFormat::astc4x4: block = {4, 4}; return true;
+        case TextureFormat::astc5x4: block = {5, 4}; return true;
+        case TextureFormat::astc5x5: block = {5, 5}; return true;
+        case TextureFormat::astc6x5: block = {6, 5}; return true;
+        case TextureFormat::astc6x6: block = {6, 6}; return true;
+        case TextureFormat::astc8x5: block = {8, 5}; return true;
+        case TextureFormat::astc8x6: block = {8, 6}; return true;
+        case TextureFormat::astc8x8: block = {8, 8}; return true;
+        default: return false;
+    }
 }
 
 uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uint32_t levels) {
@@ -313,14 +376,22 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
     const int sampleBits = view.sixteen ? 16 : 8;
     // Formats without Z keep X and Y of unit vectors only; a grey map's
     // levels are plain averages.
+    AstcBlock block;
+    const bool isAstc = astcBlockOf(options.format, block);
     const bool keepLength =
         options.format == TextureFormat::bc4 || (options.keepLength && textureStoresZ(options.format));
+    // One encoder (the library's context and its threads) for every level.
+    std::unique_ptr<AstcLevelEncoder> astc;
+    if (isAstc) {
+        astc.reset(new (std::nothrow) AstcLevelEncoder(block, options.astcQuality, uint64_t{view.width} * view.height));
+        if (!astc || !astc->ready()) return false;
+    }
 
     // Alpha below the top is averaged level by level, as the vectors are.
     const bool keepAlpha = options.keepAlpha && view.alpha;
     const TopLevel topLevel{&view, keepAlpha};
     const SampleRows top{&topLevel, imageSampleRow, view.width, view.height, sampleBits};
-    if (!encodeLevel(top, options, out)) return false;
+    if (!encodeLevel(top, options, astc.get(), out)) return false;
     out += textureLevelBytes(options.format, view.width, view.height);
 
     VectorLevel above, below;
@@ -338,7 +409,7 @@ bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* o
         }
         const EncodedLevel encoded{&above, keepAlpha ? &alphaAbove : nullptr, sampleBits};
         const SampleRows rows{&encoded, levelSampleRow, above.width, above.height, sampleBits};
-        if (!encodeLevel(rows, options, out)) return false;
+        if (!encodeLevel(rows, options, astc.get(), out)) return false;
         out += textureLevelBytes(options.format, above.width, above.height);
     }
     return true;

@@ -1,5 +1,6 @@
 // A normal map as a GPU texture: its mip chain (encode/mip_chain.h) with
-// every level block-compressed (BC5, BC1, BC3, BC7) or left uncompressed
+// every level block-compressed (BC5, BC1, BC3, BC7, or ASTC through the
+// system's library, encode/astc_codec.h) or left uncompressed
 // (blue-green-red-alpha bytes), the levels one after another, largest
 // first, each as DDS files and GPUs lay them out (blocks, or pixels, in
 // rows from the top). The one-channel BC4 and the 8- and 16-bit plain
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 
+#include "encode/astc_codec.h"
 #include "encode/bc7_encoder.h"
 #include "image/image.h"
 
@@ -22,6 +24,17 @@ enum class TextureFormat : int32_t {
     rg16,   // 16-bit X and Y, least significant byte first
     rgba16, // 16-bit red, green, blue, alpha, least significant byte first
     bc7,    // BC7 blocks of red, green, blue and alpha (255, or the picture's with keepAlpha)
+    // ASTC blocks of these sizes in texels, 16 bytes each, in the library's
+    // normal-map mode: X in red, green and blue, Y in alpha (read .ga);
+    // Z is rebuilt by the reader. Nowhere without an ASTC library.
+    astc4x4,
+    astc5x4,
+    astc5x5,
+    astc6x5,
+    astc6x6,
+    astc8x5,
+    astc8x6,
+    astc8x8,
 };
 
 // Whether the format stores Z (and so can keep the averaged lengths).
@@ -60,7 +73,12 @@ struct TextureOptions {
     bool keepAlpha = false;
     // How hard the BC7 encoder searches.
     Bc7Quality bc7Quality = Bc7Quality::normal;
+    // The ASTC formats' search preset.
+    AstcQuality astcQuality = AstcQuality::medium;
 };
+
+// The block size of an ASTC format; false for the others.
+bool astcBlockOf(TextureFormat format, AstcBlock& block);
 
 // The bytes of one level of width x height in `format`.
 uint64_t textureLevelBytes(TextureFormat format, uint32_t width, uint32_t height);
@@ -74,6 +92,7 @@ uint64_t textureBytes(TextureFormat format, uint32_t width, uint32_t height, uin
 // level is the picture's samples as they are; 16-bit samples reach the
 // block encoders with their full precision (and are rounded to 8 bits for
 // bgra8, rg8 and rgba8; 8-bit samples are widened (v x 257) for rg16 and
-// rgba16). False when the Image holds no picture, `outSize` does not match
-// or there is no memory.
+// rgba16; handed to the ASTC encoder as floats). False when the Image holds
+// no picture, `outSize` does not match, there is no memory, or (ASTC) no
+// library.
 bool encodeTexture(const Image& image, const TextureOptions& options, uint8_t* out, uint64_t outSize);

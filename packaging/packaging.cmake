@@ -82,8 +82,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
-  # The dependencies are read off the programs by dpkg-shlibdeps.
+  # The dependencies are read off the programs by dpkg-shlibdeps; the ASTC
+  # library (Arm's astcenc, for .astc files) is also named here, at the
+  # version whose interface encode/astc_codec.cpp is written against.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libastcenc3d (>= 4.2.0)")
 endif()
 
 include(CPack)

@@ -174,3 +174,53 @@ bool platformDecodeExr(std::span<const uint8_t> file, const ExrLayout& layout, f
 // height - 1). False when the encoder or the sink fails, or where there is
 // no library.
 bool platformEncodeExr(const PixelRows& rows, const ByteSink& sink);
+
+// ASTC blocks through Arm's astcenc library, where the system has it:
+// everywhere but Windows. Both ways use the LDR profile (linear, no sRGB).
+bool platformHasAstc();
+
+// A picture handed to the ASTC encoder: width x height pixels of four
+// samples (red, green, blue, alpha), top row first, no padding; bytes when
+// `floats` is clear, otherwise 32-bit floats from 0 to 1.
+struct AstcPicture {
+    const void* samples = nullptr;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool floats = false;
+};
+
+// One encoder: a block size, a search effort from 0 (the library's fastest
+// preset) to 100 (exhaustive), and the number of threads that will encode
+// each picture together. A normal map is encoded in the library's
+// normal-map mode (error measured as angles), X taken from red and Y from
+// green and stored as the library's command line stores normals: X in red,
+// green and blue, Y in alpha.
+struct AstcEncoder;
+struct AstcEncoderSettings {
+    uint32_t blockX = 4;
+    uint32_t blockY = 4;
+    float effort = 60;
+    unsigned threads = 1;
+    bool normalMap = true;
+};
+// Null where there is no library, for settings it refuses, or without memory.
+AstcEncoder* platformOpenAstcEncoder(const AstcEncoderSettings& settings);
+void platformCloseAstcEncoder(AstcEncoder* encoder);
+// Encodes `picture` into `out` (16 bytes a block, blocks in rows from the
+// top, `outSize` exactly that). Every thread of the encoder calls it once
+// with its own `thread` (0 to threads - 1), at the same time or one after
+// another; together they encode the picture. Afterwards, when every call
+// has returned, platformAstcEncoderReset readies the encoder for the next
+// picture.
+bool platformAstcEncode(AstcEncoder* encoder, const AstcPicture& picture, uint8_t* out, size_t outSize,
+                        unsigned thread);
+bool platformAstcEncoderReset(AstcEncoder* encoder);
+
+// Decodes width x height pixels of ASTC blocks of blockX x blockY (a 2D
+// block size of the format, the blocks as above) into `rgba`, 4 bytes a
+// pixel, top row first, as stored (no swizzle). Blocks the LDR profile
+// cannot decode come out as the format's error colour (magenta). False
+// where there is no library, for a size the blocks do not match, or
+// without memory.
+bool platformDecodeAstc(std::span<const uint8_t> blocks, uint32_t blockX, uint32_t blockY, uint32_t width,
+                        uint32_t height, uint8_t* rgba);

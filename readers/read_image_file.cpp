@@ -33,6 +33,7 @@ constexpr ReaderEntry readerTable[] = {
     {"pbm", readPnm, "Netpbm"},      {"pgm", readPnm, "Netpbm"},     {"png", readPng, "PNG"},
     {"jpg", readJpeg, "JPEG"},       {"jpeg", readJpeg, "JPEG"},     {"tif", readTiff, "TIFF"},
     {"tiff", readTiff, "TIFF"},      {"ktx2", readKtx2, "KTX2"},
+    {"astc", readAstc, "ASTC"},
 };
 
 // The entry of `table` that the extension of `path`'s last component
@@ -245,7 +246,8 @@ bool readFloatPictureFile(const char* path, FloatPicture* picture, LoadFailure& 
 
 std::string describeLoadFailure(const LoadFailure& failure, const char* program) {
     const std::string format = failure.formatName ? failure.formatName : "";
-    const std::string article = format.starts_with('O') ? "an " : "a ";  // an OpenEXR file
+    const std::string article =
+        format.starts_with('O') || format.starts_with('A') ? "an " : "a ";  // an OpenEXR file, an ASTC file
     switch (failure.problem) {
         case LoadProblem::none: return "";
         case LoadProblem::cannotOpen: return std::strerror(failure.systemError);

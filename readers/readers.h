@@ -94,6 +94,9 @@ bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
 // the file has an alpha sample.
 bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+// ASTC (.astc): a normal map in the ASTC library's normal-map layout,
+// read as 24-bit X, Y and rebuilt Z. Refused where there is no library.
+bool readAstc(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 
 // For the streaming road: the PNG file `file`, checked as readPng checks it,
 // opened for its rows to be made in place. False when the file is not a

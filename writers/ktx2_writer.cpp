@@ -151,6 +151,7 @@ bool writeKtx2(const char* path, const Image& image, const SaveOptions& options)
     texture.keepLength = options.mipKeepLength != 0;
     texture.keepAlpha = textureKeepsAlpha(texture.format) && options.keepAlpha != 0;
     texture.bc7Quality = options.bc7Fast ? Bc7Quality::fast : Bc7Quality::normal;
+    texture.astcQuality = options.astcQuality;
     const uint32_t levelCount = mipLevelCount(width, height, texture.maxLevels);
     const uint64_t dataSize = textureBytes(texture.format, width, height, levelCount);
     if (dataSize > SIZE_MAX) return false;

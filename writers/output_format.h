@@ -7,7 +7,9 @@
 #include <cstdint>
 
 // exr (OpenEXR) holds heights only: one float channel (writeExrRows).
-enum class OutputFormat { bmp, png, tga, tif, dds, exr, ktx2 };
+// ktx2: a KTX 2.0 texture (writeKtx2); astc: the .astc file of one ASTC
+// level (writeAstc).
+enum class OutputFormat { bmp, png, tga, tif, dds, exr, ktx2, astc };
 
 // The bytes that stand before the pixel rows in a BMP or Targa file of a
 // 24-bit picture of width x height, whose rows follow bottom row first,

@@ -9,7 +9,7 @@
 
 namespace {
 
-// A display bitmap saved as a texture (DDS or KTX2) with the default
+// A display bitmap saved as a texture (DDS, KTX2 or ASTC) with the default
 // choices: its rows seen as the 24-bit blue-green-red Image they are.
 bool writeTextureFromBitmap(const char* path, BitmapHandle bitmap, OutputFormat format) {
     errno = 0;
@@ -29,7 +29,8 @@ bool writeTextureFromBitmap(const char* path, BitmapHandle bitmap, OutputFormat 
     view.rowPad = static_cast<int32_t>(displayStride(width) - 3 * width);
     view.bgrOrder = 1;
     view.bottomUp = info.height > 0;
-    return format == OutputFormat::ktx2 ? writeKtx2(path, view, SaveOptions{}) : writeDds(path, view, SaveOptions{});
+    if (format == OutputFormat::ktx2) return writeKtx2(path, view, SaveOptions{});
+    return format == OutputFormat::astc ? writeAstc(path, view, SaveOptions{}) : writeDds(path, view, SaveOptions{});
 }
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -58,6 +59,7 @@ bool formatOfExtension(const char* path, OutputFormat& format) {
     else if (std::strcmp(extension, "dds") == 0) format = OutputFormat::dds;
     else if (std::strcmp(extension, "exr") == 0) format = OutputFormat::exr;
     else if (std::strcmp(extension, "ktx2") == 0) format = OutputFormat::ktx2;
+    else if (std::strcmp(extension, "astc") == 0) format = OutputFormat::astc;
     else return false;
     return true;
 }
@@ -86,7 +88,8 @@ bool writeImageFile(const char* path, BitmapHandle bitmap, OutputFormat format) 
         case OutputFormat::tga: return writeTga(path, bitmap);
         case OutputFormat::tif: return writeTiff(path, bitmap);
         case OutputFormat::dds:
-        case OutputFormat::ktx2: return writeTextureFromBitmap(path, bitmap, format);
+        case OutputFormat::ktx2:
+        case OutputFormat::astc: return writeTextureFromBitmap(path, bitmap, format);
         case OutputFormat::exr: errno = 0; return false;  // no picture: heights only
         case OutputFormat::bmp: break;
     }
@@ -105,7 +108,7 @@ bool writesSixteenBits(const Image& image, OutputFormat format, const SaveOption
 }  // namespace
 
 bool writeReadsBitmap(const Image& image, OutputFormat format, const SaveOptions& options) {
-    if (format == OutputFormat::dds || format == OutputFormat::ktx2) return !image.pixels;
+    if (format == OutputFormat::dds || format == OutputFormat::ktx2 || format == OutputFormat::astc) return !image.pixels;
     const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
     return format == OutputFormat::bmp || (!writesSixteenBits(image, format, options) && !alpha);
 }
@@ -133,6 +136,11 @@ bool writeImage(const char* path, const Image& image, OutputFormat format, const
         notes.reduced = words && textureReducesSamples(options.ktxFormat);
         notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0 && !textureKeepsAlpha(options.ktxFormat);
         ok = image.pixels ? writeKtx2(path, image, options) : writeImageFile(path, image.bitmap, format);
+    } else if (format == OutputFormat::astc) {
+        // The encoder reads the pixels in any layout, 16 bits included;
+        // alpha is not stored (it holds Y).
+        notes.alphaDropped = image.hasAlpha != 0 && options.keepAlpha != 0;
+        ok = image.pixels ? writeAstc(path, image, options) : writeImageFile(path, image.bitmap, format);
     } else if (writeReadsBitmap(image, format, options)) {
         // The display bitmap holds the picture in 8 bits without alpha.
         ok = writeImageFile(path, image.bitmap, format);

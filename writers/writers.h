@@ -11,7 +11,8 @@
 #include "writers/output_format.h"
 
 // The format that `path`'s extension names (".bmp", ".png", ".tga", ".tif",
-// ".tiff", ".dds" or ".ktx2", ASCII case ignored); false when it names none of them.
+// ".tiff", ".dds", ".ktx2" or ".astc", ASCII case ignored); false when it
+// names none of them.
 bool outputFormatOf(const char* path, OutputFormat& format);
 // The format a height field is written in that `path`'s extension names:
 // ".png", ".tif", ".tiff" or ".exr" (ASCII case ignored); false for any
@@ -42,6 +43,10 @@ struct SaveOptions {
     int32_t ktxZstd = -1;
     int32_t ktxZlib = 0;
     int32_t bc7Fast = 0;  // BC7: the fast search (see Bc7Quality)
+    // ASTC (.astc): the block size (one of the TextureFormat astc values;
+    // 4x4 holds 8 bits a texel, as BC5 does) and the search preset.
+    TextureFormat astcFormat = TextureFormat::astc4x4;
+    AstcQuality astcQuality = AstcQuality::medium;
 };
 
 // The zstd level a KTX2 payload gets by default: 18 for block formats,
@@ -79,6 +84,10 @@ bool writeDds(const char* path, const Image& image, const SaveOptions& options);
 // supercompression `options` choose. False (errno 0) when the build lacks
 // the supercompression asked for.
 bool writeKtx2(const char* path, const Image& image, const SaveOptions& options);
+// An .astc file of the Image's pixels (any layout): the top level in the
+// ASTC library's normal-map mode, as `options` choose; false where the
+// system has no ASTC library.
+bool writeAstc(const char* path, const Image& image, const SaveOptions& options);
 bool writeTga(const char* path, BitmapHandle bitmap);
 // A 32-bit Targa file from 8-bit rows with alpha.
 bool writeTgaWithAlpha(const char* path, const PixelRows& rows);

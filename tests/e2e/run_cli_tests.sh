@@ -50,6 +50,7 @@ done
 # Each failure says why, naming the file: STATUS|EXPECTED TEXT|ARGUMENTS...
 mkdir -p "$work/folder.bmp"
 cp "$data/cases.txt" "$work/damaged.png"
+printf '\x13\xab\xa1\x5c\x04\x04' >"$work/short.astc"  # an .astc header cut short
 while IFS='|' read -r want text args; do
   eval "set -- $args"
   expect_status "$want" "$cli" "$@"
@@ -61,7 +62,7 @@ done <<EOF
 1|folder.bmp: Failed to load open file: not a regular file|"$work/folder.bmp" "$work/o.bmp"
 3|o.bmp: There was an error writing the file: No such file or directory|"$data/reference.bmp" "$work/none/o.bmp"
 3|o.png: There was an error writing the file: No such file or directory|--thumbnail "$work/t.bmp" "$data/reference.bmp" "$work/none/o.png"
-2|OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds or .ktx2: |"$data/reference.bmp" "$work/o.jpg"
+2|OUTPUT must end in .bmp, .png, .tga, .tif, .tiff, .dds, .ktx2 or .astc: |"$data/reference.bmp" "$work/o.jpg"
 2|THUMB must end in .bmp, .png, .tga, .tif or .tiff: |--thumbnail "$work/t.gif" "$data/reference.bmp" "$work/o.bmp"
 2|--format, --jobs and --recursive go with --out-dir|-j 2 "$data/reference.bmp" "$work/o.bmp"
 2|--to takes opengl or directx|--to vulkan "$data/reference.bmp" "$work/o.bmp"
@@ -73,7 +74,10 @@ done <<EOF
 2|--alpha takes keep or drop|--alpha off "$data/reference.bmp" "$work/o.png"
 1|cmyk.tif: Failed to load open file: a TIFF file of CMYK colour, which quorvel-cli does not read|"$2/tiff/refused/cmyk.tif" "$work/o.bmp"
 1|a TIFF file of Orientation 3 (rows not stored top row first, left to right), which quorvel-cli does not read|"$2/tiff/refused/orientation3.tif" "$work/o.bmp"
-2|--format takes bmp, png, tga, tif, dds, ktx2 or exr, not 'jpg'|--format jpg --out-dir "$work/x" "$data/reference.bmp"
+2|--format takes bmp, png, tga, tif, dds, ktx2, astc or exr, not 'jpg'|--format jpg --out-dir "$work/x" "$data/reference.bmp"
+2|--astc goes with an .astc OUTPUT (KTX2 takes --ktx astc4x4 ...)|--astc 6x6 "$data/reference.bmp" "$work/o.dds"
+2|--astc takes 4x4, 5x4, 5x5, 6x5, 6x6, 8x5, 8x6 or 8x8, not '12x12'|--astc 12x12 "$data/reference.bmp" "$work/o.astc"
+1|short.astc: Failed to load open file: not an ASTC file that quorvel-cli can read: the file ends inside its 16-byte header|"$work/short.astc" "$work/o.bmp"
 EOF
 # Upper-case extensions pick the format too, and a written PNG and Targa
 # read back as the same picture.
