@@ -677,6 +677,8 @@ const char* textureOptionsProblem(const Arguments& args, OutputFormat format, bo
     if (args.ktxOptionsGiven && format != OutputFormat::ktx2)
         return folder ? "--ktx, --ktx-zstd and --ktx-zlib go with --format ktx2"
                       : "--ktx, --ktx-zstd and --ktx-zlib go with a .ktx2 OUTPUT";
+    if (args.mipOptionsGiven && format == OutputFormat::astc)
+        return "--mips, --mip-keep-length and --bc7-fast go with DDS or KTX2 output: an .astc file holds one level";
     if (args.mipOptionsGiven && format != OutputFormat::dds && format != OutputFormat::ktx2)
         return folder ? "--mips, --mip-keep-length and --bc7-fast go with --format dds or ktx2"
                       : "--mips, --mip-keep-length and --bc7-fast go with a .dds or .ktx2 OUTPUT";

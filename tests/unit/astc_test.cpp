@@ -364,8 +364,9 @@ TEST(AstcOptions, GoWithAstcOutputsWhereTheBuildHasTheLibrary) {
         {{"in.png", "out.astc"}, nullptr},
         {{"--astc", "8x6", "--astc-quality", "thorough", "in.png", "out.ASTC"}, nullptr},
         {{"--format", "astc", "--astc", "5x5", "--out-dir", "out", "in"}, nullptr},
-        {{"--astc", "6x6", "in.png", "out.dds"}, "--astc and --astc-quality go with an .astc OUTPUT"},
-        {{"--astc", "6x6", "--out-dir", "out", "in"}, "--astc and --astc-quality go with --format astc"},
+        {{"--astc", "6x6", "in.png", "out.dds"}, "--astc goes with an .astc OUTPUT"},
+        {{"--astc", "6x6", "--out-dir", "out", "in"}, "--astc goes with --format astc"},
+        {{"--astc-quality", "fast", "in.png", "out.dds"}, "--astc-quality goes with an .astc or .ktx2 OUTPUT"},
         {{"--mips", "3", "in.png", "out.astc"}, "an .astc file holds one level"},
         {{"--thumbnail", "t.astc", "in.png", "out.png"}, "THUMB must end in"},
     };
