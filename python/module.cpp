@@ -8,6 +8,8 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -20,6 +22,7 @@
 #include "encode/texture_encoder.h"
 #include "generate/height_field.h"
 #include "image/rows.h"
+#include "readers/dds_format.h"
 #include "readers/readers.h"
 
 namespace py = pybind11;
@@ -179,13 +182,52 @@ py::array arrayFromImage(const Image& image) {
     throw QuorvelError(std::string(path) + ": " + describeLoadFailure(failure, "quorvel"));
 }
 
-py::dict infoOf(const Image& image, const char* name) {
+const char* sourceName(dds::Source source) {
+    switch (source) {
+        case dds::Source::bc1: return "BC1";
+        case dds::Source::bc2: return "BC2";
+        case dds::Source::bc3: return "BC3";
+        case dds::Source::bc4: return "BC4";
+        case dds::Source::bc5: return "BC5";
+        case dds::Source::bc7: return "BC7";
+        case dds::Source::masks: return "channel masks";
+        case dds::Source::rgba8: return "RGBA8";
+        case dds::Source::bgra8: return "BGRA8";
+        case dds::Source::bgrx8: return "BGRX8";
+        case dds::Source::rg8: return "RG8";
+        case dds::Source::rg16: return "RG16";
+        case dds::Source::rgba16: return "RGBA16";
+        case dds::Source::rgb10a2: return "RGB10A2";
+    }
+    return "unknown";
+}
+
+// What a DDS file read holds, as its header (and extension) name it: the
+// payload's format, whether it is signed and whether the DX10 header names
+// it, where the payload starts and how many bytes of the file follow.
+py::dict ddsPayload(std::span<const uint8_t> head, uint64_t fileBytes) {
+    py::dict payload;
+    if (head.size() < dds::headerBytes) return payload;
+    const dds::DdsHeader header = dds::parseHeader(head.data());
+    const bool extended = header.fourCc == dds::dx10 && head.size() >= dds::headerBytes + dds::extensionBytes;
+    const dds::Choice choice = dds::chooseFormat(header, extended ? head.data() + dds::headerBytes : nullptr);
+    if (choice.verdict != dds::Verdict::readable) return payload;
+    payload["format"] = sourceName(choice.format.source);
+    payload["signed"] = choice.format.isSigned;
+    payload["dx10"] = header.fourCc == dds::dx10;
+    payload["offset"] = choice.dataOffset;
+    payload["bytes"] = fileBytes > choice.dataOffset ? fileBytes - choice.dataOffset : 0;
+    return payload;
+}
+
+py::dict infoOf(const Image& image, const char* name, std::span<const uint8_t> head, uint64_t fileBytes) {
     py::dict info;
     const char* format = formatNameOf(name);
     info["format"] = format ? py::str(format) : py::str("unknown");
     info["bit_depth"] = isSixteenBit(image) ? 16 : 8;
     info["alpha"] = image.hasAlpha != 0;
     info["size"] = py::make_tuple(image.width, image.height);
+    if (format && std::strcmp(format, "DDS") == 0) info["payload"] = ddsPayload(head, fileBytes);
     return info;
 }
 
@@ -198,7 +240,18 @@ py::tuple loadFile(const std::string& path) {
         read = readImageFile(path.c_str(), &owned.image, &failure, DisplayBitmap::notMade);
     }
     if (!read) raiseLoadFailure(path.c_str(), failure);
-    return py::make_tuple(arrayFromImage(owned.image), infoOf(owned.image, path.c_str()));
+    // A DDS file's headers, read again for its payload.
+    uint8_t head[dds::headerBytes + dds::extensionBytes] = {};
+    size_t got = 0;
+    uint64_t fileBytes = 0;
+    if (const char* format = formatNameOf(path.c_str()); format && std::strcmp(format, "DDS") == 0) {
+        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+            got = std::fread(head, 1, sizeof head, file);
+            if (std::fseek(file, 0, SEEK_END) == 0) fileBytes = static_cast<uint64_t>(std::max(0L, std::ftell(file)));
+            std::fclose(file);
+        }
+    }
+    return py::make_tuple(arrayFromImage(owned.image), infoOf(owned.image, path.c_str(), std::span(head, got), fileBytes));
 }
 
 py::tuple decodeBytes(const py::bytes& data, const std::string& name) {
@@ -212,7 +265,11 @@ py::tuple decodeBytes(const py::bytes& data, const std::string& name) {
                            &owned.image, failure, DisplayBitmap::notMade);
     }
     if (!read) raiseLoadFailure("bytes", failure);
-    return py::make_tuple(arrayFromImage(owned.image), infoOf(owned.image, name.c_str()));
+    const auto* file = reinterpret_cast<const uint8_t*>(bytes.data());
+    return py::make_tuple(arrayFromImage(owned.image),
+                          infoOf(owned.image, name.c_str(),
+                                 std::span(file, std::min<size_t>(bytes.size(), dds::headerBytes + dds::extensionBytes)),
+                                 bytes.size()));
 }
 
 // The adjusting road's middle on `image`; failures raised, notes warned.

@@ -175,6 +175,26 @@ BAD = [
 ]
 
 
+@pytest.mark.parametrize("format,options", [("png", {}), ("dds", {"dds": "bc5"}), ("dds", {"dds": "bgra8"}),
+                                            ("tga", {}), ("bmp", {}), ("tif", {})])
+def test_every_cut_of_a_file_is_read_whole_or_refused(format, options):
+    array = normal_map(8, 12, alpha=format in ("png", "tga", "tif"))
+    data = quorvel.encode(array, format=format, **options)
+    whole, info = quorvel.load(data, info=True, format=format)
+    if format != "dds":
+        np.testing.assert_array_equal(whole, array)
+    else:
+        named = {"bc5": "BC5", "bgra8": "channel masks"}[options["dds"]]  # legacy headers give masks for BGRA
+        assert info["payload"] == {"format": named, "signed": False, "dx10": False,
+                                   "offset": 128, "bytes": len(data) - 128}
+    for length in range(len(data)):
+        try:
+            part = quorvel.load(data[:length], format=format)
+        except quorvel.Error:
+            continue
+        assert part.shape == whole.shape  # a reader may take a file cut in its trailer
+
+
 @pytest.mark.parametrize("call,kind,words", BAD)
 def test_bad_input_raises_with_the_programs_message(call, kind, words):
     with pytest.raises(kind) as raised:
