@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,7 @@
 #include "encode/mip_chain.h"
 #include "encode/texture_encoder.h"
 #include "generate/height_field.h"
+#include "image/bands.h"
 #include "image/rows.h"
 #include "readers/dds_format.h"
 #include "readers/readers.h"
@@ -102,6 +104,30 @@ std::string failureText(const std::vector<std::string>& lines, const char* fallb
     return lines.empty() ? std::string(fallback) : lines.back();
 }
 
+// Copies `width` pixels of `channels` samples of type T, the source's
+// samples `from` apart (pixels `fromStep`, channels `fromChannel` bytes), into
+// pixels `toStep` bytes apart whose channel c is at sample `index[c]`.
+template <typename T>
+void copyPixels(const uint8_t* from, ptrdiff_t fromStep, ptrdiff_t fromChannel, uint8_t* to, size_t toStep,
+                const size_t* index, size_t channels, size_t width) {
+    for (size_t x = 0; x < width; ++x, from += fromStep, to += toStep) {
+        T* pixel = reinterpret_cast<T*>(to);
+        for (size_t c = 0; c < channels; ++c) {
+            T v;
+            std::memcpy(&v, from + static_cast<ptrdiff_t>(c) * fromChannel, sizeof v);
+            pixel[index[c]] = v;
+        }
+    }
+}
+
+// The copies of a picture's rows spread over the cores as the program's
+// other passes over pixels are.
+void forRows(uint32_t height, size_t rowBytes, const std::function<void(uint32_t y)>& copy) {
+    runInBands(height, bandWorkers(height, rowBytes, uint64_t{1} << 21), [&](uint32_t first, uint32_t last) {
+        for (uint32_t y = first; y < last; ++y) copy(y);
+    });
+}
+
 // The picture of an array of height x width x 3 or 4 samples (uint8 or
 // uint16, any strides), copied once into `image`.
 void imageFromArray(const py::array& array, Image* image, const char* what) {
@@ -132,17 +158,13 @@ void imageFromArray(const py::array& array, Image* image, const char* what) {
                         s1 == static_cast<py::ssize_t>(sample * static_cast<size_t>(channels)) &&
                         rows.step == sample * static_cast<size_t>(channels);
     py::gil_scoped_release unlocked;
-    for (py::ssize_t y = 0; y < height; ++y) {
-        const uint8_t* from = data + y * s0;
-        uint8_t* to = rows.row(static_cast<uint32_t>(y));
-        if (packed) {
-            std::memcpy(to, from, rows.rowLength());
-            continue;
-        }
-        for (py::ssize_t x = 0; x < width; ++x, to += rows.step)
-            for (py::ssize_t c = 0; c < channels; ++c)
-                std::memcpy(to + index[c] * sample, from + x * s1 + c * s2, sample);
-    }
+    forRows(rows.height, rows.rowLength(), [&](uint32_t y) {
+        const uint8_t* from = data + static_cast<py::ssize_t>(y) * s0;
+        uint8_t* to = rows.row(y);
+        if (packed) std::memcpy(to, from, rows.rowLength());
+        else if (sixteen) copyPixels<uint16_t>(from, s1, s2, to, rows.step, index, static_cast<size_t>(channels), rows.width);
+        else copyPixels<uint8_t>(from, s1, s2, to, rows.step, index, static_cast<size_t>(channels), rows.width);
+    });
 }
 
 // A new array of an Image's pixels: height x width x 3, or 4 with alpha,
@@ -156,17 +178,17 @@ py::array arrayFromImage(const Image& image) {
     auto* data = static_cast<uint8_t*>(out.mutable_data());
     const size_t outRow = size_t{rows.width} * channels * sample;
     const size_t index[4] = {rows.red, 1, rows.blue, 3};
+    // The same copy the other way: each output channel c read from sample
+    // index[c] of the Image's pixel (the mapping is its own inverse).
+    const auto step = static_cast<ptrdiff_t>(rows.step), one = static_cast<ptrdiff_t>(sample);
     py::gil_scoped_release unlocked;
-    for (uint32_t y = 0; y < rows.height; ++y) {
+    forRows(rows.height, outRow, [&](uint32_t y) {
         const uint8_t* from = rows.row(y);
         uint8_t* to = data + outRow * y;
-        if (rows.red == 0 && rows.step == channels * sample) {
-            std::memcpy(to, from, outRow);
-            continue;
-        }
-        for (uint32_t x = 0; x < rows.width; ++x, from += rows.step)
-            for (size_t c = 0; c < channels; ++c, to += sample) std::memcpy(to, from + index[c] * sample, sample);
-    }
+        if (rows.red == 0 && rows.step == channels * sample) std::memcpy(to, from, outRow);
+        else if (rows.sixteen) copyPixels<uint16_t>(from, step, one, to, channels * sample, index, channels, rows.width);
+        else copyPixels<uint8_t>(from, step, one, to, channels * sample, index, channels, rows.width);
+    });
     return out;
 }
 
