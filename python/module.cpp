@@ -129,8 +129,10 @@ void forRows(uint32_t height, size_t rowBytes, const std::function<void(uint32_t
 }
 
 // The picture of an array of height x width x 3 or 4 samples (uint8 or
-// uint16, any strides), copied once into `image`.
-void imageFromArray(const py::array& array, Image* image, const char* what) {
+// uint16, any strides), copied once into `image`: into pixels of its own,
+// or, given `into` (a new C-contiguous array of the same shape and type),
+// into that array, which the Image then borrows.
+void imageFromArray(const py::array& array, Image* image, const char* what, py::array* into = nullptr) {
     const std::string name = what;
     if (array.ndim() != 3)
         throw QuorvelError(name + ": an array of height x width x channels (3 or 4) is needed, not one of " +
@@ -148,6 +150,11 @@ void imageFromArray(const py::array& array, Image* image, const char* what) {
                     channels == 4))
         throw QuorvelError(name + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                            " is larger than the program takes, or there is no memory for it");
+    if (into) {
+        // startImage's layout is a C-contiguous array's: its rows become the result's.
+        releasePixels(image);
+        image->pixels = static_cast<uint8_t*>(into->mutable_data());
+    }
     ImageRows rows;
     if (!viewRows(*image, rows)) throw QuorvelError(name + ": the picture has no pixels");
     const size_t sample = sixteen ? 2 : 1;
@@ -309,12 +316,27 @@ void adjustRoad(const Arguments& args, Image* image, const BlendDetail* detail) 
     warnWith(lines);
 }
 
+// An Image that borrows a result array's samples, given back unfreed.
+struct BorrowedImage {
+    Image image{};
+    BorrowedImage() = default;
+    BorrowedImage(const BorrowedImage&) = delete;
+    BorrowedImage& operator=(const BorrowedImage&) = delete;
+    ~BorrowedImage() {
+        image.pixels = nullptr;
+        resetImage(&image);
+    }
+};
+
 py::array adjust(const py::array& array, const py::kwargs& options) {
     const auto parsed = parseOptions({}, options, {arrayName, "out.png"});
-    OwnedImage owned;
-    imageFromArray(array, &owned.image, arrayName);
-    adjustRoad(parsed->args, &owned.image, nullptr);
-    return arrayFromImage(owned.image);
+    // The result is the Image's own memory: the input copied once into it
+    // and adjusted there (the road without a blend works in place).
+    py::array result(array.dtype(), std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()));
+    BorrowedImage borrowed;
+    imageFromArray(array, &borrowed.image, arrayName, &result);
+    adjustRoad(parsed->args, &borrowed.image, nullptr);
+    return result;
 }
 
 py::array blend(const py::array& base, const py::array& detail, const py::kwargs& options) {
