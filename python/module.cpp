@@ -570,11 +570,13 @@ py::list planTree(const std::vector<std::string>& sources, const std::string& de
     return planned;
 }
 
-// One file of a folder run, on the folder run's own road: its outcome
+// One file of a folder run, on the folder run's own road (streaming on at
+// most `streamThreads` threads, 0: one per processor): its outcome
 // ("done", "loadFailed", "writeFailed"), what --to did ("none",
 // "converted", "unchanged", "undecided") and the lines it reported.
 py::tuple convertFile(const std::vector<std::string>& sources, const std::string& destination,
-                      const std::string& input, const std::string& output, const py::kwargs& options) {
+                      const std::string& input, const std::string& output, unsigned streamThreads,
+                      const py::kwargs& options) {
     const auto parsed = parseFolderRun(sources, destination, options);
     const Arguments& args = parsed->args;
     FileResult result;
@@ -582,7 +584,8 @@ py::tuple convertFile(const std::vector<std::string>& sources, const std::string
     {
         py::gil_scoped_release unlocked;
         ReportCapture capture;
-        result = adjustFile(args, input.c_str(), output.c_str(), batch::formatFor(args, input), nullptr, 0);
+        result = adjustFile(args, input.c_str(), output.c_str(), batch::formatFor(args, input), nullptr,
+                            streamThreads);
         lines = std::move(capture.lines);
     }
     const char* outcome = result.outcome == Outcome::done          ? "done"
@@ -634,6 +637,6 @@ PYBIND11_MODULE(_quorvel, m) {
     m.def("mips", &mips, py::arg("array"));
     m.def("plan_tree", &planTree, py::arg("sources"), py::arg("destination"));
     m.def("convert_file", &convertFile, py::arg("sources"), py::arg("destination"), py::arg("input"),
-          py::arg("output"));
+          py::arg("output"), py::arg("stream_threads") = 0);
     m.def("folder_summary", &folderSummary, py::arg("sources"), py::arg("destination"), py::arg("outcomes"));
 }

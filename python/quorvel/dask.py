@@ -25,8 +25,24 @@ TreeReport.__doc__ = """What convert_tree did: the summary line quorvel-cli prin
 skipped as up to date, and the failures as a dict of input path to the program's message."""
 
 
-def _convert_one(sources, destination, source, output, options):
-    return _quorvel.convert_file(sources, destination, source, output, **options)
+def _convert_one(sources, destination, source, output, threads_by_host, options):
+    # As quorvel-cli shares the processors out among its workers: each file
+    # streams on the cores of its machine over the worker threads there.
+    from distributed import get_worker
+    try:
+        host = get_worker().address.rsplit(":", 1)[0]
+    except ValueError:
+        host = None
+    streams = max(1, (_os.cpu_count() or 1) // max(1, threads_by_host.get(host, 1)))
+    return _quorvel.convert_file(sources, destination, source, output, streams, **options)
+
+
+def _threads_by_host(client):
+    threads = {}
+    for address, worker in client.scheduler_info()["workers"].items():
+        host = address.rsplit(":", 1)[0]
+        threads[host] = threads.get(host, 0) + worker.get("nthreads", 1)
+    return threads
 
 
 def convert_tree(src, dst, client=None, recursive=True, **options):
@@ -49,7 +65,8 @@ def convert_tree(src, dst, client=None, recursive=True, **options):
         client = Client(own)
     try:
         work = [(i, source, output) for i, (source, output, fresh) in enumerate(planned) if not fresh]
-        futures = [client.submit(_convert_one, sources, destination, source, output, options, pure=False)
+        hosts = _threads_by_host(client)
+        futures = [client.submit(_convert_one, sources, destination, source, output, hosts, options, pure=False)
                    for _, source, output in work]
         results = client.gather(futures)
     finally:
