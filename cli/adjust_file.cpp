@@ -52,10 +52,10 @@ GreenConvention madeConvention(const Arguments& args) {
     return args.make.convention == GreenConvention::unknown ? GreenConvention::openGl : args.make.convention;
 }
 
-// --from-height: the normal map of the height map `input`, into `image`.
-bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
-    HeightField field;
-    if (!readHeightFile(args, input, &field)) return false;
+}  // namespace
+
+bool normalMapOfHeights(const Arguments& args, const char* input, const HeightField& field, OutputFormat format,
+                        Image* image) {
     const MapArguments& m = args.make;
     HeightToNormalOptions options;
     options.heightScale = m.heightScale;
@@ -66,8 +66,18 @@ bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format
     options.heightToAlpha = m.heightToAlpha;
     GenerateError error = GenerateError::none;
     const bool made = normalsFromHeight(field, options, image, &error);
-    releaseHeightField(&field);
     if (!made) reportLine("%s: cannot make a normal map of it: %s", input, generateErrorText(error));
+    return made;
+}
+
+namespace {
+
+// --from-height: the normal map of the height map `input`, into `image`.
+bool makeNormalMap(const Arguments& args, const char* input, OutputFormat format, Image* image) {
+    HeightField field;
+    if (!readHeightFile(args, input, &field)) return false;
+    const bool made = normalMapOfHeights(args, input, field, format, image);
+    releaseHeightField(&field);
     return made;
 }
 
@@ -136,6 +146,29 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
         result.outcome = Outcome::loadFailed;
         return result;
     }
+    if (!adjustImage(args, input, &image, detail, result)) {
+        resetImage(&image);
+        result.outcome = Outcome::loadFailed;
+        return result;
+    }
+    // The display bitmap shows the pixels as they were loaded: it is made
+    // again, of the adjusted pixels, only where the writer or the thumbnail
+    // reads it.
+    releaseBitmap(&image);
+    if ((args.thumbnail || writeReadsBitmap(image, format, args.save)) && !buildDisplayBitmap(&image)) {
+        reportWriteFailure(output);
+        result.outcome = Outcome::writeFailed;
+    } else if (!saveResult(args, input, output, image, format) ||
+               (args.thumbnail && !saveThumbnail(args.thumbnail, image))) {
+        result.outcome = Outcome::writeFailed;
+    }
+    resetImage(&image);
+    return result;
+}
+
+bool adjustImage(const Arguments& args, const char* input, Image* imageIn, const BlendDetail* detail,
+                 FileResult& result) {
+    Image& image = *imageIn;
     if (args.to != GreenConvention::unknown) {
         const ConventionGuess guess = detectGreenConvention(image);
         if (needsGreenFlip(guess.convention, args.to)) {
@@ -167,25 +200,11 @@ FileResult adjustFile(const Arguments& args, const char* input, const char* outp
         GenerateError error = GenerateError::none;
         if (!blendDetail(&image, detail->image, blend, &error)) {
             reportLine("%s: cannot lay %s over it: %s", input, args.make.blend, generateErrorText(error));
-            resetImage(&image);
-            result.outcome = Outcome::loadFailed;
-            return result;
+            return false;
         }
     }
     adjustPixels(&image, args.options);
-    // The display bitmap shows the pixels as they were loaded: it is made
-    // again, of the adjusted pixels, only where the writer or the thumbnail
-    // reads it.
-    releaseBitmap(&image);
-    if ((args.thumbnail || writeReadsBitmap(image, format, args.save)) && !buildDisplayBitmap(&image)) {
-        reportWriteFailure(output);
-        result.outcome = Outcome::writeFailed;
-    } else if (!saveResult(args, input, output, image, format) ||
-               (args.thumbnail && !saveThumbnail(args.thumbnail, image))) {
-        result.outcome = Outcome::writeFailed;
-    }
-    resetImage(&image);
-    return result;
+    return true;
 }
 
 int runOneFile(const Arguments& args) {

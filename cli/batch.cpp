@@ -160,10 +160,9 @@ unsigned workerCount(const Arguments& args, size_t files) {
 // The progress line is drawn on a terminal only, and never with --quiet.
 bool showProgress(const Arguments& args) { return !args.quiet && isatty(fileno(stderr)); }
 
-// True when `file`'s output exists and is not older than the input, as
-// cp -u decides: only the two files' times are looked at, never the input's
-// content.
-bool upToDate(const InputFile& file) {
+}  // namespace
+
+bool batch::upToDate(const InputFile& file) {
     std::error_code error;
     if (!fs::is_regular_file(file.output, error) || error) return false;
     const auto written = fs::last_write_time(file.output, error);
@@ -171,8 +170,6 @@ bool upToDate(const InputFile& file) {
     const auto changed = fs::last_write_time(file.path, error);
     return !error && written >= changed;
 }
-
-}  // namespace
 
 bool batch::makeOutputFolders(const std::vector<InputFile>& files) {
     std::vector<fs::path> folders;
@@ -279,6 +276,18 @@ int runFolder(const Arguments& args) {
     if (args.make.toHeight) runFiles(args, files, results, height, printHeight);
     else runFiles(args, files, results, adjust);
 
+    const unsigned loadFailed = static_cast<unsigned>(std::count_if(
+        results.begin(), results.end(), [](const FileResult& r) { return r.outcome == Outcome::loadFailed; }));
+    const unsigned writeFailed = static_cast<unsigned>(std::count_if(
+        results.begin(), results.end(), [](const FileResult& r) { return r.outcome == Outcome::writeFailed; }));
+    // JSON Lines hold one object a file and nothing else.
+    if (args.check.json) return writeFailed ? exitWriteFailed : loadFailed ? exitLoadFailed : exitOk;
+    std::fputs(folderSummary(args, results).c_str(), stdout);
+    if (writeFailed) return exitWriteFailed;
+    return loadFailed ? exitLoadFailed : exitOk;
+}
+
+std::string batch::folderSummary(const Arguments& args, const std::vector<FileResult>& results) {
     unsigned written = 0, loadFailed = 0, writeFailed = 0, skipped = 0, converted = 0, unchanged = 0, undecided = 0;
     for (const FileResult& result : results) {
         written += result.outcome == Outcome::done;
@@ -289,21 +298,19 @@ int runFolder(const Arguments& args) {
         unchanged += result.conversion == Conversion::unchanged;
         undecided += result.conversion == Conversion::undecided;
     }
-    // JSON Lines hold one object a file and nothing else.
-    if (args.check.json) return writeFailed ? exitWriteFailed : loadFailed ? exitLoadFailed : exitOk;
-    std::printf("%u file%s: %u written", static_cast<unsigned>(files.size()), files.size() == 1 ? "" : "s", written);
+    const size_t files = results.size();
+    std::string text = std::to_string(files) + " file" + (files == 1 ? "" : "s") + ": " + std::to_string(written) +
+                       " written";
     if (args.update) {
-        std::printf(", %u up to date", skipped);
-        if (loadFailed + writeFailed) std::printf(", %u failed", loadFailed + writeFailed);
+        text += ", " + std::to_string(skipped) + " up to date";
+        if (loadFailed + writeFailed) text += ", " + std::to_string(loadFailed + writeFailed) + " failed";
     } else {
-        std::printf(", %u failed", loadFailed + writeFailed);
+        text += ", " + std::to_string(loadFailed + writeFailed) + " failed";
     }
     if (args.to != GreenConvention::unknown)
-        std::printf("; %u converted to %s, %u unchanged, %u undecided", converted, conventionName(args.to), unchanged,
-                    undecided);
-    std::printf("\n");
-    if (writeFailed) return exitWriteFailed;
-    return loadFailed ? exitLoadFailed : exitOk;
+        text += "; " + std::to_string(converted) + " converted to " + conventionName(args.to) + ", " +
+                std::to_string(unchanged) + " unchanged, " + std::to_string(undecided) + " undecided";
+    return text + "\n";
 }
 
 int runDetect(const Arguments& args) {

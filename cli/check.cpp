@@ -32,6 +32,8 @@ std::string checkLine(const std::string& path, const CheckResult& result) {
            "% unit length)\n";
 }
 
+}  // namespace
+
 std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written) {
     std::string findings;
     for (int k = 0; k < findingCount; ++k) {
@@ -52,13 +54,11 @@ std::string checkJsonLine(const std::string& path, const CheckResult& result, co
     return line + "}\n";
 }
 
-// Repairs one map, applies the other options and writes it: done, skipped
-// (a map it cannot repair) or writeFailed.
-Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image, FileResult& result) {
-    const std::string input = display(file.path), output = display(file.output);
+Outcome repairImage(const Arguments& args, const char* input, const char* output, const Image& image,
+                    FileResult& result, Image* fixed) {
     const CheckResult& check = result.check;
     if (check.findings & unfixableFindings) {
-        reportLine("%s: not written: %s", input.c_str(), findingWords(check.findings & unfixableFindings).c_str());
+        reportLine("%s: not written: %s", input, findingWords(check.findings & unfixableFindings).c_str());
         return Outcome::skipped;
     }
     RepairOptions options;
@@ -66,14 +66,28 @@ Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image
     options.flipGreen = (check.findings & findingWrongConvention) != 0;
     if (options.flipGreen) result.conversion = Conversion::converted;
     if (check.findings & findingConventionUnknown)
-        reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input.c_str(),
+        reportLine("warning: %s: green convention unclear (%.2f); written unconverted", input,
                    static_cast<double>(check.convention.confidence));
-    Image fixed{};
-    if (!repairMap(image, check.diagnosis, options, &fixed)) {
-        reportLine("%s: There was an error writing the file: there is not enough memory", output.c_str());
+    if (!repairMap(image, check.diagnosis, options, fixed)) {
+        reportLine("%s: There was an error writing the file: there is not enough memory", output);
         return Outcome::writeFailed;
     }
-    adjustPixels(&fixed, args.options);
+    adjustPixels(fixed, args.options);
+    return Outcome::done;
+}
+
+namespace {
+
+// Repairs one map, applies the other options and writes it: done, skipped
+// (a map it cannot repair) or writeFailed.
+Outcome fixFile(const Arguments& args, const InputFile& file, const Image& image, FileResult& result) {
+    const std::string input = display(file.path), output = display(file.output);
+    Image fixed{};
+    if (const Outcome repaired = repairImage(args, input.c_str(), output.c_str(), image, result, &fixed);
+        repaired != Outcome::done) {
+        resetImage(&fixed);
+        return repaired;
+    }
     OutputFormat format = OutputFormat::png;
     if (args.outDir) format = formatFor(args, file.path);
     else outputFormatOf(output.c_str(), format);

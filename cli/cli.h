@@ -59,6 +59,18 @@ struct BlendDetail {
 FileResult adjustFile(const Arguments& args, const char* input, const char* output, OutputFormat format,
                       const BlendDetail* detail, unsigned streamThreads);
 
+// The middle of that road, on a picture already read (or made): converted
+// to --to's convention (`result.conversion` says what became of it), the
+// detail laid over it, adjusted. False, reported, when the blend fails.
+// The Python module runs its arrays through it.
+bool adjustImage(const Arguments& args, const char* input, Image* image, const BlendDetail* detail,
+                 FileResult& result);
+
+// --from-height's normal map of heights already read, as the options ask
+// and at the depth `format` holds; a failure is reported.
+bool normalMapOfHeights(const Arguments& args, const char* input, const HeightField& field, OutputFormat format,
+                        Image* image);
+
 // Reads --blend's DETAIL into `detail` before a run starts work; true when
 // there is none to read. On failure the reader's reason is reported.
 bool readBlendDetail(const Arguments& args, BlendDetail* detail);
@@ -72,6 +84,17 @@ bool needsGreenFlip(GreenConvention found, GreenConvention wanted);
 // or alpha the format cannot hold) and the message when it fails.
 bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
                 OutputFormat format);
+
+// --check's JSON object for one map (with "written" when `written` is given:
+// the output's path, or null for none), with its newline.
+std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written);
+
+// --fix on a map already read and checked (`result.check`): repaired, its
+// convention converted where --expect asks, and the other adjustments
+// applied, into `fixed`. done; skipped for a map it cannot repair;
+// writeFailed when there is no memory. Both are reported.
+Outcome repairImage(const Arguments& args, const char* input, const char* output, const Image& image,
+                    FileResult& result, Image* fixed);
 
 int runOneFile(const Arguments& args);
 int runFolder(const Arguments& args);
@@ -89,6 +112,13 @@ int runToHeight(const Arguments& args);
 // (loadFailed, conversion undecided, the detection in `guess`) and not
 // reported; every other failure is.
 FileResult heightFile(const Arguments& args, const char* input, const char* output, OutputFormat format);
+// The heights of a normal map already read, in `field`, as --to-height
+// makes them: of the convention given, else detected (when that is unclear,
+// false with `result.conversion` undecided and the detection in
+// `result.guess`, not reported); `result.heightConvention` says which.
+// Other failures are reported.
+bool heightsOfMap(const Arguments& args, const char* input, const Image& normals, HeightField* field,
+                  FileResult& result);
 // The line (or JSON object) --to-height prints for a file written; `named`
 // puts the input's path before the range, as folder runs do.
 std::string heightLine(const Arguments& args, const char* input, const char* output, const FileResult& result,
@@ -124,6 +154,13 @@ void planOutputs(const Arguments& args, std::vector<InputFile>& files, std::vect
 // Makes every folder an output goes into; false (with the message printed)
 // when one cannot be made.
 bool makeOutputFolders(const std::vector<InputFile>& files);
+// True when `file`'s output exists and is not older than the input, as
+// cp -u decides: only the two files' times are looked at, never the input's
+// content. --update settles such files before anything is read.
+bool upToDate(const InputFile& file);
+// The summary line (with its newline) a folder run prints of its results:
+// "12 files: 11 written, 1 failed", with what --update and --to add.
+std::string folderSummary(const Arguments& args, const std::vector<FileResult>& results);
 // Prints the problems as usage errors; true when there were any.
 bool usageProblems(const std::vector<std::string>& problems);
 

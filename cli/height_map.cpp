@@ -74,6 +74,30 @@ bool readHeightFile(const Arguments& args, const char* input, HeightField* field
     return read;
 }
 
+bool heightsOfMap(const Arguments& args, const char* input, const Image& normals, HeightField* field,
+                  FileResult& result) {
+    const MapArguments& m = args.make;
+    NormalToHeightOptions options;
+    options.edges = m.edges;
+    if (m.filterGiven) options.filter = m.filter;
+    options.convention = m.convention;
+    if (options.convention == GreenConvention::unknown) {
+        result.guess = detectGreenConvention(normals);
+        options.convention = result.guess.convention;
+        if (options.convention == GreenConvention::unknown) {
+            result.conversion = Conversion::undecided;
+            return false;
+        }
+    }
+    result.heightConvention = options.convention;
+    GenerateError error = GenerateError::none;
+    if (!heightFromNormals(normals, options, field, &error)) {
+        reportLine("%s: cannot make a height map of it: %s", input, generateErrorText(error));
+        return false;
+    }
+    return true;
+}
+
 FileResult heightFile(const Arguments& args, const char* input, const char* output, OutputFormat format) {
     const MapArguments& m = args.make;
     FileResult result;
@@ -84,27 +108,11 @@ FileResult heightFile(const Arguments& args, const char* input, const char* outp
         reportLoadFailure(input, failure);
         return result;
     }
-    NormalToHeightOptions options;
-    options.edges = m.edges;
-    if (m.filterGiven) options.filter = m.filter;
-    options.convention = m.convention;
-    if (options.convention == GreenConvention::unknown) {
-        result.guess = detectGreenConvention(run.normals);
-        options.convention = result.guess.convention;
-        if (options.convention == GreenConvention::unknown) {
-            result.conversion = Conversion::undecided;
-            return result;
-        }
-    }
-    result.heightConvention = options.convention;
-    GenerateError error = GenerateError::none;
-    if (!heightFromNormals(run.normals, options, &run.field, &error)) {
-        reportLine("%s: cannot make a height map of it: %s", input, generateErrorText(error));
-        return result;
-    }
+    if (!heightsOfMap(args, input, run.normals, &run.field, result)) return result;
     resetImage(&run.normals);
     const HeightRange range = heightRange(run.field);
     result.heightSpan = static_cast<double>(range.high) - range.low;
+    GenerateError error = GenerateError::none;
 
     // The samples written: 16-bit grey, or the field itself as floats.
     const uint32_t width = run.field.width, height = run.field.height;

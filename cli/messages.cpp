@@ -9,12 +9,23 @@
 #include "cli/progress.h"
 #include "readers/readers.h"
 
+namespace {
+thread_local ReportCapture* capture = nullptr;
+}  // namespace
+
+ReportCapture::ReportCapture() { capture = this; }
+ReportCapture::~ReportCapture() { capture = nullptr; }
+
 void reportLine(const char* format, ...) {
     char text[1024];
     va_list list;
     va_start(list, format);
     std::vsnprintf(text, sizeof text, format, list);
     va_end(list);
+    if (capture) {
+        capture->lines.emplace_back(text);
+        return;
+    }
     printAboveProgress("quorvel-cli: " + std::string(text) + "\n");
 }
 

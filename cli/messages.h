@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "detect/green_convention.h"
 #include "readers/readers.h"
@@ -12,6 +13,17 @@
 // several threads; the progress line, when shown, is cleared first and drawn
 // again afterwards.
 void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// While one lives, the lines reportLine gives on its thread are kept in
+// `lines` (without the "quorvel-cli: " before them) instead of printed: the
+// Python module raises and warns with them. They do not nest.
+struct ReportCapture {
+    std::vector<std::string> lines;
+    ReportCapture();
+    ~ReportCapture();
+    ReportCapture(const ReportCapture&) = delete;
+    ReportCapture& operator=(const ReportCapture&) = delete;
+};
 
 // The line for an INPUT that could not be loaded, with the reader's reason:
 // the system's when it cannot be opened, the extension when no reader takes

@@ -87,6 +87,21 @@ else()
   # version whose interface encode/astc_codec.cpp is written against.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libastcenc3d (>= 4.2.0)")
+  if(TARGET _quorvel)
+    # The Python module is a package of its own, python3-quorvel, beside
+    # quorvel (everything installed without a component).
+    set(CPACK_DEB_COMPONENT_INSTALL ON)
+    set(CPACK_COMPONENTS_ALL Unspecified python)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME quorvel)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quorvel)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-dask, python3-distributed")
+    set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Quorvel's normal-map tools as a Python module\n\
+ import quorvel: quorvel-cli's adjustments, checks, map making and file formats\n\
+ on NumPy arrays, and folder runs spread over a Dask cluster.")
+  endif()
 endif()
 
 include(CPack)
