@@ -227,8 +227,11 @@ constexpr Option options[] = {
     {.name = "--ktx", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ktxOutput,
      .help = "bc5 (default): X and Y, Z is rebuilt by the reader;\n"
              "bc1, bc3: RGB; bc4: one channel (a height or grey\n"
-             "map: the picture's red); rg8, rgba8, rg16, rgba16:\n"
-             "plain (16 bits kept from 16-bit pictures)",
+             "map: the picture's red); bc7: RGB and the picture's\n"
+             "alpha; astc4x4, astc5x4, astc5x5, astc6x5, astc6x6,\n"
+             "astc8x5, astc8x6, astc8x8: X in RGB, Y in alpha (read\n"
+             ".ga, as --astc); rg8, rgba8, rg16, rgba16: plain (16\n"
+             "bits kept from 16-bit pictures; rgba keeps alpha)",
      .take =
          [](Arguments& a, const char* text) {
              const ktx2::Payload* payload = ktx2::payloadNamed(text);
@@ -236,7 +239,7 @@ constexpr Option options[] = {
              a.save.ktxFormat = payload->texture;
              return set(a.ktxOptionsGiven);
          },
-     .refusal = "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16 or rgba16"},
+     .refusal = "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16, rgba16, bc7 or astc4x4 to astc8x8"},
     {.name = "--ktx-zstd", .shortName = 0, .argument = "LEVEL", .runs = ddsRuns, .section = ktxOutput,
      .help = "supercompress each level with zstd at LEVEL (1 to 22;\n"
              "0: none). Default: 18 for bc*, 9 for plain payloads;\n"
@@ -724,9 +727,11 @@ std::string commonUsageProblem(const Arguments& args) {
     if (args.save.ktxZlib > 0 && args.save.ktxZstd > 0) return "--ktx-zstd and --ktx-zlib: choose one";
     if (args.save.ktxZstd > 0 && !platformHasPacking(Packing::zstd))
         return "this quorvel-cli writes no zstd (the Windows build has no zstd library): use --ktx-zlib LEVEL or --ktx-zstd 0";
-    if ((args.astcOptionsGiven || args.astcQualityGiven || (args.formatGiven && args.format == OutputFormat::astc)) &&
+    AstcBlock astcBlock;
+    if ((args.astcOptionsGiven || args.astcQualityGiven || (args.formatGiven && args.format == OutputFormat::astc) ||
+         astcBlockOf(args.save.ktxFormat, astcBlock)) &&
         !platformHasAstc())
-        return "this build has no ASTC encoder: --astc, --astc-quality and --format astc are not taken";
+        return "this build has no ASTC encoder: --astc, --astc-quality, --ktx astc* and --format astc are not taken";
     if (args.update && !many) return "--update goes with --out-dir";
     if (many && args.thumbnail) return "--thumbnail goes with one INPUT and OUTPUT, not with --out-dir";
     if ((many || args.detect) && args.inputs.empty()) return "no INPUT given";

@@ -24,17 +24,20 @@ bool readAstc(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
         std::snprintf(failure.text, sizeof failure.text, "any kind (this build has no ASTC decoder)");
         return false;
     }
-    const size_t pixels = size_t{header.width} * header.height;
+    if (decodeAstcNormals(file.subspan(astcFileHeaderBytes), header.block, header.width, header.height, image))
+        return true;
+    std::snprintf(failure.text, sizeof failure.text, "the ASTC library could not decode its blocks");
+    return false;
+}
+
+bool decodeAstcNormals(std::span<const uint8_t> blocks, AstcBlock block, uint32_t width, uint32_t height,
+                       Image* image) {
+    const size_t pixels = size_t{width} * height;
     auto* rgba = static_cast<uint8_t*>(std::malloc(4 * pixels));
     if (!rgba) return false;
-    const auto blocks = file.subspan(astcFileHeaderBytes);
-    const bool decoded = decodeAstcLevel(blocks, header.block, header.width, header.height, rgba) &&
-                         startRgbImage(image, header.width, header.height);
+    const bool decoded = decodeAstcLevel(blocks, block, width, height, rgba) && startRgbImage(image, width, height);
     if (decoded) astcNormalsToRgb(rgba, pixels, image->pixels);
     std::free(rgba);
-    if (!decoded) {
-        resetImage(image);
-        std::snprintf(failure.text, sizeof failure.text, "the ASTC library could not decode its blocks");
-    }
+    if (!decoded) resetImage(image);
     return decoded;
 }

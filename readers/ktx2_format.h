@@ -53,6 +53,10 @@ struct Payload {
     dds::Format read;  // how the DDS decoding reads a level
 };
 
+// ASTC levels are decoded by the ASTC library (astcBlockOf gives the block
+// size): of their `read`, only the 16 bytes a block count.
+inline constexpr dds::Format astcRead{dds::Source::bc7, false, false, 8, 16};
+
 // Every payload the program writes and reads; bytes a texel block is the
 // read format's unitBytes.
 inline constexpr Payload payloads[] = {
@@ -73,6 +77,24 @@ inline constexpr Payload payloads[] = {
     {"rgba16", TextureFormat::rgba16, 91, "R16G16B16A16_UNORM", rgbsda, 1, 1, 2, 4,
      {{0, 0, 16, 65535}, {1, 16, 16, 65535}, {2, 32, 16, 65535}, {15, 48, 16, 65535}},
      {dds::Source::rgba16, false, true, 16, 8}},
+    {"bc7", TextureFormat::bc7, 145, "BC7_UNORM_BLOCK", bc7, 4, 4, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, {dds::Source::bc7, false, true, 8, 16}},
+    {"astc4x4", TextureFormat::astc4x4, 157, "ASTC_4x4_UNORM_BLOCK", astc, 4, 4, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc5x4", TextureFormat::astc5x4, 159, "ASTC_5x4_UNORM_BLOCK", astc, 5, 4, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc5x5", TextureFormat::astc5x5, 161, "ASTC_5x5_UNORM_BLOCK", astc, 5, 5, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc6x5", TextureFormat::astc6x5, 163, "ASTC_6x5_UNORM_BLOCK", astc, 6, 5, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc6x6", TextureFormat::astc6x6, 165, "ASTC_6x6_UNORM_BLOCK", astc, 6, 6, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc8x5", TextureFormat::astc8x5, 167, "ASTC_8x5_UNORM_BLOCK", astc, 8, 5, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc8x6", TextureFormat::astc8x6, 169, "ASTC_8x6_UNORM_BLOCK", astc, 8, 6, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
+    {"astc8x8", TextureFormat::astc8x8, 171, "ASTC_8x8_UNORM_BLOCK", astc, 8, 8, 1, 1,
+     {{0, 0, 128, 0xFFFFFFFFu}}, astcRead},
 };
 
 // The row --ktx `name` names, the row of a texture format, of a Vulkan format; null when none.

@@ -3,8 +3,9 @@
 // or supercompressed with zstd (scheme 2) or zlib (scheme 3). Levels are
 // decoded by the DDS decoding (dds_format.h), so what each payload becomes
 // is what the DDS reader makes of the same format: BC5 and the two-channel
-// formats with Z rebuilt in blue, BC4 grey, RGBA with its alpha, 16-bit
-// samples kept.
+// formats with Z rebuilt in blue, BC4 grey, RGBA and BC7 with their alpha,
+// 16-bit samples kept. ASTC levels become what the .astc reader makes of
+// them (X and Y of the library's normal-map layout, Z rebuilt).
 //
 // The whole header, the level index and the data format descriptor are
 // checked before anything is allocated: every offset and length against the
@@ -12,12 +13,14 @@
 // first in the file, none overlapping another or the metadata), each level's
 // length against its size, and the descriptor against the Vulkan format.
 // Basis Universal payloads (BasisLZ, or the ETC1S and UASTC colour models),
-// ASTC and formats outside the table are refused by name.
+// and formats outside the table are refused by name; so is ASTC where the
+// build has no ASTC library.
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "encode/astc_codec.h"
 #include "encode/mip_chain.h"
 #include "platform/supercompression.h"
 #include "readers/ktx2_format.h"
@@ -140,6 +143,10 @@ Reading examine(std::span<const uint8_t> file) {
     }
     const Payload& payload = *r.payload;
     if (h.depth > 0) return refuse(r, "a 3D texture"), r;
+    if (payload.model == astc && !platformHasAstc()) {
+        std::snprintf(name, sizeof name, "%s (this build has no ASTC decoder)", payload.vkName);
+        return refuse(r, name), r;
+    }
 
     // The geometry.
     if (h.typeSize != payload.typeSize || (h.faces != 1 && h.faces != 6) || !imageSizeAllowed(h.width, h.height))
@@ -193,7 +200,12 @@ bool decodeTop(std::span<const uint8_t> file, const Reading& r, Image* image) {
     const Payload& payload = *r.payload;
     const uint64_t bytes = textureLevelBytes(payload.texture, h.width, h.height);
     const std::span<const uint8_t> stored = file.subspan(r.top.offset, r.top.length);
-    if (h.scheme == none) return dds::decodeTextureLevel(payload.read, stored, h.width, h.height, image);
+    const auto decode = [&](std::span<const uint8_t> level) {
+        if (AstcBlock block; astcBlockOf(payload.texture, block))
+            return decodeAstcNormals(level.first(bytes), block, h.width, h.height, image);
+        return dds::decodeTextureLevel(payload.read, level, h.width, h.height, image);
+    };
+    if (h.scheme == none) return decode(stored);
     std::vector<uint8_t> level;
     try {
         level.resize(bytes);
@@ -201,8 +213,7 @@ bool decodeTop(std::span<const uint8_t> file, const Reading& r, Image* image) {
         return false;
     }
     const Packing packing = h.scheme == zstd ? Packing::zstd : Packing::zlib;
-    return platformUnpack(packing, stored, r.top.unpackedLength, level) &&
-           dds::decodeTextureLevel(payload.read, level, h.width, h.height, image);
+    return platformUnpack(packing, stored, r.top.unpackedLength, level) && decode(level);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "encode/astc_codec.h"
 #include "image/image.h"
 #include "platform/basics.h"
 #include "platform/codecs.h"
@@ -97,6 +98,11 @@ bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
 // ASTC (.astc): a normal map in the ASTC library's normal-map layout,
 // read as 24-bit X, Y and rebuilt Z. Refused where there is no library.
 bool readAstc(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+// One level of ASTC normal-map blocks (the .astc file's, a KTX2 file's) as
+// the picture readAstc makes; false (the Image reset) where the library
+// cannot decode them or there is no memory.
+bool decodeAstcNormals(std::span<const uint8_t> blocks, AstcBlock block, uint32_t width, uint32_t height,
+                       Image* image);
 
 // For the streaming road: the PNG file `file`, checked as readPng checks it,
 // opened for its rows to be made in place. False when the file is not a

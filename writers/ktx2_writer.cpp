@@ -134,7 +134,8 @@ bool layOut(const Payload& payload, uint32_t width, uint32_t height, uint32_t le
 
 int32_t ktxDefaultZstdLevel(TextureFormat format) {
     if (!platformHasPacking(Packing::zstd)) return 0;
-    return textureIsBlocks(format) ? 18 : 9;
+    AstcBlock block;
+    return textureIsBlocks(format) || astcBlockOf(format, block) ? 18 : 9;
 }
 
 bool writeKtx2(const char* path, const Image& image, const SaveOptions& options) {

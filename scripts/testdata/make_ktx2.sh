@@ -23,7 +23,7 @@ with open(sys.argv[1], 'wb') as f:
     f.write(b'P6\n%d %d\n255\n' % (w, h) + bytes(rows))
 PY
 mkdir -p "$out"
-for payload in bc5 bc1 bc3 bc4 rg8 rgba8 rg16 rgba16; do
+for payload in bc5 bc1 bc3 bc4 rg8 rgba8 rg16 rgba16 bc7 astc4x4 astc5x4 astc5x5 astc6x5 astc6x6 astc8x5 astc8x6 astc8x8; do
   "$cli" -q --ktx "$payload" --ktx-zstd 0 "$work/map.ppm" "$out/${payload}.ktx2"
   "$cli" -q --ktx "$payload" --ktx-zstd 3 --mips 2 "$work/map.ppm" "$out/${payload}_zstd.ktx2"
   "$cli" -q --ktx "$payload" --ktx-zlib 6 --mips 2 "$work/map.ppm" "$out/${payload}_zlib.ktx2"

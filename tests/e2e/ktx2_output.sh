@@ -21,13 +21,19 @@ open(sys.argv[1], "wb").write(b"P6\n%d %d\n255\n" % (w, h) + rows)
 PY
 
 # The DDS writer's formats read back from KTX2 as from DDS.
-for format in bc5 bc1 bc3; do
+for format in bc5 bc1 bc3 bc7; do
   expect_status 0 "$cli" --dds "$format" "$work/map.ppm" "$work/$format.dds"
   expect_status 0 "$cli" --ktx "$format" "$work/map.ppm" "$work/$format.ktx2"
   expect_status 0 "$cli" "$work/$format.dds" "$work/$format-dds.png"
   expect_status 0 "$cli" "$work/$format.ktx2" "$work/$format-ktx2.png"
   cmp -s "$work/$format-dds.png" "$work/$format-ktx2.png" || fail "$format: the KTX2 file reads back unlike the DDS file"
 done
+# ASTC reads back from KTX2 as from an .astc file of the same block size.
+expect_status 0 "$cli" --astc 6x6 "$work/map.ppm" "$work/map.astc"
+expect_status 0 "$cli" --ktx astc6x6 --mips 1 "$work/map.ppm" "$work/astc6x6.ktx2"
+expect_status 0 "$cli" "$work/map.astc" "$work/astc-file.png"
+expect_status 0 "$cli" "$work/astc6x6.ktx2" "$work/astc-ktx2.png"
+cmp -s "$work/astc-file.png" "$work/astc-ktx2.png" || fail "astc6x6: the KTX2 file reads back unlike the .astc file"
 # The plain payloads keep the picture's samples exactly.
 expect_status 0 "$cli" "$work/map.ppm" "$work/map.png"
 for format in rgba8 rgba16; do
@@ -48,14 +54,15 @@ expect_status 0 "$cli" -q --out-dir "$work/folder" --format ktx2 --ktx rg8 --mip
 python3 - "$work/bc5.ktx2" "$work/astc.ktx2" <<'PY'
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
-data[12:16] = (157).to_bytes(4, "little")
+data[12:16] = (183).to_bytes(4, "little")
 open(sys.argv[2], "wb").write(data)
 PY
 expect_status 1 "$cli" "$work/astc.ktx2" "$work/astc.png"
-grep -q "astc.ktx2.*ASTC_4x4_UNORM_BLOCK (VkFormat 157)" "$work/stderr" || fail "the ASTC refusal: $(cat "$work/stderr")"
+grep -q "astc.ktx2.*ASTC_12x12_UNORM_BLOCK (VkFormat 183)" "$work/stderr" || fail "the ASTC refusal: $(cat "$work/stderr")"
 
 # Usage errors write nothing.
-expect_status 2 "$cli" --ktx bc7 "$work/map.ppm" "$work/x.ktx2"
+expect_status 2 "$cli" --ktx bc6h "$work/map.ppm" "$work/x.ktx2"
+expect_status 2 "$cli" --astc 6x6 "$work/map.ppm" "$work/x.ktx2"
 expect_status 2 "$cli" --ktx bc4 "$work/map.ppm" "$work/x.dds"
 expect_status 2 "$cli" --ktx-zstd 3 --ktx-zlib 3 "$work/map.ppm" "$work/x.ktx2"
 expect_status 2 "$cli" --dds bc1 "$work/map.ppm" "$work/x.ktx2"

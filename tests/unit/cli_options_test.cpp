@@ -242,8 +242,8 @@ TEST(CliOptions, TextureOptionsGoWithTheirContainers) {
         {{"--out-dir", "o", "--format", "dds", "--ktx-zstd", "0", "a.png"}, "go with --format ktx2"},
         {{"--out-dir", "o", "--format", "ktx2", "--dds-dx10", "a.png"}, "go with --format dds"},
         {{"--ktx-zstd", "5", "--ktx-zlib", "5", "a.png", "b.ktx2"}, "choose one"},
-        {{"--ktx", "bc7", "a.png", "b.ktx2"}, "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16 or rgba16"},
-        {{"--ktx", "astc4x4", "a.png", "b.ktx2"}, "--ktx takes"},
+        {{"--ktx", "bc6h", "a.png", "b.ktx2"}, "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16, rgba16, bc7 or astc4x4"},
+        {{"--ktx", "astc12x12", "a.png", "b.ktx2"}, "--ktx takes"},
         {{"--ktx-zstd", "23", "a.png", "b.ktx2"}, "--ktx-zstd takes a level from 0 (none) to 22"},
         {{"--ktx-zlib", "0", "a.png", "b.ktx2"}, "--ktx-zlib takes a level from 1 to 9"},
     };

@@ -47,6 +47,15 @@ inline const std::vector<Expected>& expectations() {
         {77, 2, 1, 1, 1, 4, {{0, 0, 16, 65535}, {1, 16, 16, 65535}}},             // R16G16_UNORM
         {91, 2, 1, 1, 1, 8,                                                        // R16G16B16A16_UNORM
          {{0, 0, 16, 65535}, {1, 16, 16, 65535}, {2, 32, 16, 65535}, {15, 48, 16, 65535}}},
+        {145, 1, 134, 4, 4, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // BC7_UNORM_BLOCK
+        {157, 1, 162, 4, 4, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_4x4_UNORM_BLOCK
+        {159, 1, 162, 5, 4, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_5x4_UNORM_BLOCK
+        {161, 1, 162, 5, 5, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_5x5_UNORM_BLOCK
+        {163, 1, 162, 6, 5, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_6x5_UNORM_BLOCK
+        {165, 1, 162, 6, 6, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_6x6_UNORM_BLOCK
+        {167, 1, 162, 8, 5, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_8x5_UNORM_BLOCK
+        {169, 1, 162, 8, 6, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_8x6_UNORM_BLOCK
+        {171, 1, 162, 8, 8, 16, {{0, 0, 128, 0xFFFFFFFFu}}},  // ASTC_8x8_UNORM_BLOCK
     };
     return table;
 }
