@@ -34,7 +34,8 @@ std::string checkLine(const std::string& path, const CheckResult& result) {
 
 }  // namespace
 
-std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written) {
+std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written,
+                          const StoredFormat* stored) {
     std::string findings;
     for (int k = 0; k < findingCount; ++k) {
         const auto finding = static_cast<Finding>(1u << k);
@@ -50,6 +51,10 @@ std::string checkJsonLine(const std::string& path, const CheckResult& result, co
                        ",\"negative_z_share\":" + fixedDecimals(asStored(result).negativeZShare, 4) +
                        ",\"bit_depth\":" + std::to_string(m.sampleBits) +
                        ",\"alpha\":" + (m.alpha ? "true" : "false");
+    if (stored) {
+        line += std::string(",\"container\":") + (stored->container ? jsonString(stored->container) : "null");
+        line += ",\"payload\":" + (stored->payload[0] ? jsonString(stored->payload) : std::string("null"));
+    }
     if (written) line += ",\"written\":" + (written->empty() ? std::string("null") : jsonString(*written));
     return line + "}\n";
 }
@@ -224,7 +229,9 @@ int runCheck(const Arguments& args) {
         const std::string path = display(files[index].path);
         if (args.check.json) {
             const std::string written = r.outcome == Outcome::done ? display(files[index].output) : "";
-            printAboveProgress(checkJsonLine(path, r.check, fixing ? &written : nullptr), stdout);
+            StoredFormat stored;
+            storedFormatOf(path.c_str(), stored);
+            printAboveProgress(checkJsonLine(path, r.check, fixing ? &written : nullptr, &stored), stdout);
         } else if (!fixing) {
             printAboveProgress(checkLine(path, r.check), stdout);
         }

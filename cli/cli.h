@@ -14,6 +14,7 @@
 #include "cli/messages.h"
 #include "cli/options.h"
 #include "generate/height_field.h"
+#include "readers/readers.h"
 
 // What became of one file.
 enum class Outcome {
@@ -85,9 +86,11 @@ bool needsGreenFlip(GreenConvention found, GreenConvention wanted);
 bool saveResult(const Arguments& args, const char* input, const char* output, const Image& image,
                 OutputFormat format);
 
-// --check's JSON object for one map (with "written" when `written` is given:
-// the output's path, or null for none), with its newline.
-std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written);
+// --check's JSON object for one map (with "container" and "payload" when
+// `stored` is given, and "written" when `written` is: the output's path, or
+// null for none), with its newline.
+std::string checkJsonLine(const std::string& path, const CheckResult& result, const std::string* written,
+                          const StoredFormat* stored = nullptr);
 
 // --fix on a map already read and checked (`result.check`): repaired, its
 // convention converted where --expect asks, and the other adjustments

@@ -30,6 +30,14 @@ bool readAstc(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
     return false;
 }
 
+bool astcPayloadName(std::span<const uint8_t> file, char* text, size_t size) {
+    AstcFileHeader header;
+    const char* why = "";
+    if (!text || size == 0 || !readAstcFileHeader(file, header, why)) return false;
+    std::snprintf(text, size, "ASTC_%ux%u", header.block.x, header.block.y);
+    return true;
+}
+
 bool decodeAstcNormals(std::span<const uint8_t> blocks, AstcBlock block, uint32_t width, uint32_t height,
                        Image* image) {
     const size_t pixels = size_t{width} * height;

@@ -195,3 +195,31 @@ bool ddsRefusedKind(std::span<const uint8_t> file, char* text, size_t size) {
     std::snprintf(text, size, "%s", choice.kind);
     return true;
 }
+
+bool ddsPayloadName(std::span<const uint8_t> file, char* text, size_t size) {
+    using namespace dds;
+    if (!text || size == 0 || file.size() < headerBytes || std::memcmp(file.data(), "DDS ", 4) != 0) return false;
+    const DdsHeader header = parseHeader(file.data());
+    if (header.fourCc == uncompressed) {
+        const Choice choice = chooseFormat(header, nullptr);
+        if (choice.verdict != Verdict::readable) return false;
+        std::snprintf(text, size, "uncompressed %u-bit", 8 * choice.layout.bytesPerPixel);
+        return true;
+    }
+    if (header.fourCc != dx10) {
+        char code[5] = {};
+        for (int i = 0; i < 4; ++i) {
+            const char c = static_cast<char>((header.fourCc >> (8 * i)) & 0xFF);
+            code[i] = (c >= 0x20 && c < 0x7F) ? c : '?';
+        }
+        std::snprintf(text, size, "%s", code);
+        return true;
+    }
+    if (file.size() < headerBytes + extensionBytes) return false;
+    const uint32_t code = parseExtension(file.data() + headerBytes).dxgiFormat;
+    if (code < std::size(dxgiNames))
+        std::snprintf(text, size, "%s", dxgiNames[code]);
+    else
+        std::snprintf(text, size, "DXGI %u", code);
+    return true;
+}

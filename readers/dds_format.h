@@ -119,3 +119,9 @@ bool decodeTextureLevel(const Format& format, std::span<const uint8_t> data, uin
 // not read; `text` (of `size` bytes) then names it, as in "BC6H_UF16 (DXGI 95)".
 // Only the header and its extension are looked at.
 bool ddsRefusedKind(std::span<const uint8_t> file, char* text, size_t size);
+
+// The format the header at the start of `file` names, as --check --json
+// names a DDS payload: the DXGI format of a DX10 header ("BC5_UNORM"), the
+// FourCC of a legacy one ("ATI2"), or "uncompressed 24-bit". False when the
+// header is not there.
+bool ddsPayloadName(std::span<const uint8_t> file, char* text, size_t size);

@@ -15,6 +15,7 @@
 // Basis Universal payloads (BasisLZ, or the ETC1S and UASTC colour models),
 // and formats outside the table are refused by name; so is ASTC where the
 // build has no ASTC library.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -198,8 +199,13 @@ Reading examine(std::span<const uint8_t> file) {
 bool decodeTop(std::span<const uint8_t> file, const Reading& r, Image* image) {
     const Header& h = r.header;
     const Payload& payload = *r.payload;
-    const uint64_t bytes = textureLevelBytes(payload.texture, h.width, h.height);
-    const std::span<const uint8_t> stored = file.subspan(r.top.offset, r.top.length);
+    const uint64_t levelBytes = textureLevelBytes(payload.texture, h.width, h.height);
+    // The level lies within the file; only a packed one can be larger than
+    // memory can hold (in a 32-bit program).
+    if (levelBytes > SIZE_MAX) return false;
+    const size_t bytes = static_cast<size_t>(levelBytes);
+    const std::span<const uint8_t> stored =
+        file.subspan(static_cast<size_t>(r.top.offset), static_cast<size_t>(r.top.length));
     const auto decode = [&](std::span<const uint8_t> level) {
         if (AstcBlock block; astcBlockOf(payload.texture, block))
             return decodeAstcNormals(level.first(bytes), block, h.width, h.height, image);
@@ -222,6 +228,20 @@ bool ktx2RefusedKind(std::span<const uint8_t> file, char* text, size_t size) {
     const Reading r = examine(file);
     if (r.verdict != Verdict::refused) return false;
     std::snprintf(text, size, "%s", r.kind);
+    return true;
+}
+
+bool ktx2PayloadName(std::span<const uint8_t> file, char* text, size_t size) {
+    if (!text || size == 0 || file.size() < headerBytes || std::memcmp(file.data(), identifier, sizeof identifier) != 0)
+        return false;
+    const uint32_t vkFormat = le32(file.data() + 12);
+    char buffer[48];
+    const Payload* payload = payloadOfVkFormat(vkFormat);
+    const char* name = payload ? payload->vkName : refusedVkName(vkFormat, buffer, sizeof buffer);
+    if (name)
+        std::snprintf(text, size, "%s", name);
+    else
+        std::snprintf(text, size, "VkFormat %u", vkFormat);
     return true;
 }
 

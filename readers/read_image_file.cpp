@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+#include "readers/dds_format.h"
 #include "readers/float_picture.h"
 #include "readers/readers.h"
 
@@ -276,6 +278,24 @@ std::string describeLoadFailure(const LoadFailure& failure, const char* program)
 const char* formatNameOf(const char* path) {
     const ReaderEntry* entry = entryFor(path);
     return entry ? entry->formatName : nullptr;
+}
+
+bool storedFormatOf(const char* path, StoredFormat& stored) {
+    stored = StoredFormat{};
+    const ReaderEntry* entry = entryFor(path);
+    if (!entry) return false;
+    stored.container = entry->formatName;
+    using PayloadName = bool (*)(std::span<const uint8_t>, char*, size_t);
+    const PayloadName payloadName = entry->read == readDds    ? ddsPayloadName
+                                    : entry->read == readKtx2 ? ktx2PayloadName
+                                    : entry->read == readAstc ? astcPayloadName
+                                                              : nullptr;
+    MappedFile mapped;
+    if (payloadName && platformMapFile(path, mapped)) {
+        if (!payloadName({mapped.bytes, static_cast<size_t>(mapped.size)}, stored.payload, sizeof stored.payload)) stored.payload[0] = '\0';
+        platformUnmapFile(mapped);
+    }
+    return true;
 }
 
 bool startRgbImage(Image* image, uint32_t width, uint32_t height) {

@@ -68,6 +68,17 @@ std::string describeLoadFailure(const LoadFailure& failure, const char* program)
 // when no reader takes that extension.
 const char* formatNameOf(const char* path);
 
+// What --check --json says a file holds: its container (formatNameOf) and,
+// for a texture (DDS, KTX2, ASTC), its payload as the header names it
+// ("BC5_UNORM", "ATI2", "BC7_UNORM_BLOCK", "ASTC_6x6"; empty when the header
+// cannot be read). False, and no container, when no reader takes the
+// extension.
+struct StoredFormat {
+    const char* container = nullptr;
+    char payload[48] = {};
+};
+bool storedFormatOf(const char* path, StoredFormat& stored);
+
 // Copies the last component of `path` (separators `\` and `/`) into
 // `destination`, which holds nameBufferSize bytes. A component that does not
 // fit fails.
@@ -90,6 +101,8 @@ bool readKtx2(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
 // `text` (of `size` bytes) then names it, as in "ASTC_6x6_UNORM_BLOCK
 // (VkFormat 165)" or "Basis Universal UASTC".
 bool ktx2RefusedKind(std::span<const uint8_t> file, char* text, size_t size);
+// The Vulkan format a KTX2 header names ("BC5_UNORM_BLOCK"), or false.
+bool ktx2PayloadName(std::span<const uint8_t> file, char* text, size_t size);
 bool readPng(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 bool readJpeg(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
 // TIFF: 8- or 16-bit samples give an Image of that depth, with alpha when
@@ -98,6 +111,8 @@ bool readTiff(std::span<const uint8_t> file, Image* image, LoadFailure& failure)
 // ASTC (.astc): a normal map in the ASTC library's normal-map layout,
 // read as 24-bit X, Y and rebuilt Z. Refused where there is no library.
 bool readAstc(std::span<const uint8_t> file, Image* image, LoadFailure& failure);
+// The block size a sound .astc header names ("ASTC_6x6"), or false.
+bool astcPayloadName(std::span<const uint8_t> file, char* text, size_t size);
 // One level of ASTC normal-map blocks (the .astc file's, a KTX2 file's) as
 // the picture readAstc makes; false (the Image reset) where the library
 // cannot decode them or there is no memory.

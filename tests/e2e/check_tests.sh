@@ -93,7 +93,8 @@ EOF
 # DXT5nm needs the alpha samples: found, and unpacked by --fix into the map
 # it came from (the alpha dropped, since it was X).
 expect_status 5 "$cli" --check --json "$work/packed.dds"
-grep -q '"findings":\["dxt5nm"\],"convention":"opengl".*"alpha":true' "$work/stdout" || fail "dxt5nm: $(cat "$work/stdout")"
+grep -q '"findings":\["dxt5nm"\],"convention":"opengl".*"alpha":true,"container":"DDS","payload":"uncompressed 32-bit"' "$work/stdout" ||
+  fail "dxt5nm: $(cat "$work/stdout")"
 expect_status 0 "$cli" --fix --alpha drop "$work/packed.dds" "$work/unpacked.png"
 grep -q "^1 file: 1 written (1 dxt5nm unpacked), 0 skipped$" "$work/stdout" || fail "dxt5nm fix: $(cat "$work/stdout")"
 expect_status 0 "$cli" --check --json "$work/unpacked.png"
@@ -110,7 +111,8 @@ assert [o['findings'] for o in objects] == [[], ['z-missing'], ['wrong-conventio
 assert [o['convention'] for o in objects] == ['opengl', 'opengl', 'directx'], lines
 for o in objects:
     assert set(o) == {'path', 'findings', 'convention', 'confidence', 'unit_length_share', 'mean_length',
-                      'negative_z_share', 'bit_depth', 'alpha'}, o
+                      'negative_z_share', 'bit_depth', 'alpha', 'container', 'payload'}, o
+    assert o['container'] == 'BMP' and o['payload'] is None, o
     assert 0 <= o['confidence'] <= 1 and 0 <= o['unit_length_share'] <= 1 and 0 <= o['negative_z_share'] <= 1
     assert o['bit_depth'] == 8 and o['alpha'] is False
 assert objects[0]['unit_length_share'] > 0.9 and abs(objects[0]['mean_length'] - 1) < 0.02

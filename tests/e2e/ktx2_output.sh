@@ -47,6 +47,17 @@ done
 # --check and folder runs read KTX2.
 expect_status 0 "$cli" --check "$work/bc5.ktx2"
 grep -q "bc5.ktx2: ok" "$work/stdout" || fail "--check did not read the KTX2 file: $(cat "$work/stdout")"
+# --check --json names the container and the payload.
+for file in bc5.ktx2:KTX2:BC5_UNORM_BLOCK bc7.ktx2:KTX2:BC7_UNORM_BLOCK astc6x6.ktx2:KTX2:ASTC_6x6_UNORM_BLOCK \
+            bc7.dds:DDS:BC7_UNORM bc1.dds:DDS:DXT1 map.astc:ASTC:ASTC_6x6 map.png:PNG:; do
+  IFS=: read -r name container payload <<<"$file"
+  "$cli" --check --json "$work/$name" >"$work/stdout" 2>"$work/stderr"  # findings or none
+  if [ -n "$payload" ]; then
+    grep -q "\"container\":\"$container\",\"payload\":\"$payload\"" "$work/stdout" || fail "--check --json $name: $(cat "$work/stdout")"
+  else
+    grep -q "\"container\":\"$container\",\"payload\":null" "$work/stdout" || fail "--check --json $name: $(cat "$work/stdout")"
+  fi
+done
 expect_status 0 "$cli" -q --out-dir "$work/folder" --format ktx2 --ktx rg8 --mips 2 "$work/map.ppm" "$work/bc1.ktx2"
 [ -f "$work/folder/map.ktx2" ] && [ -f "$work/folder/bc1.ktx2" ] || fail "--format ktx2 wrote no KTX2 files"
 
