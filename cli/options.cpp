@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "adjust/scale_text.h"
+#include "cli/engine_presets.h"
 #include "platform/supercompression.h"
 #include "readers/ktx2_format.h"
 
@@ -83,6 +84,7 @@ constexpr bool keep(const char*& field, const char* text) {
 // The groups of --help, in their order.
 constexpr char adjustments[] = "Adjustments";
 constexpr char output[] = "Output";
+constexpr char engines[] = "Engines";
 constexpr char ddsOutput[] = "DDS output";
 constexpr char ktxOutput[] = "KTX2 output";
 constexpr char astcOutput[] = "ASTC output (.astc)";
@@ -173,13 +175,32 @@ constexpr Option options[] = {
          },
      .refusal = "--depth takes 8, 16 or float"},
 
+    {.name = "--for", .shortName = 0, .argument = "ENGINE", .runs = ddsRuns, .section = engines,
+     .help = "write what ENGINE takes for normal maps: unreal (BC5\n"
+             "DDS, DirectX green, every mip level), unity, godot\n"
+             "(PNG, OpenGL green: the engine makes the mips), bevy\n"
+             "(BC5 KTX2 with zstd, OpenGL, every level), threejs\n"
+             "(RGBA8 KTX2 with zstd, OpenGL, every level), blender\n"
+             "(16-bit PNG, OpenGL). With --check or --fix: the\n"
+             "engine's convention is expected. An option that says\n"
+             "otherwise is refused",
+     .take =
+         [](Arguments& a, const char* text) {
+             a.engine = enginePresetNamed(text);
+             return a.engine != nullptr;
+         },
+     .refusal = "--for takes unreal, unity, godot, bevy, threejs or blender"},
+
     {.name = "--dds", .shortName = 0, .argument = "FORMAT", .runs = ddsRuns, .section = ddsOutput,
      .help = "bc5 (default): X and Y only, Z is rebuilt by the reader;\n"
              "bc1 or bc3: the RGB map for older engines (bc3's alpha\n"
              "is 255); bc7: X, Y, Z and the picture's alpha (a\n"
              "height, say; 255 without one), always with the DX10\n"
              "header; bgra8: uncompressed",
-     .take = [](Arguments& a, const char* text) { return parseDdsFormat(text, a.save.ddsFormat) && set(a.ddsOptionsGiven); },
+     .take =
+         [](Arguments& a, const char* text) {
+             return parseDdsFormat(text, a.save.ddsFormat) && set(a.payloadGiven) && set(a.ddsOptionsGiven);
+         },
      .refusal = "--dds takes bc5, bc1, bc3, bc7 or bgra8"},
     {.name = "--bc7-fast", .shortName = 0, .argument = nullptr, .runs = ddsRuns, .section = ddsOutput,
      .help = "with bc7 (DDS or KTX2): a quicker search (fewer modes\n"
@@ -237,7 +258,7 @@ constexpr Option options[] = {
              const ktx2::Payload* payload = ktx2::payloadNamed(text);
              if (!payload) return false;
              a.save.ktxFormat = payload->texture;
-             return set(a.ktxOptionsGiven);
+             return set(a.payloadGiven) && set(a.ktxOptionsGiven);
          },
      .refusal = "--ktx takes bc5, bc1, bc3, bc4, rg8, rgba8, rg16, rgba16, bc7 or astc4x4 to astc8x8"},
     {.name = "--ktx-zstd", .shortName = 0, .argument = "LEVEL", .runs = ddsRuns, .section = ktxOutput,
@@ -805,7 +826,8 @@ ParseResult parseArguments(int argc, const char* const* argv, Arguments& args, s
         if (option->effect == OptionEffect::version) return ParseResult::version;
     }
     if (args.scaleText && !args.quiet) noteScaleText(args.scaleText, args.options.scale);
-    error = usageProblem(args, given);
+    error = applyEnginePreset(args);
+    if (error.empty()) error = usageProblem(args, given);
     return error.empty() ? ParseResult::run : ParseResult::usage;
 }
 

@@ -14,6 +14,8 @@
 #include "generate/generate_options.h"
 #include "writers/writers.h"
 
+struct EnginePreset;
+
 enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3, exitFindings = 5 };
 
 // The options of --check and --fix.
@@ -56,6 +58,8 @@ struct Arguments {
     bool quiet = false;
     bool update = false;  // folder runs skip the inputs whose output is up to date
     SaveOptions save;  // --alpha, --depth and the DDS choices
+    const EnginePreset* engine = nullptr;  // --for
+    bool payloadGiven = false;     // --dds or --ktx
     bool ddsOptionsGiven = false;  // --dds, --dds-dx10
     bool ktxOptionsGiven = false;  // --ktx, --ktx-zstd, --ktx-zlib
     bool mipOptionsGiven = false;  // --mips, --mip-keep-length (DDS and KTX2)

@@ -2,7 +2,7 @@
 # KTX2 textures through quorvel-cli: every payload written and read back
 # (as the same picture written to DDS or PNG reads back), --check and a
 # folder run reading them, the refusals' messages naming the file and the
-# kind, and the usage errors.
+# kind, the engine presets, and the usage errors.
 # Usage: ktx2_output.sh QUORVEL_CLI
 set -uo pipefail
 cli=$1
@@ -71,9 +71,24 @@ PY
 expect_status 1 "$cli" "$work/astc.ktx2" "$work/astc.png"
 grep -q "astc.ktx2.*ASTC_12x12_UNORM_BLOCK (VkFormat 183)" "$work/stderr" || fail "the ASTC refusal: $(cat "$work/stderr")"
 
+# Each engine preset writes what its options written out write.
+while IFS='|' read -r engine output options; do
+  expect_status 0 "$cli" -q --for "$engine" "$work/map.ppm" "$work/for-$engine.$output"
+  expect_status 0 "$cli" -q $options "$work/map.ppm" "$work/opts-$engine.$output"
+  cmp -s "$work/for-$engine.$output" "$work/opts-$engine.$output" || fail "--for $engine differs from $options"
+done <<EOF
+unreal|dds|--to directx --dds bc5
+unity|png|--to opengl
+bevy|ktx2|--to opengl --ktx bc5
+threejs|ktx2|--to opengl --ktx rgba8
+blender|png|--to opengl --depth 16
+EOF
+
 # Usage errors write nothing.
 expect_status 2 "$cli" --ktx bc6h "$work/map.ppm" "$work/x.ktx2"
 expect_status 2 "$cli" --astc 6x6 "$work/map.ppm" "$work/x.ktx2"
+expect_status 2 "$cli" --for bevy --ktx rgba8 "$work/map.ppm" "$work/x.ktx2"
+expect_status 2 "$cli" --for unreal "$work/map.ppm" "$work/x.ktx2"
 expect_status 2 "$cli" --ktx bc4 "$work/map.ppm" "$work/x.dds"
 expect_status 2 "$cli" --ktx-zstd 3 --ktx-zlib 3 "$work/map.ppm" "$work/x.ktx2"
 expect_status 2 "$cli" --dds bc1 "$work/map.ppm" "$work/x.ktx2"

@@ -16,13 +16,13 @@ namespace {
 struct Parsed {
     ParseResult result;
     std::string error;
+    Arguments args;
 };
 
 Parsed parse(std::vector<const char*> words) {
     words.insert(words.begin(), "quorvel-cli");
-    Arguments args;
     Parsed parsed;
-    parsed.result = parseArguments(static_cast<int>(words.size()), words.data(), args, parsed.error);
+    parsed.result = parseArguments(static_cast<int>(words.size()), words.data(), parsed.args, parsed.error);
     return parsed;
 }
 
@@ -90,7 +90,7 @@ const std::map<std::string, const char*> goodValues = {
     {"--height-channel", "r"}, {"--height-scale", "2.5"}, {"--filter", "scharr"}, {"--convention", "directx"},
     {"--blend", "detail.png"}, {"--blend-mode", "udn"},   {"--blend-strength", "0.5"},
     {"--ktx", "rg16"},     {"--ktx-zstd", "0"},  {"--ktx-zlib", "6"},
-    {"--astc", "6x6"},         {"--astc-quality", "fast"},
+    {"--astc", "6x6"},         {"--astc-quality", "fast"},  {"--for", "unreal"},
 };
 
 // The KTX2 options go with KTX2 outputs: the run lines' DDS outputs become
@@ -251,6 +251,67 @@ TEST(CliOptions, TextureOptionsGoWithTheirContainers) {
         const Parsed parsed = parse(c.words);
         EXPECT_EQ(parsed.result, ParseResult::usage) << c.message;
         EXPECT_NE(parsed.error.find(c.message), std::string::npos) << parsed.error;
+    }
+}
+
+// --for sets what each engine takes where no option says otherwise, and
+// refuses an option that does.
+TEST(CliOptions, EnginePresetsSetWhatTheEngineTakes) {
+    const struct {
+        std::vector<const char*> words;
+        GreenConvention to, expect;
+        OutputFormat format;  // folder runs: --format
+        TextureFormat dds, ktx;
+        int32_t depth;
+    } taken[] = {
+        {{"--for", "unreal", "a.png", "b.dds"}, GreenConvention::directX, GreenConvention::unknown,
+         OutputFormat::png, TextureFormat::bc5, TextureFormat::bc5, 0},
+        {{"--for", "unreal", "--dds", "bc5", "--mips", "4", "a.png", "b.dds"}, GreenConvention::directX,
+         GreenConvention::unknown, OutputFormat::png, TextureFormat::bc5, TextureFormat::bc5, 0},
+        {{"--for", "bevy", "--out-dir", "o", "a.png"}, GreenConvention::openGl, GreenConvention::unknown,
+         OutputFormat::ktx2, TextureFormat::bc5, TextureFormat::bc5, 0},
+        {{"--for", "threejs", "a.png", "b.ktx2"}, GreenConvention::openGl, GreenConvention::unknown,
+         OutputFormat::png, TextureFormat::bc5, TextureFormat::rgba8, 0},
+        {{"--for", "blender", "--to", "opengl", "a.png", "b.png"}, GreenConvention::openGl,
+         GreenConvention::unknown, OutputFormat::png, TextureFormat::bc5, TextureFormat::bc5, 16},
+        {{"--for", "godot", "--check", "a.png"}, GreenConvention::unknown, GreenConvention::openGl,
+         OutputFormat::png, TextureFormat::bc5, TextureFormat::bc5, 0},
+        {{"--for", "unreal", "--fix", "a.png", "b.dds"}, GreenConvention::unknown, GreenConvention::directX,
+         OutputFormat::png, TextureFormat::bc5, TextureFormat::bc5, 0},
+    };
+    for (const auto& c : taken) {
+        const Parsed parsed = parse(c.words);
+        SCOPED_TRACE(c.words[1]);
+        ASSERT_EQ(parsed.result, ParseResult::run) << parsed.error;
+        const Arguments& a = parsed.args;
+        EXPECT_EQ(a.to, c.to);
+        EXPECT_EQ(a.check.expect, c.expect);
+        if (a.outDir) {
+            EXPECT_EQ(a.format, c.format);
+        }
+        EXPECT_EQ(a.save.ddsFormat, c.dds);
+        EXPECT_EQ(a.save.ktxFormat, c.ktx);
+        EXPECT_EQ(a.save.depth, c.depth);
+    }
+    const struct {
+        std::vector<const char*> words;
+        const char* error;
+    } refused[] = {
+        {{"--for", "unreal", "a.png", "b.png"}, "--for unreal writes a BC5 DDS texture: OUTPUT must end in .dds"},
+        {{"--for", "unreal", "--to", "opengl", "a.png", "b.dds"}, "DirectX convention: --to opengl says otherwise"},
+        {{"--for", "unity", "--check", "--expect", "directx", "a.png"}, "--expect directx says otherwise"},
+        {{"--for", "threejs", "--ktx", "bc5", "a.png", "b.ktx2"}, "--ktx bc5 says otherwise"},
+        {{"--for", "unreal", "--dds", "bc7", "a.png", "b.dds"}, "--dds bc7 says otherwise"},
+        {{"--for", "blender", "--depth", "8", "a.png", "b.png"}, "--depth 8 says otherwise"},
+        {{"--for", "godot", "--out-dir", "o", "--format", "dds", "a.png"}, "--format dds says otherwise"},
+        {{"--for", "unity", "--mips", "3", "a.png", "b.png"}, "go with a .dds or .ktx2 OUTPUT"},
+        {{"--for", "unreal", "--to-height", "a.png", "b.png"}, "--for does not go with --to-height"},
+        {{"--for", "cryengine", "a.png", "b.png"}, "--for takes unreal, unity, godot, bevy, threejs or blender"},
+    };
+    for (const auto& c : refused) {
+        const Parsed parsed = parse(c.words);
+        EXPECT_EQ(parsed.result, ParseResult::usage) << c.error;
+        EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
     }
 }
 

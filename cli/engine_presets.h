@@ -1,0 +1,30 @@
+// --for ENGINE: what each engine takes for a tangent-space normal map (its
+// green convention, container, payload and sample depth), set as if the
+// options had been given. The README's "Engines" section gives each engine's
+// own documentation for each choice.
+#pragma once
+
+#include <string>
+
+#include "cli/options.h"
+
+struct EnginePreset {
+    const char* name;  // as --for names it
+    GreenConvention convention;
+    OutputFormat format;
+    TextureFormat payload;  // DDS or KTX2
+    int32_t depth;          // PNG: 16, or 0 to keep the input's depth
+    const char* writes;     // what it writes, as messages say: "a BC5 DDS texture"
+};
+
+// The preset --for `name` names; null when there is none.
+const EnginePreset* enginePresetNamed(const char* name);
+
+// The names, as "unreal, unity, ..." for messages.
+const char* enginePresetNames();
+
+// Sets what `args.engine` asks for where no option said otherwise: the
+// convention (--to, or --expect in --check and --fix runs, or --convention
+// when making a map), --format in folder runs, the payload and the depth.
+// An option given that says otherwise is a usage error: its text, or empty.
+std::string applyEnginePreset(Arguments& args);
