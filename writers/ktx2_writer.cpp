@@ -30,7 +30,7 @@ void put64(uint8_t* p, uint64_t value) {
     put32(p + 4, static_cast<uint32_t>(value >> 32));
 }
 
-uint64_t alignUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+size_t alignUp(size_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 // The key/value data: each entry its length, the key and the value (both
 // NUL-terminated), padded to 4 bytes; entries sorted by key.
@@ -79,17 +79,19 @@ bool layOut(const Payload& payload, uint32_t width, uint32_t height, uint32_t le
             int level, std::span<const uint8_t> levels, std::vector<uint8_t>& file) {
     const std::vector<uint8_t> descriptor = descriptorOf(payload);
     const std::vector<uint8_t> keyValues = keyValueData();
-    const uint64_t dfdOffset = headerBytes + uint64_t{levelEntryBytes} * levelCount;
-    const uint64_t kvdOffset = dfdOffset + descriptor.size();
+    // Every size here fits in size_t: the caller holds all the levels.
+    const size_t dfdOffset = headerBytes + size_t{levelEntryBytes} * levelCount;
+    const size_t kvdOffset = dfdOffset + descriptor.size();
     const uint32_t alignment = levelAlignment(payload, scheme);
     try {
         file.assign(kvdOffset + keyValues.size(), 0);
         std::memcpy(file.data() + dfdOffset, descriptor.data(), descriptor.size());
         std::memcpy(file.data() + kvdOffset, keyValues.data(), keyValues.size());
         // Where each level starts in `levels`.
-        std::vector<uint64_t> starts(levelCount + 1, 0);
+        std::vector<size_t> starts(levelCount + 1, 0);
         for (uint32_t i = 0; i < levelCount; ++i)
-            starts[i + 1] = starts[i] + textureLevelBytes(payload.texture, mipSide(width, i), mipSide(height, i));
+            starts[i + 1] = starts[i] + static_cast<size_t>(
+                                            textureLevelBytes(payload.texture, mipSide(width, i), mipSide(height, i)));
         // The smallest level first.
         std::vector<uint8_t> packed;
         for (uint32_t i = levelCount; i-- > 0;) {
@@ -99,10 +101,10 @@ bool layOut(const Payload& payload, uint32_t width, uint32_t height, uint32_t le
                 if (!platformPack(scheme == zstd ? Packing::zstd : Packing::zlib, data, level, packed)) return false;
                 stored = packed;
             }
-            const uint64_t offset = alignUp(file.size(), alignment);
+            const size_t offset = alignUp(file.size(), alignment);
             file.resize(offset, 0);
             file.insert(file.end(), stored.begin(), stored.end());
-            uint8_t* entry = file.data() + headerBytes + uint64_t{levelEntryBytes} * i;
+            uint8_t* entry = file.data() + headerBytes + size_t{levelEntryBytes} * i;
             put64(entry, offset);
             put64(entry + 8, stored.size());
             put64(entry + 16, data.size());

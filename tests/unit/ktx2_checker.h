@@ -67,10 +67,10 @@ struct Result {
     std::vector<std::vector<uint8_t>> levels;  // unpacked, level 0 first
 };
 
-inline uint32_t u32(std::span<const uint8_t> f, uint64_t at) {
+inline uint32_t u32(std::span<const uint8_t> f, size_t at) {
     return uint32_t{f[at]} | (uint32_t{f[at + 1]} << 8) | (uint32_t{f[at + 2]} << 16) | (uint32_t{f[at + 3]} << 24);
 }
-inline uint64_t u64(std::span<const uint8_t> f, uint64_t at) { return u32(f, at) | (uint64_t{u32(f, at + 4)} << 32); }
+inline uint64_t u64(std::span<const uint8_t> f, size_t at) { return u32(f, at) | (uint64_t{u32(f, at + 4)} << 32); }
 
 inline bool unpack(uint32_t scheme, std::span<const uint8_t> packed, std::vector<uint8_t>& out) {
     if (scheme == 3) {
@@ -124,7 +124,7 @@ inline Result check(std::span<const uint8_t> f) {
     // The data format descriptor: one basic block.
     const uint32_t blockSize = 24 + 16 * static_cast<uint32_t>(e->samples.size());
     if (u32(f, dfdOffset) != dfdLength || dfdLength != 4 + blockSize) return fail("dfdTotalSize"), r;
-    const uint64_t b = dfdOffset + 4;
+    const size_t b = size_t{dfdOffset} + 4;
     if (u32(f, b) != 0) fail("vendorId or descriptorType");
     if ((u32(f, b + 4) & 0xFFFF) != 2 || (u32(f, b + 4) >> 16) != blockSize) fail("versionNumber or descriptorBlockSize");
     if (f[b + 8] != e->model) fail("colorModel");
@@ -135,7 +135,7 @@ inline Result check(std::span<const uint8_t> f) {
         fail("texelBlockDimension");
     if (f[b + 16] != e->blockBytes || u32(f, b + 17) != 0 || f[b + 21] || f[b + 22] || f[b + 23]) fail("bytesPlane");
     for (size_t i = 0; i < e->samples.size(); ++i) {
-        const uint64_t s = b + 24 + 16 * i;
+        const size_t s = b + 24 + 16 * i;
         const auto& x = e->samples[i];
         const uint32_t word = u32(f, s);
         if ((word & 0xFFFF) != x[1] || ((word >> 16) & 0xFF) != x[2] - 1 || (word >> 24) != x[0])
@@ -147,7 +147,7 @@ inline Result check(std::span<const uint8_t> f) {
     // The key/value data: sorted keys, each key and value NUL-terminated,
     // each entry padded with zeros to 4 bytes.
     std::string previous;
-    for (uint64_t at = kvdOffset, end = uint64_t{kvdOffset} + kvdLength; at < end;) {
+    for (size_t at = kvdOffset, end = size_t{kvdOffset} + kvdLength; at < end;) {
         if (at + 4 > end) return fail("key/value entry cut short"), r;
         const uint32_t length = u32(f, at);
         if (length < 2 || at + 4 + length > end) return fail("keyAndValueByteLength"), r;
@@ -159,8 +159,8 @@ inline Result check(std::span<const uint8_t> f) {
         if (!previous.empty() && key <= previous) fail("keys out of order: " + key);
         previous = key;
         r.keyValues[key] = std::string(entry + keyLength + 1, std::strlen(entry + keyLength + 1));
-        const uint64_t padded = (4 + uint64_t{length} + 3) / 4 * 4;
-        for (uint64_t p = at + 4 + length; p < at + padded; ++p)
+        const size_t padded = (4 + size_t{length} + 3) / 4 * 4;
+        for (size_t p = at + 4 + length; p < at + padded; ++p)
             if (p >= end || f[p] != 0) return fail("valuePadding"), r;
         at += padded;
     }
@@ -171,7 +171,7 @@ inline Result check(std::span<const uint8_t> f) {
     uint64_t position = kvdLength ? uint64_t{kvdOffset} + kvdLength : uint64_t{dfdOffset} + dfdLength;
     r.levels.resize(r.levelCount);
     for (uint32_t i = r.levelCount; i-- > 0;) {
-        const uint64_t entry = 80 + 24ull * i;
+        const size_t entry = 80 + size_t{24} * i;
         const uint64_t offset = u64(f, entry), length = u64(f, entry + 8), unpacked = u64(f, entry + 16);
         const uint64_t w = std::max(1u, r.width >> i), h = std::max(1u, r.height >> i);
         const uint64_t expected =
@@ -179,12 +179,12 @@ inline Result check(std::span<const uint8_t> f) {
         const uint64_t next = (position + alignment - 1) / alignment * alignment;
         if (offset != next) fail("level " + std::to_string(i) + " not at the next aligned offset");
         for (uint64_t p = position; p < next && p < f.size(); ++p)
-            if (f[p] != 0) fail("level padding not zero");
+            if (f[static_cast<size_t>(p)] != 0) fail("level padding not zero");
         if (unpacked != expected) fail("uncompressedByteLength of level " + std::to_string(i));
         if (r.scheme == 0 && length != expected) fail("byteLength of level " + std::to_string(i));
         if (offset > f.size() || length > f.size() - offset) return fail("level outside the file"), r;
-        const std::span<const uint8_t> stored = f.subspan(offset, length);
-        r.levels[i].resize(expected);
+        const std::span<const uint8_t> stored = f.subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+        r.levels[i].resize(static_cast<size_t>(expected));
         if (r.scheme == 0)
             std::memcpy(r.levels[i].data(), stored.data(), stored.size());
         else if (!unpack(r.scheme, stored, r.levels[i]))

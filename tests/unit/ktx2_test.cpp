@@ -143,11 +143,12 @@ TEST_P(Ktx2Written, PassesTheCheckAndReadsBackAsTheDdsRoad) {
     const uint32_t levels = mipLevelCount(width, height, c.mips);
     ASSERT_EQ(r.levelCount, levels);
     TextureOptions texture{payload.texture, c.mips, c.keepLength};
-    std::vector<uint8_t> encoded(textureBytes(payload.texture, width, height, levels));
+    std::vector<uint8_t> encoded(static_cast<size_t>(textureBytes(payload.texture, width, height, levels)));
     ASSERT_TRUE(encodeTexture(map, texture, encoded.data(), encoded.size()));
     size_t at = 0;
     for (uint32_t i = 0; i < levels; ++i) {
-        const size_t length = textureLevelBytes(payload.texture, mipSide(width, i), mipSide(height, i));
+        const size_t length =
+            static_cast<size_t>(textureLevelBytes(payload.texture, mipSide(width, i), mipSide(height, i)));
         EXPECT_TRUE(std::equal(r.levels[i].begin(), r.levels[i].end(), encoded.begin() + static_cast<long>(at),
                                encoded.begin() + static_cast<long>(at + length)))
             << "level " << i;
@@ -316,7 +317,7 @@ TEST_P(Ktx2Packed, UnpacksToExactlyTheStatedLength) {
     if (!platformHasPacking(c.packing)) GTEST_SKIP() << "this build has no " << c.name;
     const Bytes good = goodFile(1, c.packing == Packing::zstd ? 3 : 0, c.packing == Packing::zlib ? 6 : 0);
     ASSERT_EQ(ktx2check::u32(good, 44), c.scheme);
-    const uint64_t length = ktx2check::u64(good, entry(0) + 16);
+    const size_t length = static_cast<size_t>(ktx2check::u64(good, entry(0) + 16));
     readertest::Loaded loaded;
     readertest::loadBytes(good, "ktx2", loaded);
     ASSERT_TRUE(loaded.ok);
