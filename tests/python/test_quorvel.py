@@ -108,7 +108,8 @@ def test_detect_and_check_say_what_quorvel_cli_says(folder, made, expect):
                                                                  pytest.approx(detected["confidence"], abs=5e-3))
     arguments = ["--check", "--json"] + (["--expect", expect] if expect else []) + [source]
     checked = json.loads(cli(*arguments).stdout)
-    del checked["path"]
+    for key in ("path", "container", "payload"):  # an array has no file
+        del checked[key]
     assert quorvel.check(quorvel.load(source), expect=expect)._asdict() == checked
 
 
