@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "encode/bc7_layout.h"
 #include "encode/block_decode.h"
@@ -102,14 +103,18 @@ float assignIndices(const Texels& t, const uint8_t* texels, int n, const LineSha
             const float at = std::clamp(along / length, 0.0f, 1.0f) * static_cast<float>(entries - 1);
             k = static_cast<int>(at + 0.5f);
         }
+        // The entries are evenly spaced but for rounding: the nearest is
+        // the projection's or a neighbour.
         float error = errorAt(x, k);
-        for (int step : {-1, 1}) {
-            for (int next = k + step; next >= 0 && next < entries; next += step) {
-                const float e = errorAt(x, next);
-                if (e >= error) break;
-                error = e;
-                k = next;
-            }
+        const int below = std::max(k - 1, 0), above = std::min(k + 1, entries - 1);
+        const float errorBelow = errorAt(x, below), errorAbove = errorAt(x, above);
+        if (errorBelow < error) {
+            error = errorBelow;
+            k = below;
+        }
+        if (errorAbove < error) {
+            error = errorAbove;
+            k = above;
         }
         index[texel] = static_cast<uint8_t>(k);
         total += error;
@@ -283,14 +288,26 @@ struct Encoding {
 // The 128 bits of a block written from the lowest bit up.
 class BitWriter {
 public:
+    // `count` (0 to 8) bits of `value`.
     void put(uint32_t value, int count) {
-        for (int i = 0; i < count; ++i, ++position_)
-            if ((value >> i) & 1) bytes_[position_ / 8] = static_cast<uint8_t>(bytes_[position_ / 8] | (1 << (position_ % 8)));
+        const uint64_t v = value & ((1u << count) - 1);
+        if (position_ < 64) {
+            low_ |= v << position_;
+            if (position_ + count > 64) high_ |= v >> (64 - position_);
+        } else {
+            high_ |= v << (position_ - 64);
+        }
+        position_ += count;
     }
-    const uint8_t* bytes() const { return bytes_; }
+    void copyTo(uint8_t* out) const {
+        for (int i = 0; i < 8; ++i) {
+            out[i] = static_cast<uint8_t>(low_ >> (8 * i));
+            out[8 + i] = static_cast<uint8_t>(high_ >> (8 * i));
+        }
+    }
 
 private:
-    uint8_t bytes_[16] = {};
+    uint64_t low_ = 0, high_ = 0;
     int position_ = 0;
 };
 
@@ -356,7 +373,7 @@ void pack(Encoding e, uint8_t* out) {
     }
     for (int i = 0; i < 16; ++i) bits.put(primary[i], m.indexBits - (anchor[i] ? 1 : 0));
     for (int i = 0; i < 16 && twoSets; ++i) bits.put(secondary[i], m.secondaryIndexBits - (i == 0 ? 1 : 0));
-    std::copy(bits.bytes(), bits.bytes() + 16, out);
+    bits.copyTo(out);
 }
 
 float texelsError(const Texels& t, const uint8_t* encoded) {
@@ -415,13 +432,19 @@ struct PartitionMasks {
 
 const PartitionMasks partitionMasks;
 
-// The scatter of `n` points left off their principal axis, from their sums
-// (`sums[0..3]`) and sums of products (`sums[4..13]`, a <= b): the trace of
-// the scatter matrix less its largest eigenvalue, found by power iteration
-// from the row of the largest variance. Written without branches, so that
-// the loop over the partitions runs four or eight at once.
+// How a set of points lies about its principal axis: the (weighted)
+// scatter off it and the scatter along it (its largest eigenvalue).
+struct Spread {
+    float off, along;
+};
+
+// The spread of `n` points from their sums (`sums[0..3]`) and sums of
+// products (`sums[4..13]`, a <= b), in the first `channels` channels. The
+// largest eigenvalue comes from power iteration from the row of the largest
+// variance. Written without branches, so that the loop over the partitions
+// runs four or eight at once.
 template <int channels>
-[[gnu::always_inline]] inline float offAxisScatter(const float (&sums)[14], float n) {
+[[gnu::always_inline]] inline Spread spreadOf(const float (&sums)[14], float n) {
     const float inverse = 1.0f / n;
     float c[4][4] = {};
     int k = 4;
@@ -450,48 +473,100 @@ template <int channels>
         eigen = length > 0.0f ? std::sqrt(norm / length) : 0.0f;
         for (int a = 0; a < channels; ++a) v[a] = next[a] * scale;
     }
-    return std::max(trace - eigen, 0.0f);
+    eigen = std::min(eigen, trace);
+    return {std::max(trace - eigen, 0.0f), std::max(eigen, 0.0f)};
 }
 
-// The `keep` two-subset partitions whose subsets lie nearest their own
-// principal axes (in the first `channels` channels, weighted), best first.
-template <int channels>
-int rankPartitions(const Texels& t, int keep, int* best) {
-    // Each texel's weighted channels and their products: 4 + 10.
+// The weighted channels of each texel and their products (4 + 10), the
+// sums over the block, and the sums over the second subset of every
+// two-subset partition at once.
+struct BlockMoments {
+    float texel[16][14];
+    float total[14] = {};
+    float second[14][64] = {};
+};
+
+void momentsOf(const Texels& t, BlockMoments& m) {
     constexpr float root[4] = {1.0f, 1.0f, 0.5f, 1.0f};  // square roots of bc7ChannelWeights
     static_assert(root[2] * root[2] == bc7ChannelWeights[2] && root[3] * root[3] == bc7ChannelWeights[3]);
-    float moments[16][14], total[14] = {};
     for (int i = 0; i < 16; ++i) {
-        float x[4] = {};
-        for (int c = 0; c < channels; ++c) x[c] = t[i][c] * root[c];
+        float x[4];
+        for (int c = 0; c < 4; ++c) x[c] = t[i][c] * root[c];
         int k = 0;
-        for (int a = 0; a < 4; ++a) moments[i][k++] = x[a];
+        for (int a = 0; a < 4; ++a) m.texel[i][k++] = x[a];
         for (int a = 0; a < 4; ++a)
-            for (int b = a; b < 4; ++b) moments[i][k++] = x[a] * x[b];
-        for (int m = 0; m < 14; ++m) total[m] += moments[i][m];
+            for (int b = a; b < 4; ++b) m.texel[i][k++] = x[a] * x[b];
+        for (int k2 = 0; k2 < 14; ++k2) m.total[k2] += m.texel[i][k2];
     }
-    // The sums of the second subsets, every partition at once.
-    float second[14][64] = {};
+}
+
+// The spreads of both subsets of every two-subset partition.
+struct PartitionSpreads {
+    Spread subset[2][64];
+};
+
+template <int channels>
+void partitionSpreads(BlockMoments& m, PartitionSpreads& out) {
     for (int i = 0; i < 16; ++i)
-        for (int m = 0; m < 14; ++m)
-            for (int p = 0; p < 64; ++p) second[m][p] += partitionMasks.second[i][p] * moments[i][m];
-    float scores[64];
+        for (int k = 0; k < 14; ++k)
+            for (int p = 0; p < 64; ++p) m.second[k][p] += partitionMasks.second[i][p] * m.texel[i][k];
     for (int p = 0; p < 64; ++p) {
         float one[14], zero[14];
-        for (int m = 0; m < 14; ++m) {
-            one[m] = second[m][p];
-            zero[m] = total[m] - one[m];
+        for (int k = 0; k < 14; ++k) {
+            one[k] = m.second[k][p];
+            zero[k] = m.total[k] - one[k];
         }
         const float n = partitionMasks.count[p];
-        scores[p] = offAxisScatter<channels>(zero, 16.0f - n) + offAxisScatter<channels>(one, n);
+        out.subset[0][p] = spreadOf<channels>(zero, 16.0f - n);
+        out.subset[1][p] = spreadOf<channels>(one, n);
     }
-    int order[64];
-    for (int i = 0; i < 64; ++i) order[i] = i;
-    keep = std::min(keep, 64);
-    std::partial_sort(order, order + keep, order + 64, [&](int a, int b) { return scores[a] < scores[b]; });
-    std::copy(order, order + keep, best);
-    return keep;
 }
+
+// The spread of the whole block in the listed channels (any of the four).
+Spread blockSpread(const BlockMoments& m, const int* list, int count) {
+    float sums[14] = {};
+    for (int a = 0; a < count; ++a) {
+        sums[a] = m.total[list[a]];
+        for (int b = a; b < count; ++b) {
+            const int lo = std::min(list[a], list[b]), hi = std::max(list[a], list[b]);
+            // Products of channels lo <= hi sit at 4 + lo * (9 - lo) / 2 + (hi - lo).
+            const int from = 4 + lo * (9 - lo) / 2 + (hi - lo);
+            const int to = 4 + a * (9 - a) / 2 + (b - a);
+            sums[to] = m.total[from];
+        }
+    }
+    switch (count) {
+        case 1: return spreadOf<1>(sums, 16.0f);
+        case 2: return spreadOf<2>(sums, 16.0f);
+        case 3: return spreadOf<3>(sums, 16.0f);
+        default: return spreadOf<4>(sums, 16.0f);
+    }
+}
+
+// The weighted squared error of one endpoint channel stored in `bits` bits
+// (p-bit included), spread over a texel: a level of the stored scale is
+// 255 / (2^bits - 1), its rounding error a twelfth of that squared, about
+// half of which reaches the texels between the endpoints.
+constexpr float endNoise(int bits, float weight) {
+    const float step = 255.0f / static_cast<float>((1 << bits) - 1);
+    return weight * step * step / 24.0f;
+}
+
+// The estimated error of a line through `n` texels of spread `s` with
+// 2^indexBits entries: the scatter off the line, that along it rounded to
+// the entries (evenly spread texels: a twelfth of an entry's gap squared),
+// and the endpoints' rounding (`noise` a texel).
+float lineEstimate(Spread s, float n, int indexBits, float noise) {
+    const float gaps = static_cast<float>((1 << indexBits) - 1);
+    return s.off + s.along / (gaps * gaps) + n * noise;
+}
+
+// A mode, partition, rotation and index selector to fit in full, and the
+// error its spread foretells.
+struct Candidate {
+    float estimate;
+    int mode, partition, rotation, selector;
+};
 
 constexpr LineShape rgbaLine(int bits, PBits pbits, int indexBits, bool pBitsOne) {
     return {{0, 1, 2, 3}, 4, {bits, bits, bits, bits}, pbits, indexBits, pBitsOne};
@@ -509,6 +584,14 @@ public:
 
     float error() const { return error_; }
     void write(uint8_t* out) const { pack(best_, out); }
+
+    // A candidate: a two-subset mode or mode 4 or 5.
+    void fit(const Candidate& c) {
+        if (bc7Modes[c.mode].subsets == 2)
+            twoLines(c.mode, c.partition);
+        else
+            separateChannel(c.mode, c.rotation, c.selector);
+    }
 
     // Mode 6: one line of RGBA.
     void oneLine(bool opaque) {
@@ -589,6 +672,33 @@ void toTexels(const RgbaBlock& block, Texels& t) {
 
 }  // namespace
 
+namespace {
+
+// The endpoints' rounding a texel (endNoise) of a line over the listed
+// channels stored in `bits` bits; an opaque block's alpha (255) is exact.
+float lineNoise(const int* list, int count, int bits, bool opaque) {
+    float sum = 0.0f;
+    for (int k = 0; k < count; ++k)
+        if (!(opaque && list[k] == 3)) sum += endNoise(bits, bc7ChannelWeights[list[k]]);
+    return sum;
+}
+
+// Mode 4 or 5 with channel `single` (0 to 3) on its own: the estimate of
+// the line through the other three and of the single channel.
+float separateEstimate(const BlockMoments& m, int mode, int single, int selector, bool opaque) {
+    const Bc7Mode& b = bc7Modes[mode];
+    int line[3], count = 0;
+    for (int c = 0; c < 4; ++c)
+        if (c != single) line[count++] = c;
+    const int lineIndexBits = selector ? b.secondaryIndexBits : b.indexBits;
+    const int singleIndexBits = selector ? b.indexBits : b.secondaryIndexBits;
+    return lineEstimate(blockSpread(m, line, 3), 16.0f, lineIndexBits, lineNoise(line, 3, b.colourBits, opaque)) +
+           lineEstimate(blockSpread(m, &single, 1), 16.0f, singleIndexBits,
+                        opaque && single == 3 ? 0.0f : endNoise(b.alphaBits, bc7ChannelWeights[single]));
+}
+
+}  // namespace
+
 void encodeBc7Block(const RgbaBlock& block, Bc7Quality quality, uint8_t* out) {
     Texels t;
     toTexels(block, t);
@@ -607,29 +717,57 @@ void encodeBc7Block(const RgbaBlock& block, Bc7Quality quality, uint8_t* out) {
         search.write(out);
         return;
     }
-    if (opaque) {
-        // X or Y on its own, as BC5 keeps them, and the rest on a line.
-        for (int rotation : {1, 2}) {
-            search.separateChannel(5, rotation, 0);
-            if (!fast) search.separateChannel(4, rotation, 0);
-        }
-    } else {
-        // Alpha on its own, or X or Y (alpha then on the line).
-        for (int rotation = 0; rotation < 3; ++rotation) {
-            search.separateChannel(5, rotation, 0);
-            if (!fast) search.separateChannel(4, rotation, 0);
-        }
+    BlockMoments moments;
+    momentsOf(t, moments);
+    Candidate candidates[16];
+    int count = 0;
+    // X or Y on its own, as BC5 keeps them, and the rest on a line; with
+    // alpha, also alpha on its own.
+    Candidate bestSeparate{unreached, 5, 0, 0, 0};
+    for (int rotation = opaque ? 1 : 0; rotation < 3; ++rotation) {
+        const int single = rotation ? rotation - 1 : 3;
+        const Candidate five{separateEstimate(moments, 5, single, 0, opaque), 5, 0, rotation, 0};
+        if (five.estimate < bestSeparate.estimate) bestSeparate = five;
+        if (fast) continue;
+        candidates[count++] = five;
+        for (int selector = 0; selector < 2; ++selector)
+            candidates[count++] = {separateEstimate(moments, 4, single, selector, opaque), 4, 0, rotation, selector};
     }
+    // The fast search fits the best of mode 5; the default one fits it too,
+    // then the best few of every mode by their estimates.
+    search.fit(bestSeparate);
     if (!fast) {
-        int partitions[3];
-        const int ranked = opaque ? rankPartitions<3>(t, 3, partitions) : rankPartitions<4>(t, 3, partitions);
-        for (int i = 0; i < ranked; ++i) {
-            if (opaque) {
-                search.twoLines(1, partitions[i]);
-                search.twoLines(3, partitions[i]);
-            } else {
-                search.twoLines(7, partitions[i]);
+        PartitionSpreads spreads;
+        if (opaque)
+            partitionSpreads<3>(moments, spreads);
+        else
+            partitionSpreads<4>(moments, spreads);
+        static constexpr int opaqueModes[] = {1, 3}, alphaModes[] = {7};
+        for (int mode : opaque ? std::span<const int>(opaqueModes) : std::span<const int>(alphaModes)) {
+            const Bc7Mode& b = bc7Modes[mode];
+            const int list[4] = {0, 1, 2, 3};
+            const float noise = lineNoise(list, 4, b.colourBits + (b.sharedPBits || b.endpointPBits ? 1 : 0), opaque);
+            Candidate best[2] = {{unreached, mode, 0, 0, 0}, {unreached, mode, 0, 0, 0}};
+            for (int p = 0; p < 64; ++p) {
+                const float n = partitionMasks.count[p];
+                const float estimate = lineEstimate(spreads.subset[0][p], 16.0f - n, b.indexBits, noise) +
+                                       lineEstimate(spreads.subset[1][p], n, b.indexBits, noise);
+                if (estimate < best[1].estimate) {
+                    best[1] = {estimate, mode, p, 0, 0};
+                    if (best[1].estimate < best[0].estimate) std::swap(best[0], best[1]);
+                }
             }
+            candidates[count++] = best[0];
+            candidates[count++] = best[1];
+        }
+        std::sort(candidates, candidates + count,
+                  [](const Candidate& a, const Candidate& b) { return a.estimate < b.estimate; });
+        const int fits = std::min(count, 4);
+        for (int i = 0; i < fits; ++i) {
+            const Candidate& c = candidates[i];
+            if (c.mode == bestSeparate.mode && c.rotation == bestSeparate.rotation && c.selector == bestSeparate.selector)
+                continue;
+            search.fit(c);
         }
     }
     search.write(out);

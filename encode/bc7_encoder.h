@@ -5,14 +5,16 @@
 // its samples over as v x 255 / 65535), and gives 16 bytes.
 //
 // A block whose alphas are all 255 is opaque and decodes to alpha 255
-// exactly: it is tried as mode 6 (one line of 16 colours; both p-bits 1 so
-// that alpha widens to 255), as modes 5 and 4 with red or green on its own
-// (rotated into the alpha slot, as BC5 keeps X and Y apart) and as the
-// two-subset modes 1 (3-bit indices) and 3 (7-bit endpoints). A block with
-// alpha tries mode 6 with alpha on the line, modes 5 and 4 (alpha with its
-// own indices) and mode 7 (two subsets of RGBA). The two-subset modes rank
-// all 64 partitions by how far each subset lies from its principal axis and
-// fit the best few in full. Every fit takes the endpoints from the
+// exactly. Every block is first fitted as mode 6 (one line of 16 colours;
+// an opaque block's p-bits both 1 so that alpha widens to 255); a block
+// that comes back within a quarter of a level a texel stops there. The
+// other modes are estimated from the block's spread about principal axes,
+// without fitting: the scatter off each line, the scatter along it rounded
+// to its indices and its endpoints' rounding. Those are modes 5 and 4 with
+// X or Y (and, with alpha, alpha) on its own indices, mode 4 with either
+// index selector, and the two best partitions of each two-subset mode (1
+// and 3 for opaque blocks, 7 with alpha). The best of mode 5 and the best
+// few estimates are fitted in full. Every fit takes the endpoints from the
 // principal axis, chooses the p-bits, chooses each texel's index against
 // the block as it decodes, and then refines the endpoints by least squares
 // on the chosen indices while that lowers the error. Every error is that of
@@ -31,12 +33,12 @@ struct RgbaBlock {
 };
 
 enum class Bc7Quality : int32_t {
-    // The modes above; the best 3 partitions of each two-subset mode; every
-    // p-bit choice of mode 6 in full; 2 rounds of refinement.
+    // The modes above; the best 4 estimates fitted; every p-bit choice of
+    // mode 6 in full; 2 rounds of refinement.
     normal,
-    // Mode 6 and mode 5 (each rotation) only, no mode 4 and no two-subset modes; the p-bits
-    // that move the endpoints least; 1 round; blocks within a level a texel
-    // after mode 6 stop there.
+    // Mode 6 and the best estimate of mode 5 only; the p-bits that move the
+    // endpoints least; 1 round; blocks within a level a texel after mode 6
+    // stop there.
     fast,
 };
 

@@ -80,6 +80,15 @@ const ModeCase modeCases[] = {
          const Rgba a = mixed({0, 0, 0, six(5)}, {0, 0, 0, six(60)}, 3, 2 * (i / 4) + i % 2);
          return Rgba{c.r, c.g, c.b, a.a};
      }},
+    // Eight colours and four alphas, independent: mode 4 with the index
+    // selector set, the colour taking the 3-bit indices.
+    {"ModeFourEightColours", 4, 0.0f,
+     [](int i) {
+         const auto five = [](int v) { return static_cast<int>(bc7Widen(static_cast<uint32_t>(v), 5)); };
+         const Rgba c = mixed({five(2), five(27), five(9), 0}, {five(29), five(4), five(30), 0}, 3, 2 * (i / 4) + i % 2);
+         const Rgba a = mixed({0, 0, 0, six(7)}, {0, 0, 0, six(58)}, 2, i % 4);
+         return Rgba{c.r, c.g, c.b, a.a};
+     }},
     // Two RGBA lines, alpha moving with colour in each: mode 7 (each
     // endpoint's four channels share a p-bit, so all odd or all even).
     {"ModeSevenTwoRgbaLines", 7, 0.0f,
