@@ -59,6 +59,10 @@ ADJUSTING = [
     ({"dds": "bc5"}, ["--dds", "bc5"], "dds", dict()),
     ({"dds": "bc1", "mips": 2}, ["--dds", "bc1", "--mips", "2"], "dds", dict(bits=16)),
     ({"invert_green": True}, ["--invert-green"], "bmp", dict()),
+    # Large enough to be cut into bands, rows adjusted a run at a time.
+    ({"renormalize": True, "scale": 0.5}, ["--renormalize", "--scale", "0.5"], "png", dict(height=1500, width=1504)),
+    ({"renormalize": True, "invert_green": True}, ["--renormalize", "--invert-green"], "tif",
+     dict(height=40, width=1030, bits=16, alpha=True)),
 ]
 
 
@@ -87,6 +91,9 @@ def test_load_and_decode_give_the_samples_saved(folder, made):
     path = written(folder, array)
     pixels, info = quorvel.load(path, info=True)
     np.testing.assert_array_equal(pixels, array)
+    assert pixels.flags.c_contiguous and pixels.flags.writeable
+    pixels[0, 0, 0] ^= 1  # the array's own memory
+    assert not np.array_equal(pixels, quorvel.load(path))
     np.testing.assert_array_equal(quorvel.decode(path.read_bytes()), array)
     assert info == {"format": "PNG", "bit_depth": made.get("bits", 8), "alpha": made.get("alpha", False),
                     "size": (array.shape[1], array.shape[0])}
