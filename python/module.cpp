@@ -7,9 +7,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -627,6 +630,22 @@ py::tuple convertFile(const std::vector<std::string>& sources, const std::string
     return py::make_tuple(outcome, conversion, lines);
 }
 
+// Dask's nanny starts its workers with MALLOC_TRIM_THRESHOLD_ set, which
+// also fixes glibc's mmap threshold at 128 KiB instead of letting it grow as
+// it does by default: every buffer of a file's road (the deflate output of a
+// chunk, the rows) then comes as fresh pages from the system, which made a
+// worker's files half as slow again as quorvel-cli's. This puts the
+// threshold where glibc's own growth ends (32 MiB), unless the process was
+// told one; the trim threshold, which gives memory back, is left as set.
+bool keepBuffersOnTheHeap() {
+#ifdef __GLIBC__
+    if (std::getenv("MALLOC_MMAP_THRESHOLD_")) return false;
+    return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1;
+#else
+    return false;
+#endif
+}
+
 // The summary quorvel-cli prints of a folder run, of the (outcome,
 // conversion) pairs convertFile gave and "upToDate" for files skipped.
 std::string folderSummary(const std::vector<std::string>& sources, const std::string& destination,
@@ -667,5 +686,6 @@ PYBIND11_MODULE(_quorvel, m) {
     m.def("plan_tree", &planTree, py::arg("sources"), py::arg("destination"));
     m.def("convert_file", &convertFile, py::arg("sources"), py::arg("destination"), py::arg("input"),
           py::arg("output"), py::arg("stream_threads") = 0);
+    m.def("keep_buffers_on_the_heap", &keepBuffersOnTheHeap);
     m.def("folder_summary", &folderSummary, py::arg("sources"), py::arg("destination"), py::arg("outcomes"));
 }

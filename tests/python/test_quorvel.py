@@ -251,3 +251,12 @@ def test_dask_example_converts_a_folder_as_quorvel_cli_does(folder):
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, Client(cluster) as c:
         again = convert_tree(source, folder / "dask", client=c, to="directx", update=True)
     assert again.up_to_date and len(again.up_to_date) == 4 and list(again.failures) == [str(source / "broken.png")]
+
+
+@pytest.mark.parametrize("told,settled", [({}, "True"), ({"MALLOC_TRIM_THRESHOLD_": "65536"}, "True"),
+                                          ({"MALLOC_MMAP_THRESHOLD_": "131072"}, "False")])
+def test_a_workers_buffers_stay_on_the_heap_unless_the_process_was_told_a_threshold(told, settled):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("MALLOC_")}
+    run = subprocess.run(["/usr/bin/python3", "-c", "import quorvel; print(quorvel._quorvel.keep_buffers_on_the_heap())"],
+                         capture_output=True, text=True, env=dict(env, **told))
+    assert run.stdout.strip() == settled, run.stderr
