@@ -9,7 +9,6 @@
 // shorter than the picture, a corrupt one, a chunk cut short) goes to
 // libspng, which applies the reader's rules on what to tolerate; so the two
 // roads never disagree.
-#include <zlib.h>
 #include <libdeflate.h>
 
 #include <cstdlib>
@@ -75,8 +74,8 @@ bool gatherImageData(std::span<const uint8_t> file, ImageData& data) {
         if (inRun && !idat) return true;
         if (length > file.size() - at - 12) return false;
         if (idat) {
-            const uLong crc = crc32(0, chunk + 4, static_cast<uInt>(length + 4));
-            if (crc != bigEndian32(chunk + 8 + length)) return false;
+            // libdeflate's CRC-32 (the same sum as zlib's) runs several times as fast.
+            if (libdeflate_crc32(0, chunk + 4, length + 4) != bigEndian32(chunk + 8 + length)) return false;
             std::memcpy(data.block.get() + data.size, chunk + 8, length);
             data.size += length;
             inRun = true;
