@@ -215,10 +215,11 @@ py::array arrayFromImage(Image& image) {
     const bool packed = rows.red == 0 && rows.step == channels * sample &&
                         rows.stride == static_cast<ptrdiff_t>(outRow) && rows.top == image.pixels;
     if (packed) {
-        py::capsule owner(image.pixels, [](void* block) { platformFreeLarge(block); });
-        py::array out(type, shape, {}, image.pixels, owner);
+        // The capsule owns the block from here on, even should the array fail.
+        uint8_t* pixels = image.pixels;
+        py::capsule owner(pixels, [](void* block) { platformFreeLarge(block); });
         image.pixels = nullptr;
-        return out;
+        return py::array(type, shape, {}, pixels, owner);
     }
     py::array out(type, shape);
     auto* data = static_cast<uint8_t*>(out.mutable_data());
@@ -230,7 +231,8 @@ py::array arrayFromImage(Image& image) {
     forRows(rows.height, outRow, [&](uint32_t y) {
         const uint8_t* from = rows.row(y);
         uint8_t* to = data + outRow * y;
-        if (rows.sixteen) copyPixels<uint16_t>(from, step, one, to, channels * sample, index, channels, rows.width);
+        if (rows.red == 0 && rows.step == channels * sample) std::memcpy(to, from, outRow);
+        else if (rows.sixteen) copyPixels<uint16_t>(from, step, one, to, channels * sample, index, channels, rows.width);
         else copyPixels<uint8_t>(from, step, one, to, channels * sample, index, channels, rows.width);
     });
     return out;
