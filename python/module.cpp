@@ -7,9 +7,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "check/repair.h"
 #include "cli/cli.h"
 #include "encode/mip_chain.h"
@@ -24,6 +28,7 @@
 #include "generate/height_field.h"
 #include "image/bands.h"
 #include "image/rows.h"
+#include "platform/platform.h"
 #include "readers/dds_format.h"
 #include "readers/readers.h"
 
@@ -128,11 +133,17 @@ void forRows(uint32_t height, size_t rowBytes, const std::function<void(uint32_t
     });
 }
 
+// Rows copied at a time before they are adjusted, while the first-level
+// cache holds them (32 KiB ran faster than 16 or 64).
+constexpr size_t adjustedRunBytes = size_t{32} << 10;
+
 // The picture of an array of height x width x 3 or 4 samples (uint8 or
-// uint16, any strides), copied once into `image`: into pixels of its own,
-// or, given `into` (a new C-contiguous array of the same shape and type),
-// into that array, which the Image then borrows.
-void imageFromArray(const py::array& array, Image* image, const char* what, py::array* into = nullptr) {
+// uint16, any strides), copied once into `image`'s own pixels. Given
+// `adjusting`, each run of rows is adjusted as adjustPixels adjusts them
+// right after it is copied, in the same pass: the copy costs no second
+// pass over the picture.
+void imageFromArray(const py::array& array, Image* image, const char* what,
+                    const AdjustOptions* adjusting = nullptr) {
     const std::string name = what;
     if (array.ndim() != 3)
         throw QuorvelError(name + ": an array of height x width x channels (3 or 4) is needed, not one of " +
@@ -150,40 +161,68 @@ void imageFromArray(const py::array& array, Image* image, const char* what, py::
                     channels == 4))
         throw QuorvelError(name + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                            " is larger than the program takes, or there is no memory for it");
-    if (into) {
-        // startImage's layout is a C-contiguous array's: its rows become the result's.
-        releasePixels(image);
-        image->pixels = static_cast<uint8_t*>(into->mutable_data());
-    }
     ImageRows rows;
     if (!viewRows(*image, rows)) throw QuorvelError(name + ": the picture has no pixels");
-    const size_t sample = sixteen ? 2 : 1;
+    const size_t sample = sixteen ? 2 : 1, count = static_cast<size_t>(channels);
     const auto* data = static_cast<const uint8_t*>(array.data());
     const py::ssize_t s0 = array.strides(0), s1 = array.strides(1), s2 = array.strides(2);
     const size_t index[4] = {rows.red, 1, rows.blue, 3};
     const bool packed = rows.red == 0 && s2 == static_cast<py::ssize_t>(sample) &&
-                        s1 == static_cast<py::ssize_t>(sample * static_cast<size_t>(channels)) &&
-                        rows.step == sample * static_cast<size_t>(channels);
-    py::gil_scoped_release unlocked;
-    forRows(rows.height, rows.rowLength(), [&](uint32_t y) {
+                        s1 == static_cast<py::ssize_t>(sample * count) && rows.step == sample * count;
+    const size_t rowLength = rows.rowLength();
+    auto copyRow = [&](uint32_t y) {
         const uint8_t* from = data + static_cast<py::ssize_t>(y) * s0;
         uint8_t* to = rows.row(y);
-        if (packed) std::memcpy(to, from, rows.rowLength());
-        else if (sixteen) copyPixels<uint16_t>(from, s1, s2, to, rows.step, index, static_cast<size_t>(channels), rows.width);
-        else copyPixels<uint8_t>(from, s1, s2, to, rows.step, index, static_cast<size_t>(channels), rows.width);
+        if (packed) std::memcpy(to, from, rowLength);
+        else if (sixteen) copyPixels<uint16_t>(from, s1, s2, to, rows.step, index, count, rows.width);
+        else copyPixels<uint8_t>(from, s1, s2, to, rows.step, index, count, rows.width);
+    };
+    py::gil_scoped_release unlocked;
+    if (!adjusting) {
+        forRows(rows.height, rowLength, copyRow);
+        return;
+    }
+    // startImage's rows are top first, red first and unpadded.
+    unsigned workers = bandWorkers(rows.height, rowLength, uint64_t{1} << 21);
+    if (adjusting->renormalize == 1)
+        workers = std::max(workers, pixelWorkers(uint64_t{rows.width} * rows.height, uint64_t{1} << 20, 8));
+    const uint32_t run = static_cast<uint32_t>(std::max<size_t>(1, adjustedRunBytes / rowLength));
+    runInBands(rows.height, workers, [&](uint32_t first, uint32_t last) {
+        for (uint32_t top = first; top < last; top += std::min(run, last - top)) {
+            const uint32_t end = top + std::min(run, last - top);
+            for (uint32_t y = top; y < end; ++y) copyRow(y);
+            if (sixteen)
+                adjustWordPixels(reinterpret_cast<uint16_t*>(rows.row(top)), size_t{end - top} * rows.width, count,
+                                 *adjusting);
+            else
+                adjustRgbRows(rows.row(top), rows.width, end - top, rowLength, count, *adjusting);
+        }
     });
 }
 
 // A new array of an Image's pixels: height x width x 3, or 4 with alpha,
-// at its sample size.
-py::array arrayFromImage(const Image& image) {
+// at its sample size. Pixels that already lie as a C-contiguous array's
+// (top row first, red first, no padding) are taken over, not copied: the
+// array owns the block and gives it back to platformFreeLarge, which keeps
+// it for the next picture of the thread that drops the array.
+py::array arrayFromImage(Image& image) {
     ImageRows rows;
     if (!viewRows(image, rows)) throw QuorvelError("the picture holds no pixels");
     const size_t channels = rows.alpha ? 4 : 3, sample = rows.sampleBytes();
     const std::vector<py::ssize_t> shape{rows.height, rows.width, static_cast<py::ssize_t>(channels)};
-    py::array out = rows.sixteen ? py::array(py::dtype::of<uint16_t>(), shape) : py::array(py::dtype::of<uint8_t>(), shape);
-    auto* data = static_cast<uint8_t*>(out.mutable_data());
+    const py::dtype type = rows.sixteen ? py::dtype::of<uint16_t>() : py::dtype::of<uint8_t>();
     const size_t outRow = size_t{rows.width} * channels * sample;
+    const bool packed = rows.red == 0 && rows.step == channels * sample &&
+                        rows.stride == static_cast<ptrdiff_t>(outRow) && rows.top == image.pixels;
+    if (packed) {
+        // The capsule owns the block from here on, even should the array fail.
+        uint8_t* pixels = image.pixels;
+        py::capsule owner(pixels, [](void* block) { platformFreeLarge(block); });
+        image.pixels = nullptr;
+        return py::array(type, shape, {}, pixels, owner);
+    }
+    py::array out(type, shape);
+    auto* data = static_cast<uint8_t*>(out.mutable_data());
     const size_t index[4] = {rows.red, 1, rows.blue, 3};
     // The same copy the other way: each output channel c read from sample
     // index[c] of the Image's pixel (the mapping is its own inverse).
@@ -316,27 +355,25 @@ void adjustRoad(const Arguments& args, Image* image, const BlendDetail* detail) 
     warnWith(lines);
 }
 
-// An Image that borrows a result array's samples, given back unfreed.
-struct BorrowedImage {
-    Image image{};
-    BorrowedImage() = default;
-    BorrowedImage(const BorrowedImage&) = delete;
-    BorrowedImage& operator=(const BorrowedImage&) = delete;
-    ~BorrowedImage() {
-        image.pixels = nullptr;
-        resetImage(&image);
+// The array adjusted as the road without a blend adjusts a picture, into
+// `image`. Without --to the road is adjustPixels alone, made as the rows are
+// copied.
+void adjustedImage(const Arguments& args, const py::array& array, Image* image) {
+    if (args.to == GreenConvention::unknown) {
+        imageFromArray(array, image, arrayName, &args.options);
+        return;
     }
-};
+    imageFromArray(array, image, arrayName);
+    adjustRoad(args, image, nullptr);
+}
 
 py::array adjust(const py::array& array, const py::kwargs& options) {
     const auto parsed = parseOptions({}, options, {arrayName, "out.png"});
-    // The result is the Image's own memory: the input copied once into it
-    // and adjusted there (the road without a blend works in place).
-    py::array result(array.dtype(), std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()));
-    BorrowedImage borrowed;
-    imageFromArray(array, &borrowed.image, arrayName, &result);
-    adjustRoad(parsed->args, &borrowed.image, nullptr);
-    return result;
+    // The input copied once into the Image, adjusted there (the road
+    // without a blend works in place) and handed over as the result.
+    OwnedImage owned;
+    adjustedImage(parsed->args, array, &owned.image);
+    return arrayFromImage(owned.image);
 }
 
 py::array blend(const py::array& base, const py::array& detail, const py::kwargs& options) {
@@ -359,8 +396,7 @@ void save(const std::string& path, const py::array& array, const py::kwargs& opt
     OutputFormat format = OutputFormat::png;
     outputFormatOf(path.c_str(), format);
     OwnedImage owned;
-    imageFromArray(array, &owned.image, arrayName);
-    adjustRoad(args, &owned.image, nullptr);
+    adjustedImage(args, array, &owned.image);
     std::vector<std::string> lines;
     bool saved;
     int code = 0;
@@ -496,8 +532,7 @@ py::list mips(const py::array& array, const py::kwargs& options) {
     const auto parsed = parseOptions({}, options, {arrayName, "out.dds"});
     const Arguments& args = parsed->args;
     OwnedImage owned;
-    imageFromArray(array, &owned.image, arrayName);
-    adjustRoad(args, &owned.image, nullptr);
+    adjustedImage(args, array, &owned.image);
     TextureOptions texture;
     texture.format = TextureFormat::bgra8;
     texture.maxLevels = args.save.mips;
@@ -598,6 +633,22 @@ py::tuple convertFile(const std::vector<std::string>& sources, const std::string
     return py::make_tuple(outcome, conversion, lines);
 }
 
+// Dask's nanny starts its workers with MALLOC_TRIM_THRESHOLD_ set, which
+// also fixes glibc's mmap threshold at 128 KiB instead of letting it grow as
+// it does by default: every buffer of a file's road (the deflate output of a
+// chunk, the rows) then comes as fresh pages from the system, which made a
+// worker's files half as slow again as quorvel-cli's. This puts the
+// threshold where glibc's own growth ends (32 MiB), unless the process was
+// told one; the trim threshold, which gives memory back, is left as set.
+bool keepBuffersOnTheHeap() {
+#ifdef __GLIBC__
+    if (std::getenv("MALLOC_MMAP_THRESHOLD_")) return false;
+    return mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1;
+#else
+    return false;
+#endif
+}
+
 // The summary quorvel-cli prints of a folder run, of the (outcome,
 // conversion) pairs convertFile gave and "upToDate" for files skipped.
 std::string folderSummary(const std::vector<std::string>& sources, const std::string& destination,
@@ -638,5 +689,6 @@ PYBIND11_MODULE(_quorvel, m) {
     m.def("plan_tree", &planTree, py::arg("sources"), py::arg("destination"));
     m.def("convert_file", &convertFile, py::arg("sources"), py::arg("destination"), py::arg("input"),
           py::arg("output"), py::arg("stream_threads") = 0);
+    m.def("keep_buffers_on_the_heap", &keepBuffersOnTheHeap);
     m.def("folder_summary", &folderSummary, py::arg("sources"), py::arg("destination"), py::arg("outcomes"));
 }

@@ -584,6 +584,10 @@ DeflateCompressor::DeflateCompressor() = default;
 bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window, bool last,
                                  const DeflateOptions& options, std::vector<uint8_t>& out) {
     try {
+        // Room for the data stored as it is (5 bytes a block of 65535), which
+        // a block never needs to exceed: the output is then written into one
+        // allocation, not copied again each time a growing vector moves.
+        out.reserve(out.size() + size + (size / 65535 + 2) * 5 + 16);
         BitWriter w{out, out.size()};
         if (options.chain == 0) {
             for (size_t at = 0; at < size; at += literalBlockBytes) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/image.h"
+#include "image/rows.h"
 #include "writers/bmp_writer.h"
 #include "writers/encoder_rows.h"
 
@@ -110,6 +111,11 @@ bool writesSixteenBits(const Image& image, OutputFormat format, const SaveOption
 bool writeReadsBitmap(const Image& image, OutputFormat format, const SaveOptions& options) {
     if (format == OutputFormat::dds || format == OutputFormat::ktx2 || format == OutputFormat::astc) return !image.pixels;
     const bool alpha = image.hasAlpha != 0 && options.keepAlpha != 0;
+    // The PNG encoder reads 8-bit red-green-blue rows as they are, and the
+    // bitmap would hold the same bytes: making it would only copy them.
+    ImageRows rows;
+    if (format == OutputFormat::png && isEightBitRgb(image) && viewRows(image, rows) && rows.advance > 0)
+        return false;
     return format == OutputFormat::bmp || (!writesSixteenBits(image, format, options) && !alpha);
 }
 

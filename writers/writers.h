@@ -69,8 +69,9 @@ struct SaveReport {
 
 // Saves an Image in `format`. A picture that is 8-bit RGB, or any picture
 // saved as BMP, is written from its display bitmap (which must be built),
-// exactly as writeImageFile writes it; otherwise from its pixels, keeping
-// 16 bits and alpha where the format and the options allow.
+// exactly as writeImageFile writes it, except that an 8-bit RGB PNG is
+// written from its pixels (the same bytes); otherwise from its pixels,
+// keeping 16 bits and alpha where the format and the options allow.
 bool writeImage(const char* path, const Image& image, OutputFormat format, const SaveOptions& options,
                 SaveReport* report = nullptr);
 // Whether writeImage writes this picture from its display bitmap, which must

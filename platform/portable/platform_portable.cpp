@@ -54,7 +54,15 @@ void* platformAllocLarge(size_t size) {
     // touch wait for the kernel to compact memory, which on a desktop that
     // has run a while made the PNG road 1.6 times slower.
     const size_t rounded = (size + hugePage - 1) & ~(hugePage - 1);
-    return std::aligned_alloc(hugePage, rounded);
+    void* block = std::aligned_alloc(hugePage, rounded);
+#ifdef MADV_POPULATE_WRITE
+    // Its pages made at once, in one call, rather than one fault at a time
+    // as they are first written (a fault a 4 KiB page: about 12,000 for a
+    // 4096 x 4096 picture). A kernel without it (before Linux 5.14) says
+    // EINVAL and the pages come as they are touched, as before.
+    if (block) madvise(block, rounded, MADV_POPULATE_WRITE);
+#endif
+    return block;
 }
 
 void platformFreeLarge(void* block) {

@@ -25,7 +25,16 @@ TreeReport.__doc__ = """What convert_tree did: the summary line quorvel-cli prin
 skipped as up to date, and the failures as a dict of input path to the program's message."""
 
 
+_heap_settled = False
+
+
 def _convert_one(sources, destination, source, output, threads_by_host, options):
+    # A worker's malloc as a plain process has it (keep_buffers_on_the_heap),
+    # once a process.
+    global _heap_settled
+    if not _heap_settled:
+        _quorvel.keep_buffers_on_the_heap()
+        _heap_settled = True
     # As quorvel-cli shares the processors out among its workers: each file
     # streams on the cores of its machine over the worker threads there.
     from distributed import get_worker

@@ -59,6 +59,10 @@ ADJUSTING = [
     ({"dds": "bc5"}, ["--dds", "bc5"], "dds", dict()),
     ({"dds": "bc1", "mips": 2}, ["--dds", "bc1", "--mips", "2"], "dds", dict(bits=16)),
     ({"invert_green": True}, ["--invert-green"], "bmp", dict()),
+    # Large enough to be cut into bands, rows adjusted a run at a time.
+    ({"renormalize": True, "scale": 0.5}, ["--renormalize", "--scale", "0.5"], "png", dict(height=1500, width=1504)),
+    ({"renormalize": True, "invert_green": True}, ["--renormalize", "--invert-green"], "tif",
+     dict(height=40, width=1030, bits=16, alpha=True)),
 ]
 
 
@@ -87,6 +91,9 @@ def test_load_and_decode_give_the_samples_saved(folder, made):
     path = written(folder, array)
     pixels, info = quorvel.load(path, info=True)
     np.testing.assert_array_equal(pixels, array)
+    assert pixels.flags.c_contiguous and pixels.flags.writeable
+    pixels[0, 0, 0] ^= 1  # the array's own memory
+    assert not np.array_equal(pixels, quorvel.load(path))
     np.testing.assert_array_equal(quorvel.decode(path.read_bytes()), array)
     assert info == {"format": "PNG", "bit_depth": made.get("bits", 8), "alpha": made.get("alpha", False),
                     "size": (array.shape[1], array.shape[0])}
@@ -244,3 +251,12 @@ def test_dask_example_converts_a_folder_as_quorvel_cli_does(folder):
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, Client(cluster) as c:
         again = convert_tree(source, folder / "dask", client=c, to="directx", update=True)
     assert again.up_to_date and len(again.up_to_date) == 4 and list(again.failures) == [str(source / "broken.png")]
+
+
+@pytest.mark.parametrize("told,settled", [({}, "True"), ({"MALLOC_TRIM_THRESHOLD_": "65536"}, "True"),
+                                          ({"MALLOC_MMAP_THRESHOLD_": "131072"}, "False")])
+def test_a_workers_buffers_stay_on_the_heap_unless_the_process_was_told_a_threshold(told, settled):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("MALLOC_")}
+    run = subprocess.run(["/usr/bin/python3", "-c", "import quorvel; print(quorvel._quorvel.keep_buffers_on_the_heap())"],
+                         capture_output=True, text=True, env=dict(env, **told))
+    assert run.stdout.strip() == settled, run.stderr
