@@ -42,7 +42,6 @@ const EnginePreset* enginePresetNamed(const char* name) {
     return nullptr;
 }
 
-const char* enginePresetNames() { return "unreal, unity, godot, bevy, threejs or blender"; }
 
 std::string applyEnginePreset(Arguments& args) {
     const EnginePreset* preset = args.engine;

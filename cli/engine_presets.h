@@ -17,14 +17,5 @@ struct EnginePreset {
     const char* writes;     // what it writes, as messages say: "a BC5 DDS texture"
 };
 
-// The preset --for `name` names; null when there is none.
-const EnginePreset* enginePresetNamed(const char* name);
-
-// The names, as "unreal, unity, ..." for messages.
-const char* enginePresetNames();
-
-// Sets what `args.engine` asks for where no option said otherwise: the
-// convention (--to, or --expect in --check and --fix runs, or --convention
-// when making a map), --format in folder runs, the payload and the depth.
-// An option given that says otherwise is a usage error: its text, or empty.
-std::string applyEnginePreset(Arguments& args);
+// enginePresetNamed and applyEnginePreset are declared in cli/options.h,
+// whose parser calls them.

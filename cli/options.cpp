@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "adjust/scale_text.h"
-#include "cli/engine_presets.h"
 #include "platform/supercompression.h"
 #include "readers/ktx2_format.h"
 

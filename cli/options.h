@@ -15,6 +15,13 @@
 #include "writers/writers.h"
 
 struct EnginePreset;
+struct Arguments;
+
+// --for (cli/engine_presets.cpp): the preset `name` names, or null; and the
+// preset applied to `args` where no option said otherwise (an option that
+// says otherwise is a usage error: its text, or empty).
+const EnginePreset* enginePresetNamed(const char* name);
+std::string applyEnginePreset(Arguments& args);
 
 enum ExitCode { exitOk = 0, exitLoadFailed = 1, exitUsage = 2, exitWriteFailed = 3, exitFindings = 5 };
 
