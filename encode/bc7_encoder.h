@@ -1,5 +1,5 @@
-// A BC7 block encoder (the BPTC definition in the Khronos Data Format
-// Specification), for normal maps with or without a height in alpha. It
+// A BC7 block encoder (the BPTC block layout as Khronos's data format
+// document defines it), for normal maps with or without a height in alpha. It
 // takes the 16 samples of one 4 x 4 block, pixel (x, y) of the block at
 // index 4y + x, on the scale 0..255, fractions kept (a 16-bit picture hands
 // its samples over as v x 255 / 65535), and gives 16 bytes.

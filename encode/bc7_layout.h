@@ -1,5 +1,5 @@
-// The layout of a BC7 block (the BPTC definition in the Khronos Data Format
-// Specification): the eight modes, the partitions, the anchor texels, the
+// The layout of a BC7 block (BPTC, as Khronos's data format document
+// defines it): the eight modes, the partitions, the anchor texels, the
 // interpolation weights and the arithmetic that turns stored endpoints into
 // colours. One home, read by the decoder (block_decode.cpp) and the encoder
 // (bc7_encoder.cpp) alike.

@@ -1,4 +1,4 @@
-// The KTX 2.0 container (the KTX 2.0 specification, Khronos) as both ends of
+// The KTX 2.0 container (the KTX File Format Specification, version 2.0) as both ends of
 // the program use it: the header's layout, and one table row per payload
 // that the program writes and reads, with its Vulkan format, the facts of
 // its data format descriptor (the Khronos Data Format specification, basic

@@ -1,4 +1,4 @@
-// KTX 2.0 files (the KTX 2.0 specification, Khronos): the top level of the
+// KTX 2.0 files (the KTX File Format Specification, version 2.0): the top level of the
 // first layer and face, in the payloads of ktx2_format.h, stored as they are
 // or supercompressed with zstd (scheme 2) or zlib (scheme 3). Levels are
 // decoded by the DDS decoding (dds_format.h), so what each payload becomes
@@ -9,7 +9,7 @@
 //
 // The whole header, the level index and the data format descriptor are
 // checked before anything is allocated: every offset and length against the
-// file, the levels in the order the specification gives (the smallest
+// file, the levels in the order the format gives (the smallest
 // first in the file, none overlapping another or the metadata), each level's
 // length against its size, and the descriptor against the Vulkan format.
 // Basis Universal payloads (BasisLZ, or the ETC1S and UASTC colour models),

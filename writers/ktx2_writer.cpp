@@ -1,4 +1,4 @@
-// KTX 2.0 output (the KTX 2.0 specification, Khronos): a 2D texture with its
+// KTX 2.0 output (the KTX File Format Specification, version 2.0): a 2D texture with its
 // mip chain in one of the payloads of readers/ktx2_format.h, the levels
 // encoded by encode/texture_encoder.h exactly as the DDS writer encodes
 // them, each level supercompressed on its own with zstd (scheme 2) or zlib

@@ -147,7 +147,7 @@ void filterBytes(int type, const uint8_t* raw, const uint8_t* up, uint8_t* out, 
 }
 
 // Two rules for a row's filter, each picking the filter whose residues
-// cost least by its own estimate. The suggestion of "Portable Network Graphics (PNG) Specification", the
+// cost least by its own estimate. The PNG format's own suggestion, the
 // least sum of the residues' magnitudes (as signed bytes), suits most
 // pictures. Enlarged and interpolated pictures are another matter: their Up
 // residues run on unchanged along a row while their Paeth residues,

@@ -1,4 +1,4 @@
-// A KTX 2.0 file held to the KTX 2.0 specification and the Khronos Data
+// A KTX 2.0 file held to the KTX File Format Specification (version 2.0) and the Khronos Data
 // Format specification, written from them and apart from the program's
 // reader and writer: the header, the index's offsets and lengths, the
 // alignment of every section and level, the data format descriptor against
@@ -34,8 +34,8 @@ struct Expected {
     std::vector<std::array<uint32_t, 4>> samples;
 };
 
-// The Vulkan formats the program writes, as the Khronos Data Format
-// specification describes each.
+// The Vulkan formats the program writes, as Khronos's data format document
+// describes each.
 inline const std::vector<Expected>& expectations() {
     static const std::vector<Expected> table = {
         {131, 1, 128, 4, 4, 8, {{0, 0, 64, 0xFFFFFFFFu}}},                        // BC1_RGB_UNORM_BLOCK

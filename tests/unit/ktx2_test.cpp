@@ -1,5 +1,5 @@
 // KTX2 files: every payload, mip setting and supercompression written,
-// held to the KTX 2.0 specification by ktx2_checker.h and read back level by
+// held to the KTX file format (version 2.0) by ktx2_checker.h and read back level by
 // level against the bytes and pixels of the DDS road; then one hostile file
 // per rule the reader keeps, each made from a good file.
 #include <gtest/gtest.h>
