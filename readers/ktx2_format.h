@@ -1,7 +1,7 @@
 // The KTX 2.0 container (the KTX File Format Specification, version 2.0) as both ends of
 // the program use it: the header's layout, and one table row per payload
 // that the program writes and reads, with its Vulkan format, the facts of
-// its data format descriptor (the Khronos Data Format specification, basic
+// its data format descriptor (the Khronos Data Format Specification, basic
 // descriptor block) and how the DDS decoding reads it. The writer is
 // writers/ktx2_writer.cpp, the reader ktx2_reader.cpp.
 #pragma once
@@ -24,7 +24,7 @@ inline constexpr uint32_t levelEntryBytes = 24;
 
 enum Scheme : uint32_t { none = 0, basisLz = 1, zstd = 2, zlib = 3 };
 
-// Colour models of the Khronos Data Format specification.
+// Colour models of the Khronos Data Format Specification.
 enum Model : uint8_t {
     rgbsda = 1, bc1a = 128, bc2 = 129, bc3 = 130, bc4 = 131, bc5 = 132, bc6h = 133, bc7 = 134,
     etc1 = 160, etc2 = 161, astc = 162, etc1s = 163, pvrtc = 164, pvrtc2 = 165, uastc = 166,

@@ -1,5 +1,5 @@
 // A KTX 2.0 file held to the KTX File Format Specification (version 2.0) and the Khronos Data
-// Format specification, written from them and apart from the program's
+// Format Specification, written from them and apart from the program's
 // reader and writer: the header, the index's offsets and lengths, the
 // alignment of every section and level, the data format descriptor against
 // what the Vulkan format says, the key/value data's order and termination,
