@@ -39,14 +39,18 @@ export QT_QPA_PLATFORM=xcb
 
 fail() { echo "black box: $*" >&2; import -window root "$out/failure.png" 2>/dev/null || true; exit 1; }
 
-# Polls (100 ms apart, 30 s at most) until the command succeeds.
-poll() {
-  for _ in $(seq 1 300); do
+# Polls (100 ms apart, N times) until the command succeeds; poll waits 30 s
+# at most.
+poll_for() {
+  local times=$1
+  shift
+  for _ in $(seq 1 "$times"); do
     "$@" && return 0
     sleep 0.1
   done
   return 1
 }
+poll() { poll_for 300 "$@"; }
 visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(visible_window "$1")" ]; }
 no_window() { ! has_window "$1"; }
@@ -82,20 +86,32 @@ shoot() {
   poll eval 'steady "$file" && drawn "$file" "$x" "$y" "$empty"' || fail "$file: the window was never drawn"
 }
 
-# Saves as NAME; the file is NAME.bmp, or FILE when the name has its own
-# extension.
+# Types NAME into the file-name field of the open dialog TITLE and presses
+# Return. The field has the focus; whatever it holds is replaced. Under load
+# a key can reach the main window before the dialog has taken the focus: if
+# the dialog is still open after Return, the name is typed once more (with a
+# screenshot of what the dialog showed).
+enter_file_name() {
+  local title=$1 name=$2 dialog attempt
+  dialog=$(wait_window "$title")
+  for attempt in 1 2 3; do
+    xdotool windowfocus --sync "$dialog"
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$name"
+    xdotool key Return
+    poll_for 100 no_window "$title" && return 0
+    import -window root "$out/dialog-open-$attempt.png" 2>/dev/null || true
+    echo "black box: \"$title\" is still open after Return (attempt $attempt)" >&2
+  done
+  wait_gone "$title"
+}
+
+# Saves as NAME; the file is NAME.bmp (the dialog adds the chosen type's
+# extension to a name without one), or FILE when the name has its own.
 save_as() {
   xdotool windowfocus --sync "$main"
   xdotool key ctrl+s
-  local dialog
-  dialog=$(wait_window "Save File")
-  xdotool windowfocus --sync "$dialog"
-  # The file-name field opens with "Untitled" selected; the name is typed
-  # over it, and the dialog adds the chosen type's extension to a name
-  # without one.
-  xdotool type --delay 5 "$1"
-  xdotool key Return
-  wait_gone "Save File"
+  enter_file_name "Save File" "$1"
   wait_file "${2:-$1.bmp}"
 }
 
@@ -139,11 +155,7 @@ save_as "$out/renormalized"
 python3 "$repo/tests/e2e/map_pictures.py" domes 256 "$out/domes.pgm"
 xdotool windowfocus --sync "$main"
 xdotool key ctrl+shift+o
-dialog=$(wait_window "Open Height Map")
-xdotool windowfocus --sync "$dialog"
-xdotool type --delay 5 "$out/domes.pgm"
-xdotool key Return
-wait_gone "Open Height Map"
+enter_file_name "Open Height Map" "$out/domes.pgm"
 panel=$(wait_window "Height Map - domes.pgm")
 xdotool windowfocus --sync "$panel"
 xdotool key alt+s ctrl+a
