@@ -1,4 +1,5 @@
-// The measurements behind the PNG encoder's choices: a picture encoded with
+// The measurements behind the PNG encoder's choices: a picture (at its own
+// depth, 8 or 16 bits a sample) encoded with
 // each filter, hash chain length, chunk size and thread count asked for,
 // with the size and the median wall time of each.
 // Usage: png_encoder_tuning FILE [ROUNDS]
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "readers/readers.h"
+#include "writers/encoder_rows.h"
 #include "writers/png_encoder.h"
 
 namespace {
@@ -32,19 +34,17 @@ int main(int argc, char** argv) {
     }
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     Image image{};
-    if (!readImageFile(argv[1], &image) || !buildDisplayBitmap(&image)) {
+    if (!readImageFile(argv[1], &image)) {
         std::fprintf(stderr, "%s: cannot be read\n", argv[1]);
         return 1;
     }
-    BitmapInfo info{};
-    platformQueryBitmap(image.bitmap, info);
-    const auto stride = static_cast<ptrdiff_t>(displayStride(static_cast<uint32_t>(info.width)));
-    PixelRows rows;
-    rows.first = info.bits + (info.height - 1) * stride;
-    rows.stride = -stride;
-    rows.width = static_cast<uint32_t>(info.width);
-    rows.height = static_cast<uint32_t>(info.height);
-    rows.bgr = true;
+    // The picture at its own depth, as the PNG writer takes it.
+    EncoderRows source;
+    if (!source.prepare(image, isSixteenBit(image) ? 16 : 8, false)) {
+        std::fprintf(stderr, "%s: no rows\n", argv[1]);
+        return 1;
+    }
+    const PixelRows& rows = source.rows();
     int filter, chain, threads;
     unsigned long chunkKib;
     char line[256];

@@ -21,6 +21,7 @@ struct Case {
     size_t chunkSize;  // bytes a chunk; 0 for one chunk
     unsigned chain;
     size_t rowDistance;
+    bool sparse = false;
 };
 
 Bytes makeBytes(const Case& c) {
@@ -59,6 +60,7 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     DeflateOptions options;
     options.chain = c.chain;
     options.rowDistance = c.rowDistance;
+    options.sparse = c.sparse;
     Bytes stream;
     const size_t chunk = c.chunkSize ? c.chunkSize : std::max<size_t>(c.size, 1);
     size_t at = 0;
@@ -79,6 +81,11 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     // A run of one byte or a steady repeat shrinks to a sliver.
     if (c.period == 1) {
         EXPECT_LT(stream.size(), c.size / 100 + 64);
+    }
+    // The sparse search, skipping ahead over random bytes, still finds a
+    // repeat at any distance (a tiled picture) and follows it.
+    if (c.sparse && c.period > 1) {
+        EXPECT_LT(stream.size(), c.period + c.size / 8);
     }
 }
 
@@ -104,7 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // Runs of longest matches at one distance, with only their
                       // tails entered in the chains, on deep searches.
                       Case{"LongRunsOnDeepSearches", 1 << 20, 1, 300000, 200, 0},
-                      Case{"ShortChainOnAPeriod", 200000, 96, 0, 1, 3}),
+                      Case{"ShortChainOnAPeriod", 200000, 96, 0, 1, 3},
+                      Case{"SparseOnRandomBytes", 300000, 0, 100000, 1, 0, true},
+                      Case{"SparseFindsATileAtAnOddDistance", 600000, 24577, 0, 1, 0, true},
+                      Case{"SparseFindsATileOneRowBack", 600000, 12288, 200000, 1, 12289, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
