@@ -99,7 +99,7 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
     below.width = std::max(1u, above.width / 2);
     below.height = std::max(1u, above.height / 2);
     try {
-        below.xyz.assign(size_t{3} * below.width * below.height, 0.0f);
+        below.xyz.resize(size_t{3} * below.width * below.height);
     } catch (const std::bad_alloc&) {
         below.xyz.clear();
         return false;
@@ -144,9 +144,15 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
                         }
                     }
                 }
+                // The first row's share starts the sums (0 + share, as a
+                // sum from zero gives it, signed zeros included).
                 const float weight = rows.weight[r];
                 const float* f = filtered.data();
-                for (size_t i = 0; i < size_t{3} * below.width; ++i) out[i] += weight * f[i];
+                if (r == 0) {
+                    for (size_t i = 0; i < size_t{3} * below.width; ++i) out[i] = 0.0f + weight * f[i];
+                } else {
+                    for (size_t i = 0; i < size_t{3} * below.width; ++i) out[i] += weight * f[i];
+                }
             }
             if (keepLength) continue;
             normalizeRow(out, below.width);
@@ -159,7 +165,7 @@ bool makeNextScalarLevel(const ScalarLevel& above, unsigned workers, ScalarLevel
     below.width = std::max(1u, above.width / 2);
     below.height = std::max(1u, above.height / 2);
     try {
-        below.values.assign(size_t{below.width} * below.height, 0.0f);
+        below.values.resize(size_t{below.width} * below.height);
     } catch (const std::bad_alloc&) {
         below.values.clear();
         return false;
@@ -176,7 +182,7 @@ bool makeNextScalarLevel(const ScalarLevel& above, unsigned workers, ScalarLevel
                     const FootprintTaps& columns = across[x];
                     float sum = 0.0f;
                     for (uint32_t c = 0; c < columns.count; ++c) sum += columns.weight[c] * in[columns.first + c];
-                    out[x] += rows.weight[r] * sum;
+                    out[x] = (r == 0 ? 0.0f : out[x]) + rows.weight[r] * sum;
                 }
             }
         }

@@ -14,6 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 // The side of level `level` (0 the top) of a side of `side` pixels.
@@ -49,11 +52,34 @@ struct VectorRows {
     uint32_t height = 0;
 };
 
+// An allocator whose new elements are left uninitialised: a level's rows
+// are written whole by the thread that makes them, so its pages are touched
+// once, by the threads, and not first filled with zeros by one of them.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using LevelFloats = std::vector<float, UninitialisedAllocator<float>>;
+
 // A level below the top: its vectors, row after row, 3 floats a pixel.
 struct VectorLevel {
     uint32_t width = 0;
     uint32_t height = 0;
-    std::vector<float> xyz;
+    LevelFloats xyz;
 };
 
 // The rows of `level` as VectorRows (the level must outlive them).
@@ -68,7 +94,7 @@ bool makeNextLevel(const VectorRows& above, bool keepLength, unsigned workers, V
 struct ScalarLevel {
     uint32_t width = 0;
     uint32_t height = 0;
-    std::vector<float> values;
+    LevelFloats values;
 };
 
 // Makes the level below `above` in `below` as makeNextLevel does, each
