@@ -13,9 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DeflateOptions options;
     options.chain = data[0] % 4 == 0 ? 0 : data[0];
     options.rowDistance = data[1] * 37u;
-    const size_t chunk = 1 + (size_t{data[2]} << 4 | data[3]) * 16;
+    options.sparse = options.chain != 0 && (data[0] & 0x80) != 0;
+    size_t chunk = 1 + (size_t{data[2]} << 4 | data[3]) * 16;
     data += 4;
     size -= 4;
+    // At most 64 chunks: each primes its window of up to 32 KiB anew, so a
+    // large input in tiny chunks costs its size times the window (the
+    // encoder's chunks are a megabyte).
+    if (chunk < size / 64) chunk = size / 64;
     DeflateCompressor compressor;
     std::vector<uint8_t> stream;
     size_t at = 0;
