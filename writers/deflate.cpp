@@ -18,6 +18,7 @@
 // a byte for every four extra bits. Matches short of 16 bytes wait a byte
 // for a longer one. Blocks use dynamic Huffman codes (RFC 1951 3.2.7), and
 // a block that would come out larger than its bytes is stored instead.
+// Busy data gets a greedy search instead (codeSegmentGreedy).
 #include "writers/deflate.h"
 
 #include <algorithm>
@@ -56,19 +57,17 @@ constexpr size_t blockSymbols = size_t{1} << 15;
 // starts there: 2% smaller output on smooth maps than a limit of 8.
 constexpr size_t lazyLimit = 16;
 constexpr size_t literalBlockBytes = size_t{1} << 18;
-// The sparse search on busy data skips ahead after misses, as fast LZ
-// coders do: after every `sparseSkipMisses` positions in a row without a
-// match one more byte goes as a literal unsearched, up to sparseSkipMost.
-// The steps are odd, so that the positions searched still meet every
-// fourth position (those the sparse chain holds) at any distance. A busy
-// chunk that repeats (a tiled picture) is found as soon as before; one that
-// merely passed the trial (noise at 16 bits a sample) costs 2 to 3 times
-// less for 2 to 4% more output.
-constexpr size_t sparseSkipMisses = 16;
-constexpr size_t sparseSkipMost = 31;
+// The greedy search on busy data skips ahead after misses, as fast LZ
+// coders do: after every `skipMisses` positions in a row without a match
+// one more byte goes as a literal unsearched, up to skipMost. The steps
+// are odd, so that at any distance the positions searched meet the ones
+// searched (and entered in the table) before: a busy chunk that repeats (a
+// tiled picture) is still found within a few bytes of where it starts.
+constexpr size_t skipMisses = 16;
+constexpr size_t skipMost = 31;
 // Room past blockSymbols: literals given up to ever longer matches before a
 // block is ended (a match grows at most to 258 bytes), or skipped.
-constexpr size_t blockSymbolsRoom = blockSymbols + maxMatch + sparseSkipMost;
+constexpr size_t blockSymbolsRoom = blockSymbols + maxMatch + skipMost;
 // A segment's positions fit 32 bits with room to spare.
 constexpr size_t segmentBytes = size_t{1} << 28;
 constexpr uint32_t matchFlag = 1u << 31;
@@ -501,7 +500,7 @@ struct Chains {
                 return best;
             }
         }
-        if (best.length < longMatch && best.length < limit && !options.sparse)
+        if (best.length < longMatch && best.length < limit)
             walk<false>(a, limit, std::max(1u, options.chain / 4), best);
         return best;
     }
@@ -521,7 +520,6 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
     Match held;  // a match at a - 1, not yet coded (length 0: none)
     size_t lastEnd = 0;  // where the last match taken ended
     size_t lastSearch = start;  // where the last search was
-    size_t misses = 0;  // positions searched in a row without a match
     const auto takeMatch = [&](size_t at, const Match& m, size_t inserted) {
         symbols[count++] = matchFlag | static_cast<uint32_t>((m.length - 3) << 16) | static_cast<uint32_t>(m.distance - 1);
         // A longest match that goes on where the last one at its distance
@@ -531,13 +529,8 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
             inserted = std::max(inserted, at + maxMatch - runInsertTail);
         lastEnd = at + m.length;
         for (size_t i = inserted; i < at + m.length && i + minMatch <= end; ++i) {
-            if (options.sparse) {
-                if (i % 4 == 0) chains.insertLong(i);
-            } else if (i - at < shortInsertLimit) {
-                chains.insert(i);
-            } else {
-                chains.insertLong(i);
-            }
+            if (i - at < shortInsertLimit) chains.insert(i);
+            else chains.insertLong(i);
         }
         unsigned i = 0;
         while (i + 1 < recentDistances && recent[i] != m.distance) ++i;
@@ -554,9 +547,8 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
             // a byte.
             const size_t tries = std::clamp<size_t>(a - lastSearch, options.chain, size_t{maxChainFactor} * options.chain);
             lastSearch = a;
-            found = chains.find(a, limit, recent, options, options.sparse ? 1 : static_cast<unsigned>(tries));
-            if (!options.sparse) chains.insert(a);
-            else if (a % 4 == 0) chains.insertLong(a);
+            found = chains.find(a, limit, recent, options, static_cast<unsigned>(tries));
+            chains.insert(a);
         }
         if (held.length) {
             if (found.length > held.length) {
@@ -578,12 +570,7 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
         } else {
             symbols[count++] = base[a];
             ++a;
-            if (options.sparse) {
-                const size_t skip = std::min(sparseSkipMost, (++misses / sparseSkipMisses) | 1) - 1;
-                for (size_t k = 0; k < skip && a + 1 < end; ++k) symbols[count++] = base[a++];
-            }
         }
-        if (found.length || held.length) misses = 0;
         if (count >= blockSymbols && a < end) {
             writeBlock(w, symbols, count, base + blockStart, a - blockStart, false);
             blockStart = a;
@@ -591,6 +578,54 @@ void codeSegment(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, 
         }
     }
     if (held.length) takeMatch(a - 1, held, a + 1);  // a match that ran to the end
+    writeBlock(w, symbols, count, base + blockStart, end - blockStart, final);
+}
+
+// Codes positions [start, end) as codeSegment does, for busy data whose
+// strings repeat seldom and briefly: each position tries the distance used
+// last, the distance of one row and the newest earlier position with the
+// same 4-byte hash (one table, no chains), and takes the longest match at
+// once. A match enters its first few positions in the table. Misses in a
+// row make the search skip ahead (skipMisses).
+void codeSegmentGreedy(BitWriter& w, Chains& chains, uint32_t* symbols, size_t start, size_t end,
+                       const DeflateOptions& options, bool final) {
+    const uint8_t* const base = chains.base;
+    const size_t row = options.rowDistance <= windowSize ? options.rowDistance : 0;
+    size_t blockStart = start, count = 0;
+    size_t last = 0;    // the distance of the last match
+    size_t misses = 0;  // positions searched in a row without a match
+    size_t a = start;
+    while (a < end) {
+        const size_t limit = std::min(maxMatch, end - a);
+        Match found;
+        if (limit >= minMatch) {
+            if (last != 0 && last <= a) chains.tryDistance(a, limit, last, found);
+            if (row != 0 && row <= a && row != last) chains.tryDistance(a, limit, row, found);
+            uint32_t& newest = chains.head[hashAt(base + a)];
+            const size_t candidate = newest;  // position + 1, 0 for none
+            newest = static_cast<uint32_t>(a + 1);
+            if (candidate != 0 && found.length < limit && a + 1 - candidate <= windowSize)
+                chains.tryDistance(a, limit, a + 1 - candidate, found);
+        }
+        if (found.length) {
+            symbols[count++] = matchFlag | static_cast<uint32_t>((found.length - 3) << 16) |
+                               static_cast<uint32_t>(found.distance - 1);
+            const size_t stop = std::min(a + std::min(found.length, shortInsertLimit), end - minMatch + 1);
+            for (size_t i = a + 1; i < stop; ++i) chains.head[hashAt(base + i)] = static_cast<uint32_t>(i + 1);
+            last = found.distance;
+            a += found.length;
+            misses = 0;
+        } else {
+            symbols[count++] = base[a++];
+            const size_t skip = std::min(skipMost, (++misses / skipMisses) | 1) - 1;
+            for (size_t k = 0; k < skip && a + 1 < end; ++k) symbols[count++] = base[a++];
+        }
+        if (count >= blockSymbols && a < end) {
+            writeBlock(w, symbols, count, base + blockStart, a - blockStart, false);
+            blockStart = a;
+            count = 0;
+        }
+    }
     writeBlock(w, symbols, count, base + blockStart, end - blockStart, final);
 }
 
@@ -606,7 +641,7 @@ bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window
         // allocation, not copied again each time a growing vector moves.
         out.reserve(out.size() + size + (size / 65535 + 2) * 5 + 16);
         BitWriter w{out, out.size()};
-        if (options.chain == 0) {
+        if (options.chain == 0 && !options.greedy) {
             for (size_t at = 0; at < size; at += literalBlockBytes) {
                 const size_t n = std::min(literalBlockBytes, size - at);
                 writeBlock(w, nullptr, 0, data + at, n, last && at + n == size);
@@ -624,7 +659,10 @@ bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window
                               previous_.data() + windowSize, data + at - before, before + n};
                 std::fill(head_.begin(), head_.end(), 0u);
                 for (size_t a = 0; a < before && a + minMatch <= before + n; ++a) chains.insert(a);
-                codeSegment(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
+                if (options.greedy)
+                    codeSegmentGreedy(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
+                else
+                    codeSegment(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
             }
         }
         if (size == 0 && last) storedBlocks(w, data, 0, true);

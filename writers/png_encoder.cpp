@@ -42,9 +42,10 @@ constexpr uint8_t pngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 // same slope row after row), which the compressor finds at the last
 // distance, one row up or along a short hash chain. Busy pictures leave
 // residues that hardly ever repeat, where the full search costs much and
-// finds nothing: those chunks get the sparse search (DeflateOptions), which
-// still finds a picture's exact repeats. The order-0 entropy of the chunk's
-// bytes tells the two apart.
+// finds little: those chunks get Huffman codes alone or, when a trial finds
+// that they repeat after all (a tiled picture, 16-bit samples), the greedy
+// search (DeflateOptions). The order-0 entropy of the chunk's bytes tells
+// smooth from busy.
 constexpr unsigned defaultChain = 32;
 constexpr double busyBitsPerByte = 3.0;
 constexpr size_t defaultChunkBytes = size_t{1} << 20;
@@ -389,18 +390,18 @@ bool ruleOfChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chun
     return true;
 }
 
-// Whether a busy chunk repeats itself (a tiled picture): its first bytes
-// deflate clearly smaller with the sparse search than with Huffman codes
-// alone. Most busy chunks do not, and are coded the cheaper way.
+// Whether a busy chunk repeats itself (a tiled picture, or residues of
+// 16-bit samples that repeat briefly): its first bytes deflate clearly
+// smaller with the greedy search than with Huffman codes alone. Most busy
+// chunks of 8-bit samples do not, and are coded the cheaper way.
 bool busyRepeats(Worker& w, const uint8_t* data, size_t size, DeflateOptions options) {
     const size_t n = std::min(size, trialBytes);
     size_t sizes[2];
-    for (int sparse = 0; sparse < 2; ++sparse) {
-        options.chain = sparse ? 1 : 0;
-        options.sparse = sparse == 1;
+    for (int greedy = 0; greedy < 2; ++greedy) {
+        options.greedy = greedy == 1;
         w.trialOut.clear();
         if (!w.deflater.compress(data, n, 0, true, options, w.trialOut)) return false;
-        sizes[sparse] = w.trialOut.size();
+        sizes[greedy] = w.trialOut.size();
     }
     return sizes[1] * 100 < sizes[0] * 97;
 }
@@ -445,8 +446,8 @@ bool deflateChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chu
     options.chain = s.chain;
     options.rowDistance = l.filteredBytes;
     if (s.adaptive && looksBusy(data, size)) {
-        if (busyRepeats(w, data, size, options)) options.sparse = true;
-        else options.chain = 0;
+        options.chain = 0;
+        if (busyRepeats(w, data, size, options)) options.greedy = true;
     }
     return w.deflater.compress(data, size, priming, chunk + 1 == s.chunks, options, piece.bytes);
 }

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DeflateOptions options;
     options.chain = data[0] % 4 == 0 ? 0 : data[0];
     options.rowDistance = data[1] * 37u;
-    options.sparse = options.chain != 0 && (data[0] & 0x80) != 0;
+    options.greedy = (data[0] & 0x80) != 0;
     size_t chunk = 1 + (size_t{data[2]} << 4 | data[3]) * 16;
     data += 4;
     size -= 4;

@@ -21,7 +21,7 @@ struct Case {
     size_t chunkSize;  // bytes a chunk; 0 for one chunk
     unsigned chain;
     size_t rowDistance;
-    bool sparse = false;
+    bool greedy = false;
 };
 
 Bytes makeBytes(const Case& c) {
@@ -60,7 +60,7 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     DeflateOptions options;
     options.chain = c.chain;
     options.rowDistance = c.rowDistance;
-    options.sparse = c.sparse;
+    options.greedy = c.greedy;
     Bytes stream;
     const size_t chunk = c.chunkSize ? c.chunkSize : std::max<size_t>(c.size, 1);
     size_t at = 0;
@@ -82,9 +82,9 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     if (c.period == 1) {
         EXPECT_LT(stream.size(), c.size / 100 + 64);
     }
-    // The sparse search, skipping ahead over random bytes, still finds a
+    // The greedy search, skipping ahead over random bytes, still finds a
     // repeat at any distance (a tiled picture) and follows it.
-    if (c.sparse && c.period > 1) {
+    if (c.greedy && c.period > 1) {
         EXPECT_LT(stream.size(), c.period + c.size / 8);
     }
 }
@@ -112,9 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // tails entered in the chains, on deep searches.
                       Case{"LongRunsOnDeepSearches", 1 << 20, 1, 300000, 200, 0},
                       Case{"ShortChainOnAPeriod", 200000, 96, 0, 1, 3},
-                      Case{"SparseOnRandomBytes", 300000, 0, 100000, 1, 0, true},
-                      Case{"SparseFindsATileAtAnOddDistance", 600000, 24577, 0, 1, 0, true},
-                      Case{"SparseFindsATileOneRowBack", 600000, 12288, 200000, 1, 12289, true}),
+                      Case{"GreedyOnRandomBytes", 300000, 0, 100000, 0, 0, true},
+                      Case{"GreedyFindsATileAtAnOddDistance", 600000, 24577, 0, 0, 0, true},
+                      Case{"GreedyFindsATileOneRowBack", 600000, 12288, 200000, 0, 12289, true},
+                      Case{"GreedyOnARun", 1 << 20, 1, 300000, 0, 0, true},
+                      Case{"GreedyAtTheFarthestDistance", 200000, 32768, 70000, 0, 0, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
