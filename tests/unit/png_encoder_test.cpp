@@ -32,6 +32,7 @@ struct Layout {
     size_t chunkBytes = 0;  // 0: the encoder's own
     unsigned threads = 0;   // 0: one a core
     bool noisy = false;     // samples that deflate hardly at all
+    uint32_t tile = 0;      // noise that repeats every `tile` pixels along a row; 0 for none
     friend void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
 };
 
@@ -39,6 +40,7 @@ struct Layout {
 // slopes with a few steps, or noise.
 uint32_t sampleAt(const Layout& l, uint32_t x, uint32_t y, uint32_t c) {
     uint32_t v;
+    if (l.tile) x %= l.tile;
     if (l.noisy) {
         v = (x * 2654435761u) ^ (y * 40503u + c * 977u);
         v ^= v >> 13;
@@ -216,8 +218,22 @@ INSTANTIATE_TEST_SUITE_P(
         // Over a megabyte of rows: two chunks of the encoder's own size.
         Layout{"TwoDefaultChunks", 700, 520, 3, 8, true, true, 3},
         // Over four megabytes that hardly deflate: more than one IDAT chunk.
-        Layout{"SeveralIdatChunks", 800, 820, 4, 16, false, false, 0, 0, 0, true}),
+        Layout{"SeveralIdatChunks", 800, 820, 4, 16, false, false, 0, 0, 0, true},
+        // Noise that repeats along each row: busy chunks that the trial
+        // finds repeating, deflated with the greedy search.
+        Layout{"BusyRowsThatRepeat", 512, 700, 3, 16, false, false, 0, 0, 0, true, 97}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// Busy rows that repeat every 97 pixels deflate to little more than their
+// first 97 pixels; coded byte by byte (Huffman codes alone), the noise
+// would take nearly its whole size.
+TEST(PngEncoderSize, BusyRowsThatRepeatDeflateToAboutTheirRepeat) {
+    const Layout l{"BusyRowsThatRepeat", 512, 700, 3, 16, false, false, 0, 0, 0, true, 97};
+    const Picture picture = makePicture(l);
+    Bytes file;
+    ASSERT_TRUE(encode(l, picture.rows, file));
+    EXPECT_LT(file.size(), picture.stored.size() * 3 / 10);
+}
 
 struct Refused {
     const char* name;
