@@ -29,7 +29,7 @@ def chunk(kind, data):
 
 def png16(samples, filter_type):
     """A 16-bit RGB PNG of `samples` (height x width x 3, uint16), every row
-    filtered with `filter_type` (0 to 4, the PNG specification's)."""
+    filtered with `filter_type` (0 to 4: None, Sub, Up, Average, Paeth)."""
     height, width, _ = samples.shape
     rows = samples.astype(">u2").view(np.uint8).reshape(height, width * 6).astype(np.int16)
     bpp = 6
