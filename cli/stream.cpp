@@ -307,13 +307,12 @@ void prepareRows(void* context, uint32_t top, uint32_t end) {
 
 void unfilterAll(PngRun& run) {
     const uint32_t height = run.rows.height();
-    for (uint32_t y = 0; y < height; ++y) {
-        run.rows.unfilter(y);
-        if (y % 16 == 15 || y + 1 == height) {
-            std::lock_guard hold(run.lock);
-            run.made = y + 1;
-            run.madeMore.notify_all();
-        }
+    for (uint32_t y = 0; y < height; y += 16) {
+        const uint32_t count = std::min(16u, height - y);
+        run.rows.unfilter(y, count);
+        std::lock_guard hold(run.lock);
+        run.made = y + count;
+        run.madeMore.notify_all();
     }
 }
 

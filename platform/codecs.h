@@ -65,8 +65,9 @@ public:
     // Row y's samples, as stored (16-bit ones most significant byte first,
     // and not aligned to 2 bytes); meaningful once unfilter(y) has run.
     uint8_t* row(uint32_t y) { return rows_ + y * stride_ + 1; }
-    // Unfilters row y; rows go in order, top first, each once.
-    void unfilter(uint32_t y);
+    // Unfilters rows y to y + count - 1; rows go in order, top first, each
+    // once.
+    void unfilter(uint32_t y, uint32_t count);
 
 private:
     uint8_t* rows_ = nullptr;   // the filtered rows, each after its filter byte

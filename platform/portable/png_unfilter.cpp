@@ -61,10 +61,9 @@ void storePixel(uint8_t* p, __m128i lanes) {
     }
 }
 
-// Each byte is the filtered byte plus the prediction, modulo 256.
-inline __m128i addModulo(__m128i filtered, __m128i prediction) {
-    return _mm_and_si128(_mm_add_epi16(filtered, prediction), _mm_set1_epi16(0xFF));
-}
+// Each byte is the filtered byte plus the prediction, modulo 256: lanes
+// that hold bytes add as bytes, their high halves staying zero.
+inline __m128i addModulo(__m128i filtered, __m128i prediction) { return _mm_add_epi8(filtered, prediction); }
 
 inline __m128i absolute(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
 
@@ -92,21 +91,50 @@ void unfilterAverage(uint8_t* row, const uint8_t* above, size_t n) {
 }
 
 // Paeth's predictor: of a (left), b (above) and c (above left), the one
-// nearest a + b - c, ties going to a, then b.
+// nearest a + b - c, ties going to a, then b. The distances are |b - c|,
+// |a - c| and |a + b - 2c|; what depends on a, the one value carried from
+// pixel to pixel, is kept to a few steps.
+inline __m128i paethPrediction(__m128i a, __m128i b, __m128i c) {
+    const __m128i bMinusC = _mm_sub_epi16(b, c), aMinusC = _mm_sub_epi16(a, c);
+    const __m128i pa = absolute(bMinusC), pb = absolute(aMinusC);
+    const __m128i pc = absolute(_mm_add_epi16(bMinusC, aMinusC));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    const __m128i bOrC = choose(_mm_cmpgt_epi16(pb, pc), c, b);
+    return choose(notA, bOrC, a);
+}
+
 template <size_t bpp>
 void unfilterPaeth(uint8_t* row, const uint8_t* above, size_t n) {
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
     for (size_t i = 0; i < n; i += bpp) {
         const __m128i b = loadPixel<bpp>(above + i);
-        const __m128i bMinusC = _mm_sub_epi16(b, c), aMinusC = _mm_sub_epi16(a, c);
-        const __m128i pa = absolute(bMinusC), pb = absolute(aMinusC);
-        const __m128i pc = absolute(_mm_add_epi16(bMinusC, aMinusC));
-        const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-        const __m128i nearest = choose(_mm_cmpeq_epi16(smallest, pa), a, choose(_mm_cmpeq_epi16(smallest, pb), b, c));
-        a = addModulo(loadPixel<bpp>(row + i), nearest);
+        a = addModulo(loadPixel<bpp>(row + i), paethPrediction(a, b, c));
         storePixel<bpp>(row + i, a);
         c = b;
     }
+}
+
+// Two rows filtered Paeth, the second a pixel behind the first, whose
+// pixels it takes from registers: each row's pixels wait on the one to
+// their left, so two rows at once keep twice the work in flight.
+template <size_t bpp>
+void unfilterPaethPair(uint8_t* first, uint8_t* second, const uint8_t* above, size_t n) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i a0 = zero, c0 = zero, a1 = zero, c1 = zero;
+    for (size_t i = 0; i < n; i += bpp) {
+        const __m128i b0 = loadPixel<bpp>(above + i);
+        const __m128i next = addModulo(loadPixel<bpp>(first + i), paethPrediction(a0, b0, c0));
+        storePixel<bpp>(first + i, next);
+        c0 = b0;
+        if (i > 0) {
+            // The second row's pixel to the left: above it a0, above left c1.
+            a1 = addModulo(loadPixel<bpp>(second + i - bpp), paethPrediction(a1, a0, c1));
+            storePixel<bpp>(second + i - bpp, a1);
+            c1 = a0;
+        }
+        a0 = next;
+    }
+    storePixel<bpp>(second + n - bpp, addModulo(loadPixel<bpp>(second + n - bpp), paethPrediction(a1, a0, c1)));
 }
 
 template <size_t bpp>
@@ -137,23 +165,39 @@ void unfilterPixels(uint8_t type, uint8_t* row, const uint8_t* above, size_t n) 
 
 #endif
 
-}  // namespace
-
-bool unfilterPngRow(uint8_t type, uint8_t* row, const uint8_t* above, size_t n, size_t bpp) {
-    if (type > 4 || bpp < 1 || bpp > 8 || n % bpp != 0) return false;
-    if (type == 0) return true;
-    if (type == 2) {
-        unfilterUp(row, above, n);
-        return true;
-    }
-    switch (bpp) {
-        case 1: unfilterPixels<1>(type, row, above, n); break;
-        case 2: unfilterPixels<2>(type, row, above, n); break;
-        case 3: unfilterPixels<3>(type, row, above, n); break;
-        case 4: unfilterPixels<4>(type, row, above, n); break;
-        case 6: unfilterPixels<6>(type, row, above, n); break;
-        case 8: unfilterPixels<8>(type, row, above, n); break;
-        default: return false;
+template <size_t bpp>
+bool unfilterRows(uint8_t* rows, size_t stride, const uint8_t* above, uint32_t count) {
+    const size_t n = stride - 1;
+    for (uint32_t y = 0; y < count; ++y) {
+        uint8_t* filtered = rows + y * stride;
+        const uint8_t type = filtered[0];
+        if (type > 4) return false;
+#if defined(__SSE2__)
+        if (type == 4 && n > 0 && y + 1 < count && filtered[stride] == 4) {
+            unfilterPaethPair<bpp>(filtered + 1, filtered + stride + 1, above, n);
+            above = filtered + stride + 1;
+            ++y;
+            continue;
+        }
+#endif
+        if (type == 2) unfilterUp(filtered + 1, above, n);
+        else if (type != 0) unfilterPixels<bpp>(type, filtered + 1, above, n);
+        above = filtered + 1;
     }
     return true;
+}
+
+}  // namespace
+
+bool unfilterPngRows(uint8_t* rows, size_t stride, const uint8_t* above, size_t bpp, uint32_t count) {
+    if (stride == 0 || bpp == 0 || (stride - 1) % bpp != 0) return false;
+    switch (bpp) {
+        case 1: return unfilterRows<1>(rows, stride, above, count);
+        case 2: return unfilterRows<2>(rows, stride, above, count);
+        case 3: return unfilterRows<3>(rows, stride, above, count);
+        case 4: return unfilterRows<4>(rows, stride, above, count);
+        case 6: return unfilterRows<6>(rows, stride, above, count);
+        case 8: return unfilterRows<8>(rows, stride, above, count);
+        default: return false;
+    }
 }

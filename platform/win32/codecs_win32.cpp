@@ -334,7 +334,7 @@ bool pngImagePart(std::span<const uint8_t> file, const PngRowsLayout& layout, st
 // WIC decodes whole pictures only: every PNG goes the usual way.
 PngRowsInPlace::~PngRowsInPlace() = default;
 bool PngRowsInPlace::open(std::span<const uint8_t>) { return false; }
-void PngRowsInPlace::unfilter(uint32_t) {}
+void PngRowsInPlace::unfilter(uint32_t, uint32_t) {}
 
 bool platformDecodePng(std::span<const uint8_t> file, const RowSink& sink) {
     // The stored layout comes from IHDR, which the reader has checked.

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/portable/png_roads.h"
+#include "platform/portable/png_unfilter.h"
 #include "writers/png_encoder.h"
 #include "tests/unit/reader_test_support.h"
 
@@ -310,6 +312,50 @@ TEST(PngFastRoad, UndoesEveryFilterAtEveryPixelSizeAsLibspngDoes) {
                 EXPECT_TRUE(c.libspngOk) << what;
                 EXPECT_TRUE(c.sameRows) << what;
             }
+}
+
+// Rows unfiltered as the PNG specification defines it, one byte at a time.
+void unfilterByDefinition(Bytes& rows, size_t stride, Bytes above, size_t bpp) {
+    for (size_t y = 0; y * stride < rows.size(); ++y) {
+        uint8_t* row = rows.data() + y * stride + 1;
+        for (size_t i = 0; i + 1 < stride; ++i) {
+            const int a = i >= bpp ? row[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            const int predictions[5] = {0, a, b, (a + b) / 2, paeth};
+            row[i] = static_cast<uint8_t>(row[i] + predictions[row[-1]]);
+        }
+        above.assign(row, row + stride - 1);
+    }
+}
+
+TEST(PngUnfilter, EverySequenceOfFiltersAtEveryPixelSizeAsDefined) {
+    // Paeth rows go two at a time: runs of them odd and even, between rows
+    // of the other filters, at the top and bottom of what is unfiltered.
+    const std::vector<std::vector<uint8_t>> sequences = {
+        {4}, {4, 4}, {4, 4, 4}, {1, 4, 4, 2, 4}, {4, 3, 4, 4, 4, 4, 0}, {2, 4, 1, 4, 3, 4, 0, 4, 4}};
+    for (size_t bpp : {1, 2, 3, 4, 6, 8})
+        for (size_t width : {1, 2, 9})
+            for (const auto& types : sequences) {
+                const size_t stride = width * bpp + 1;
+                Bytes rows(types.size() * stride + unfilterReadsPast), above(stride - 1 + unfilterReadsPast);
+                uint32_t state = static_cast<uint32_t>(bpp * 131 + width * 7 + types.size());
+                const auto next = [&] {
+                    state = state * 1103515245u + 12345u;
+                    const uint32_t r = (state >> 16) % 8;
+                    return static_cast<uint8_t>(r < 4 ? r : 251 + r);  // near 0 and 255: ties, wraps
+                };
+                for (uint8_t& v : rows) v = next();
+                for (uint8_t& v : above) v = next();
+                for (size_t y = 0; y < types.size(); ++y) rows[y * stride] = types[y];
+                Bytes expected(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(types.size() * stride));
+                unfilterByDefinition(expected, stride, above, bpp);
+                ASSERT_TRUE(unfilterPngRows(rows.data(), stride, above.data(), bpp, static_cast<uint32_t>(types.size())));
+                rows.resize(expected.size());
+                EXPECT_EQ(rows, expected) << "bpp " << bpp << ", width " << width << ", " << types.size() << " rows";
+            }
+    Bytes bad = {5, 1, 2, 3};
+    EXPECT_FALSE(unfilterPngRows(bad.data(), 4, bad.data(), 3, 1)) << "filter type 5";
 }
 
 TEST(PngFastRoad, RefusesABombBeforeAllocatingIt) {
