@@ -18,6 +18,7 @@
 // adjustment, as the encoder takes them.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -293,15 +294,20 @@ void prepareRows(void* context, uint32_t top, uint32_t end) {
         return;
     }
     // Each row's words, most significant byte first and not aligned, are
-    // adjusted as native words in a row of this thread's own.
+    // adjusted as native words in a row of this thread's own, and go back
+    // as the file has them, which is how the encoder takes them.
     thread_local std::vector<uint16_t> words;
     words.resize(size_t{width} * channels);
+    auto* native = reinterpret_cast<uint8_t*>(words.data());
+    constexpr bool swap = std::endian::native == std::endian::little;
+    const size_t bytes = 2 * words.size();
     for (uint32_t y = top; y < end; ++y) {
         uint8_t* row = run.rows.row(y);
-        for (size_t i = 0; i < words.size(); ++i)
-            words[i] = static_cast<uint16_t>(row[2 * i] << 8 | row[2 * i + 1]);
+        if constexpr (swap) copyWordsSwapped(row, native, words.size());
+        else std::memcpy(native, row, bytes);
         adjustWordPixels(words.data(), width, channels, run.options);
-        std::memcpy(row, words.data(), 2 * words.size());
+        if constexpr (swap) copyWordsSwapped(native, row, words.size());
+        else std::memcpy(row, native, bytes);
     }
 }
 
@@ -331,7 +337,7 @@ bool fillPng(void* context, const ByteSink& out) {
     pixels.height = run.rows.height();
     pixels.channels = run.rows.channels();
     pixels.sampleBits = run.rows.sampleBits();
-    const bool ok = encodePngPrepared(pixels, out, RowPreparer{&run, prepareRows}, run.threads);
+    const bool ok = encodePngPrepared(pixels, out, RowPreparer{&run, prepareRows, true}, run.threads);
     if (unfiltering.joinable()) unfiltering.join();
     return ok;
 }

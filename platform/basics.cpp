@@ -99,7 +99,16 @@ QUORVEL_VECTOR_CLONES void swapRun(const uint8_t* __restrict source, uint8_t* __
     }
 }
 
+QUORVEL_VECTOR_CLONES void swapWordRun(const uint8_t* __restrict source, uint8_t* __restrict destination, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        destination[2 * i] = source[2 * i + 1];
+        destination[2 * i + 1] = source[2 * i];
+    }
+}
+
 }  // namespace
+
+void copyWordsSwapped(const uint8_t* source, uint8_t* destination, size_t count) { swapWordRun(source, destination, count); }
 
 void copyPixelsSwappedKeepingStep(const uint8_t* source, size_t step, uint8_t* destination, size_t count) {
     if (step == 4)

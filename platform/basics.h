@@ -68,6 +68,9 @@ void copyPixelsInOrder(const uint8_t* source, size_t sourceStep, uint8_t* destin
 // Copies `count` pixels of `step` (3 or 4) bytes, swapping the first and
 // third byte of each and keeping the fourth (alpha).
 void copyPixelsSwappedKeepingStep(const uint8_t* source, size_t step, uint8_t* destination, size_t count);
+// Copies `count` 16-bit words with their two bytes swapped: between words
+// most significant byte first (as PNG stores them) and little-endian ones.
+void copyWordsSwapped(const uint8_t* source, uint8_t* destination, size_t count);
 
 // ---------------------------------------------------------------------------
 // Rows of packed samples, as TIFF and PNG store samples of other than 8 or 16

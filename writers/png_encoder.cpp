@@ -67,6 +67,7 @@ struct RowLayout {
     uint32_t channels;
     uint32_t sampleBytes;
     bool bgr;
+    bool fileOrder;        // 16-bit samples most significant byte first
     size_t rowBytes;       // a row of samples in the file
     size_t filteredBytes;  // and with its filter byte
     uint32_t pixelBytes;
@@ -82,18 +83,11 @@ bool hostIsLittleEndian() {
 // Row y (top row 0) as the file stores it: red-green-blue(-alpha),
 // 16-bit samples most significant byte first. Returns the source row itself
 // when it is already so, else `scratch` filled in.
-QUORVEL_VECTOR_CLONES void swapWords(const uint8_t* __restrict in, uint8_t* __restrict out, size_t words) {
-    for (size_t i = 0; i < words; ++i) {
-        out[2 * i] = in[2 * i + 1];
-        out[2 * i + 1] = in[2 * i];
-    }
-}
-
 const uint8_t* fileRow(const RowLayout& l, uint32_t y, uint8_t* scratch) {
     const uint8_t* row = l.first + static_cast<ptrdiff_t>(y) * l.stride;
     if (l.sampleBytes == 2) {
-        if (!hostIsLittleEndian()) return row;
-        swapWords(row, scratch, l.rowBytes / 2);
+        if (l.fileOrder || !hostIsLittleEndian()) return row;
+        copyWordsSwapped(row, scratch, l.rowBytes / 2);
         return scratch;
     }
     if (!l.bgr) return row;
@@ -676,6 +670,7 @@ bool encode(const PixelRows& rows, const ByteSink& sink, const PngEncoderTuning&
     s.chain = tuning.chain >= 0 ? static_cast<unsigned>(tuning.chain) : defaultChain;
     s.adaptive = tuning.chain < 0;
     s.preparer = preparer && preparer->prepare ? preparer : nullptr;
+    l.fileOrder = s.preparer && s.preparer->fileOrder;
     s.filter = tuning.filter >= 0 && tuning.filter <= 4 ? tuning.filter : -1;
     const size_t chunkBytes = tuning.chunkBytes ? tuning.chunkBytes : defaultChunkBytes;
     s.rowsPerChunk = static_cast<uint32_t>(std::clamp<size_t>(chunkBytes / l.filteredBytes, 1, l.height));

@@ -20,6 +20,9 @@ bool encodePng(const PixelRows& rows, const ByteSink& sink);
 struct RowPreparer {
     void* context = nullptr;
     void (*prepare)(void* context, uint32_t top, uint32_t end) = nullptr;
+    // The prepared rows hold 16-bit samples most significant byte first,
+    // as the file does, not as native words.
+    bool fileOrder = false;
 };
 // encodePng on `threads` threads (0: one a core), rows made on the way.
 bool encodePngPrepared(const PixelRows& rows, const ByteSink& sink, const RowPreparer& preparer, unsigned threads);
