@@ -165,10 +165,11 @@ FastPngResult decodePngFast(std::span<const uint8_t> file, const RowSink& sink) 
     if (!zeros || !sink.begin(sink.context, h.width, h.height, h.channels)) return FastPngResult::refused;
     const uint8_t* above = zeros.get();
     const size_t bpp = size_t{h.channels} * h.bytesPerSample;
-    // Two rows at a time, each handed on while it is still in the cache.
-    for (uint32_t y = 0; y < h.height; y += 2) {
+    // Runs of rows (runs of Paeth rows are undone several at once), each
+    // handed on while it is still in the cache.
+    for (uint32_t y = 0; y < h.height; y += 16) {
         uint8_t* row = rows + y * stride;
-        const uint32_t count = std::min(2u, h.height - y);
+        const uint32_t count = std::min(16u, h.height - y);
         unfilterPngRows(row, stride, above, bpp, count);
         for (uint32_t i = 0; i < count; ++i) sink.row(sink.context, y + i, row + i * stride + 1);
         above = row + (count - 1) * stride + 1;

@@ -15,22 +15,21 @@ QUORVEL_VECTOR_CLONES void unfilterUp(uint8_t* __restrict row, const uint8_t* __
 
 #if defined(__SSE2__)
 
-// A pixel of `bpp` bytes as 16-bit lanes. The load takes a whole word of 4
-// or 8 bytes (the bytes past the pixel are ignored; the caller leaves room
-// for them after every row), so that no load waits on a partial store.
+// A pixel of `bpp` bytes as 16-bit lanes, loaded as a whole word of 4 or 8
+// bytes (the caller leaves room for them after every row). The lanes past
+// the pixel hold the bytes after it: every step works lane by lane, and
+// they are never stored.
 template <size_t bpp>
 __m128i loadPixel(const uint8_t* p) {
+    __m128i v;
     if constexpr (bpp <= 4) {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        if constexpr (bpp < 4) v &= (uint32_t{1} << (8 * bpp)) - 1;
-        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128());
+        int32_t word;
+        std::memcpy(&word, p, 4);
+        v = _mm_cvtsi32_si128(word);
     } else {
-        uint64_t v;
-        std::memcpy(&v, p, 8);
-        if constexpr (bpp < 8) v &= (uint64_t{1} << (8 * bpp)) - 1;
-        return _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(v)), _mm_setzero_si128());
+        v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
     }
+    return _mm_unpacklo_epi8(v, _mm_setzero_si128());
 }
 
 // Stores exactly the pixel's bytes.
@@ -58,6 +57,22 @@ void storePixel(uint8_t* p, __m128i lanes) {
             const auto high = static_cast<uint32_t>(v >> 32);
             std::memcpy(p + 4, &high, 4);
         }
+    }
+}
+
+// Stores the pixel's bytes as a whole word where the pixel has 3 or 6
+// bytes, and so also the first byte or two of the pixel after it: the
+// caller has loaded that pixel already and stores it whole later.
+template <size_t bpp>
+void storeWide(uint8_t* p, __m128i lanes) {
+    const __m128i packed = _mm_packus_epi16(lanes, lanes);
+    if constexpr (bpp == 3) {
+        const int32_t word = _mm_cvtsi128_si32(packed);
+        std::memcpy(p, &word, 4);
+    } else if constexpr (bpp == 6) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packed);
+    } else {
+        storePixel<bpp>(p, lanes);
     }
 }
 
@@ -103,38 +118,45 @@ inline __m128i paethPrediction(__m128i a, __m128i b, __m128i c) {
     return choose(notA, bOrC, a);
 }
 
-template <size_t bpp>
-void unfilterPaeth(uint8_t* row, const uint8_t* above, size_t n) {
-    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
-    for (size_t i = 0; i < n; i += bpp) {
-        const __m128i b = loadPixel<bpp>(above + i);
-        a = addModulo(loadPixel<bpp>(row + i), paethPrediction(a, b, c));
-        storePixel<bpp>(row + i, a);
-        c = b;
+// `count` rows filtered Paeth, `stride` bytes apart, each a pixel behind
+// the one above it, whose pixels it takes from registers: a row's pixels
+// wait on the one to their left, so several rows at once keep that much
+// more work in flight. Each pixel's filtered bytes are loaded before the
+// wide store of the one to its left reaches them; a row's last pixel is
+// stored exactly.
+template <size_t bpp, size_t count>
+void unfilterPaeth(uint8_t* first, size_t stride, const uint8_t* above, size_t n) {
+    __m128i a[count], c[count], x[count];  // per row: left, above left, the next filtered pixel
+    for (size_t r = 0; r < count; ++r) {
+        a[r] = c[r] = _mm_setzero_si128();
+        x[r] = loadPixel<bpp>(first + r * stride);
     }
-}
-
-// Two rows filtered Paeth, the second a pixel behind the first, whose
-// pixels it takes from registers: each row's pixels wait on the one to
-// their left, so two rows at once keep twice the work in flight.
-template <size_t bpp>
-void unfilterPaethPair(uint8_t* first, uint8_t* second, const uint8_t* above, size_t n) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i a0 = zero, c0 = zero, a1 = zero, c1 = zero;
-    for (size_t i = 0; i < n; i += bpp) {
-        const __m128i b0 = loadPixel<bpp>(above + i);
-        const __m128i next = addModulo(loadPixel<bpp>(first + i), paethPrediction(a0, b0, c0));
-        storePixel<bpp>(first + i, next);
-        c0 = b0;
-        if (i > 0) {
-            // The second row's pixel to the left: above it a0, above left c1.
-            a1 = addModulo(loadPixel<bpp>(second + i - bpp), paethPrediction(a1, a0, c1));
-            storePixel<bpp>(second + i - bpp, a1);
-            c1 = a0;
+    const size_t pixels = n / bpp, steps = pixels + count - 1;
+    // Step `step` takes row r's pixel step - r. The lowest row goes first:
+    // each takes the pixel above it from the row above before that row
+    // moves on. `checked` where some row has not begun, or has ended, or
+    // is at its last pixel.
+    const auto advance = [&](size_t step, bool checked) {
+        for (size_t r = count; r-- > 0;) {
+            if (checked && (step < r || step - r >= pixels)) continue;
+            const size_t i = (step - r) * bpp;
+            uint8_t* row = first + r * stride;
+            const __m128i b = r == 0 ? loadPixel<bpp>(above + i) : a[r - 1];
+            const __m128i value = addModulo(x[r], paethPrediction(a[r], b, c[r]));
+            if (checked && i + bpp == n) {
+                storePixel<bpp>(row + i, value);
+            } else {
+                x[r] = loadPixel<bpp>(row + i + bpp);
+                storeWide<bpp>(row + i, value);
+            }
+            a[r] = value;
+            c[r] = b;
         }
-        a0 = next;
-    }
-    storePixel<bpp>(second + n - bpp, addModulo(loadPixel<bpp>(second + n - bpp), paethPrediction(a1, a0, c1)));
+    };
+    size_t step = 0;
+    for (; step + 1 < count && step < steps; ++step) advance(step, true);
+    for (; step + 1 < pixels; ++step) advance(step, false);
+    for (; step < steps; ++step) advance(step, true);
 }
 
 template <size_t bpp>
@@ -142,7 +164,7 @@ void unfilterPixels(uint8_t type, uint8_t* row, const uint8_t* above, size_t n) 
     switch (type) {
         case 1: unfilterSub<bpp>(row, n); return;
         case 3: unfilterAverage<bpp>(row, above, n); return;
-        default: unfilterPaeth<bpp>(row, above, n); return;
+        default: unfilterPaeth<bpp, 1>(row, 0, above, n); return;
     }
 }
 
@@ -173,10 +195,15 @@ bool unfilterRows(uint8_t* rows, size_t stride, const uint8_t* above, uint32_t c
         const uint8_t type = filtered[0];
         if (type > 4) return false;
 #if defined(__SSE2__)
-        if (type == 4 && n > 0 && y + 1 < count && filtered[stride] == 4) {
-            unfilterPaethPair<bpp>(filtered + 1, filtered + stride + 1, above, n);
-            above = filtered + stride + 1;
-            ++y;
+        // Runs of Paeth rows four or two at a time.
+        uint32_t paeth = 0;
+        while (type == 4 && n > 0 && paeth < 4 && y + paeth < count && filtered[paeth * stride] == 4) ++paeth;
+        if (paeth >= 2) {
+            paeth = paeth == 4 ? 4 : 2;
+            if (paeth == 4) unfilterPaeth<bpp, 4>(filtered + 1, stride, above, n);
+            else unfilterPaeth<bpp, 2>(filtered + 1, stride, above, n);
+            above = filtered + (paeth - 1) * stride + 1;
+            y += paeth - 1;
             continue;
         }
 #endif

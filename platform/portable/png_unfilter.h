@@ -1,8 +1,8 @@
 // Undoing PNG's five row filters (None, Sub, Up, Average, Paeth) in place,
 // one pixel of up to 8 bytes at a time in vector registers where the
 // processor has them (SSE2 on every x86-64; AVX2, where present, for the Up
-// filter, whose bytes do not depend on each other), and two rows filtered
-// Paeth at once.
+// filter, whose bytes do not depend on each other), and runs of rows
+// filtered Paeth four or two at once.
 #pragma once
 
 #include <cstddef>
