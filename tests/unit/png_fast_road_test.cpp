@@ -314,7 +314,7 @@ TEST(PngFastRoad, UndoesEveryFilterAtEveryPixelSizeAsLibspngDoes) {
             }
 }
 
-// Rows unfiltered as the PNG specification defines it, one byte at a time.
+// Rows unfiltered as the PNG format defines each filter, one byte at a time.
 void unfilterByDefinition(Bytes& rows, size_t stride, Bytes above, size_t bpp) {
     for (size_t y = 0; y * stride < rows.size(); ++y) {
         uint8_t* row = rows.data() + y * stride + 1;
