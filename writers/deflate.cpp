@@ -641,7 +641,9 @@ bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window
         // allocation, not copied again each time a growing vector moves.
         out.reserve(out.size() + size + (size / 65535 + 2) * 5 + 16);
         BitWriter w{out, out.size()};
-        if (options.chain == 0 && !options.greedy) {
+        DeflateOptions full = options;
+        full.chain = std::max(1u, options.chain);
+        if (options.search == DeflateSearch::literals) {
             for (size_t at = 0; at < size; at += literalBlockBytes) {
                 const size_t n = std::min(literalBlockBytes, size - at);
                 writeBlock(w, nullptr, 0, data + at, n, last && at + n == size);
@@ -659,10 +661,10 @@ bool DeflateCompressor::compress(const uint8_t* data, size_t size, size_t window
                               previous_.data() + windowSize, data + at - before, before + n};
                 std::fill(head_.begin(), head_.end(), 0u);
                 for (size_t a = 0; a < before && a + minMatch <= before + n; ++a) chains.insert(a);
-                if (options.greedy)
+                if (options.search == DeflateSearch::greedy)
                     codeSegmentGreedy(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
                 else
-                    codeSegment(w, chains, symbols_.data(), before, before + n, options, last && at + n == size);
+                    codeSegment(w, chains, symbols_.data(), before, before + n, full, last && at + n == size);
             }
         }
         if (size == 0 && last) storedBlocks(w, data, 0, true);

@@ -9,25 +9,34 @@
 #include <cstdint>
 #include <vector>
 
+// How matches are searched for.
+enum class DeflateSearch {
+    // The distances used last and `rowDistance`, then the hash chains, up to
+    // `chain` candidates; short matches wait a byte for a longer one.
+    full,
+    // For busy data, whose strings repeat seldom and briefly (a detailed
+    // picture at 16 bits a sample): each position tries the distance used
+    // last, `rowDistance` and one earlier position of the same 4-byte hash,
+    // the longest match is taken at once, and runs of misses make the
+    // search skip ahead. An exact repeat (a tiled picture) is still found
+    // within a few bytes of its start and followed at its distance from
+    // then on; the search costs a fraction of the full one.
+    greedy,
+    // None: every byte a literal (Huffman codes alone).
+    literals,
+};
+
 struct DeflateOptions {
-    // Candidates tried along the chain of 8-byte strings at a position where
-    // the distances used last and `rowDistance` give no match as long as can
-    // be (up to four times as many after a long match; a quarter as many,
-    // at least one, along the chain of 4-byte strings while no 8-byte match
-    // is found). 0 codes every byte as a literal (Huffman codes alone),
-    // unless `greedy` is set.
+    DeflateSearch search = DeflateSearch::full;
+    // For the full search: candidates tried along the chain of 8-byte
+    // strings at a position where the distances used last and `rowDistance`
+    // give no match as long as can be (up to four times as many after a
+    // long match; a quarter as many, at least one, along the chain of
+    // 4-byte strings while no 8-byte match is found). At least 1.
     unsigned chain = 32;
     // The distance to the same byte one row up, tried with the distances used
     // last; 0 when there are no rows.
     size_t rowDistance = 0;
-    // Busy data, whose strings repeat seldom and briefly (a detailed picture
-    // at 16 bits a sample): each position tries the distance used last, one
-    // row and one earlier position of the same 4-byte hash, the longest
-    // match is taken at once, and runs of misses make the search skip ahead. An exact
-    // repeat (a tiled picture) is still found within a few bytes of its
-    // start and followed at its distance from then on; the search costs a
-    // fraction of the full one. `chain` is not used.
-    bool greedy = false;
 };
 
 class DeflateCompressor {

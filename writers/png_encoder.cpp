@@ -391,11 +391,12 @@ bool ruleOfChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chun
 bool busyRepeats(Worker& w, const uint8_t* data, size_t size, DeflateOptions options) {
     const size_t n = std::min(size, trialBytes);
     size_t sizes[2];
-    for (int greedy = 0; greedy < 2; ++greedy) {
-        options.greedy = greedy == 1;
+    const DeflateSearch searches[2] = {DeflateSearch::literals, DeflateSearch::greedy};
+    for (int i = 0; i < 2; ++i) {
+        options.search = searches[i];
         w.trialOut.clear();
         if (!w.deflater.compress(data, n, 0, true, options, w.trialOut)) return false;
-        sizes[greedy] = w.trialOut.size();
+        sizes[i] = w.trialOut.size();
     }
     return sizes[1] * 100 < sizes[0] * 97;
 }
@@ -437,11 +438,11 @@ bool deflateChunk(const RowLayout& l, const Settings& s, Worker& w, uint32_t chu
     piece.inputSize = size;
     piece.adler = adler32Of(1, data, size);
     DeflateOptions options;
+    options.search = s.chain == 0 ? DeflateSearch::literals : DeflateSearch::full;
     options.chain = s.chain;
     options.rowDistance = l.filteredBytes;
     if (s.adaptive && looksBusy(data, size)) {
-        options.chain = 0;
-        if (busyRepeats(w, data, size, options)) options.greedy = true;
+        options.search = busyRepeats(w, data, size, options) ? DeflateSearch::greedy : DeflateSearch::literals;
     }
     return w.deflater.compress(data, size, priming, chunk + 1 == s.chunks, options, piece.bytes);
 }

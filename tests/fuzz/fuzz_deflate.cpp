@@ -11,9 +11,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     DeflateOptions options;
-    options.chain = data[0] % 4 == 0 ? 0 : data[0];
+    options.search = (data[0] & 0x80) != 0 ? DeflateSearch::greedy
+                     : data[0] % 4 == 0    ? DeflateSearch::literals
+                                           : DeflateSearch::full;
+    options.chain = data[0];
     options.rowDistance = data[1] * 37u;
-    options.greedy = (data[0] & 0x80) != 0;
     size_t chunk = 1 + (size_t{data[2]} << 4 | data[3]) * 16;
     data += 4;
     size -= 4;

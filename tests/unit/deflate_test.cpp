@@ -21,7 +21,7 @@ struct Case {
     size_t chunkSize;  // bytes a chunk; 0 for one chunk
     unsigned chain;
     size_t rowDistance;
-    bool greedy = false;
+    DeflateSearch search = DeflateSearch::full;
 };
 
 Bytes makeBytes(const Case& c) {
@@ -58,9 +58,9 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     const Bytes data = makeBytes(c);
     DeflateCompressor compressor;
     DeflateOptions options;
+    options.search = c.search;
     options.chain = c.chain;
     options.rowDistance = c.rowDistance;
-    options.greedy = c.greedy;
     Bytes stream;
     const size_t chunk = c.chunkSize ? c.chunkSize : std::max<size_t>(c.size, 1);
     size_t at = 0;
@@ -84,7 +84,7 @@ TEST_P(DeflateCases, ChunksInflateToTheBytesGiven) {
     }
     // The greedy search, skipping ahead over random bytes, still finds a
     // repeat at any distance (a tiled picture) and follows it.
-    if (c.greedy && c.period > 1) {
+    if (c.search == DeflateSearch::greedy && c.period > 1) {
         EXPECT_LT(stream.size(), c.period + c.size / 8);
     }
 }
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"Empty", 0, 0, 0, 16, 0}, Case{"OneByte", 1, 0, 0, 16, 0},
                       Case{"FourBytes", 4, 1, 0, 16, 0},
                       Case{"RandomBytesAreStored", 200000, 0, 0, 16, 0},
-                      Case{"RandomBytesHuffmanOnly", 300000, 0, 70000, 0, 0},
+                      Case{"RandomBytesHuffmanOnly", 300000, 0, 70000, 0, 0, DeflateSearch::literals},
                       Case{"OneByteRun", 1 << 20, 1, 0, 16, 0},
                       Case{"RepeatOfAPixelRow", 1 << 20, 768, 0, 16, 0},
                       Case{"RowDistanceFirst", 500000, 12289, 100000, 16, 12289},
@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ManySmallChunks", 100000, 300, 999, 16, 301},
                       Case{"ChunksOfOneByte", 600, 3, 1, 4, 0},
                       Case{"LongChainsOfShortRepeats", 400000, 5, 0, 1000, 0},
-                      Case{"HuffmanOnlyRepeats", 100000, 7, 33333, 0, 0},
+                      Case{"HuffmanOnlyRepeats", 100000, 7, 33333, 0, 0, DeflateSearch::literals},
                       // The period of a map enlarged 16 times (48 bytes), found
                       // along the long chain and then among the distances used last.
                       Case{"PeriodOfAnEnlargedMap", 400000, 48, 150000, 32, 12289},
@@ -112,11 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // tails entered in the chains, on deep searches.
                       Case{"LongRunsOnDeepSearches", 1 << 20, 1, 300000, 200, 0},
                       Case{"ShortChainOnAPeriod", 200000, 96, 0, 1, 3},
-                      Case{"GreedyOnRandomBytes", 300000, 0, 100000, 0, 0, true},
-                      Case{"GreedyFindsATileAtAnOddDistance", 600000, 24577, 0, 0, 0, true},
-                      Case{"GreedyFindsATileOneRowBack", 600000, 12288, 200000, 0, 12289, true},
-                      Case{"GreedyOnARun", 1 << 20, 1, 300000, 0, 0, true},
-                      Case{"GreedyAtTheFarthestDistance", 200000, 32768, 70000, 0, 0, true}),
+                      Case{"GreedyOnRandomBytes", 300000, 0, 100000, 0, 0, DeflateSearch::greedy},
+                      Case{"GreedyFindsATileAtAnOddDistance", 600000, 24577, 0, 0, 0, DeflateSearch::greedy},
+                      Case{"GreedyFindsATileOneRowBack", 600000, 12288, 200000, 0, 12289, DeflateSearch::greedy},
+                      Case{"GreedyOnARun", 1 << 20, 1, 300000, 0, 0, DeflateSearch::greedy},
+                      Case{"GreedyAtTheFarthestDistance", 200000, 32768, 70000, 0, 0, DeflateSearch::greedy}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
